@@ -1,0 +1,114 @@
+// The run scanner: finds every horizontal run of one exact colour in the
+// 24-bit raster and maps it to a track in mils, Y axis up.
+//
+// Rows are scanned from the top (row 0) down, columns left to right. A run
+// that ends inside its row ends at the first column that does not match; a
+// run that reaches the last column ends at the last column itself (so a
+// lone match in the last column gives a track of length zero).
+//
+// Coordinates: the scale 1000/resolution is divided in extended precision,
+// then stored as a single-precision float; each coordinate is the exact
+// product of an integer and that float, rounded to nearest, ties to even.
+#pragma once
+
+#include "raster/Raster.h"
+
+#include <bit>
+#include <cstdint>
+#include <functional>
+
+namespace rastrace {
+
+// A track: a straight segment in mils.
+struct Track {
+    int64_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+    friend bool operator==(const Track&, const Track&) = default;
+};
+
+// A run in pixel terms: columns startCol..endCol of row (0 = top).
+struct Run {
+    int32_t startCol = 0, endCol = 0, row = 0;
+};
+
+// Mils per pixel for a resolution in dots per inch, as a single-precision
+// float. Throws Error("Floating point division by zero") for 0.
+float ScaleFor(int32_t resolution);
+
+// R(value * scale): the exact product, rounded to nearest with ties to even.
+int64_t MapToMils(int64_t value, float scale);
+
+// The mapping of one scan: both scales and the picture's last row.
+struct TrackMapping {
+    float sx = 0, sy = 0;
+    int32_t lastRow = -1;
+
+    TrackMapping() = default;
+    // Computes both scales (either may throw) for a picture of height rows.
+    TrackMapping(int32_t xres, int32_t yres, int32_t height);
+
+    Track Map(const Run& run) const {
+        const int64_t y = MapToMils(static_cast<int64_t>(lastRow) - run.row, sy);
+        return Track{MapToMils(run.startCol, sx), y, MapToMils(run.endCol, sx), y};
+    }
+};
+
+// Calls onRow(row) at the start of every row, before any of its pixels is
+// read, and onRun(Run) for every run of color in scan order. Either
+// callback may throw to end the scan. Reads the raster only.
+template <class OnRow, class OnRun>
+void ScanRuns(const Raster& raster, uint32_t color, OnRow&& onRow, OnRun&& onRun);
+
+// The whole scan with tracks: computes the mapping first (so a resolution
+// of 0 fails before the first row step), then reports each run as a track.
+void Scan(const Raster& raster, int32_t color, int32_t xres, int32_t yres,
+          const std::function<void(int32_t row)>& onRow, const std::function<void(const Track&)>& onTrack);
+
+// ---------------------------------------------------------------------------
+
+namespace detail {
+
+// Scans one row of width pixels (width >= 1) for runs of color. Reads only
+// the width*3 pixel bytes. Calls emit(startCol, endCol) per run.
+template <class Emit>
+inline void ScanRow(const uint8_t* p, int32_t width, uint32_t color, Emit&& emit) {
+    static_assert(std::endian::native == std::endian::little, "pixel loads assume little-endian");
+    const int32_t last = width - 1;
+    const uint32_t stored = (color & 0xFFu) << 16 | (color & 0xFF00u) | (color >> 16 & 0xFFu);
+    // Every pixel but the last is compared through a 4-byte load whose top
+    // byte belongs to the next pixel; the last one through its 3 bytes, so
+    // the padding is never read.
+    auto match = [&](int32_t i) {
+        if (i < last) {
+            uint32_t v;
+            __builtin_memcpy(&v, p + 3 * static_cast<size_t>(i), 4);
+            return (v & 0x00FFFFFFu) == stored;
+        }
+        return PackColor(p + 3 * static_cast<size_t>(i)) == color;
+    };
+    int32_t i = 0;
+    while (i < width) {
+        while (i < width && !match(i)) ++i;
+        if (i == width) break;
+        const int32_t start = i++;
+        while (i < width && match(i)) ++i;
+        emit(start, i == width ? last : i);
+        ++i;  // the pixel that ended the run cannot start one
+    }
+}
+
+}  // namespace detail
+
+template <class OnRow, class OnRun>
+void ScanRuns(const Raster& raster, uint32_t color, OnRow&& onRow, OnRun&& onRun) {
+    const int32_t height = raster.Height();
+    // A value with its top byte set is no pixel's colour: rows are still stepped.
+    const int32_t width = color > 0x00FFFFFFu ? 0 : raster.Width();
+    for (int32_t r = 0; r < height; ++r) {
+        onRow(r);
+        if (width == 0) continue;
+        const uint8_t* p = raster.RowBytes(r).data();
+        detail::ScanRow(p, width, color, [&](int32_t s, int32_t e) { onRun(Run{s, e, r}); });
+    }
+}
+
+}  // namespace rastrace
