@@ -1,0 +1,219 @@
+// rastrace-cli end to end: the binary is run as a user would run it.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteAll(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string Quote(const std::string& arg) {
+    std::string q = "'";
+    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// A 24-bit bottom-up BMP from rows of packed colours, row 0 at the top.
+std::string Bmp24(const std::vector<std::vector<uint32_t>>& rows) {
+    const auto h = static_cast<uint32_t>(rows.size());
+    const auto w = static_cast<uint32_t>(rows[0].size());
+    const uint32_t stride = (w * 3 + 3) / 4 * 4;
+    std::string b;
+    auto u16 = [&](uint32_t v) { b += static_cast<char>(v & 0xFF), b += static_cast<char>(v >> 8 & 0xFF); };
+    auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+    b += "BM";
+    u32(54 + stride * h), u32(0), u32(54);
+    u32(40), u32(w), u32(h), u16(1), u16(24), u32(0), u32(0), u32(0), u32(0), u32(0), u32(0);
+    for (uint32_t y = h; y-- > 0;) {
+        for (uint32_t c : rows[y]) {
+            b += static_cast<char>(c >> 16 & 0xFF);
+            b += static_cast<char>(c >> 8 & 0xFF);
+            b += static_cast<char>(c & 0xFF);
+        }
+        b.append(stride - w * 3, '\0');
+    }
+    return b;
+}
+
+constexpr uint32_t kRed = 255, kBlue = 16711680, kWhite = 16777215;
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/rastrace-cli-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        // Bottom row: red at columns 0..2, then white; top row: blue, blue, red, red.
+        WriteAll(Path("board.bmp"), Bmp24({{kBlue, kBlue, kRed, kRed}, {kRed, kRed, kRed, kWhite}}));
+        WriteAll(Path("notes.txt"), "These are notes, not a bitmap.");
+    }
+    void TearDown() override { std::system(("rm -rf " + Quote(dir_)).c_str()); }
+
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+    Result Run(const std::vector<std::string>& args) const {
+        std::string command = Quote(RASTRACE_CLI_PATH);
+        for (const auto& a : args) command += " " + Quote(a);
+        command += " >" + Quote(Path("stdout")) + " 2>" + Quote(Path("stderr")) + " </dev/null";
+        const int raw = std::system(command.c_str());
+        Result r;
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.out = ReadAll(Path("stdout"));
+        r.err = ReadAll(Path("stderr"));
+        return r;
+    }
+
+    // Names in the folder besides the files the test made itself.
+    std::vector<std::string> Leftovers() const {
+        std::vector<std::string> names;
+        DIR* d = opendir(dir_.c_str());
+        while (dirent* e = readdir(d)) {
+            const std::string n = e->d_name;
+            if (n != "." && n != ".." && n != "board.bmp" && n != "stdout" && n != "stderr" && n != "old.pcb" &&
+                n != "notes.txt") {
+                names.push_back(n);
+            }
+        }
+        closedir(d);
+        return names;
+    }
+
+    std::string dir_;
+};
+
+}  // namespace
+
+TEST_F(Cli, ConvertsToTheExactPcbText) {
+    const Result r = Run({"-c", "255", Path("board.bmp"), Path("out.pcb")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadAll(Path("out.pcb")),
+              "PCB FILE 4\r\n"
+              "FT\r\n3 2 5 2 2 1 1\r\n"
+              "FT\r\n0 0 5 0 2 1 1\r\n"
+              "1\r\nENDPCB\r\n");
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(Cli, TakesWidthLayerResolutionAndMirrors) {
+    Result r = Run({"--color", "$FF", "-w", "", "-l", "0", "-x", "1000", "-y", "1000", "-m", "h",
+                    Path("board.bmp"), "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "PCB FILE 4\r\n"
+              "FT\r\n0 1 2 1  0 1\r\n"
+              "FT\r\n1 0 3 0  0 1\r\n"
+              "1\r\nENDPCB\r\n")
+        << "mirrored left to right; an empty width; layer 0";
+    r = Run({"-c", "0xFF", "-m", "h", "-m", "v", "-x", "1000", "-y", "1000", Path("board.bmp"), "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "PCB FILE 4\r\nFT\r\n1 1 3 1 2 1 1\r\nFT\r\n0 0 2 0 2 1 1\r\n1\r\nENDPCB\r\n")
+        << "mirrors apply in the order given";
+}
+
+TEST_F(Cli, AscGroupsColoursInTheOrderGivenAndNumbersFromOne) {
+    const Result r = Run({"-c", "16711680", "-c", "255", "-c", "$FF", Path("board.bmp"), Path("out.Asc")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string text = ReadAll(Path("out.Asc"));
+    EXPECT_EQ(text.substr(0, 57), "!PADS-POWERPCB-V2.1-MILS! DESIGN DATABASE ASCII FILE 1.0\r\n");
+    const std::string records =
+        "JTPOLY00000001          LINES    0    2   1\r\nOPEN   2   2  1\r\n0      0\r\n3     0\r\n"
+        "JTPOLY00000002          LINES    3    2   1\r\nOPEN   2   2  1\r\n0      0\r\n2     0\r\n"
+        "JTPOLY00000003          LINES    0    0   1\r\nOPEN   2   2  1\r\n0      0\r\n5     0\r\n"
+        "*END*     OF ASCII OUTPUT FILE\r\n";
+    ASSERT_GE(text.size(), records.size());
+    EXPECT_EQ(text.substr(text.size() - records.size()), records)
+        << "blue first, then red once although it was given twice";
+    const Result again = Run({"-c", "16711680", "-c", "255", "-f", "asc", Path("board.bmp"), "-"});
+    EXPECT_EQ(again.out, text) << "the output does not depend on thread timing";
+}
+
+TEST_F(Cli, ListsColoursInOrderOfFirstAppearance) {
+    const Result r = Run({"--list-colors", Path("board.bmp")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "16711680 2\n255 5\n16777215 1\n");
+}
+
+TEST_F(Cli, FailuresLeaveExistingFilesAloneAndNoPartialOutput) {
+    WriteAll(Path("old.pcb"), "keep me");
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"-c", "255", Path("missing.bmp"), Path("old.pcb")},
+         "Cannot open file \"" + Path("missing.bmp") + "\". No such file or directory.\n"},
+        {{"-c", "255", "-x", "abc", Path("board.bmp"), Path("old.pcb")}, "'abc' is not a valid integer value.\n"},
+        {{"-c", "255", "-y", "", Path("board.bmp"), Path("old.pcb")}, "'' is not a valid integer value.\n"},
+        {{"-c", "red", Path("board.bmp"), Path("old.pcb")}, "'red' is not a valid integer value.\n"},
+        {{"-c", "255", "-x", "0", Path("board.bmp"), Path("old.pcb")}, "Floating point division by zero.\n"},
+        {{"-c", "255", Path("notes.txt"), Path("old.pcb")}, "Bitmap image is not valid.\n"},
+    };
+    for (const Case& c : cases) {
+        const Result r = Run(c.args);
+        EXPECT_EQ(r.status, 1) << c.message;
+        EXPECT_EQ(r.err, c.message);
+        EXPECT_EQ(ReadAll(Path("old.pcb")), "keep me");
+        EXPECT_TRUE(Leftovers().empty()) << "left behind: " << Leftovers().front();
+    }
+}
+
+TEST_F(Cli, WritesSpecialFilesDirectly) {
+    Result r = Run({"-c", "255", Path("board.bmp"), "/dev/null"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = Run({"-c", "255", Path("board.bmp"), "/dev/full"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Disk full.\n");
+    r = Run({"-c", "255", Path("board.bmp"), Path("no-such-folder/out.pcb")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "File not found.\n");
+}
+
+TEST_F(Cli, UsageErrorsExitWithTwo) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {Path("board.bmp"), Path("out.pcb")},                      // no colour
+        {"-c", "255", Path("board.bmp")},                          // no output
+        {"-c", "255", "-l", "9", Path("board.bmp"), "-"},          // layer out of range
+        {"-c", "255", "-f", "dxf", Path("board.bmp"), "-"},        // unknown format
+        {"-c", "255", "-m", "x", Path("board.bmp"), "-"},          // unknown mirror
+        {"--bogus", Path("board.bmp"), "-"},                       // unknown option
+        {"-c"},                                                    // missing value
+        {"--list-colors"},                                         // no input
+        {"-c", "255", Path("board.bmp"), "-", "extra"},            // too many
+    };
+    for (const auto& args : cases) {
+        const Result r = Run(args);
+        EXPECT_EQ(r.status, 2) << (args.empty() ? "(none)" : args.back());
+        EXPECT_NE(r.err.find("Usage: rastrace-cli"), std::string::npos);
+        EXPECT_EQ(r.out, "");
+    }
+    Result help = Run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--list-colors"), std::string::npos);
+    Result version = Run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "rastrace-cli 2.04\n");
+}

@@ -1,0 +1,20 @@
+// Counting the colours of a picture, for choosing which ones to trace.
+#pragma once
+
+#include "raster/Raster.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace rastrace {
+
+struct ColorCount {
+    uint32_t color = 0;  // packed 0x00BBGGRR
+    uint64_t pixels = 0;
+};
+
+// Every colour of the raster with its pixel count, in order of first
+// appearance from the top row, left to right.
+std::vector<ColorCount> CountColors(const Raster& raster);
+
+}  // namespace rastrace
