@@ -1,0 +1,236 @@
+#include "settings/Settings.h"
+
+#include "common/Error.h"
+#include "common/IntText.h"
+#include "settings/IniFile.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace rastrace {
+
+namespace {
+
+constexpr std::string_view kSection = "CONFIG";
+constexpr std::string_view kFileName = "set.ini";
+
+std::string UnableToWrite(const std::string& path) { return "Unable to write to " + path; }
+
+// Closes a descriptor on every path out of a scope.
+class FileHandle {
+public:
+    explicit FileHandle(int fd) : fd_(fd) {}
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    ~FileHandle() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int Get() const { return fd_; }
+    // Closes now and reports whether the close succeeded: on some file
+    // systems a write error only shows here.
+    bool Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+// Removes the temporary file unless the rename has taken it over.
+class TempFileGuard {
+public:
+    explicit TempFileGuard(std::string path) : path_(std::move(path)) {}
+    TempFileGuard(const TempFileGuard&) = delete;
+    TempFileGuard& operator=(const TempFileGuard&) = delete;
+    ~TempFileGuard() {
+        if (!path_.empty()) ::unlink(path_.c_str());
+    }
+    void Release() { path_.clear(); }
+
+private:
+    std::string path_;
+};
+
+enum class ReadOutcome { Read, Missing, Failed };
+
+// Reads the whole regular file at path into text. Missing means there is no
+// file (or no folder); Failed means something is there that cannot be read.
+ReadOutcome ReadWholeFile(const std::string& path, std::string& text) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Failed;
+    FileHandle file(fd);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return ReadOutcome::Failed;
+
+    text.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0) return ReadOutcome::Read;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return ReadOutcome::Failed;
+        }
+        text.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+uint64_t MixBits(uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+// Creates a new file beside path (same folder, so the rename stays on one
+// file system) and returns its descriptor, or -1. Mode 0666 lets the umask
+// decide the permissions of a first set.ini, as for any file the user makes.
+int CreateTempFile(const std::string& path, std::string& tempPath) {
+    uint64_t seed = static_cast<uint64_t>(
+                        std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                    (static_cast<uint64_t>(::getpid()) << 32) ^
+                    reinterpret_cast<uintptr_t>(&tempPath);
+    static constexpr char kHex[] = "0123456789abcdef";
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        seed = MixBits(seed);
+        tempPath = path + ".tmp";
+        for (int i = 0; i < 8; ++i) tempPath += kHex[(seed >> (4 * i)) & 0xF];
+        const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) return fd;
+        if (errno != EEXIST) break;
+    }
+    tempPath.clear();
+    return -1;
+}
+
+// Makes the rename itself durable; a failure here leaves a complete file
+// either way, so it is not reported.
+void SyncFolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// Replaces the file at path with text as one step: the new text goes to a
+// temporary file in the same folder, is flushed to disk and renamed over
+// the old file, so a crash or a full disk leaves either the old file or the
+// new one, never a part of either.
+// A set.ini that is a symbolic link has its target replaced, so the link
+// stays. Errors name path, the file the user knows.
+void ReplaceFile(const std::string& path, const std::string& text,
+                 const std::optional<mode_t>& keepMode) {
+    std::string target = path;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+            target = resolved;
+            std::free(resolved);
+        }
+    }
+    std::string tempPath;
+    FileHandle file(CreateTempFile(target, tempPath));
+    if (file.Get() < 0) throw Error(UnableToWrite(path));
+    TempFileGuard guard(tempPath);
+
+    // Ignoring a failed fchmod would only change who may read the new file,
+    // not its content, so it is not a reason to lose the user's settings.
+    if (keepMode) (void)::fchmod(file.Get(), *keepMode);
+    if (!WriteAll(file.Get(), text) || ::fsync(file.Get()) != 0 || !file.Close()) {
+        throw Error(UnableToWrite(path));
+    }
+    if (::rename(tempPath.c_str(), target.c_str()) != 0) throw Error(UnableToWrite(path));
+    guard.Release();
+    SyncFolderOf(target);
+}
+
+}  // namespace
+
+// An executable path that cannot be found (no /proc) gives the empty path:
+// loading it gives the defaults and saving it fails with "Unable to write
+// to ", rather than falling back on the working directory.
+std::string SettingsFilePath() {
+    std::string exe(256, '\0');
+    for (;;) {
+        const ssize_t n = ::readlink("/proc/self/exe", exe.data(), exe.size());
+        if (n < 0) return std::string();
+        if (static_cast<size_t>(n) < exe.size()) {
+            exe.resize(static_cast<size_t>(n));
+            break;
+        }
+        exe.resize(exe.size() * 2);  // possibly cut short: try a larger buffer
+    }
+    const size_t slash = exe.rfind('/');
+    if (slash == std::string::npos) return std::string();
+    exe.resize(slash + 1);
+    exe.append(kFileName);
+    return exe;
+}
+
+SettingsValues LoadSettings(const std::string& path) {
+    SettingsValues values;
+    std::string text;
+    if (ReadWholeFile(path, text) != ReadOutcome::Read) return values;  // counts as missing
+
+    if (auto v = ReadIniValue(text, kSection, "XRES")) values.xres = std::move(*v);
+    if (auto v = ReadIniValue(text, kSection, "YRES")) values.yres = std::move(*v);
+    if (auto v = ReadIniValue(text, kSection, "MIL")) values.mil = std::move(*v);
+    // An integer key reads as text with an empty default, then parses.
+    values.layer = StrToIntDef(ReadIniValue(text, kSection, "LAYER").value_or(std::string()), 0);
+    return values;
+}
+
+void SaveSettings(const std::string& path, const SettingsValues& values) {
+    std::string text;
+    std::optional<mode_t> keepMode;
+    switch (ReadWholeFile(path, text)) {
+    case ReadOutcome::Missing:
+        text.clear();
+        break;
+    case ReadOutcome::Failed:
+        // Replacing a file whose content could not be read would lose the
+        // user's other sections.
+        throw Error(UnableToWrite(path));
+    case ReadOutcome::Read: {
+        // A set.ini the user made read-only stays unchanged, as it would
+        // when written in place.
+        struct stat st {};
+        if (::access(path.c_str(), W_OK) != 0 || ::stat(path.c_str(), &st) != 0) {
+            throw Error(UnableToWrite(path));
+        }
+        keepMode = st.st_mode & 07777;
+        break;
+    }
+    }
+
+    text = WriteIniValue(text, kSection, "XRES", values.xres);
+    text = WriteIniValue(text, kSection, "YRES", values.yres);
+    text = WriteIniValue(text, kSection, "LAYER", IntToStr(values.layer));
+    text = WriteIniValue(text, kSection, "MIL", values.mil);
+    ReplaceFile(path, text, keepMode);
+}
+
+}  // namespace rastrace
