@@ -1,15 +1,45 @@
 // Reading Windows bitmap files (BMP) into the 24-bit raster.
 //
-// LoadBitmapFile reads the file in small steps (file header, info header,
-// validation, colour masks, colour table, pixel body) and ConvertTo24Bit
-// turns what it read into the 24-bit raster. A 24-bit uncompressed file is
-// read in one block straight into the raster's memory and stays as stored.
+// The one fact a caller must know: a load either returns a complete new
+// picture or throws; nothing the caller holds is touched on failure.
+//
+// The reader goes in small steps (file header, info header, validation,
+// colour masks, colour table, pixel body). A 24-bit uncompressed file is read
+// in one block straight into the raster's memory and keeps its bytes, padding
+// and row order; every other kind is converted row by row, as it is read,
+// into a fresh bottom-up 24-bit raster, so at most one picture plus one small
+// read buffer is ever held.
+//
+// What is read: a 12-byte core header or an info header of 40 bytes or more
+// (52, 56, 108, 124, ...); 1, 4, 8, 16, 24 and 32 bits per pixel,
+// uncompressed (0), 8-bit run-length (1), 4-bit run-length (2), and bit fields
+// (3) on 16 and 32 bits.
+//
 // Every failure throws Error with one of the system's messages:
 //   "Cannot open file "<full path>". <system text>"
-//   "Stream read error"           (1 to 13 bytes, or cut inside masks/table)
-//   "Bitmap image is not valid"   (no "BM", planes != 1, unsupported kind)
-//   "Out of memory"               (a size that cannot be held)
+//   "Stream read error"          the file ends inside the 14-byte file header,
+//                                the info header, the colour masks or the
+//                                colour table (also: a header size larger
+//                                than the file)
+//   "Bitmap image is not valid"  no "BM"; planes != 1; a header size 0..39
+//                                other than 12; negative width; height
+//                                -2147483648; a depth or compression not read
+//                                here; bit fields on a 41..51-byte header;
+//                                a top-down run-length file
+//   "Out of memory"              a picture larger than Raster::MemoryLimit(),
+//                                or size arithmetic that overflows
 // A zero-length file gives the empty raster.
+//
+// Mended faults and choices where the format leaves room:
+//   - The file header's pixel-data offset is honoured when it lies at or after
+//     the end of the colour table (and masks) and inside the file;
+//     otherwise the pixels are read from where the colour table ends.
+//   - Pixel bytes the file does not hold (a file cut short) count as zero
+//     bytes: black for 16/24/32 bits, colour-table entry 0 for 1/4/8 bits and
+//     for pixels a run-length stream never sets.
+//   - A palette index at or beyond the colour table's entry count is black.
+//   - A bit-field channel of n bits becomes value * 255 / (2^n - 1), rounded
+//     to nearest, whatever n is; a zero mask gives 0.
 #pragma once
 
 #include "raster/Raster.h"
@@ -38,21 +68,24 @@ struct BitmapInfoHeader {
     uint32_t biClrImportant = 0;
 };
 
-// What LoadBitmapFile read, before the conversion to 24 bits.
+// What a load read: the header, the masks and colour table it used, and the
+// finished 24-bit raster.
 struct DecodedBitmap {
     BitmapInfoHeader header;
     std::array<uint32_t, 3> masks{};      // red, green, blue channel masks (bit fields)
-    bool hasMasks = false;
+    bool hasMasks = false;                // masks came from the file (compression 3)
     std::vector<uint32_t> palette;        // 0x00RRGGBB entries, at most 256
-    // Either the finished 24-bit raster (24-bit uncompressed files and
-    // decoded run-length files), or the raw pixel rows in file order.
-    bool isFinal = false;
-    Raster raster;
-    std::vector<uint8_t> pixels;
+    Raster raster;                        // always 24 bits per pixel
 };
 
+// Reads the file at path (opened read-only, closed on every path).
 DecodedBitmap LoadBitmapFile(const std::string& path);
+
+// Reads a bitmap held in memory; the same parsing as LoadBitmapFile.
 DecodedBitmap LoadBitmapMemory(std::span<const uint8_t> bytes);
+
+// The 24-bit raster of a loaded bitmap. Loading already converts every depth
+// as it reads, so this only hands the raster over; it never fails.
 Raster ConvertTo24Bit(DecodedBitmap&& bitmap);
 
 // LoadBitmapFile then ConvertTo24Bit: what the Open command does.

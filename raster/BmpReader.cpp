@@ -1,0 +1,662 @@
+#include "raster/BmpReader.h"
+
+#include "common/Error.h"
+#include "common/MessageText.h"
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace rastrace {
+
+namespace {
+
+[[noreturn]] void ThrowStreamReadError() { throw Error("Stream read error"); }
+[[noreturn]] void ThrowNotValid() { throw Error("Bitmap image is not valid"); }
+
+constexpr uint16_t kMagicBM = 0x4D42;  // "BM" read as a little-endian word
+constexpr size_t kFileHeaderSize = 14;
+constexpr uint32_t kCoreHeaderSize = 12;
+constexpr uint32_t kInfoHeaderSize = 40;
+constexpr uint32_t kMaskedHeaderSize = 52;  // 40 bytes plus the red, green and blue masks
+
+constexpr uint32_t BI_RGB = 0;
+constexpr uint32_t BI_RLE8 = 1;
+constexpr uint32_t BI_RLE4 = 2;
+constexpr uint32_t BI_BITFIELDS = 3;
+
+// Rows of converted depths are read in blocks of about this size, so a
+// picture of any depth but 24 bits never needs a second whole-picture buffer.
+constexpr uint64_t kReadBlock = uint64_t{1} << 20;
+
+uint16_t LeU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+uint32_t LeU32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+
+uint64_t CheckedMul(uint64_t a, uint64_t b) {
+    uint64_t product = 0;
+    if (__builtin_mul_overflow(a, b, &product)) ThrowOutOfMemory();
+    return product;
+}
+
+// Any buffer whose size comes from the file is checked here first: it may
+// not exceed what the picture itself would be allowed.
+void CheckBufferSize(uint64_t bytes) {
+    if (bytes > Raster::MemoryLimit() || bytes > SIZE_MAX / 2) ThrowOutOfMemory();
+}
+
+// ---------------------------------------------------------------------------
+// Sources: a file or a memory block, read forward only.
+
+class ByteSource {
+public:
+    explicit ByteSource(uint64_t size) : size_(size) {}
+    virtual ~ByteSource() = default;
+    ByteSource(const ByteSource&) = delete;
+    ByteSource& operator=(const ByteSource&) = delete;
+
+    uint64_t Size() const { return size_; }
+    uint64_t Position() const { return position_; }
+    uint64_t Left() const { return size_ - position_; }
+
+    // Reads exactly n bytes into dst; "Stream read error" when fewer are left.
+    void Read(uint8_t* dst, uint64_t n) {
+        if (n > Left()) ThrowStreamReadError();
+        if (n > 0) Fetch(dst, static_cast<size_t>(n));
+        position_ += n;
+    }
+
+    // Moves forward to pos, which must lie between Position() and Size().
+    void SeekTo(uint64_t pos) {
+        if (pos < position_ || pos > size_) ThrowStreamReadError();
+        if (pos != position_) Jump(pos);
+        position_ = pos;
+    }
+
+    void Skip(uint64_t n) {
+        if (n > Left()) ThrowStreamReadError();
+        SeekTo(position_ + n);
+    }
+
+    // The next n bytes (n <= Left()): a view of memory where the source is
+    // memory, else read into scratch, which is reused between calls.
+    std::span<const uint8_t> Next(uint64_t n, std::vector<uint8_t>& scratch) {
+        if (n > Left()) ThrowStreamReadError();
+        std::span<const uint8_t> view = Borrow(static_cast<size_t>(n));
+        if (view.size() != n) {
+            CheckBufferSize(n);
+            if (scratch.size() < n) scratch.resize(static_cast<size_t>(n));
+            Fetch(scratch.data(), static_cast<size_t>(n));
+            view = {scratch.data(), static_cast<size_t>(n)};
+        }
+        position_ += n;
+        return view;
+    }
+
+protected:
+    // Copies the n bytes at Position() to dst (n <= Left() is checked).
+    virtual void Fetch(uint8_t* dst, size_t n) = 0;
+    // Makes pos the place the next Fetch reads from.
+    virtual void Jump(uint64_t pos) = 0;
+    // A view of the n bytes at Position() without copying, or an empty span
+    // where the source cannot give one.
+    virtual std::span<const uint8_t> Borrow(size_t /*n*/) { return {}; }
+
+private:
+    uint64_t size_;
+    uint64_t position_ = 0;
+};
+
+class MemorySource final : public ByteSource {
+public:
+    explicit MemorySource(std::span<const uint8_t> bytes) : ByteSource(bytes.size()), bytes_(bytes) {}
+
+private:
+    void Fetch(uint8_t* dst, size_t n) override { std::memcpy(dst, bytes_.data() + Position(), n); }
+    void Jump(uint64_t /*pos*/) override {}
+    std::span<const uint8_t> Borrow(size_t n) override { return bytes_.subspan(static_cast<size_t>(Position()), n); }
+
+    std::span<const uint8_t> bytes_;
+};
+
+// An open file descriptor, closed when the handle goes away, on every path.
+class FileHandle {
+public:
+    explicit FileHandle(int fd) : fd_(fd) {}
+    ~FileHandle() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    int Fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Reads with plain read() calls; the file position follows the source's.
+class FileSource final : public ByteSource {
+public:
+    FileSource(int fd, uint64_t size) : ByteSource(size), fd_(fd) {}
+
+private:
+    void Fetch(uint8_t* dst, size_t n) override {
+        // One call per block; read() may return less (signals, or more than
+        // about 2 GiB at once), so keep going until all n bytes are in.
+        while (n > 0) {
+            const ssize_t got = ::read(fd_, dst, n);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) ThrowStreamReadError();  // an I/O error, or the file shrank under us
+            dst += got;
+            n -= static_cast<size_t>(got);
+        }
+    }
+
+    void Jump(uint64_t pos) override {
+        if (pos > static_cast<uint64_t>(INT64_MAX) || ::lseek(fd_, static_cast<off_t>(pos), SEEK_SET) < 0) {
+            ThrowStreamReadError();
+        }
+    }
+
+    int fd_;
+};
+
+std::string FullPath(const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(std::filesystem::path(path), ec);
+    if (ec) return path;
+    return absolute.lexically_normal().string();
+}
+
+[[noreturn]] void ThrowCannotOpen(const std::string& path, int code) {
+    throw Error("Cannot open file \"" + FullPath(path) + "\". " + SystemErrorText(code));
+}
+
+// ---------------------------------------------------------------------------
+// Headers.
+
+struct BitmapFileHeader {
+    uint16_t bfType = 0;
+    uint32_t bfSize = 0;
+    uint16_t bfReserved1 = 0;
+    uint16_t bfReserved2 = 0;
+    uint32_t bfOffBits = 0;
+};
+
+// The info header as read, with what the longer versions add that the
+// reader uses: the channel masks held inside headers of 52 bytes or more.
+struct InfoHeader {
+    BitmapInfoHeader fields;
+    bool core = false;  // a 12-byte header: 3-byte colour-table entries
+    bool holdsMasks = false;
+    std::array<uint32_t, 3> headerMasks{};
+};
+
+// The 14-byte file header. "Stream read error" when the file is shorter;
+// "Bitmap image is not valid" when it does not start with "BM". The size
+// and reserved fields are not used (writers fill them inconsistently).
+BitmapFileHeader ReadFileHeader(ByteSource& src) {
+    uint8_t b[kFileHeaderSize];
+    src.Read(b, sizeof b);
+    BitmapFileHeader h;
+    h.bfType = LeU16(b);
+    h.bfSize = LeU32(b + 2);
+    h.bfReserved1 = LeU16(b + 6);
+    h.bfReserved2 = LeU16(b + 8);
+    h.bfOffBits = LeU32(b + 10);
+    if (h.bfType != kMagicBM) ThrowNotValid();
+    return h;
+}
+
+// The info header. A size of 0..39 other than 12 is no header this reader
+// knows ("Bitmap image is not valid"); one that runs past the end of the file
+// is a file cut short ("Stream read error"). Bytes beyond the fields used are
+// skipped.
+InfoHeader ReadInfoHeader(ByteSource& src) {
+    uint8_t sizeBytes[4];
+    src.Read(sizeBytes, sizeof sizeBytes);
+    InfoHeader info;
+    BitmapInfoHeader& h = info.fields;
+    h.biSize = LeU32(sizeBytes);
+    if (h.biSize != kCoreHeaderSize && h.biSize < kInfoHeaderSize) ThrowNotValid();
+    if (h.biSize - 4 > src.Left()) ThrowStreamReadError();
+
+    if (h.biSize == kCoreHeaderSize) {
+        uint8_t b[kCoreHeaderSize - 4];
+        src.Read(b, sizeof b);
+        info.core = true;
+        h.biWidth = LeU16(b);
+        h.biHeight = LeU16(b + 2);
+        h.biPlanes = LeU16(b + 4);
+        h.biBitCount = LeU16(b + 6);
+        return info;
+    }
+
+    uint8_t b[kMaskedHeaderSize - 4];
+    const uint32_t used = h.biSize >= kMaskedHeaderSize ? kMaskedHeaderSize : kInfoHeaderSize;
+    src.Read(b, used - 4);
+    h.biWidth = static_cast<int32_t>(LeU32(b));
+    h.biHeight = static_cast<int32_t>(LeU32(b + 4));
+    h.biPlanes = LeU16(b + 8);
+    h.biBitCount = LeU16(b + 10);
+    h.biCompression = LeU32(b + 12);
+    h.biSizeImage = LeU32(b + 16);
+    h.biXPelsPerMeter = static_cast<int32_t>(LeU32(b + 20));
+    h.biYPelsPerMeter = static_cast<int32_t>(LeU32(b + 24));
+    h.biClrUsed = LeU32(b + 28);
+    h.biClrImportant = LeU32(b + 32);
+    if (used == kMaskedHeaderSize) {
+        info.holdsMasks = true;
+        info.headerMasks = {LeU32(b + 36), LeU32(b + 40), LeU32(b + 44)};
+    }
+    src.Skip(h.biSize - used);
+    return info;
+}
+
+bool IsUncompressedDepth(uint16_t bitCount) {
+    switch (bitCount) {
+        case 1: case 4: case 8: case 16: case 24: case 32: return true;
+        default: return false;
+    }
+}
+
+// Refuses every header this reader does not read, before anything is
+// allocated: planes other than 1, a negative width, a height whose size
+// cannot be negated, and any depth/compression pair outside the supported
+// set. Run-length files must be stored bottom row first.
+void ValidateInfoHeader(const InfoHeader& info) {
+    const BitmapInfoHeader& h = info.fields;
+    if (h.biPlanes != 1) ThrowNotValid();
+    if (h.biWidth < 0 || h.biHeight == INT32_MIN) ThrowNotValid();
+    switch (h.biCompression) {
+        case BI_RGB:
+            if (!IsUncompressedDepth(h.biBitCount)) ThrowNotValid();
+            break;
+        case BI_RLE8:
+            if (h.biBitCount != 8 || h.biHeight < 0) ThrowNotValid();
+            break;
+        case BI_RLE4:
+            if (h.biBitCount != 4 || h.biHeight < 0) ThrowNotValid();
+            break;
+        case BI_BITFIELDS:
+            if (h.biBitCount != 16 && h.biBitCount != 32) ThrowNotValid();
+            // Masks follow a 40-byte header or sit inside one of 52 bytes or
+            // more; a header in between has no room for them.
+            if (h.biSize != kInfoHeaderSize && !info.holdsMasks) ThrowNotValid();
+            break;
+        default:
+            ThrowNotValid();
+    }
+}
+
+int32_t AbsHeight(const BitmapInfoHeader& h) { return h.biHeight < 0 ? -h.biHeight : h.biHeight; }
+
+// The red, green and blue masks the pixels are read with: the file's own for
+// bit fields (after a 40-byte header, or from inside a longer one), otherwise
+// the fixed layouts 5-5-5 (16 bits) and 8-8-8 (32 bits).
+std::array<uint32_t, 3> ReadColourMasks(ByteSource& src, const InfoHeader& info) {
+    const BitmapInfoHeader& h = info.fields;
+    if (h.biCompression == BI_BITFIELDS) {
+        if (info.holdsMasks) return info.headerMasks;
+        uint8_t b[12];
+        src.Read(b, sizeof b);
+        return {LeU32(b), LeU32(b + 4), LeU32(b + 8)};
+    }
+    if (h.biBitCount == 16) return {0x7C00u, 0x03E0u, 0x001Fu};
+    if (h.biBitCount == 32) return {0x00FF0000u, 0x0000FF00u, 0x000000FFu};
+    return {};
+}
+
+// The colour table as 0x00RRGGBB entries. Its length is the colours-used
+// field, or 2^depth for 1, 4 and 8 bits when that is 0 (always for a core
+// header, whose entries are 3 bytes). All entries are passed over so that
+// the pixels are found after them, but at most 256 are kept. A table that
+// runs past the end of the file is "Stream read error".
+std::vector<uint32_t> ReadColourTable(ByteSource& src, const InfoHeader& info) {
+    const BitmapInfoHeader& h = info.fields;
+    const uint64_t entrySize = info.core ? 3 : 4;
+    uint64_t count = h.biClrUsed;
+    if (count == 0 && h.biBitCount <= 8) count = uint64_t{1} << h.biBitCount;
+    if (CheckedMul(count, entrySize) > src.Left()) ThrowStreamReadError();
+
+    const size_t kept = static_cast<size_t>(std::min<uint64_t>(count, 256));
+    uint8_t b[256 * 4];
+    src.Read(b, kept * entrySize);
+    src.Skip((count - kept) * entrySize);
+
+    std::vector<uint32_t> palette(kept);
+    for (size_t i = 0; i < kept; ++i) {
+        const uint8_t* e = b + i * entrySize;
+        palette[i] = static_cast<uint32_t>(e[0]) | static_cast<uint32_t>(e[1]) << 8 | static_cast<uint32_t>(e[2]) << 16;
+    }
+    return palette;
+}
+
+// Where the pixel bytes start. Many writers leave a gap before the pixels
+// and say so in the offset field, while others fill it with nonsense; the
+// offset is trusted only when it points neither back into the headers or
+// colour table nor outside the file.
+uint64_t PixelDataStart(uint32_t bfOffBits, uint64_t tableEnd, uint64_t fileSize) {
+    return bfOffBits >= tableEnd && bfOffBits < fileSize ? bfOffBits : tableEnd;
+}
+
+uint64_t FileStride(const BitmapInfoHeader& h) {
+    return StrideFor(static_cast<uint64_t>(h.biWidth), h.biBitCount);  // width < 2^31, depth <= 32: no overflow
+}
+
+// How many pixel bytes to read: the image-size field, or stride * |height|
+// when it is 0; never more than the bytes left in the file, and for
+// uncompressed rows never more than the rows need.
+uint64_t PixelByteCount(const BitmapInfoHeader& h, uint64_t bytesLeft) {
+    const uint64_t needed = CheckedMul(FileStride(h), static_cast<uint64_t>(AbsHeight(h)));
+    uint64_t n = h.biSizeImage != 0 ? h.biSizeImage : needed;
+    if (h.biCompression == BI_RGB || h.biCompression == BI_BITFIELDS) n = std::min(n, needed);
+    return std::min(n, bytesLeft);
+}
+
+// ---------------------------------------------------------------------------
+// Pixels.
+
+// One colour channel of a bit-fields pixel, widened to 8 bits as
+// value * 255 / max rounded to nearest, max being the channel's largest
+// value, so that a full channel of any width is 255. Channels of up to 16
+// bits go through a table built once per load.
+class Channel {
+public:
+    explicit Channel(uint32_t mask)
+        : mask_(mask), shift_(mask != 0 ? std::countr_zero(mask) : 0), max_(mask >> shift_) {
+        if (max_ != 0 && max_ <= 0xFFFF) {
+            table_.resize(max_ + 1);
+            for (uint32_t v = 0; v <= max_; ++v) table_[v] = Widen(v);
+        }
+    }
+
+    uint8_t operator()(uint32_t pixel) const {
+        const uint32_t v = (pixel & mask_) >> shift_;
+        if (!table_.empty()) return table_[v];
+        return max_ == 0 ? 0 : Widen(v);
+    }
+
+private:
+    uint8_t Widen(uint32_t v) const {
+        return static_cast<uint8_t>((static_cast<uint64_t>(v) * 255 + max_ / 2) / max_);
+    }
+
+    uint32_t mask_;
+    int shift_;
+    uint32_t max_;
+    std::vector<uint8_t> table_;
+};
+
+// Turns the pixels of 1, 4, 8, 16 and 32-bit rows into blue, green, red bytes.
+class PixelConverter {
+public:
+    PixelConverter(uint16_t bitCount, const std::vector<uint32_t>& palette, const std::array<uint32_t, 3>& masks)
+        : bitCount_(bitCount), red_(masks[0]), green_(masks[1]), blue_(masks[2]) {
+        // Indices beyond the table read as black.
+        for (size_t i = 0; i < palette.size(); ++i) {
+            lut_[3 * i] = static_cast<uint8_t>(palette[i]);
+            lut_[3 * i + 1] = static_cast<uint8_t>(palette[i] >> 8);
+            lut_[3 * i + 2] = static_cast<uint8_t>(palette[i] >> 16);
+        }
+        const uint8_t zero[4] = {};
+        Convert(zero, 1, zeroColour_);
+    }
+
+    uint16_t BitCount() const { return bitCount_; }
+
+    // The blue, green, red bytes of palette index i (black beyond the table).
+    const uint8_t* IndexColour(uint8_t i) const { return &lut_[3 * static_cast<size_t>(i)]; }
+
+    // The colour a pixel of zero bytes has: colour-table entry 0 for indexed
+    // depths, black otherwise. Pixels the file does not supply take it.
+    const uint8_t* ZeroColour() const { return zeroColour_; }
+    bool ZeroIsBlack() const { return zeroColour_[0] == 0 && zeroColour_[1] == 0 && zeroColour_[2] == 0; }
+
+    // Converts count whole pixels starting at src into dst (3 bytes each).
+    void Convert(const uint8_t* src, size_t count, uint8_t* dst) const {
+        switch (bitCount_) {
+            case 1:
+                for (size_t x = 0; x < count; ++x) Put(dst, x, (src[x >> 3] >> (7 - (x & 7))) & 1);
+                break;
+            case 4:
+                for (size_t x = 0; x < count; ++x) Put(dst, x, (x & 1) ? src[x >> 1] & 0x0F : src[x >> 1] >> 4);
+                break;
+            case 8:
+                for (size_t x = 0; x < count; ++x) Put(dst, x, src[x]);
+                break;
+            case 16:
+                for (size_t x = 0; x < count; ++x) PutChannels(dst, x, LeU16(src + 2 * x));
+                break;
+            case 32:
+                for (size_t x = 0; x < count; ++x) PutChannels(dst, x, LeU32(src + 4 * x));
+                break;
+            default:
+                break;  // 24 bits never come here: they are read as stored
+        }
+    }
+
+private:
+    void Put(uint8_t* dst, size_t x, unsigned index) const { std::memcpy(dst + 3 * x, IndexColour(static_cast<uint8_t>(index)), 3); }
+
+    void PutChannels(uint8_t* dst, size_t x, uint32_t pixel) const {
+        dst[3 * x] = blue_(pixel);
+        dst[3 * x + 1] = green_(pixel);
+        dst[3 * x + 2] = red_(pixel);
+    }
+
+    uint16_t bitCount_;
+    std::array<uint8_t, 256 * 3> lut_{};
+    Channel red_;
+    Channel green_;
+    Channel blue_;
+    uint8_t zeroColour_[3] = {};
+};
+
+// Converts one file row of which only `available` bytes are in the file
+// (the rest count as zero bytes) into width pixels at dst.
+void ConvertRow(const PixelConverter& conv, const uint8_t* src, uint64_t available, size_t width, uint8_t* dst) {
+    const unsigned bitCount = conv.BitCount();
+    const size_t whole = static_cast<size_t>(std::min<uint64_t>(width, available * 8 / bitCount));
+    if (whole > 0) conv.Convert(src, whole, dst);
+    size_t x = whole;
+    if (x < width && bitCount >= 8) {
+        // A pixel cut in the middle of its bytes: pad it with zeros.
+        const size_t pixelBytes = bitCount / 8;
+        const size_t have = static_cast<size_t>(available - static_cast<uint64_t>(whole) * pixelBytes);
+        if (have > 0) {
+            uint8_t tail[4] = {};
+            std::memcpy(tail, src + whole * pixelBytes, std::min(have, pixelBytes));
+            conv.Convert(tail, 1, dst + 3 * x);
+            ++x;
+        }
+    }
+    if (conv.ZeroIsBlack()) return;  // the raster's fresh memory is already zero
+    for (; x < width; ++x) std::memcpy(dst + 3 * x, conv.ZeroColour(), 3);
+}
+
+// A 24-bit uncompressed body: one read straight into the raster's memory,
+// which has the file's stride and row order. Rows the file does not reach
+// stay zero.
+Raster ReadStoredRows(ByteSource& src, const BitmapInfoHeader& h, uint64_t n) {
+    Raster raster(h.biWidth, AbsHeight(h), h.biHeight < 0 ? Raster::RowOrder::TopDown : Raster::RowOrder::BottomUp);
+    src.Read(raster.StorageData(), n);  // n <= stride * |height| == StorageSize()
+    return raster;
+}
+
+// An uncompressed body of 1, 4, 8, 16 or 32 bits: read in blocks of whole
+// rows and converted into a bottom-up 24-bit raster as it comes in.
+Raster ReadConvertedRows(ByteSource& src, const BitmapInfoHeader& h, const PixelConverter& conv, uint64_t n) {
+    const int32_t height = AbsHeight(h);
+    Raster raster(h.biWidth, height);
+    if (raster.Empty()) return raster;
+    const bool topDown = h.biHeight < 0;
+    const size_t width = static_cast<size_t>(h.biWidth);
+    const uint64_t stride = FileStride(h);
+    const uint64_t blockRows = std::max<uint64_t>(1, std::max(stride, kReadBlock) / stride);
+
+    std::vector<uint8_t> scratch;
+    uint64_t left = n;
+    for (int32_t first = 0; first < height;) {
+        const uint64_t rows = std::min<uint64_t>(blockRows, static_cast<uint64_t>(height - first));
+        const uint64_t want = std::min(rows * stride, left);
+        const std::span<const uint8_t> block = src.Next(want, scratch);
+        left -= want;
+        for (uint64_t r = 0; r < rows; ++r) {
+            const uint64_t offset = r * stride;
+            const uint64_t available = offset < want ? std::min(stride, want - offset) : 0;
+            const int32_t stored = first + static_cast<int32_t>(r);
+            const int32_t y = topDown ? stored : height - 1 - stored;
+            ConvertRow(conv, available > 0 ? block.data() + offset : nullptr, available, width, raster.RowBytes(y).data());
+        }
+        first += static_cast<int32_t>(rows);
+    }
+    return raster;
+}
+
+// Decodes an 8-bit (RLE8) or 4-bit (RLE4) run-length stream into a
+// bottom-up raster already filled with colour-table entry 0. Runs are cut
+// at the end of their row, deltas at the edges of the picture; a stream that
+// ends early just stops. Every step eats at least two input bytes, so the
+// loop ends with the input whatever the stream holds.
+void DecodeRunLength(std::span<const uint8_t> in, bool fourBit, const PixelConverter& conv, Raster& raster) {
+    const size_t width = static_cast<size_t>(raster.Width());
+    const size_t height = static_cast<size_t>(raster.Height());
+    auto indexAt = [&](std::span<const uint8_t> bytes, size_t k) -> uint8_t {
+        if (!fourBit) return bytes[k];
+        return (k & 1) ? bytes[k >> 1] & 0x0F : bytes[k >> 1] >> 4;
+    };
+
+    size_t x = 0;
+    size_t y = 0;  // stored row: 0 is the bottom row
+    size_t i = 0;
+    while (i + 1 < in.size() && y < height) {
+        const uint8_t count = in[i];
+        const uint8_t code = in[i + 1];
+        i += 2;
+        uint8_t* row = raster.StorageRow(static_cast<int32_t>(y));
+        if (count > 0) {
+            // Encoded run: count pixels of one byte (RLE4: two alternating nibbles).
+            const size_t end = std::min(width, x + count);
+            for (size_t k = 0; x < end; ++k, ++x) {
+                const uint8_t index = !fourBit ? code : (k & 1) ? code & 0x0F : code >> 4;
+                std::memcpy(row + 3 * x, conv.IndexColour(index), 3);
+            }
+            continue;
+        }
+        switch (code) {
+            case 0:  // end of line
+                x = 0;
+                ++y;
+                break;
+            case 1:  // end of bitmap
+                return;
+            case 2:  // delta: move right dx and up dy
+                if (i + 1 >= in.size()) return;
+                x = std::min(width, x + in[i]);
+                y += in[i + 1];
+                i += 2;
+                break;
+            default: {
+                // Absolute run of `code` pixels, padded to a whole word.
+                const size_t bytes = fourBit ? (code + 1u) / 2 : code;
+                const size_t padded = (bytes + 1) & ~size_t{1};
+                const std::span<const uint8_t> data = in.subspan(i, std::min(bytes, in.size() - i));
+                const size_t present = fourBit ? data.size() * 2 : data.size();
+                const size_t end = std::min({width, x + code, x + present});
+                for (size_t k = 0; x < end; ++k, ++x) std::memcpy(row + 3 * x, conv.IndexColour(indexAt(data, k)), 3);
+                if (present < code) return;  // the stream ended inside the run
+                i += std::min(padded, in.size() - i);
+                break;
+            }
+        }
+    }
+}
+
+Raster ReadRunLengthBody(ByteSource& src, const BitmapInfoHeader& h, const PixelConverter& conv, uint64_t n) {
+    Raster raster(h.biWidth, AbsHeight(h));
+    if (raster.Empty()) return raster;
+    if (!conv.ZeroIsBlack()) {
+        for (int32_t y = 0; y < raster.Height(); ++y) {
+            uint8_t* row = raster.RowBytes(y).data();
+            for (int32_t x = 0; x < raster.Width(); ++x) std::memcpy(row + 3 * static_cast<size_t>(x), conv.ZeroColour(), 3);
+        }
+    }
+    std::vector<uint8_t> scratch;
+    DecodeRunLength(src.Next(n, scratch), h.biCompression == BI_RLE4, conv, raster);
+    return raster;
+}
+
+// The whole read: file header, info header, validation, masks, colour
+// table, pixel body. Nothing outside this call's locals is touched.
+DecodedBitmap LoadBitmap(ByteSource& src) {
+    DecodedBitmap result;
+    if (src.Size() == 0) return result;  // a zero-length file is the empty picture
+
+    const BitmapFileHeader fileHeader = ReadFileHeader(src);
+    const InfoHeader info = ReadInfoHeader(src);
+    ValidateInfoHeader(info);
+    const BitmapInfoHeader& h = info.fields;
+    result.header = h;
+    result.masks = ReadColourMasks(src, info);
+    result.hasMasks = h.biCompression == BI_BITFIELDS;
+    result.palette = ReadColourTable(src, info);
+
+    src.SeekTo(PixelDataStart(fileHeader.bfOffBits, src.Position(), src.Size()));
+    const uint64_t n = PixelByteCount(h, src.Left());
+
+    if (h.biBitCount == 24) {
+        result.raster = ReadStoredRows(src, h, n);
+        return result;
+    }
+    const PixelConverter conv(h.biBitCount, result.palette, result.masks);
+    if (h.biCompression == BI_RLE8 || h.biCompression == BI_RLE4) {
+        result.raster = ReadRunLengthBody(src, h, conv, n);
+    } else {
+        result.raster = ReadConvertedRows(src, h, conv, n);
+    }
+    return result;
+}
+
+DecodedBitmap LoadGuarded(ByteSource& src) {
+    try {
+        return LoadBitmap(src);
+    } catch (const std::bad_alloc&) {
+        ThrowOutOfMemory();
+    }
+}
+
+}  // namespace
+
+DecodedBitmap LoadBitmapMemory(std::span<const uint8_t> bytes) {
+    MemorySource src(bytes);
+    return LoadGuarded(src);
+}
+
+DecodedBitmap LoadBitmapFile(const std::string& path) {
+    const FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.Fd() < 0) ThrowCannotOpen(path, errno);
+    struct stat info {};
+    if (::fstat(file.Fd(), &info) != 0) ThrowCannotOpen(path, errno);
+    if (S_ISDIR(info.st_mode)) ThrowCannotOpen(path, EISDIR);
+    FileSource src(file.Fd(), info.st_size > 0 ? static_cast<uint64_t>(info.st_size) : 0);
+    return LoadGuarded(src);
+}
+
+Raster ConvertTo24Bit(DecodedBitmap&& bitmap) { return std::move(bitmap.raster); }
+
+Raster ReadBitmapFile(const std::string& path) { return ConvertTo24Bit(LoadBitmapFile(path)); }
+
+}  // namespace rastrace
