@@ -34,7 +34,9 @@ public:
     virtual void Wake() = 0;
     // Owner thread: the progress bar's range is 0..maximum, position 0.
     virtual void ProgressStart(int64_t maximum) = 0;
-    // Owner thread: advance the progress position by steps.
+    // Owner thread: advance the progress position by steps. Runs inside a
+    // worker's hand-off (as does NextPolyNumbers): it must not call Stop
+    // or destroy the job.
     virtual void ProgressStep(int64_t steps) = 0;
     // Owner thread: NextPolyNumber for count items at once: advance the
     // item counter (FPolyCount) by count and return the first new number.
@@ -44,6 +46,10 @@ public:
     // On failure (error holds the first worker error, or the trailer's or
     // close's I/O error) the incomplete file has been removed: show error
     // in the standard error box. Either way the owner then sets FReady.
+    // Called from DrainQueue after every worker has been joined and outside
+    // any hand-off, so it may show a modal box, Start a new conversion, or
+    // (when DrainQueue is driven by an event loop, not RunToCompletion)
+    // destroy the job.
     virtual void ConversionFinished(const std::optional<std::string>& error) = 0;
 };
 
@@ -73,7 +79,11 @@ public:
     // one worker per colour. Throws Error (a parse message or an I/O
     // error text) before any file is created or any worker started when
     // the request cannot start; nothing has changed then. An empty colour
-    // list starts nothing and returns false.
+    // list starts nothing and returns false. When a worker thread cannot
+    // be made, throws Error("Thread creation error: <reason>"): with no
+    // worker started, the file is removed and nothing runs; otherwise the
+    // started workers run to their end and the conversion then finishes
+    // with that error. Not while Running() (throws std::logic_error).
     bool Start(const ConversionRequest& request);
 
     // Owner thread: runs the queued hand-offs (records, progress, worker
@@ -89,6 +99,7 @@ public:
 
     // Stops the workers, joins them and removes the incomplete output file;
     // ConversionFinished is not called. Does nothing when not running.
+    // Not from inside a hand-off (ProgressStep, NextPolyNumbers).
     void Stop();
 
 private:

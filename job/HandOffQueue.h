@@ -8,6 +8,10 @@
 // and rethrown in the worker. The owner runs queued steps, oldest first,
 // one at a time, in Drain(). Close() fails every waiting and later Run with
 // JobStopped, so a stopped job never leaves a worker waiting.
+//
+// Drain() is re-entrant: a step may run a nested event loop that calls
+// Drain() again. Each step is taken from the queue under the lock and run
+// without it, so the nested Drain() runs the steps queued after it.
 #pragma once
 
 #include <condition_variable>
@@ -29,10 +33,17 @@ class HandOffQueue {
 public:
     // wake is called from worker threads, without the queue's lock held,
     // whenever a step is queued; it must only arrange for Drain() to be
-    // called soon on the owner thread (post an event, notify a waiter).
+    // called soon on the owner thread (post an event, notify a waiter),
+    // and must not throw. It may be empty when the owner blocks in
+    // WaitPending() instead.
     explicit HandOffQueue(std::function<void()> wake);
+    HandOffQueue(const HandOffQueue&) = delete;
+    HandOffQueue& operator=(const HandOffQueue&) = delete;
 
-    // Worker side: runs step on the owner thread and waits for it.
+    // Worker side: runs step on the owner thread and waits for it. Throws
+    // what the step threw, or JobStopped when the queue is (or gets) closed
+    // before the step was taken. step lives on the caller's stack, so it
+    // may capture the caller's locals by reference.
     void Run(const std::function<void()>& step);
 
     // Owner side: runs every queued step; returns how many ran.
@@ -41,16 +52,26 @@ public:
     // Owner side: true when a step is waiting.
     bool Pending() const;
 
-    // Fails all waiting and future Run calls with JobStopped.
+    // Owner side: blocks until a step is waiting or the queue is closed;
+    // for owners without an event loop of their own.
+    void WaitPending();
+
+    // Fails all waiting and future Run calls with JobStopped. A step that
+    // is running at that moment still completes normally, and its worker
+    // returns from Run once it has.
     void Close();
+
+    // Undoes Close() for the next conversion. Only when no worker uses
+    // the queue any more.
+    void Reopen();
 
 private:
     struct Item;
 
     std::function<void()> wake_;
     mutable std::mutex mutex_;
-    std::condition_variable done_;
-    std::deque<Item*> items_;
+    std::condition_variable pending_;  // signalled on every queued step and on Close
+    std::deque<Item*> items_;          // each Item lives on its worker's stack
     bool closed_ = false;
 };
 

@@ -9,7 +9,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
 Rastrace is built, but this machine has no display to show its window on.
 Run the window inside a virtual display:   xvfb-run -a build/app/rastrace
 or convert on the command line, e.g.:
-  build/rastrace-cli -c 6736896 -c 3381759 samples/board.bmp /tmp/board.asc
+  build/rastrace-cli -c 4229316 -c 6333654 -x 150 -y 150 samples/board.bmp /tmp/board.asc
 MSG
   exit 1
 fi

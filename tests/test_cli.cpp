@@ -137,7 +137,7 @@ TEST_F(Cli, AscGroupsColoursInTheOrderGivenAndNumbersFromOne) {
     const Result r = Run({"-c", "16711680", "-c", "255", "-c", "$FF", Path("board.bmp"), Path("out.Asc")});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string text = ReadAll(Path("out.Asc"));
-    EXPECT_EQ(text.substr(0, 57), "!PADS-POWERPCB-V2.1-MILS! DESIGN DATABASE ASCII FILE 1.0\r\n");
+    EXPECT_EQ(text.substr(0, 58), "!PADS-POWERPCB-V2.1-MILS! DESIGN DATABASE ASCII FILE 1.0\r\n");
     const std::string records =
         "JTPOLY00000001          LINES    0    2   1\r\nOPEN   2   2  1\r\n0      0\r\n3     0\r\n"
         "JTPOLY00000002          LINES    3    2   1\r\nOPEN   2   2  1\r\n0      0\r\n2     0\r\n"

@@ -1,0 +1,96 @@
+#include "job/HandOffQueue.h"
+
+#include <utility>
+
+namespace rastrace {
+
+// One handed-over step. It lives on the stack of the worker waiting in Run,
+// so it may only be touched under the lock, and the worker leaves Run only
+// after the owner has marked it done (or Close has marked it stopped).
+struct HandOffQueue::Item {
+    const std::function<void()>* step = nullptr;
+    std::condition_variable finished;  // the worker waits on its own item
+    std::exception_ptr error;
+    bool done = false;
+    bool stopped = false;
+};
+
+HandOffQueue::HandOffQueue(std::function<void()> wake) : wake_(std::move(wake)) {}
+
+void HandOffQueue::Run(const std::function<void()>& step) {
+    Item item;
+    item.step = &step;
+    {
+        std::lock_guard lock(mutex_);
+        if (closed_) throw JobStopped();
+        items_.push_back(&item);
+    }
+    pending_.notify_all();
+    if (wake_) wake_();
+
+    std::unique_lock lock(mutex_);
+    item.finished.wait(lock, [&] { return item.done || item.stopped; });
+    if (item.stopped) throw JobStopped();
+    if (item.error) std::rethrow_exception(item.error);
+}
+
+int HandOffQueue::Drain() {
+    int ran = 0;
+    for (;;) {
+        Item* item = nullptr;
+        {
+            std::lock_guard lock(mutex_);
+            if (items_.empty()) break;
+            item = items_.front();
+            items_.pop_front();
+        }
+        // Run without the lock: the step may block on a modal dialog whose
+        // event loop drains again, and workers must keep queueing meanwhile.
+        std::exception_ptr error;
+        try {
+            (*item->step)();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        {
+            // Notify under the lock: once the worker sees done it destroys
+            // the item, condition variable included.
+            std::lock_guard lock(mutex_);
+            item->error = std::move(error);
+            item->done = true;
+            item->finished.notify_one();
+        }
+        ++ran;
+    }
+    return ran;
+}
+
+bool HandOffQueue::Pending() const {
+    std::lock_guard lock(mutex_);
+    return !items_.empty();
+}
+
+void HandOffQueue::WaitPending() {
+    std::unique_lock lock(mutex_);
+    pending_.wait(lock, [&] { return !items_.empty() || closed_; });
+}
+
+void HandOffQueue::Close() {
+    {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+        for (Item* item : items_) {
+            item->stopped = true;
+            item->finished.notify_one();
+        }
+        items_.clear();
+    }
+    pending_.notify_all();
+}
+
+void HandOffQueue::Reopen() {
+    std::lock_guard lock(mutex_);
+    closed_ = false;
+}
+
+}  // namespace rastrace

@@ -1,0 +1,120 @@
+#include "job/ScanThread.h"
+
+#include "job/HandOffQueue.h"
+
+#include <algorithm>
+#include <new>
+#include <utility>
+
+namespace rastrace {
+
+TScanThread::TScanThread(ScanJobLink& link, ScanThreadParams params)
+    : link_(link),
+      index_(params.index),
+      format_(params.format),
+      groupByColor_(params.groupByColor),
+      FBitmap(std::move(params.bitmap)),
+      FColor(params.color),
+      FXRes(params.xres),
+      FYRes(params.yres),
+      FWidthText(std::move(params.widthText)),
+      FLayerText(std::move(params.layerText)) {}
+
+TScanThread::~TScanThread() { Join(); }
+
+void TScanThread::Launch() { thread_ = std::thread(&TScanThread::ThreadMain, this); }
+
+void TScanThread::Join() {
+    if (thread_.joinable()) thread_.join();
+}
+
+void TScanThread::ThreadMain() noexcept {
+    std::optional<std::string> error;
+    try {
+        Execute();
+    } catch (const std::bad_alloc&) {
+        error = "Out of memory";
+    } catch (const std::exception& e) {
+        error = e.what();
+    } catch (...) {
+        error = "Unknown error";
+    }
+    // Give the kept runs and text back before waiting on the owner.
+    runs_ = {};
+    FRecord = {};
+    try {
+        link_.HandOff([&] { link_.ConvertDone(index_, error); });
+    } catch (...) {
+        // Stopped: the job cleans up without this worker's end. ConvertDone
+        // itself reports through the owner and does not throw.
+    }
+}
+
+void TScanThread::Execute() {
+    // The mapping first: a resolution of 0 fails before the first row step.
+    mapping_ = TrackMapping(FXRes, FYRes, FBitmap->Height());
+    progressInterval_ = std::max<int64_t>(1, FBitmap->Height() / kProgressParts);
+    mayWrite_ = !groupByColor_ || index_ == 0;
+    rowsPending_ = 0;
+    runs_.clear();
+
+    ScanRuns(
+        *FBitmap, static_cast<uint32_t>(FColor), [this](int32_t) { OnRow(); },
+        [this](const Run& run) { OnRun(run); });
+
+    if (!mayWrite_) {
+        link_.WaitForTurn(index_);
+        mayWrite_ = true;
+    }
+    if (!runs_.empty()) WriteRuns();
+    if (rowsPending_ > 0) HandOverRows();
+}
+
+void TScanThread::OnRow() {
+    // Runs before any pixel of the row is read, so a stop ends the scan here.
+    if (link_.StopRequested()) throw JobStopped();
+    if (++rowsPending_ < progressInterval_) return;
+    if (mayWrite_ && !runs_.empty()) {
+        WriteRuns();
+    } else {
+        HandOverRows();
+    }
+}
+
+void TScanThread::OnRun(const Run& run) {
+    runs_.push_back(run);
+    if (mayWrite_ && runs_.size() >= kBlockRuns) WriteRuns();
+}
+
+void TScanThread::WriteRuns() {
+    for (size_t begin = 0; begin < runs_.size(); begin += kBlockRuns) {
+        const size_t count = std::min(kBlockRuns, runs_.size() - begin);
+        int32_t number = 0;
+        if (format_ == OutputFormat::Asc) {
+            link_.HandOff([&] { number = link_.NextPolyNumbers(static_cast<int32_t>(count)); });
+        }
+        FRecord.clear();
+        for (size_t i = begin; i < begin + count; ++i) {
+            AppendRecordLine(FRecord, format_, number, mapping_.Map(runs_[i]), FWidthText, FLayerText);
+            number = static_cast<int32_t>(static_cast<uint32_t>(number) + 1u);  // wraps like the owner's counter
+        }
+        const int64_t rows = std::exchange(rowsPending_, 0);
+        link_.HandOff([&] {
+            link_.WriteRecord(FRecord);
+            link_.StepProgress(rows);
+        });
+    }
+    runs_.clear();
+}
+
+void TScanThread::HandOverRows() {
+    const int64_t rows = std::exchange(rowsPending_, 0);
+    bool mayWrite = mayWrite_;
+    link_.HandOff([&] {
+        link_.StepProgress(rows);
+        mayWrite = link_.MayWrite(index_);
+    });
+    mayWrite_ = mayWrite;
+}
+
+}  // namespace rastrace

@@ -1,0 +1,126 @@
+// TScanThread: the scan worker of one colour. It scans the shared raster on
+// its own thread and hands everything that touches the output file or the
+// owner's state (records, PADS numbers, progress, its own end) to the
+// owner thread through its job, waiting for each hand-off.
+//
+// The one fact a caller must know: a launched worker always ends with one
+// ConvertDone hand-off (with or without an error) unless the job is
+// stopped, and it must be joined before it is destroyed.
+//
+// Speed: runs are collected as compact Run values and turned into record
+// text on the worker, a block of up to kBlockRuns records at a time, so
+// the owner thread only copies finished text into the file.
+#pragma once
+
+#include "formats/Formats.h"
+#include "raster/Raster.h"
+#include "trace/Scanner.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace rastrace {
+
+// What a scan worker needs from its conversion. The calls marked "owner
+// thread" are made by the worker only from inside a step it hands over.
+class ScanJobLink {
+public:
+    virtual ~ScanJobLink() = default;
+
+    // Worker thread: runs step on the owner thread and waits for it;
+    // rethrows what the step threw; JobStopped once the job is stopped.
+    virtual void HandOff(const std::function<void()>& step) = 0;
+    // Worker thread: true once the job is being stopped.
+    virtual bool StopRequested() const = 0;
+    // Worker thread: blocks until worker index may write its records
+    // (every worker before it in list order has ended); JobStopped when
+    // the job is stopped meanwhile.
+    virtual void WaitForTurn(int index) = 0;
+
+    // Owner thread: whether worker index may write its records now.
+    virtual bool MayWrite(int index) = 0;
+    // Owner thread: takes count PADS item numbers; returns the first.
+    virtual int32_t NextPolyNumbers(int32_t count) = 0;
+    // Owner thread: writes whole record lines to the output file.
+    virtual void WriteRecord(std::string_view text) = 0;
+    // Owner thread: the worker has stepped rows more rows.
+    virtual void StepProgress(int64_t rows) = 0;
+    // Owner thread: worker index has ended, error holding its failure.
+    virtual void ConvertDone(int index, const std::optional<std::string>& error) = 0;
+};
+
+// The values a worker scans with, fixed when it is created.
+struct ScanThreadParams {
+    int index = 0;                        // position in the colour list
+    std::shared_ptr<const Raster> bitmap;  // never null
+    int32_t color = 0;                    // packed 0x00BBGGRR
+    int32_t xres = 600, yres = 600;       // dots per inch
+    OutputFormat format = OutputFormat::Pcb;
+    std::string widthText, layerText;     // written as given
+    // Write only after every earlier worker has ended (records grouped by
+    // colour); until then keep the runs in memory and go on scanning.
+    bool groupByColor = false;
+};
+
+class TScanThread {
+public:
+    // Records per hand-off; also the PADS numbers taken at once.
+    static constexpr size_t kBlockRuns = 4096;
+    // Rows a worker may step without handing progress over: height / this.
+    static constexpr int32_t kProgressParts = 100;
+
+    TScanThread(ScanJobLink& link, ScanThreadParams params);
+    ~TScanThread();  // joins a thread still running
+    TScanThread(const TScanThread&) = delete;
+    TScanThread& operator=(const TScanThread&) = delete;
+
+    // Starts the worker's thread, which runs Execute and then hands over
+    // ConvertDone. Throws std::system_error when no thread can be made.
+    void Launch();
+    void Join();
+
+    // The worker's body: the scan of FColor over FBitmap. Throws what
+    // ended it: a scan error, an error carried back from a hand-off, or
+    // JobStopped. Runs on the worker's thread.
+    void Execute();
+
+private:
+    void ThreadMain() noexcept;
+    void OnRow();
+    void OnRun(const Run& run);
+    // Numbers (PADS), formats and writes the kept runs, in blocks; the
+    // first block also carries the rows stepped since the last hand-off.
+    void WriteRuns();
+    // Hands over the rows stepped since the last hand-off, and learns
+    // whether this worker may write now.
+    void HandOverRows();
+
+    ScanJobLink& link_;
+    const int index_;
+    const OutputFormat format_;
+    const bool groupByColor_;
+
+    std::shared_ptr<const Raster> FBitmap;
+    int32_t FColor;
+    int32_t FXRes;
+    int32_t FYRes;
+    std::string FWidthText;
+    std::string FLayerText;
+    std::string FRecord;  // the text of the block about to be written
+
+    TrackMapping mapping_;
+    std::vector<Run> runs_;    // found and not yet written, in scan order
+    int64_t rowsPending_ = 0;  // rows stepped since the last hand-off
+    int64_t progressInterval_ = 1;
+    bool mayWrite_ = true;
+    std::thread thread_;
+};
+
+}  // namespace rastrace

@@ -1,0 +1,272 @@
+#!/usr/bin/env bash
+# The end-to-end benchmark in one command: generates synthetic board scans,
+# times the floor (read the file, compare every pixel once) and rastrace-cli
+# on each, and prints a markdown table with the targets beside the figures.
+#
+#   scripts/bench.sh [options] [build-dir]        (default build-dir: build-bench)
+#
+#   -n, --runs N        runs per case; the table shows medians (default 5)
+#   --a4-runs N         runs per case for the A4 pictures (default: as --runs)
+#   --sizes LIST        comma-separated subset of: 10cm,20cm,a4,a4-noisy
+#                       (default: all four)
+#   -h, --help          this text
+#
+# Builds rastrace-cli, rastrace-boardgen, rastrace-floor and rastrace-benchrun
+# in build-dir (configuring a Release build there if it holds none yet).
+# Pictures are cached in build-dir/bench-data and made again when the
+# generator is rebuilt; outputs go there too and are removed at the end. The
+# table is also saved as build-dir/bench-data/results.md.
+set -euo pipefail
+
+usage() { sed -n '2,/^set -euo/p' "${BASH_SOURCE[0]}" | sed '$d; s/^# \{0,1\}//'; }
+
+RUNS=5
+A4_RUNS=""
+SIZES="10cm,20cm,a4,a4-noisy"
+BUILD=""
+ARGS=("$@")
+while [[ $# -gt 0 ]]; do
+  case "$1" in
+    -n|--runs) RUNS=$2; shift 2 ;;
+    --a4-runs) A4_RUNS=$2; shift 2 ;;
+    --sizes) SIZES=$2; shift 2 ;;
+    -h|--help) usage; exit 0 ;;
+    -*) echo "bench.sh: unknown option $1" >&2; usage >&2; exit 2 ;;
+    *) BUILD=$1; shift ;;
+  esac
+done
+
+A4_RUNS=${A4_RUNS:-$RUNS}
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${BUILD:-$ROOT/build-bench}
+mkdir -p "$BUILD"
+BUILD=$(cd "$BUILD" && pwd)
+DATA=$BUILD/bench-data
+OUT=$DATA/out
+mkdir -p "$DATA" "$OUT"
+trap 'rm -rf "$OUT"' EXIT
+
+log() { echo "bench: $*" >&2; }
+
+# --- Build ---------------------------------------------------------------------
+
+if [[ ! -f $BUILD/CMakeCache.txt ]]; then
+  log "configuring a Release build in $BUILD"
+  cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DRASTRACE_BUILD_UI=OFF -DRASTRACE_BUILD_TESTS=OFF \
+    >"$DATA/build.log" 2>&1 || { cat "$DATA/build.log" >&2; exit 1; }
+fi
+BUILD_TYPE=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$BUILD/CMakeCache.txt")
+if [[ $BUILD_TYPE != Release ]]; then
+  log "WARNING: $BUILD is a '${BUILD_TYPE:-default}' build, not Release: the figures are not comparable"
+fi
+
+log "building the benchmark tools"
+make -C "$BUILD" -j2 rastrace-boardgen rastrace-floor rastrace-benchrun >"$DATA/build.log" 2>&1 \
+  || { cat "$DATA/build.log" >&2; exit 1; }
+BOARDGEN=$BUILD/bench/rastrace-boardgen
+FLOOR=$BUILD/bench/rastrace-floor
+BENCHRUN=$BUILD/bench/rastrace-benchrun
+CLI=$BUILD/rastrace-cli
+
+# The converter may not be finished: its rows then say why instead of failing the run.
+CLI_PROBLEM=""
+log "building rastrace-cli"
+if ! make -C "$BUILD" -j2 rastrace-cli >"$DATA/build-cli.log" 2>&1; then
+  CLI_PROBLEM="rastrace-cli does not build (see $DATA/build-cli.log)"
+elif ! "$CLI" -h 2>&1 | grep -q .; then
+  CLI_PROBLEM="rastrace-cli prints no usage with -h"
+fi
+[[ -n $CLI_PROBLEM ]] && log "$CLI_PROBLEM: its rows are skipped"
+
+# --- Pictures --------------------------------------------------------------------
+
+COPPER=4229316      # top copper, 0x4088C4
+COPPER2=6333654     # second copper, 0x60A4D6
+SILK_WHITE=15002860 # 0xE4ECEC
+SILK_YELLOW=4773608 # 0x48D6E8
+
+# name -> "width height dpi noise label"
+declare -A PICTURE=(
+  [10cm]="2362 2362 600 off 10 cm board at 600 dpi (2362 × 2362)"
+  [20cm]="4724 4724 600 off 20 cm board at 600 dpi (4724 × 4724)"
+  [a4]="10200 14040 1200 off A4 at 1200 dpi, clean (10200 × 14040)"
+  [a4-noisy]="10200 14040 1200 on A4 at 1200 dpi, noisy (10200 × 14040)"
+)
+
+IFS=, read -r -a SIZE_LIST <<<"$SIZES"
+for size in "${SIZE_LIST[@]}"; do
+  [[ -n ${PICTURE[$size]:-} ]] || { echo "bench.sh: unknown size '$size'" >&2; exit 2; }
+  read -r w h dpi noise _ <<<"${PICTURE[$size]}"
+  file=$DATA/$size.bmp
+  if [[ ! -f $file || $BOARDGEN -nt $file ]]; then
+    log "generating $file"
+    noiseFlag=--no-noise
+    [[ $noise == on ]] && noiseFlag=--noise
+    "$BOARDGEN" --width "$w" --height "$h" --dpi "$dpi" --seed 1 "$noiseFlag" "$file.tmp"
+    mv "$file.tmp" "$file"
+  fi
+done
+
+# --- Measuring -----------------------------------------------------------------------
+
+# fcalc EXPR: floating-point arithmetic.
+fcalc() { awk "BEGIN { printf \"%s\", $1 }"; }
+
+ROWS=()      # table rows
+NOTES=()     # lines under the table
+PASSES=0
+FAILS=0
+
+# verdict VAR OK: sets VAR to "pass" or "**FAIL**" and counts it (no subshell, so the count stays).
+verdict() {
+  if [[ $2 == 1 ]]; then
+    PASSES=$((PASSES + 1))
+    printf -v "$1" '%s' "pass"
+  else
+    FAILS=$((FAILS + 1))
+    printf -v "$1" '%s' "**FAIL**"
+  fi
+}
+
+# measure RUNS WARMUPS CMD...: sets MEDIAN, MIN, RSS_KB, or FAILED.
+measure() {
+  local runs=$1 warmups=$2
+  shift 2
+  local line
+  line=$("$BENCHRUN" -n "$runs" -w "$warmups" -- "$@" 2>>"$DATA/stderr.log") || true
+  FAILED=""
+  if [[ $line == failed* || -z $line ]]; then
+    FAILED="failed (wait status ${line#failed }; see $DATA/stderr.log)"
+    MEDIAN=0 MIN=0 RSS_KB=0
+    return
+  fi
+  read -r MEDIAN MIN _ RSS_KB _ <<<"$line"
+}
+
+# row PICTURE CASE TIME_TARGET TIME_OK MEM_TARGET MEM_OK: one table row from the last measure.
+row() {
+  local picture=$1 what=$2 ttarget=$3 tok=$4 mtarget=$5 mok=$6
+  if [[ -n $FAILED ]]; then
+    ROWS+=("| $picture | $what | $FAILED | | | | | | | |")
+    return
+  fi
+  local ms ratio mb
+  ms=$(fcalc "sprintf(\"%.1f\", $MEDIAN * 1000)")
+  ratio=$(fcalc "sprintf(\"%.2f\", $MEDIAN / $FLOOR_MEDIAN)")
+  mb=$(fcalc "sprintf(\"%.0f\", $RSS_KB * 1024 / 1e6)")
+  local tv="" mv=""
+  [[ -n $tok ]] && verdict tv "$tok"
+  [[ -n $mok ]] && verdict mv "$mok"
+  ROWS+=("| $picture | $what | $ms | $(fcalc "sprintf(\"%.1f\", $MIN * 1000)") | ${ratio}× | $mb | $ttarget | $tv | $mtarget | $mv |")
+}
+
+le() { fcalc "($1) <= ($2) ? 1 : 0"; }
+
+CPU=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
+LOAD_START=$(cut -d' ' -f1 /proc/loadavg)
+# Other work on the machine shows up directly in the medians.
+if [[ $(fcalc "$LOAD_START > 0.5 ? 1 : 0") == 1 ]]; then
+  log "note: load average $LOAD_START before the first run; the figures include what else runs"
+fi
+log "runs per case: $RUNS (A4: $A4_RUNS)"
+
+for size in "${SIZE_LIST[@]}"; do
+  read -r w h dpi noise label <<<"${PICTURE[$size]}"
+  file=$DATA/$size.bmp
+  runs=$RUNS
+  warmups=1
+  if [[ $size == a4* ]]; then
+    runs=$A4_RUNS
+    warmups=0 # the floor's run below has brought the file into the page cache
+  fi
+  # One untimed floor run: warms the page cache and counts the copper runs.
+  floorRuns=$("$FLOOR" "$file" $COPPER | awk '{ print $2 }')
+  log "$size: floor"
+  measure "$runs" 1 "$FLOOR" "$file" $COPPER
+  FLOOR_MEDIAN=$MEDIAN
+  row "$label" "floor: read + compare, 1 colour" "" "" "" ""
+  if [[ -n $CLI_PROBLEM ]]; then
+    ROWS+=("| $label | rastrace-cli | $CLI_PROBLEM | | | | | | | |")
+    continue
+  fi
+
+  stride=$(( (w * 3 + 3) / 4 * 4 ))
+  rasterBytes=$((stride * h))
+  # Peak memory target: one copy of the pixels plus 10% and 16 MB.
+  memLimitKb=$(fcalc "sprintf(\"%d\", ($rasterBytes * 1.1 + 16e6) / 1024)")
+  memTarget="≤ $(fcalc "sprintf(\"%.0f\", $memLimitKb * 1024 / 1e6)") MB"
+  common=(-q -x "$dpi" -y "$dpi")
+  declare -A ONE=()
+  for format in pcb asc; do
+    FMT=${format^^}
+    log "$size: rastrace-cli 1 colour $FMT"
+    measure "$runs" "$warmups" "$CLI" "${common[@]}" -f "$format" -c $COPPER "$file" "$OUT/one.$format"
+    ONE[$format]=${MEDIAN:-0}
+    ttarget="" tok="" mtarget="" mok=""
+    if [[ -z $FAILED && $size == a4* ]]; then
+      mtarget=$memTarget
+      mok=$(le "$RSS_KB" "$memLimitKb")
+      if [[ $format == pcb ]]; then
+        ttarget="≤ 2.7× floor (stretch 1.5×)"
+        tok=$(le "$MEDIAN" "2.7 * $FLOOR_MEDIAN")
+        [[ $(le "$MEDIAN" "1.5 * $FLOOR_MEDIAN") == 1 ]] && ttarget="≤ 2.7× floor (stretch 1.5× met)"
+      fi
+    elif [[ -z $FAILED && $format == pcb && $size == 10cm ]]; then
+      ttarget="≤ 25 ms"
+      tok=$(le "$MEDIAN" 0.025)
+    elif [[ -z $FAILED && $format == pcb && $size == 20cm ]]; then
+      ttarget="≤ 100 ms"
+      tok=$(le "$MEDIAN" 0.1)
+    fi
+    row "$label" "rastrace-cli, 1 colour, $FMT" "$ttarget" "$tok" "$mtarget" "$mok"
+    if [[ -z $FAILED && $format == pcb ]]; then
+      tracks=$(grep -c '^FT' "$OUT/one.pcb" || true)
+      if [[ $tracks == "$floorRuns" ]]; then
+        NOTES+=("- $label: rastrace-cli wrote $tracks tracks, the floor counted $floorRuns runs: they agree.")
+      else
+        NOTES+=("- $label: **rastrace-cli wrote $tracks tracks, the floor counted $floorRuns runs.**")
+      fi
+    fi
+  done
+  for format in pcb asc; do
+    FMT=${format^^}
+    log "$size: rastrace-cli 4 colours $FMT"
+    measure "$runs" "$warmups" "$CLI" "${common[@]}" -f "$format" \
+      -c $COPPER -c $COPPER2 -c $SILK_WHITE -c $SILK_YELLOW "$file" "$OUT/four.$format"
+    ttarget="" tok="" mtarget="" mok=""
+    if [[ -z $FAILED && $size == a4* ]]; then
+      mtarget=$memTarget
+      mok=$(le "$RSS_KB" "$memLimitKb")
+      if [[ ${ONE[$format]} != 0 ]]; then
+        ttarget="≤ 2.5× 1 colour ($(fcalc "sprintf(\"%.2f\", $MEDIAN / ${ONE[$format]})")×)"
+        tok=$(le "$MEDIAN" "2.5 * ${ONE[$format]}")
+      fi
+    fi
+    row "$label" "rastrace-cli, 4 colours, $FMT" "$ttarget" "$tok" "$mtarget" "$mok"
+  done
+  log "$size: rastrace-cli --list-colors"
+  measure "$runs" "$warmups" "$CLI" --list-colors "$file"
+  row "$label" "rastrace-cli --list-colors (load only)" "" "" "" ""
+  rm -f "$OUT"/*
+done
+
+# --- Report ----------------------------------------------------------------------------
+
+{
+  echo "Benchmark: \`scripts/bench.sh${ARGS:+ ${ARGS[*]}}\`"
+  echo
+  echo "Machine: ${CPU:-unknown CPU}, $(nproc) cores, $(awk '/MemTotal/ { printf "%.0f GB", $2 / 1e6 }' /proc/meminfo); build: ${BUILD_TYPE:-default}; commit $(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo unknown)$(git -C "$ROOT" diff --quiet HEAD -- 2>/dev/null || echo ' + local changes'); $(date -u '+%Y-%m-%d %H:%M UTC')."
+  echo
+  echo "Load average (1 min): $LOAD_START at the start, $(cut -d' ' -f1 /proc/loadavg) at the end."
+  echo
+  runsText="$RUNS runs"
+  [[ $A4_RUNS != "$RUNS" ]] && runsText="$RUNS runs ($A4_RUNS for A4)"
+  echo "Medians of $runsText, wall time of the whole process; peak memory is the process's maximum resident set. Colours: 1 = top copper $COPPER; 4 = both coppers and both silkscreen colours. Conversions write to a file at the picture's dpi."
+  echo
+  echo "| Picture | Run | Median (ms) | Min (ms) | × floor | Peak RSS (MB) | Time target | Time | Memory target | Memory |"
+  echo "|---|---|---:|---:|---:|---:|---|---|---|---|"
+  printf '%s\n' "${ROWS[@]}"
+  echo
+  [[ ${#NOTES[@]} -gt 0 ]] && printf '%s\n' "${NOTES[@]}" && echo
+  echo "Targets: $PASSES met, $FAILS missed."
+} | tee "$DATA/results.md"
