@@ -110,7 +110,7 @@ done
 # --- Measuring -----------------------------------------------------------------------
 
 # fcalc EXPR: floating-point arithmetic.
-fcalc() { awk "BEGIN { printf \"%s\", $1 }"; }
+fcalc() { awk "BEGIN { printf \"%s\", ($1) }"; }
 
 ROWS=()      # table rows
 NOTES=()     # lines under the table
