@@ -217,3 +217,41 @@ TEST_F(Cli, UsageErrorsExitWithTwo) {
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "rastrace-cli 2.04\n");
 }
+
+namespace {
+
+uint64_t Fnv1a(const std::string& bytes) {
+    uint64_t h = 14695981039346656037ull;
+    for (unsigned char c : bytes) h = (h ^ c) * 1099511628211ull;
+    return h;
+}
+
+}  // namespace
+
+// The bundled sample converted with fixed settings: any change of the
+// output bytes (a faster scanner, another block size, another formatter)
+// shows here.
+TEST_F(Cli, SampleOutputsStayByteIdentical) {
+    const std::string sample = std::string(RASTRACE_SOURCE_DIR) + "/samples/board.bmp";
+    struct Golden {
+        std::vector<std::string> args;
+        size_t size;
+        uint64_t hash;
+    };
+    const std::vector<Golden> cases = {
+        {{"-c", "4229316", "-c", "6333654", "-x", "150", "-y", "150", "-w", "8", "-l", "6", "-f", "pcb"},
+         242420, 13669079208782378766ull},
+        {{"-c", "4229316", "-c", "6333654", "-x", "150", "-y", "150", "-w", "8", "-l", "6", "-f", "asc"},
+         709095, 1883666788756802891ull},
+        {{"-c", "4229316", "-m", "h", "-m", "v", "-x", "600", "-y", "300", "-f", "asc"}, 654619, 5936492646757655295ull},
+    };
+    for (const Golden& g : cases) {
+        std::vector<std::string> args = g.args;
+        args.push_back(sample);
+        args.push_back("-");
+        const Result r = Run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out.size(), g.size);
+        EXPECT_EQ(Fnv1a(r.out), g.hash);
+    }
+}
