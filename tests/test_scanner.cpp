@@ -208,11 +208,18 @@ TEST(Tracks, ResolutionZeroFailsBeforeTheFirstRow) {
 TEST(Runs, AgreeWithAPixelByPixelScanOnRandomRows) {
     uint32_t seed = 12345;
     auto next = [&] { return seed = seed * 1103515245u + 12345u; };
-    for (int trial = 0; trial < 200; ++trial) {
-        const int32_t w = 1 + static_cast<int32_t>(next() >> 16) % 40;
+    for (int trial = 0; trial < 2000; ++trial) {
+        const int32_t w = 1 + static_cast<int32_t>(next() >> 16) % 70;
         Raster r(w, 2);
+        // Long stretches of one kind, and near misses that differ from C in
+        // a single byte, so block-wise comparisons meet every case.
+        const uint32_t kinds[] = {C, D, C ^ 0x01u, C ^ 0x0100u, C ^ 0x010000u};
         for (int32_t y = 0; y < 2; ++y) {
-            for (int32_t x = 0; x < w; ++x) SetPixel(r, x, y, (next() >> 20) % 3 == 0 ? D : C);
+            uint32_t current = C;
+            for (int32_t x = 0; x < w; ++x) {
+                if ((next() >> 20) % 4 == 0) current = kinds[(next() >> 16) % 5];
+                SetPixel(r, x, y, current);
+            }
         }
         std::vector<rastrace::Run> expected;
         for (int32_t y = 0; y < 2; ++y) {
