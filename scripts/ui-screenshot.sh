@@ -1,0 +1,34 @@
+#!/bin/sh
+# Takes docs/screenshot.png: the main window under a virtual X server with
+# the sample scan open, its two copper colours picked into the colour list
+# and the PADS (ASC) format chosen.
+#
+# Usage: scripts/ui-screenshot.sh [build-dir]     (default: build)
+# Needs: xvfb (xvfb-run), a build with RASTRACE_BUILD_UI=ON.
+set -eu
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-"$root/build"}
+case $build in /*) ;; *) build="$root/$build" ;; esac
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$build" -DRASTRACE_BUILD_BENCH=OFF
+fi
+cmake --build "$build" --target rastrace-screenshot -j2
+
+picture="$root/samples/board.bmp"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+if [ ! -f "$picture" ]; then
+    # No sample scan in this checkout: draw a stand-in board.
+    picture="$work/board.bmp"
+    convert -size 600x400 xc:'#2e5424' \
+        -fill '#c48840' -draw 'rectangle 40,40 560,52' -draw 'rectangle 100,300 500,312' \
+        -draw 'circle 200,200 220,220' -fill '#d6a460' -draw 'rectangle 300,80 310,360' \
+        -type TrueColor "BMP3:$picture"
+fi
+
+mkdir -p "$root/docs"
+xvfb-run -a -s "-screen 0 1024x768x24" \
+    "$build/ui/rastrace-screenshot" "$picture" "$root/docs/screenshot.png"
+echo "wrote $root/docs/screenshot.png"

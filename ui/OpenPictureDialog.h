@@ -1,0 +1,113 @@
+// The open-picture dialog: Qt's own file dialog (never the platform's, so
+// the preview pane can sit beside the file list) with a preview pane that
+// shows the selected file scaled to fit, its size, and a button that opens
+// the "Preview" window.
+//
+// The one fact a caller must know: the pane goes by the file's extension
+// (bmp, ico; emf and wmf have no renderer here and show "(None)"), while the
+// Open command reads every chosen file as a bitmap whatever its name.
+#pragma once
+
+#include "ui/DialogService.h"
+
+#include <QDialog>
+#include <QFileDialog>
+#include <QFrame>
+#include <QImage>
+#include <QSize>
+
+#include <optional>
+
+class QLabel;
+class QToolButton;
+
+namespace rastrace::ui {
+
+// A picture as the preview shows it: its real size and an image of at most
+// kPreviewMaxSide pixels a side (a huge scan is sampled down once).
+struct PreviewPicture {
+    QSize size;
+    QImage image;
+};
+
+inline constexpr int kPreviewMaxSide = 2048;
+
+// Loads path for the preview by its extension, letter case ignored: "bmp"
+// through the program's bitmap reader, "ico" as an icon (its largest
+// image). nullopt for a missing file, any other extension (emf and wmf
+// included) or a file that fails to load. Never throws.
+std::optional<PreviewPicture> loadPreviewPicture(const QString& path);
+
+// The framed area: the picture scaled to fit, proportions kept, centred;
+// the text "(None)" when there is no picture.
+class PreviewArea : public QFrame {
+    Q_OBJECT
+public:
+    explicit PreviewArea(QWidget* parent = nullptr, bool framed = true);
+    void setImage(const QImage& image, bool present);
+    bool hasPicture() const { return hasPicture_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage image_;
+    bool hasPicture_ = false;
+};
+
+// The pane beside the file list: caption, "Preview" button, area.
+class PreviewPane : public QWidget {
+    Q_OBJECT
+public:
+    explicit PreviewPane(QWidget* parent = nullptr);
+
+    // Shows path (called whenever the current file changes).
+    void showFile(const QString& path);
+
+    QString caption() const;
+    bool previewEnabled() const;
+    const PreviewArea* area() const { return area_; }
+
+private:
+    void openPreviewWindow();
+
+    QLabel* caption_;
+    QToolButton* button_;
+    PreviewArea* area_;
+    std::optional<PreviewPicture> picture_;
+    QString shownPath_;
+};
+
+// The "Preview" window: modal, resizable, centred on the screen; the picture
+// fits inside a 5-pixel border; Esc closes it.
+class PreviewWindow : public QDialog {
+    Q_OBJECT
+public:
+    PreviewWindow(const PreviewPicture& picture, QWidget* parent);
+
+    // The client size for a picture of pictureSize on a screen whose
+    // available area is screen: the picture at full size inside the border,
+    // at most three quarters of the screen each way.
+    static QSize clientSizeFor(const QSize& pictureSize, const QSize& screen);
+};
+
+// OpenPictureDialog1 as shown: file types as given, first (or remembered)
+// type selected, remembered name filled in; names need not exist.
+class PictureFileDialog : public QFileDialog {
+    Q_OBJECT
+public:
+    PictureFileDialog(QWidget* parent, const QStringList& filters, const FileChoice& initial);
+
+    FileChoice choice() const;
+    PreviewPane* preview() const { return preview_; }
+
+private:
+    // Qt's dialog takes a filter's patterns as blank-separated; ours are
+    // ";"-separated as the classic file-type list writes them, so the list
+    // is given its patterns again after every change of type.
+    void applyPatterns(const QString& filter);
+
+    PreviewPane* preview_;
+};
+
+}  // namespace rastrace::ui

@@ -1,0 +1,425 @@
+#include "ui/URtcFrmMain.h"
+
+#include "common/IntText.h"
+#include "common/MessageText.h"
+#include "raster/BmpReader.h"
+#include "raster/Mirror.h"
+#include "ui/AppLook.h"
+#include "ui/URtcFrmMainLayout.h"
+#include "ui/untAbout.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFile>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QToolButton>
+
+#include <climits>
+#include <exception>
+
+namespace rastrace::ui {
+
+namespace {
+
+// The event a worker's hand-off posts to wake the window's thread.
+QEvent::Type wakeEventType() {
+    static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+// Texts cross to the core as the file system's 8-bit names and back.
+std::string toCore(const QString& text) { return text.toStdString(); }
+std::string pathToCore(const QString& path) { return QFile::encodeName(path).toStdString(); }
+QString fromCore(const std::string& text) { return QString::fromStdString(text); }
+
+// The 8-bit character a key press types, as the classic key-press event
+// sees it, or 0 when the key types none (Delete, arrows, Home, End, and
+// Tab, which moves the focus before any field sees it).
+char typedCharacter(const QKeyEvent& event) {
+    switch (event.key()) {
+    case Qt::Key_Delete:
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        return 0;
+    case Qt::Key_Backspace:
+        return '\b';
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return '\r';
+    case Qt::Key_Escape:
+        return '\x1b';
+    default:
+        break;
+    }
+    const Qt::KeyboardModifiers mods = event.modifiers();
+    if ((mods & Qt::ControlModifier) && !(mods & Qt::AltModifier) && event.key() >= Qt::Key_A &&
+        event.key() <= Qt::Key_Z) {
+        return static_cast<char>(event.key() - Qt::Key_A + 1);  // Ctrl+C types ^C, Ctrl+V ^V, ...
+    }
+    const QString text = event.text();
+    if (text.isEmpty()) return 0;
+    const char16_t first = text.front().unicode();
+    return first < 0x80 ? static_cast<char>(first) : '?';  // beyond ASCII: never a digit
+}
+
+// Runs on scope exit.
+template <class F>
+class ScopeExit {
+public:
+    explicit ScopeExit(F f) : f_(std::move(f)) {}
+    ~ScopeExit() { f_(); }
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+
+private:
+    F f_;
+};
+
+}  // namespace
+
+TRtcFrmMain::TRtcFrmMain(DialogService& dialogs, std::string settingsPath, QWidget* parent)
+    : QWidget(parent, Qt::Window), dialogs_(dialogs), settingsPath_(std::move(settingsPath)) {
+    setFont(rastraceFont());
+    setWindowIcon(programIcon());
+    ImageList1 = toolbarImages();
+
+    const FormTable& form = rtcFrmMainForm();
+    const FormControls c = buildForm(*this, form, ImageList1);
+    CoolBar1 = c.get<BandBar>("CoolBar1");
+    ToolBar1 = c.get<QWidget>("ToolBar1");
+    ToolButton1 = c.get<QToolButton>("ToolButton1");
+    ToolButton2 = c.get<QToolButton>("ToolButton2");
+    ToolButton4 = c.get<QToolButton>("ToolButton4");
+    ScrollBox1 = c.get<QScrollArea>("ScrollBox1");
+    ToolButton6 = c.get<QFrame>("ToolButton6");
+    Image1 = c.get<PictureView>("Image1");
+    Panel1 = c.get<QFrame>("Panel1");
+    ToolButton5 = c.get<QFrame>("ToolButton5");
+    RadioButton1 = c.get<QRadioButton>("RadioButton1");
+    RadioButton2 = c.get<QRadioButton>("RadioButton2");
+    Panel2 = c.get<QFrame>("Panel2");
+    GroupBox1 = c.get<QGroupBox>("GroupBox1");
+    edtx = c.get<QLineEdit>("edtx");
+    edty = c.get<QLineEdit>("edty");
+    GroupBox2 = c.get<QGroupBox>("GroupBox2");
+    lstCl = c.get<ColorListBox>("lstCl");
+    GroupBox3 = c.get<QGroupBox>("GroupBox3");
+    Label1 = c.get<QLabel>("Label1");
+    cmbbox = c.get<QComboBox>("cmbbox");
+    Label2 = c.get<QLabel>("Label2");
+    edtmil = c.get<QLineEdit>("edtmil");
+    SpeedButton1 = c.get<QToolButton>("SpeedButton1");
+    SpeedButton2 = c.get<QToolButton>("SpeedButton2");
+    prgbr = c.get<QProgressBar>("prgbr");
+    pColor = c.get<ColorSwatch>("pColor");
+
+    // Centred on the desktop, counting the frame the platform adds around
+    // the client area (800 x 600 outside for a classic frame).
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect desk = screen->availableGeometry();
+        const QSize outer(form.clientWidth + 8, form.clientHeight + 34);
+        move(desk.left() + std::max(0, (desk.width() - outer.width()) / 2),
+             desk.top() + std::max(0, (desk.height() - outer.height()) / 2));
+    }
+    wireHandlers();
+}
+
+TRtcFrmMain::~TRtcFrmMain() {
+    // Workers read the snapshot and hand steps to this window: stop and
+    // join them before anything of the window goes.
+    stopJob();
+    if (!formDestroyed_) handle(&TRtcFrmMain::FormDestroy);
+}
+
+// ---- The one wrapper and the wiring ---------------------------------------
+
+template <class Body>
+void TRtcFrmMain::guarded(Body&& body) noexcept {
+    try {
+        body();
+    } catch (const std::exception& error) {
+        showStandardError(error.what());
+    } catch (...) {
+        showStandardError("Unknown error");
+    }
+}
+
+template <class... Args>
+auto TRtcFrmMain::guard(void (TRtcFrmMain::*handler)(Args...)) {
+    return [this, handler](Args... args) { guarded([&] { (this->*handler)(args...); }); };
+}
+
+void TRtcFrmMain::handle(void (TRtcFrmMain::*handler)()) { guard(handler)(); }
+
+void TRtcFrmMain::showStandardError(const std::string& message) noexcept {
+    try {
+        dialogs_.showError(this, fromCore(ShownText(message)));
+    } catch (...) {
+        // Nothing is left to report a failing error box with.
+    }
+}
+
+void TRtcFrmMain::wireHandlers() {
+    connect(ToolButton1, &QToolButton::clicked, this, guard(&TRtcFrmMain::ToolButton1Click));
+    connect(ToolButton2, &QToolButton::clicked, this, guard(&TRtcFrmMain::ToolButton2Click));
+    connect(ToolButton4, &QToolButton::clicked, this, guard(&TRtcFrmMain::ToolButton4Click));
+    connect(SpeedButton1, &QToolButton::clicked, this, guard(&TRtcFrmMain::SpeedButton1Click));
+    connect(SpeedButton2, &QToolButton::clicked, this, guard(&TRtcFrmMain::SpeedButton2Click));
+    connect(Image1, &PictureView::mouseMoved, this, guard(&TRtcFrmMain::Image1MouseMove));
+    connect(Image1, &PictureView::mousePressed, this, guard(&TRtcFrmMain::Image1MouseDown));
+    connect(lstCl, &ColorListBox::mousePressed, this, guard(&TRtcFrmMain::lstClMouseDown));
+    for (QLineEdit* field : {edtx, edty, edtmil}) field->installEventFilter(this);  // edtxKeyPress
+
+    // Hand-offs are also run whenever the thread falls idle, so a lost or
+    // late wake event never leaves a worker waiting.
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread())) {
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
+            if (converting()) drainJob();
+        });
+    }
+}
+
+bool TRtcFrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != edtx && watched != edty && watched != edtmil) return QWidget::eventFilter(watched, event);
+    if (event->type() == QEvent::KeyPress) {
+        char key = typedCharacter(*static_cast<QKeyEvent*>(event));
+        if (key == 0) return false;  // no character: the field handles the key
+        guarded([&] { edtxKeyPress(watched, key); });
+        return key == 0;
+    }
+    if (event->type() == QEvent::InputMethod) {
+        // Text composed by an input method arrives as a whole; each of its
+        // characters goes through the same filter.
+        auto* input = static_cast<QInputMethodEvent*>(event);
+        QString kept;
+        for (QChar ch : input->commitString()) {
+            char key = ch.unicode() < 0x80 ? static_cast<char>(ch.unicode()) : '?';
+            guarded([&] { edtxKeyPress(watched, key); });
+            if (key != 0) kept.append(QChar(key));
+        }
+        if (kept != input->commitString()) input->setCommitString(kept);
+    }
+    return false;
+}
+
+void TRtcFrmMain::edtxKeyPress(QObject*, char& key) {
+    if (key < '0' || key > '9') key = 0;
+}
+
+// ---- Start and end --------------------------------------------------------
+
+void TRtcFrmMain::FormCreate() {
+    const SettingsValues values = LoadSettings(settingsPath_);
+    edtx->setText(fromCore(values.xres));
+    edty->setText(fromCore(values.yres));
+    edtmil->setText(fromCore(values.mil));
+    cmbbox->setCurrentIndex(values.layer >= 0 && values.layer < cmbbox->count() ? values.layer : -1);
+    FReady = true;
+}
+
+void TRtcFrmMain::FormDestroy() {
+    formDestroyed_ = true;
+    if (!FReady) return;  // a conversion never completed: the file stays as it was
+    SettingsValues values;
+    values.xres = toCore(edtx->text());
+    values.yres = toCore(edty->text());
+    values.mil = toCore(edtmil->text());
+    values.layer = cmbbox->currentIndex();  // -1 when none is selected
+    SaveSettings(settingsPath_, values);
+}
+
+void TRtcFrmMain::closeEvent(QCloseEvent* event) {
+    // The workers go before the window: the incomplete file is removed and,
+    // as FReady stays false, the settings are not saved.
+    stopJob();
+    QWidget::closeEvent(event);
+}
+
+void TRtcFrmMain::stopJob() {
+    if (job_ == nullptr) return;
+    job_->Stop();
+    job_.reset();
+}
+
+// ---- Open and mirrors -----------------------------------------------------
+
+void TRtcFrmMain::ToolButton1Click() {
+    if (!OpenPictureDialog1.execute(dialogs_, this)) return;
+    // Read into a new raster first: a file that fails leaves the picture
+    // and the controls as they were.
+    auto raster = std::make_shared<Raster>(ReadBitmapFile(pathToCore(OpenPictureDialog1.fileName())));
+    picture_ = std::move(raster);  // a running conversion keeps its own snapshot
+    Image1->setRaster(picture_.get());
+    if (!converting()) ToolButton2->setEnabled(true);
+    Panel1->setEnabled(true);
+    Panel2->setEnabled(true);
+    ScrollBox1->setEnabled(true);
+}
+
+void TRtcFrmMain::unsharePicture() {
+    if (picture_.use_count() > 1) {
+        picture_ = std::make_shared<Raster>(picture_->Clone());
+        Image1->setRaster(picture_.get());
+    }
+}
+
+void TRtcFrmMain::SpeedButton1Click() {
+    if (picture_ == nullptr) return;
+    unsharePicture();
+    MirrorHorizontal(*picture_);
+    Image1->repaint();
+}
+
+void TRtcFrmMain::SpeedButton2Click() {
+    if (picture_ == nullptr) return;
+    unsharePicture();
+    MirrorVertical(*picture_);
+    Image1->repaint();
+}
+
+// ---- Colour picking -------------------------------------------------------
+
+void TRtcFrmMain::Image1MouseMove(Qt::KeyboardModifiers, int x, int y) {
+    pColor->setColor(picture_ != nullptr ? picture_->PixelColor(x, y) : kInvalidColor);
+}
+
+void TRtcFrmMain::Image1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int, int) {
+    if (button != Qt::LeftButton || !(shift & Qt::ControlModifier)) return;
+    const uint32_t color = pColor->color();
+    if (color == kInvalidColor) return;  // outside the picture: no pixel could ever match it
+    const QString text = fromCore(IntToStr(static_cast<int32_t>(color)));
+    if (lstCl->entries().contains(text, Qt::CaseSensitive)) return;
+    lstCl->addItem(text);
+}
+
+void TRtcFrmMain::lstClMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int, int) {
+    const QList<QListWidgetItem*> selected = lstCl->selectedItems();
+    if (selected.isEmpty()) return;
+    QListWidgetItem* item = selected.first();
+    if (button == Qt::LeftButton) {
+        pColor->setColor(static_cast<uint32_t>(StrToInt(toCore(item->text()))));
+    } else if (button == Qt::RightButton && (shift & Qt::ControlModifier)) {
+        delete lstCl->takeItem(lstCl->row(item));
+        lstCl->clearSelection();
+        lstCl->setCurrentItem(nullptr);
+    }
+}
+
+// ---- Conversion -----------------------------------------------------------
+
+bool TRtcFrmMain::converting() const { return job_ != nullptr && job_->Running(); }
+
+void TRtcFrmMain::ToolButton2Click() {
+    if (lstCl->count() == 0 || picture_ == nullptr) return;
+    if (converting()) return;  // the running conversion owns its output file
+    const bool pcb = RadioButton1->isChecked();
+    SaveDialog1.setFilter(pcb ? QStringLiteral("PCB|*.PCB") : QStringLiteral("ASC|*.ASC"));
+    SaveDialog1.setDefaultExt(pcb ? QStringLiteral("PCB") : QStringLiteral("ASC"));
+    if (!SaveDialog1.execute(dialogs_, this)) return;
+
+    ConversionRequest request;
+    request.format = pcb ? OutputFormat::Pcb : OutputFormat::Asc;
+    request.outputPath = pathToCore(SaveDialog1.fileName());
+    for (const QString& entry : lstCl->entries()) request.colorTexts.push_back(toCore(entry));
+    request.xresText = toCore(edtx->text());
+    request.yresText = toCore(edty->text());
+    request.widthText = toCore(edtmil->text());
+    request.layerNumber = cmbbox->currentIndex() + 1;  // 0 when none is selected
+
+    // The job reads a snapshot: Open and the mirrors leave it alone.
+    auto job = std::make_unique<ConversionJob>(*this, std::shared_ptr<const Raster>(picture_));
+    try {
+        if (!job->Start(request)) return;
+    } catch (...) {
+        // A parse or file error throws before anything started. A worker
+        // that could not be created throws after others started: those run
+        // to their end and complete the conversion, so the job is kept.
+        if (job->Running()) adoptJob(std::move(job));
+        throw;
+    }
+    adoptJob(std::move(job));
+}
+
+void TRtcFrmMain::adoptJob(std::unique_ptr<ConversionJob> job) {
+    job_ = std::move(job);
+    FReady = false;
+    ToolButton2->setEnabled(false);
+}
+
+void TRtcFrmMain::Wake() {
+    // Any thread. One wake event at a time is enough: its handler drains
+    // everything queued until then, and a later hand-off posts anew.
+    if (!wakePosted_.exchange(true)) QCoreApplication::postEvent(this, new QEvent(wakeEventType()));
+}
+
+bool TRtcFrmMain::event(QEvent* event) {
+    if (event->type() == wakeEventType()) {
+        wakePosted_.store(false);
+        drainJob();
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+void TRtcFrmMain::drainJob() {
+    if (job_ != nullptr) guarded([this] { job_->DrainQueue(); });
+}
+
+void TRtcFrmMain::ProgressStart(int64_t maximum) {
+    progressMax_ = std::max<int64_t>(0, maximum);
+    progressPos_ = 0;
+    progressScale_ = progressMax_ / INT_MAX + 1;
+    prgbr->setRange(0, static_cast<int>(progressMax_ / progressScale_));
+    prgbr->setValue(0);
+}
+
+void TRtcFrmMain::ProgressStep(int64_t steps) {
+    progressPos_ = std::min(progressMax_, progressPos_ + std::max<int64_t>(0, steps));  // holds at the maximum
+    prgbr->setValue(static_cast<int>(progressPos_ / progressScale_));
+}
+
+int32_t TRtcFrmMain::NextPolyNumbers(int32_t count) {
+    const uint32_t first = static_cast<uint32_t>(FPolyCount) + 1u;
+    FPolyCount = static_cast<int32_t>(static_cast<uint32_t>(FPolyCount) + static_cast<uint32_t>(count));
+    return static_cast<int32_t>(first);
+}
+
+void TRtcFrmMain::ConversionFinished(const std::optional<std::string>& error) {
+    // Called from inside the job's drain: the notice (a modal box) and the
+    // job's release wait for the event loop, outside the job's own call.
+    QMetaObject::invokeMethod(
+        this, [this, error] { guarded([&] { ConvertDone(error); }); }, Qt::QueuedConnection);
+}
+
+void TRtcFrmMain::ConvertDone(const std::optional<std::string>& error) {
+    job_.reset();  // its snapshot goes too, so a later mirror need not copy
+    if (error) {
+        showStandardError(*error);
+    } else {
+        dialogs_.showNotice(this, QString::fromUtf8("转换完成！"), QString::fromUtf8("提示"));
+    }
+    FReady = true;
+    ToolButton2->setEnabled(true);
+}
+
+// ---- About ----------------------------------------------------------------
+
+void TRtcFrmMain::ToolButton4Click() {
+    auto box = std::make_unique<TAboutBox>(this);
+    AboutBox = box.get();
+    const ScopeExit clear([] { AboutBox = nullptr; });
+    dialogs_.execDialog(*box);
+}
+
+}  // namespace rastrace::ui

@@ -1,0 +1,157 @@
+// The main window TRtcFrmMain: open a bitmap, mirror it, pick the colours to
+// trace, set resolution, width, layer and format, convert, and show the
+// about text. Its controls come from one layout table (URtcFrmMainLayout.cpp)
+// and its handlers are wired to them in one place, each run through the
+// same wrapper, so an error ends only that handler and is shown in the
+// standard error box; no exception ever reaches the Qt event loop.
+//
+// The one fact a caller must know: the window holds the picture as
+// std::shared_ptr<Raster> and a conversion reads a snapshot of it. Open and
+// the mirror buttons never touch that snapshot: Open replaces the window's
+// pointer, and a mirror first copies the picture while a conversion shares
+// it. Closing the window during a conversion stops the workers, removes the
+// incomplete file and leaves the settings file as it was.
+#pragma once
+
+#include "job/ConversionJob.h"
+#include "raster/Raster.h"
+#include "settings/Settings.h"
+#include "ui/Controls.h"
+#include "ui/DialogService.h"
+
+#include <QList>
+#include <QPixmap>
+#include <QWidget>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QRadioButton;
+class QScrollArea;
+class QToolButton;
+
+namespace rastrace::ui {
+
+class TRtcFrmMain : public QWidget, public JobOwner {
+    Q_OBJECT
+public:
+    // Builds the window from its layout (FormCreate is not run yet).
+    // dialogs answers every dialog and message box; settingsPath is the
+    // settings file FormCreate reads and FormDestroy writes.
+    explicit TRtcFrmMain(DialogService& dialogs, std::string settingsPath = SettingsFilePath(),
+                         QWidget* parent = nullptr);
+    // Stops a running conversion first, then runs FormDestroy unless it ran.
+    ~TRtcFrmMain() override;
+
+    // The controls, named as in the layout table. XPManifest1 (themed
+    // controls) has no counterpart: the Qt style always draws themed.
+    BandBar* CoolBar1;
+    QWidget* ToolBar1;
+    QToolButton* ToolButton1;
+    QToolButton* ToolButton2;
+    QList<QPixmap> ImageList1;
+    QToolButton* ToolButton4;
+    QScrollArea* ScrollBox1;
+    QFrame* ToolButton6;
+    TOpenPictureDialog OpenPictureDialog1;
+    TSaveDialog SaveDialog1;
+    PictureView* Image1;
+    QFrame* Panel1;
+    QFrame* ToolButton5;
+    QRadioButton* RadioButton1;
+    QRadioButton* RadioButton2;
+    QFrame* Panel2;
+    QGroupBox* GroupBox1;
+    QLineEdit* edtx;
+    QLineEdit* edty;
+    QGroupBox* GroupBox2;
+    ColorListBox* lstCl;
+    QGroupBox* GroupBox3;
+    QLabel* Label1;
+    QComboBox* cmbbox;
+    QLabel* Label2;
+    QLineEdit* edtmil;
+    QToolButton* SpeedButton1;
+    QToolButton* SpeedButton2;
+    QProgressBar* prgbr;
+    ColorSwatch* pColor;
+
+    // The handlers. Called directly they throw; through handle (or the
+    // controls) an error is shown in the standard error box instead.
+    void ToolButton1Click();  // Open
+    void ToolButton2Click();  // Convert
+    void Image1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    void Image1MouseMove(Qt::KeyboardModifiers shift, int x, int y);
+    void lstClMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    void FormCreate();   // loads the settings, then FReady = true
+    void FormDestroy();  // saves the settings when FReady
+    void SpeedButton1Click();  // horizontal mirror
+    void SpeedButton2Click();  // vertical mirror
+    void ToolButton4Click();   // About
+    // The key filter of edtx, edty and edtmil: key is the typed character;
+    // setting it to 0 discards it. Only '0'..'9' are kept.
+    void edtxKeyPress(QObject* sender, char& key);
+    // Completion of a conversion: the notice or the error box, then FReady.
+    void ConvertDone(const std::optional<std::string>& error);
+
+    // Runs handler through the error-box wrapper (main uses it for
+    // FormCreate and FormDestroy).
+    void handle(void (TRtcFrmMain::*handler)());
+
+    bool ready() const { return FReady; }
+    int32_t polyCount() const { return FPolyCount; }
+    // The window's picture; nullptr before the first successful Open.
+    std::shared_ptr<const Raster> picture() const { return picture_; }
+    // True from a conversion's start until its workers have all ended.
+    bool converting() const;
+
+    // JobOwner: the running conversion's hand-offs.
+    void Wake() override;
+    void ProgressStart(int64_t maximum) override;
+    void ProgressStep(int64_t steps) override;
+    int32_t NextPolyNumbers(int32_t count) override;
+    void ConversionFinished(const std::optional<std::string>& error) override;
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    template <class Body>
+    void guarded(Body&& body) noexcept;
+    template <class... Args>
+    auto guard(void (TRtcFrmMain::*handler)(Args...));
+    void wireHandlers();
+    void drainJob();
+    void stopJob();
+    // Makes job the running conversion: FReady false, Convert disabled.
+    void adoptJob(std::unique_ptr<ConversionJob> job);
+    void showStandardError(const std::string& message) noexcept;
+    // Makes picture_ the window's own before it is changed in place.
+    void unsharePicture();
+
+    DialogService& dialogs_;
+    std::string settingsPath_;
+    std::shared_ptr<Raster> picture_;
+    std::unique_ptr<ConversionJob> job_;
+    std::atomic<bool> wakePosted_{false};
+    bool formDestroyed_ = false;
+    int64_t progressMax_ = 0;
+    int64_t progressPos_ = 0;
+    int64_t progressScale_ = 1;  // raster positions per bar unit when the range exceeds int
+
+    bool FReady = false;
+    int32_t FPolyCount = 0;
+};
+
+}  // namespace rastrace::ui

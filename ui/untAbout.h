@@ -1,0 +1,35 @@
+// The about dialog TAboutBox: the program's version, what changed, how to
+// use it, what it is for and its version history, in a text field.
+//
+// The one fact a caller must know: the dialog is built afresh from its
+// layout every time it is shown and destroyed afterwards, so nothing typed
+// into the text survives; AboutBox points at it only while it is shown.
+#pragma once
+
+#include <QDialog>
+#include <QStringList>
+
+class QFrame;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace rastrace::ui {
+
+class TAboutBox : public QDialog {
+    Q_OBJECT
+public:
+    explicit TAboutBox(QWidget* parent = nullptr);
+
+    // The 56 lines of the about text, in order.
+    static QStringList aboutLines();
+
+    QFrame* Panel1;
+    QPushButton* OKButton;
+    QPlainTextEdit* mmoMsg;
+};
+
+// The about dialog while it is shown, nullptr otherwise. Set and cleared by
+// the main window's About command only.
+extern TAboutBox* AboutBox;
+
+}  // namespace rastrace::ui
