@@ -1,4 +1,6 @@
 // rastrace-cli end to end: the binary is run as a user would run it.
+#include "support/Files.h"
+
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -12,6 +14,9 @@
 #include <string>
 #include <vector>
 
+using rastrace::test::ReadBytes;
+using rastrace::test::WriteBytes;
+
 namespace {
 
 struct Result {
@@ -19,16 +24,6 @@ struct Result {
     std::string out, err;
 };
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteAll(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 std::string Quote(const std::string& arg) {
     std::string q = "'";
@@ -67,8 +62,8 @@ protected:
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
         // Bottom row: red at columns 0..2, then white; top row: blue, blue, red, red.
-        WriteAll(Path("board.bmp"), Bmp24({{kBlue, kBlue, kRed, kRed}, {kRed, kRed, kRed, kWhite}}));
-        WriteAll(Path("notes.txt"), "These are notes, not a bitmap.");
+        WriteBytes(Path("board.bmp"), Bmp24({{kBlue, kBlue, kRed, kRed}, {kRed, kRed, kRed, kWhite}}));
+        WriteBytes(Path("notes.txt"), "These are notes, not a bitmap.");
     }
     void TearDown() override { std::system(("rm -rf " + Quote(dir_)).c_str()); }
 
@@ -81,8 +76,8 @@ protected:
         const int raw = std::system(command.c_str());
         Result r;
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = ReadAll(Path("stdout"));
-        r.err = ReadAll(Path("stderr"));
+        r.out = ReadBytes(Path("stdout"));
+        r.err = ReadBytes(Path("stderr"));
         return r;
     }
 
@@ -109,7 +104,7 @@ protected:
 TEST_F(Cli, ConvertsToTheExactPcbText) {
     const Result r = Run({"-c", "255", Path("board.bmp"), Path("out.pcb")});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(ReadAll(Path("out.pcb")),
+    EXPECT_EQ(ReadBytes(Path("out.pcb")),
               "PCB FILE 4\r\n"
               "FT\r\n3 2 5 2 2 1 1\r\n"
               "FT\r\n0 0 5 0 2 1 1\r\n"
@@ -136,7 +131,7 @@ TEST_F(Cli, TakesWidthLayerResolutionAndMirrors) {
 TEST_F(Cli, AscGroupsColoursInTheOrderGivenAndNumbersFromOne) {
     const Result r = Run({"-c", "16711680", "-c", "255", "-c", "$FF", Path("board.bmp"), Path("out.Asc")});
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::string text = ReadAll(Path("out.Asc"));
+    const std::string text = ReadBytes(Path("out.Asc"));
     EXPECT_EQ(text.substr(0, 58), "!PADS-POWERPCB-V2.1-MILS! DESIGN DATABASE ASCII FILE 1.0\r\n");
     const std::string records =
         "JTPOLY00000001          LINES    0    2   1\r\nOPEN   2   2  1\r\n0      0\r\n3     0\r\n"
@@ -157,7 +152,7 @@ TEST_F(Cli, ListsColoursInOrderOfFirstAppearance) {
 }
 
 TEST_F(Cli, FailuresLeaveExistingFilesAloneAndNoPartialOutput) {
-    WriteAll(Path("old.pcb"), "keep me");
+    WriteBytes(Path("old.pcb"), "keep me");
     struct Case {
         std::vector<std::string> args;
         std::string message;
@@ -175,7 +170,7 @@ TEST_F(Cli, FailuresLeaveExistingFilesAloneAndNoPartialOutput) {
         const Result r = Run(c.args);
         EXPECT_EQ(r.status, 1) << c.message;
         EXPECT_EQ(r.err, c.message);
-        EXPECT_EQ(ReadAll(Path("old.pcb")), "keep me");
+        EXPECT_EQ(ReadBytes(Path("old.pcb")), "keep me");
         EXPECT_TRUE(Leftovers().empty()) << "left behind: " << Leftovers().front();
     }
 }

@@ -4,6 +4,7 @@
 #include "job/HandOffQueue.h"
 #include "job/OutputFile.h"
 #include "job/ScanThread.h"
+#include "support/Files.h"
 #include "trace/Scanner.h"
 
 #include <gtest/gtest.h>
@@ -26,6 +27,8 @@
 
 using namespace rastrace;
 namespace fs = std::filesystem;
+using rastrace::test::ReadBytes;
+using rastrace::test::WriteBytes;
 
 namespace {
 
@@ -58,16 +61,6 @@ std::shared_ptr<const Raster> NoisyRaster(int32_t width, int32_t height, unsigne
     return MakeRaster(width, height, [&](int32_t, int32_t) { return palette[random() % 4]; });
 }
 
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // Records the owner calls, and that each ran on the owner thread.
 class TestOwner : public JobOwner {

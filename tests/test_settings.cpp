@@ -1,6 +1,7 @@
 #include "common/Error.h"
 #include "settings/IniFile.h"
 #include "settings/Settings.h"
+#include "support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,8 @@
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+using rastrace::test::ReadBytes;
+using rastrace::test::WriteBytes;
 using rastrace::SettingsValues;
 
 namespace {
@@ -93,14 +96,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- Settings file --------------------------------------------------------
 
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 class SettingsFile : public testing::Test {
 protected:

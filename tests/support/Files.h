@@ -1,0 +1,15 @@
+// Whole-file reads and writes for tests.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace rastrace::test {
+
+// The file's bytes; empty when it cannot be read.
+std::string ReadBytes(const std::filesystem::path& path);
+
+// Replaces the file with bytes.
+void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
+
+}  // namespace rastrace::test
