@@ -15,10 +15,15 @@ OutputTarget::OutputTarget(const std::string& output) : output_(output), writePa
     if (output == "-") return;
     struct stat st {};
     if (stat(output.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return;  // a device or a pipe
+    // A link to a file: the file it names is replaced, the link stays.
+    if (char* real = realpath(output.c_str(), nullptr)) {
+        output_ = real;
+        std::free(real);
+    }
 
-    const size_t slash = output.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : output.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? output : output.substr(slash + 1);
+    const size_t slash = output_.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : output_.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? output_ : output_.substr(slash + 1);
     std::string pattern = folder + "." + name + ".XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');

@@ -250,3 +250,15 @@ TEST_F(Cli, SampleOutputsStayByteIdentical) {
         EXPECT_EQ(Fnv1a(r.out), g.hash);
     }
 }
+
+TEST_F(Cli, ReplacesTheFileALinkNamesAndKeepsTheLink) {
+    WriteBytes(Path("target.pcb"), "old");
+    ASSERT_EQ(symlink(Path("target.pcb").c_str(), Path("link.pcb").c_str()), 0);
+    const Result r = Run({"-c", "255", Path("board.bmp"), Path("link.pcb")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    char buffer[512];
+    const ssize_t n = readlink(Path("link.pcb").c_str(), buffer, sizeof buffer);
+    ASSERT_GT(n, 0) << "the link is still a link";
+    EXPECT_EQ(std::string(buffer, static_cast<size_t>(n)), Path("target.pcb"));
+    EXPECT_EQ(ReadBytes(Path("target.pcb")).substr(0, 12), "PCB FILE 4\r\n");
+}
