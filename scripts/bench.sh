@@ -250,6 +250,114 @@ for size in "${SIZE_LIST[@]}"; do
   rm -f "$OUT"/*
 done
 
+# --- The window ------------------------------------------------------------------------
+
+# The window on the clean A4 picture, driven by rastrace-window-bench on Qt's
+# offscreen platform: Open against the command line's load (--list-colors), the
+# peak memory of an Open against the raster, scrolling, and Convert against the
+# command line's conversion. The tool needs a build with the window: build-dir
+# when it is configured with RASTRACE_BUILD_UI=ON, otherwise the build named by
+# the environment variable WINDOW_BUILD; its rastrace-cli gives the baselines,
+# so both sides come from the same build.
+if [[ ,$SIZES, == *,a4,* ]]; then
+  read -r w h dpi noise label <<<"${PICTURE[a4]}"
+  file=$DATA/a4.bmp
+  WBUILD=${WINDOW_BUILD:-$BUILD}
+  WINDOW_PROBLEM=""
+  if [[ -n $CLI_PROBLEM ]]; then
+    WINDOW_PROBLEM="no baseline: $CLI_PROBLEM"
+  elif [[ ! -d $WBUILD ]] || ! grep -q '^RASTRACE_BUILD_UI:BOOL=ON' "$WBUILD/CMakeCache.txt" 2>/dev/null; then
+    WINDOW_PROBLEM="rastrace-window-bench is not built: $WBUILD is not a build with the window (RASTRACE_BUILD_UI=ON, Qt 6); name one with WINDOW_BUILD=DIR"
+  else
+    WBUILD=$(cd "$WBUILD" && pwd)
+    log "building rastrace-window-bench in $WBUILD"
+    if ! make -C "$WBUILD" -j2 rastrace-window-bench rastrace-cli >"$DATA/build-window.log" 2>&1; then
+      WINDOW_PROBLEM="rastrace-window-bench does not build (see $DATA/build-window.log)"
+    fi
+    WBUILD_TYPE=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$WBUILD/CMakeCache.txt")
+    [[ $WBUILD_TYPE != Release ]] && log "WARNING: $WBUILD is a '${WBUILD_TYPE:-default}' build, not Release: the window's figures are not comparable"
+  fi
+  if [[ -n $WINDOW_PROBLEM ]]; then
+    log "$WINDOW_PROBLEM: the window's rows are skipped"
+    ROWS+=("| $label | window | $WINDOW_PROBLEM | | | | | | | |")
+  else
+    WBENCH=$WBUILD/ui/rastrace-window-bench
+    WCLI=$WBUILD/rastrace-cli
+    # The baselines, measured again next to the window: the floor for the
+    # "× floor" column, the load (--list-colors) and the 1-colour PCB conversion.
+    "$FLOOR" "$file" $COPPER >/dev/null
+    log "a4: window baselines"
+    measure "$A4_RUNS" 1 "$FLOOR" "$file" $COPPER
+    FLOOR_MEDIAN=$MEDIAN
+    measure "$A4_RUNS" 1 "$WCLI" --list-colors "$file"
+    LOAD_FAILED=$FAILED LOAD_MEDIAN=$MEDIAN
+    measure "$A4_RUNS" 1 "$WCLI" -q -x "$dpi" -y "$dpi" -f pcb -c $COPPER "$file" "$OUT/window-cli.pcb"
+    CONVERT_FAILED=$FAILED CONVERT_MEDIAN=$MEDIAN
+    log "a4: window"
+    WINDOW_OUT=$DATA/window.txt
+    FAILED=""
+    if ! "$WBENCH" "$file" --colors $COPPER --xres "$dpi" --yres "$dpi" --format pcb --runs "$A4_RUNS" \
+      --out "$OUT/window.pcb" >"$WINDOW_OUT" 2>>"$DATA/stderr.log"; then
+      FAILED="failed (see $DATA/stderr.log and $WINDOW_OUT)"
+    fi
+    # wval KEY: the value of KEY=... in the tool's output, 0 when missing.
+    wval() { local v; v=$(sed -n "s/^$1=//p" "$WINDOW_OUT" | head -1); echo "${v:-0}"; }
+    rasterBytes=$(wval raster_bytes)
+    [[ -z $FAILED && $rasterBytes == 0 ]] && FAILED="failed (no raster size in $WINDOW_OUT)"
+    memLimitKb=$(fcalc "sprintf(\"%d\", $rasterBytes * 1.2 / 1024)")
+    memTarget="≤ 1.2× raster, $(fcalc "sprintf(\"%.0f\", $rasterBytes * 1.2 / 1e6)") MB"
+
+    # window_row CASE KEY PEAK_KEY BASE_FAILED BASE_MEDIAN BASE_NAME LIMIT WITH_MEMORY: one row from the
+    # tool's output, KEY_ms_median against LIMIT × BASE_MEDIAN, and PEAK_KEY_kb against the raster when WITH_MEMORY is 1.
+    window_row() {
+      local what=$1 key=$2 peakKey=$3 baseFailed=$4 base=$5 baseName=$6 limit=$7 withMemory=$8
+      MEDIAN=$(fcalc "$(wval "${key}_ms_median") / 1000")
+      MIN=$(fcalc "$(wval "${key}_ms_min") / 1000")
+      RSS_KB=$(wval "${peakKey}_kb")
+      local ttarget="" tok="" mtarget="" mok=""
+      if [[ -z $FAILED && -z $baseFailed ]]; then
+        ttarget="≤ ${limit}× $baseName ($(fcalc "sprintf(\"%.0f\", $base * 1000)") ms: $(fcalc "sprintf(\"%.2f\", $MEDIAN / $base)")×)"
+        tok=$(le "$MEDIAN" "$limit * $base")
+      elif [[ -z $FAILED ]]; then
+        ttarget="no baseline: $baseName $baseFailed"
+      fi
+      if [[ -z $FAILED && $withMemory == 1 ]]; then
+        mtarget="$memTarget ($(fcalc "sprintf(\"%.2f\", $RSS_KB * 1024 / $rasterBytes)")×)"
+        mok=$(le "$RSS_KB" "$memLimitKb")
+      fi
+      row "$label" "$what" "$ttarget" "$tok" "$mtarget" "$mok"
+    }
+    window_row "window: Open (read, show, first paint)" open open_peak "$LOAD_FAILED" "$LOAD_MEDIAN" \
+      "--list-colors" 1.5 1
+    if [[ -z $FAILED && $A4_RUNS -gt 1 ]]; then
+      window_row "window: Open again while a picture is shown" reopen reopen_peak "$LOAD_FAILED" "$LOAD_MEDIAN" \
+        "--list-colors" 1.5 1
+    fi
+    if [[ -z $FAILED ]]; then
+      scrollMax=$(wval scroll_ms_max)
+      verdict sv "$(le "$scrollMax" 50)"
+      ROWS+=("| $label | window: scroll, $(wval scroll_steps) steps over both bars (per step) | $(wval scroll_ms_median) | $(wval scroll_ms_min) | | | no stall: every step ≤ 50 ms (max $scrollMax ms, $(wval scroll_stalls) over) | $sv | | |")
+    fi
+    window_row "window: Convert, 1 colour, PCB (click to notice)" convert convert_peak "$CONVERT_FAILED" \
+      "$CONVERT_MEDIAN" "rastrace-cli, 1 colour, PCB" 1.3 0
+    if [[ -z $FAILED ]]; then
+      viewport=$(wval scroll_viewport)
+      coreMs=$(wval convert_core_ms_median)
+      coreText=""
+      [[ $coreMs != 0 ]] && coreText=" The same conversion without the window, in the window's process: $coreMs ms (the window takes $(fcalc "sprintf(\"%.2f\", $(wval convert_ms_median) / $coreMs)")× that)."
+      NOTES+=("- $label, window: rastrace-window-bench from $WBUILD on Qt's $(wval platform) platform, window 800 × 600 (picture area ${viewport/x/ × }); its baselines (floor, --list-colors, 1-colour PCB) were measured again just before it, with $WCLI. Each timed Open starts on warm memory, as the command line's back-to-back runs do.$coreText")
+      if [[ -z $CONVERT_FAILED ]] && cmp -s "$OUT/window.pcb" "$OUT/window-cli.pcb"; then
+        NOTES+=("- $label: the window's PCB file and rastrace-cli's are the same bytes.")
+      elif [[ -z $CONVERT_FAILED ]]; then
+        NOTES+=("- $label: **the window's PCB file differs from rastrace-cli's.**")
+      fi
+      [[ $(wval peak_reset) == 1 ]] \
+        || NOTES+=("- $label, window: the peak could not be reset between steps; every peak is the process's peak so far.")
+    fi
+  fi
+  rm -f "$OUT"/*
+fi
+
 # --- Report ----------------------------------------------------------------------------
 
 {
