@@ -1,4 +1,5 @@
 #include "common/Error.h"
+#include "trace/ColorCount.h"
 #include "trace/Scanner.h"
 
 #include <gtest/gtest.h>
@@ -245,4 +246,37 @@ TEST(Runs, AgreeWithAPixelByPixelScanOnRandomRows) {
             EXPECT_EQ(runs[k].row, expected[k].row);
         }
     }
+}
+
+TEST(ColorCensus, CountsEveryColourInOrderOfFirstAppearance) {
+    // Thousands of colours, so the index has to grow several times.
+    Raster r(1500, 4);
+    std::vector<uint32_t> firstSeen, firstKeys;
+    std::vector<uint64_t> expected(1u << 12, 0);
+    std::vector<bool> seen(1u << 12, false);
+    uint32_t seed = 7;
+    for (int32_t y = 0; y < r.Height(); ++y) {
+        for (int32_t x = 0; x < r.Width(); ++x) {
+            seed = seed * 1103515245u + 12345u;
+            const uint32_t color = ((seed >> 16) % 3000u) * 0x010101u % 0x1000000u;
+            const uint32_t key = (seed >> 16) % 3000u;
+            SetPixel(r, x, y, color);
+            if (!seen[key]) {
+                seen[key] = true;
+                firstSeen.push_back(color);
+                firstKeys.push_back(key);
+            }
+            ++expected[key];
+        }
+    }
+    const auto counts = CountColors(r);
+    ASSERT_EQ(counts.size(), firstSeen.size());
+    uint64_t total = 0;
+    for (size_t i = 0; i < counts.size(); ++i) {
+        EXPECT_EQ(counts[i].color, firstSeen[i]);
+        EXPECT_EQ(counts[i].pixels, expected[firstKeys[i]]);
+        total += counts[i].pixels;
+    }
+    EXPECT_EQ(total, 1500u * 4u);
+    EXPECT_TRUE(CountColors(Raster()).empty());
 }

@@ -1,12 +1,57 @@
 #include "trace/ColorCount.h"
 
-#include <unordered_map>
-
 namespace rastrace {
+
+namespace {
+
+// Open addressing from packed colour to its place in the list: a noisy scan
+// has tens of thousands of colours and millions of runs, so the look-up is
+// the hot path.
+class ColorIndex {
+public:
+    ColorIndex() : slots_(kInitialSlots, kEmpty) {}
+
+    // The place of color in counts, adding it at the end when new.
+    size_t Find(uint32_t color, std::vector<ColorCount>& counts) {
+        size_t i = Hash(color);
+        for (;;) {
+            const uint32_t slot = slots_[i];
+            if (slot == kEmpty) break;
+            if (counts[slot].color == color) return slot;
+            i = (i + 1) & (slots_.size() - 1);
+        }
+        const auto place = static_cast<uint32_t>(counts.size());
+        counts.push_back(ColorCount{color, 0});
+        slots_[i] = place;
+        if (counts.size() * 2 > slots_.size()) Grow(counts);
+        return place;
+    }
+
+private:
+    static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+    static constexpr size_t kInitialSlots = 1024;
+
+    size_t Hash(uint32_t color) const {
+        return static_cast<size_t>((color * 0x9E3779B1u) >> 8) & (slots_.size() - 1);
+    }
+
+    void Grow(const std::vector<ColorCount>& counts) {
+        slots_.assign(slots_.size() * 2, kEmpty);
+        for (uint32_t place = 0; place < counts.size(); ++place) {
+            size_t i = Hash(counts[place].color);
+            while (slots_[i] != kEmpty) i = (i + 1) & (slots_.size() - 1);
+            slots_[i] = place;
+        }
+    }
+
+    std::vector<uint32_t> slots_;
+};
+
+}  // namespace
 
 std::vector<ColorCount> CountColors(const Raster& raster) {
     std::vector<ColorCount> counts;
-    std::unordered_map<uint32_t, size_t> index;
+    ColorIndex index;
     for (int32_t y = 0; y < raster.Height(); ++y) {
         const uint8_t* p = raster.RowBytes(y).data();
         int32_t x = 0;
@@ -16,9 +61,7 @@ std::vector<ColorCount> CountColors(const Raster& raster) {
             const uint32_t color = PackColor(p + 3 * static_cast<size_t>(x));
             int32_t end = x + 1;
             while (end < raster.Width() && PackColor(p + 3 * static_cast<size_t>(end)) == color) ++end;
-            auto [it, added] = index.try_emplace(color, counts.size());
-            if (added) counts.push_back(ColorCount{color, 0});
-            counts[it->second].pixels += static_cast<uint64_t>(end - x);
+            counts[index.Find(color, counts)].pixels += static_cast<uint64_t>(end - x);
             x = end;
         }
     }
