@@ -10,6 +10,7 @@
 // ratio job / in-memory; the job should stay within 1.3 times.
 #include "formats/Formats.h"
 #include "job/ConversionJob.h"
+#include "job/SimpleOwner.h"
 #include "trace/Scanner.h"
 
 #include <unistd.h>
@@ -52,22 +53,6 @@ std::shared_ptr<const Raster> MakePicture(int32_t width, int32_t height) {
     return raster;
 }
 
-// Drives the job on this thread, as the command line does.
-class BenchOwner : public JobOwner {
-public:
-    void Wake() override {}
-    void ProgressStart(int64_t) override {}
-    void ProgressStep(int64_t) override {}
-    int32_t NextPolyNumbers(int32_t count) override {
-        const int32_t first = polyCount + 1;
-        polyCount += count;
-        return first;
-    }
-    void ConversionFinished(const std::optional<std::string>& error) override { this->error = error; }
-
-    int32_t polyCount = 0;
-    std::optional<std::string> error;
-};
 
 double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -78,11 +63,14 @@ struct JobResult {
 
 JobResult TimeJob(const std::shared_ptr<const Raster>& raster, OutputFormat format, int colours,
                   const std::string& path) {
-    BenchOwner owner;
+    SimpleOwner owner;  // drives the job on this thread, as the command line does
     ConversionRequest request;
     request.format = format;
     request.outputPath = path;
     for (int i = 0; i < colours; ++i) request.colorTexts.push_back(std::to_string(kPalette[i]));
+    // Each repeat writes a new file: cutting the previous one's pages is
+    // the file system's work, not the job's.
+    ::unlink(path.c_str());
     const auto start = std::chrono::steady_clock::now();
     {
         ConversionJob job(owner, raster);
@@ -90,8 +78,8 @@ JobResult TimeJob(const std::shared_ptr<const Raster>& raster, OutputFormat form
         job.RunToCompletion();
     }
     const auto elapsed = std::chrono::steady_clock::now() - start;
-    if (owner.error) {
-        std::fprintf(stderr, "conversion failed: %s\n", owner.error->c_str());
+    if (owner.Failure()) {
+        std::fprintf(stderr, "conversion failed: %s\n", owner.Failure()->c_str());
         std::exit(1);
     }
     FILE* f = std::fopen(path.c_str(), "rb");

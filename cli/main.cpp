@@ -6,6 +6,7 @@
 #include "common/IntText.h"
 #include "common/MessageText.h"
 #include "job/ConversionJob.h"
+#include "job/SimpleOwner.h"
 #include "raster/BmpReader.h"
 #include "raster/Mirror.h"
 #include "trace/ColorCount.h"
@@ -24,11 +25,10 @@ namespace {
 
 // The owner of the command line's conversion: the main thread drains the
 // job's queue; progress goes to a bar on standard error when it is a terminal.
-class CliOwner : public JobOwner {
+class CliOwner : public SimpleOwner {
 public:
     explicit CliOwner(bool showProgress) : showProgress_(showProgress) {}
 
-    void Wake() override {}  // RunToCompletion waits on the queue itself
     void ProgressStart(int64_t maximum) override {
         maximum_ = maximum;
         position_ = 0;
@@ -39,16 +39,10 @@ public:
         position_ += steps;
         Draw();
     }
-    int32_t NextPolyNumbers(int32_t count) override {
-        const int32_t first = polyCount_ + 1;
-        polyCount_ += count;
-        return first;
-    }
     void ConversionFinished(const std::optional<std::string>& error) override {
         if (showProgress_ && shown_ >= 0) std::fputs("\n", stderr);
-        error_ = error;
+        SimpleOwner::ConversionFinished(error);
     }
-    const std::optional<std::string>& Failure() const { return error_; }
 
 private:
     void Draw() {
@@ -67,8 +61,6 @@ private:
     int64_t maximum_ = 0;
     int64_t position_ = 0;
     int shown_ = -1;
-    int32_t polyCount_ = 0;
-    std::optional<std::string> error_;
 };
 
 Raster LoadPicture(const cli::CliOptions& options) {

@@ -33,6 +33,10 @@ public:
 
     // ScanJobLink, worker side.
     void HandOff(const std::function<void()>& step) override { queue_.Run(step); }
+    void Post(HandOffQueue::Ticket& ticket, std::function<void()> step) override {
+        queue_.Post(ticket, std::move(step));
+    }
+    void Wait(HandOffQueue::Ticket& ticket) override { queue_.Wait(ticket); }
     bool StopRequested() const override { return stopping_.load(std::memory_order_relaxed); }
     void WaitForTurn(int index) override;
 

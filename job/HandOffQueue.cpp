@@ -4,9 +4,10 @@
 
 namespace rastrace {
 
-// One handed-over step. It lives on the stack of the worker waiting in Run,
-// so it may only be touched under the lock, and the worker leaves Run only
-// after the owner has marked it done (or Close has marked it stopped).
+// One handed-over step. It belongs to the worker that handed it over (on
+// its stack in Run, in its Ticket for Post), so it may only be touched
+// under the lock, and the worker lets it go only after the owner has
+// marked it done (or Close has marked it stopped).
 struct HandOffQueue::Item {
     const std::function<void()>* step = nullptr;
     std::condition_variable finished;  // the worker waits on its own item
@@ -17,9 +18,10 @@ struct HandOffQueue::Item {
 
 HandOffQueue::HandOffQueue(std::function<void()> wake) : wake_(std::move(wake)) {}
 
-void HandOffQueue::Run(const std::function<void()>& step) {
-    Item item;
-    item.step = &step;
+HandOffQueue::Ticket::Ticket() : item_(std::make_unique<Item>()) {}
+HandOffQueue::Ticket::~Ticket() = default;
+
+void HandOffQueue::Enqueue(Item& item) {
     {
         std::lock_guard lock(mutex_);
         if (closed_) throw JobStopped();
@@ -27,11 +29,37 @@ void HandOffQueue::Run(const std::function<void()>& step) {
     }
     pending_.notify_all();
     if (wake_) wake_();
+}
 
+void HandOffQueue::AwaitItem(Item& item) {
     std::unique_lock lock(mutex_);
     item.finished.wait(lock, [&] { return item.done || item.stopped; });
     if (item.stopped) throw JobStopped();
     if (item.error) std::rethrow_exception(item.error);
+}
+
+void HandOffQueue::Run(const std::function<void()>& step) {
+    Item item;
+    item.step = &step;
+    Enqueue(item);
+    AwaitItem(item);
+}
+
+void HandOffQueue::Post(Ticket& ticket, std::function<void()> step) {
+    Item& item = *ticket.item_;
+    ticket.step_ = std::move(step);
+    item.step = &ticket.step_;
+    item.error = nullptr;
+    item.done = false;
+    item.stopped = false;
+    Enqueue(item);
+    ticket.posted_ = true;
+}
+
+void HandOffQueue::Wait(Ticket& ticket) {
+    if (!ticket.posted_) return;
+    ticket.posted_ = false;
+    AwaitItem(*ticket.item_);
 }
 
 int HandOffQueue::Drain() {

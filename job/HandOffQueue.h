@@ -18,6 +18,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 
@@ -30,7 +31,27 @@ public:
 };
 
 class HandOffQueue {
+    struct Item;
+
 public:
+    // A step handed over without waiting (Post), to be waited for later
+    // (Wait). It belongs to one worker, which must Wait for every posted
+    // step before the Ticket goes away.
+    class Ticket {
+    public:
+        Ticket();
+        ~Ticket();
+        Ticket(const Ticket&) = delete;
+        Ticket& operator=(const Ticket&) = delete;
+        bool Posted() const { return posted_; }
+
+    private:
+        friend class HandOffQueue;
+        std::unique_ptr<Item> item_;
+        std::function<void()> step_;
+        bool posted_ = false;
+    };
+
     // wake is called from worker threads, without the queue's lock held,
     // whenever a step is queued; it must only arrange for Drain() to be
     // called soon on the owner thread (post an event, notify a waiter),
@@ -45,6 +66,16 @@ public:
     // before the step was taken. step lives on the caller's stack, so it
     // may capture the caller's locals by reference.
     void Run(const std::function<void()>& step);
+
+    // Worker side: queues step like Run but returns at once, so the worker
+    // can go on while the owner runs it. Steps still run in order of
+    // arrival. ticket must not be posted already.
+    void Post(Ticket& ticket, std::function<void()> step);
+
+    // Worker side: waits for the step posted with ticket and throws what it
+    // threw (or JobStopped); afterwards the ticket may be posted again.
+    // Does nothing for a ticket that is not posted.
+    void Wait(Ticket& ticket);
 
     // Owner side: runs every queued step; returns how many ran.
     int Drain();
@@ -66,7 +97,8 @@ public:
     void Reopen();
 
 private:
-    struct Item;
+    void Enqueue(Item& item);
+    void AwaitItem(Item& item);
 
     std::function<void()> wake_;
     mutable std::mutex mutex_;

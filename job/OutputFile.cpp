@@ -134,13 +134,15 @@ OutputFile OutputFile::Create(const std::string& path) {
 
 void OutputFile::Write(std::string_view bytes) {
     if (fd_ < 0) throw Error(IoErrorText(kNotOpen));
-    if (bytes.size() <= kBufferSize - used_) {
+    // A worker's block of records is large: copying it into the buffer
+    // first would only add a pass over every byte.
+    if (bytes.size() < kWriteThroughSize && bytes.size() <= kBufferSize - used_) {
         std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
         used_ += bytes.size();
         return;
     }
     Flush();
-    if (bytes.size() >= kBufferSize) {
+    if (bytes.size() >= kWriteThroughSize) {
         WriteThrough(bytes.data(), bytes.size());
     } else {
         std::memcpy(buffer_.get(), bytes.data(), bytes.size());

@@ -36,8 +36,10 @@ std::string IoErrorMessage(int err);
 
 class OutputFile {
 public:
-    // Bytes held before they are written; larger writes go straight through.
+    // Bytes held before they are written.
     static constexpr size_t kBufferSize = size_t{1} << 20;
+    // Writes of this size or more go straight to the file, after what is buffered.
+    static constexpr size_t kWriteThroughSize = size_t{64} << 10;
 
     OutputFile() = default;  // no file
     OutputFile(OutputFile&& other) noexcept;

@@ -39,9 +39,17 @@ void TScanThread::ThreadMain() noexcept {
     } catch (...) {
         error = "Unknown error";
     }
+    // A posted write still refers to this worker's buffer: see it through.
+    try {
+        link_.Wait(writeTicket_);
+    } catch (const std::exception& e) {
+        if (!error) error = e.what();
+    } catch (...) {
+    }
     // Give the kept runs and text back before waiting on the owner.
     runs_ = {};
     FRecord = {};
+    writing_ = {};
     try {
         link_.HandOff([&] { link_.ConvertDone(index_, error); });
     } catch (...) {
@@ -68,6 +76,7 @@ void TScanThread::Execute() {
     }
     if (!runs_.empty()) WriteRuns();
     if (rowsPending_ > 0) HandOverRows();
+    link_.Wait(writeTicket_);
 }
 
 void TScanThread::OnRow() {
@@ -99,8 +108,10 @@ void TScanThread::WriteRuns() {
             number = static_cast<int32_t>(static_cast<uint32_t>(number) + 1u);  // wraps like the owner's counter
         }
         const int64_t rows = std::exchange(rowsPending_, 0);
-        link_.HandOff([&] {
-            link_.WriteRecord(FRecord);
+        link_.Wait(writeTicket_);  // the previous block is written: its buffer is free
+        std::swap(FRecord, writing_);
+        link_.Post(writeTicket_, [this, rows] {
+            link_.WriteRecord(writing_);
             link_.StepProgress(rows);
         });
     }

@@ -9,10 +9,14 @@
 //
 // Speed: runs are collected as compact Run values and turned into record
 // text on the worker, a block of up to kBlockRuns records at a time, so
-// the owner thread only copies finished text into the file.
+// the owner thread only copies finished text into the file. A block's
+// write is posted without waiting: the worker formats the next block
+// meanwhile, and waits for the write only before it posts the next one
+// (two text buffers take turns), so a failed write still stops it.
 #pragma once
 
 #include "formats/Formats.h"
+#include "job/HandOffQueue.h"
 #include "raster/Raster.h"
 #include "trace/Scanner.h"
 
@@ -37,6 +41,10 @@ public:
     // Worker thread: runs step on the owner thread and waits for it;
     // rethrows what the step threw; JobStopped once the job is stopped.
     virtual void HandOff(const std::function<void()>& step) = 0;
+    // Worker thread: queues step without waiting (see HandOffQueue::Post),
+    // and waits for it later.
+    virtual void Post(HandOffQueue::Ticket& ticket, std::function<void()> step) = 0;
+    virtual void Wait(HandOffQueue::Ticket& ticket) = 0;
     // Worker thread: true once the job is being stopped.
     virtual bool StopRequested() const = 0;
     // Worker thread: blocks until worker index may write its records
@@ -114,6 +122,8 @@ private:
     std::string FWidthText;
     std::string FLayerText;
     std::string FRecord;  // the text of the block about to be written
+    std::string writing_;  // the text of the block the owner is writing
+    HandOffQueue::Ticket writeTicket_;
 
     TrackMapping mapping_;
     std::vector<Run> runs_;    // found and not yet written, in scan order

@@ -267,6 +267,40 @@ TEST(HandOffQueue, CloseFailsWaitingAndLaterRuns) {
     queue.WaitPending();  // returns at once on a closed queue
 }
 
+// A posted step lets its worker go on; it still runs in order of arrival,
+// and its error, or the queue's closing, reaches the worker at Wait.
+TEST(HandOffQueue, PostedStepsRunInOrderAndReportAtWait) {
+    HandOffQueue queue(nullptr);
+    std::vector<int> order;
+    HandOffQueue::Ticket ticket;
+    queue.Post(ticket, [&] { order.push_back(1); });
+    EXPECT_TRUE(ticket.Posted());
+    std::thread worker([&] { queue.Run([&] { order.push_back(2); }); });
+    while (order.size() < 2) {
+        queue.WaitPending();
+        queue.Drain();
+    }
+    worker.join();
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+    EXPECT_NO_THROW(queue.Wait(ticket));
+    EXPECT_FALSE(ticket.Posted());
+    EXPECT_NO_THROW(queue.Wait(ticket)) << "waiting for nothing returns at once";
+
+    queue.Post(ticket, [] { throw Error("Disk full"); });
+    queue.Drain();
+    try {
+        queue.Wait(ticket);
+        FAIL() << "the step's error is lost";
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "Disk full");
+    }
+
+    queue.Post(ticket, [&] { order.push_back(3); });
+    queue.Close();
+    EXPECT_THROW(queue.Wait(ticket), JobStopped);
+    EXPECT_EQ(order.size(), 2u);
+}
+
 // A step that runs a nested event loop (a modal box) drains again inside
 // itself; the nested drain must run the steps queued meanwhile.
 TEST(HandOffQueue, DrainIsReentrant) {

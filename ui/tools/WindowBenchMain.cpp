@@ -24,6 +24,7 @@
 // --cold skips warming the memory before each Open (see warmMemory).
 #include "common/IntText.h"
 #include "job/ConversionJob.h"
+#include "job/SimpleOwner.h"
 #include "ui/AppLook.h"
 #include "ui/DialogService.h"
 #include "ui/URtcFrmMain.h"
@@ -190,25 +191,6 @@ private:
     int paints_ = 0;
 };
 
-// The command line's way to own a job: the calling thread drains the queue
-// until the end, nothing is shown.
-class BlockingOwner : public JobOwner {
-public:
-    void Wake() override {}
-    void ProgressStart(int64_t) override {}
-    void ProgressStep(int64_t) override {}
-    int32_t NextPolyNumbers(int32_t count) override {
-        const int32_t first = polyCount_ + 1;
-        polyCount_ += count;
-        return first;
-    }
-    void ConversionFinished(const std::optional<std::string>& error) override { error_ = error; }
-    const std::optional<std::string>& failure() const { return error_; }
-
-private:
-    int32_t polyCount_ = 0;
-    std::optional<std::string> error_;
-};
 
 // ---- Memory -------------------------------------------------------------
 
@@ -489,14 +471,14 @@ bool WindowBench::convertWithoutWindow(const QString& output) {
 
     std::vector<double> times;
     for (int run = 0; run < options_.runs; ++run) {
-        BlockingOwner owner;
+        SimpleOwner owner;
         const auto start = Clock::now();
         ConversionJob job(owner, window_.picture());
         job.Start(request);
         job.RunToCompletion();
         times.push_back(msSince(start));
-        if (owner.failure()) {
-            std::fprintf(stderr, "rastrace-window-bench: %s\n", owner.failure()->c_str());
+        if (owner.Failure()) {
+            std::fprintf(stderr, "rastrace-window-bench: %s\n", owner.Failure()->c_str());
             return false;
         }
     }
