@@ -50,8 +50,8 @@ public:
     void ConvertDone(int index, const std::optional<std::string>& error) override;
 
 private:
-    // A worker could not be made after workersStarted_ others were.
-    void AbandonStart(const std::string& message);
+    // A worker could not be made: the conversion does not start at all.
+    void AbandonStart();
     void Finish();
     void JoinWorkers();
     void SetStopping();
@@ -135,10 +135,10 @@ bool ConversionJob::Impl::Start(const ConversionRequest& request) {
             worker->Launch();
         } catch (const std::system_error& e) {
             const std::string message = "Thread creation error: " + TrimSystemText(e.code().message());
-            AbandonStart(message);
+            AbandonStart();
             throw Error(message);
         } catch (const std::bad_alloc&) {
-            AbandonStart("Out of memory");
+            AbandonStart();
             throw;
         }
         workers_.push_back(std::move(worker));
@@ -147,17 +147,11 @@ bool ConversionJob::Impl::Start(const ConversionRequest& request) {
     return true;
 }
 
-void ConversionJob::Impl::AbandonStart(const std::string& message) {
-    if (workersStarted_ == 0) {
-        // Nothing runs that could ever end the conversion.
-        file_.Abandon();
-        file_ = OutputFile();
-        running_ = false;
-    } else {
-        // The started workers run to their end; the file lacks the other
-        // colours, so the conversion then ends as a failure.
-        firstError_ = message;
-    }
+void ConversionJob::Impl::AbandonStart() {
+    // A file without some of its colours would be a failure at the end
+    // anyway: stop the workers already started and leave no file, so the
+    // user hears of it once, now.
+    Stop();
 }
 
 int ConversionJob::Impl::Drain() {

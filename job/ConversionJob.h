@@ -80,10 +80,10 @@ public:
     // error text) before any file is created or any worker started when
     // the request cannot start; nothing has changed then. An empty colour
     // list starts nothing and returns false. When a worker thread cannot
-    // be made, throws Error("Thread creation error: <reason>"): with no
-    // worker started, the file is removed and nothing runs; otherwise the
-    // started workers run to their end and the conversion then finishes
-    // with that error. Not while Running() (throws std::logic_error).
+    // be made, throws Error("Thread creation error: <reason>") after
+    // stopping the workers already started and removing the file: the
+    // conversion does not run at all. Not while Running() (throws
+    // std::logic_error).
     bool Start(const ConversionRequest& request);
 
     // Owner thread: runs the queued hand-offs (records, progress, worker

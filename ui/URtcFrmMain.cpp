@@ -339,15 +339,9 @@ void TRtcFrmMain::ToolButton2Click() {
 
     // The job reads a snapshot: Open and the mirrors leave it alone.
     auto job = std::make_unique<ConversionJob>(*this, std::shared_ptr<const Raster>(picture_));
-    try {
-        if (!job->Start(request)) return;
-    } catch (...) {
-        // A parse or file error throws before anything started. A worker
-        // that could not be created throws after others started: those run
-        // to their end and complete the conversion, so the job is kept.
-        if (job->Running()) adoptJob(std::move(job));
-        throw;
-    }
+    // A parse, file or thread error throws before anything runs: nothing
+    // has changed then, and FReady keeps its value.
+    if (!job->Start(request)) return;
     adoptJob(std::move(job));
 }
 
