@@ -4,6 +4,8 @@
 // the end; "-" and special files (/dev/null, a pipe) are written directly.
 #pragma once
 
+#include "common/ReplacementFile.h"
+
 #include <string>
 
 namespace rastrace::cli {
@@ -12,18 +14,16 @@ class OutputTarget {
 public:
     // Throws Error with the I/O error text when the temporary file cannot be made.
     explicit OutputTarget(const std::string& output);
-    ~OutputTarget();  // removes the temporary file unless Commit() ran
-    OutputTarget(const OutputTarget&) = delete;
-    OutputTarget& operator=(const OutputTarget&) = delete;
 
     // The path to write to now.
     const std::string& WritePath() const { return writePath_; }
 
     // Moves the finished temporary file to the output name. Throws Error.
+    // Without Commit the temporary file is removed.
     void Commit();
 
 private:
-    std::string output_;
+    ReplacementFile replacement_;
     std::string writePath_;
     bool temporary_ = false;
 };

@@ -2,12 +2,11 @@
 
 #include "common/Error.h"
 #include "common/IntText.h"
+#include "common/ReplacementFile.h"
 #include "settings/IniFile.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <optional>
 
 #include <fcntl.h>
@@ -33,31 +32,9 @@ public:
         if (fd_ >= 0) ::close(fd_);
     }
     int Get() const { return fd_; }
-    // Closes now and reports whether the close succeeded: on some file
-    // systems a write error only shows here.
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
 
 private:
     int fd_;
-};
-
-// Removes the temporary file unless the rename has taken it over.
-class TempFileGuard {
-public:
-    explicit TempFileGuard(std::string path) : path_(std::move(path)) {}
-    TempFileGuard(const TempFileGuard&) = delete;
-    TempFileGuard& operator=(const TempFileGuard&) = delete;
-    ~TempFileGuard() {
-        if (!path_.empty()) ::unlink(path_.c_str());
-    }
-    void Release() { path_.clear(); }
-
-private:
-    std::string path_;
 };
 
 enum class ReadOutcome { Read, Missing, Failed };
@@ -96,34 +73,6 @@ bool WriteAll(int fd, std::string_view data) {
     return true;
 }
 
-uint64_t MixBits(uint64_t x) {
-    x += 0x9E3779B97F4A7C15ull;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-    return x ^ (x >> 31);
-}
-
-// Creates a new file beside path (same folder, so the rename stays on one
-// file system) and returns its descriptor, or -1. Mode 0666 lets the umask
-// decide the permissions of a first set.ini, as for any file the user makes.
-int CreateTempFile(const std::string& path, std::string& tempPath) {
-    uint64_t seed = static_cast<uint64_t>(
-                        std::chrono::steady_clock::now().time_since_epoch().count()) ^
-                    (static_cast<uint64_t>(::getpid()) << 32) ^
-                    reinterpret_cast<uintptr_t>(&tempPath);
-    static constexpr char kHex[] = "0123456789abcdef";
-    for (int attempt = 0; attempt < 64; ++attempt) {
-        seed = MixBits(seed);
-        tempPath = path + ".tmp";
-        for (int i = 0; i < 8; ++i) tempPath += kHex[(seed >> (4 * i)) & 0xF];
-        const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) return fd;
-        if (errno != EEXIST) break;
-    }
-    tempPath.clear();
-    return -1;
-}
-
 // Makes the rename itself durable; a failure here leaves a complete file
 // either way, so it is not reported.
 void SyncFolderOf(const std::string& path) {
@@ -135,36 +84,20 @@ void SyncFolderOf(const std::string& path) {
     ::close(fd);
 }
 
-// Replaces the file at path with text as one step: the new text goes to a
-// temporary file in the same folder, is flushed to disk and renamed over
-// the old file, so a crash or a full disk leaves either the old file or the
-// new one, never a part of either.
-// A set.ini that is a symbolic link has its target replaced, so the link
-// stays. Errors name path, the file the user knows.
+// Replaces the file at path with text as one step, flushed to disk before
+// the rename, so a crash or a full disk leaves either the old file or the
+// new one, never a part of either. Errors name path, the file the user knows.
 void ReplaceFile(const std::string& path, const std::string& text,
                  const std::optional<mode_t>& keepMode) {
-    std::string target = path;
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* resolved = ::realpath(path.c_str(), nullptr)) {
-            target = resolved;
-            std::free(resolved);
-        }
-    }
-    std::string tempPath;
-    FileHandle file(CreateTempFile(target, tempPath));
-    if (file.Get() < 0) throw Error(UnableToWrite(path));
-    TempFileGuard guard(tempPath);
-
+    ReplacementFile file;
+    if (!file.Create(path)) throw Error(UnableToWrite(path));
     // Ignoring a failed fchmod would only change who may read the new file,
     // not its content, so it is not a reason to lose the user's settings.
-    if (keepMode) (void)::fchmod(file.Get(), *keepMode);
-    if (!WriteAll(file.Get(), text) || ::fsync(file.Get()) != 0 || !file.Close()) {
+    if (keepMode) (void)::fchmod(file.Descriptor(), *keepMode);
+    if (!WriteAll(file.Descriptor(), text) || ::fsync(file.Descriptor()) != 0 || !file.Commit()) {
         throw Error(UnableToWrite(path));
     }
-    if (::rename(tempPath.c_str(), target.c_str()) != 0) throw Error(UnableToWrite(path));
-    guard.Release();
-    SyncFolderOf(target);
+    SyncFolderOf(file.Target());
 }
 
 }  // namespace

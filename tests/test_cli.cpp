@@ -1,4 +1,5 @@
 // rastrace-cli end to end: the binary is run as a user would run it.
+#include "support/BmpBuilder.h"
 #include "support/Files.h"
 
 #include <gtest/gtest.h>
@@ -31,28 +32,6 @@ std::string Quote(const std::string& arg) {
     return q + "'";
 }
 
-// A 24-bit bottom-up BMP from rows of packed colours, row 0 at the top.
-std::string Bmp24(const std::vector<std::vector<uint32_t>>& rows) {
-    const auto h = static_cast<uint32_t>(rows.size());
-    const auto w = static_cast<uint32_t>(rows[0].size());
-    const uint32_t stride = (w * 3 + 3) / 4 * 4;
-    std::string b;
-    auto u16 = [&](uint32_t v) { b += static_cast<char>(v & 0xFF), b += static_cast<char>(v >> 8 & 0xFF); };
-    auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
-    b += "BM";
-    u32(54 + stride * h), u32(0), u32(54);
-    u32(40), u32(w), u32(h), u16(1), u16(24), u32(0), u32(0), u32(0), u32(0), u32(0), u32(0);
-    for (uint32_t y = h; y-- > 0;) {
-        for (uint32_t c : rows[y]) {
-            b += static_cast<char>(c >> 16 & 0xFF);
-            b += static_cast<char>(c >> 8 & 0xFF);
-            b += static_cast<char>(c & 0xFF);
-        }
-        b.append(stride - w * 3, '\0');
-    }
-    return b;
-}
-
 constexpr uint32_t kRed = 255, kBlue = 16711680, kWhite = 16777215;
 
 class Cli : public ::testing::Test {
@@ -62,7 +41,8 @@ protected:
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
         // Bottom row: red at columns 0..2, then white; top row: blue, blue, red, red.
-        WriteBytes(Path("board.bmp"), Bmp24({{kBlue, kBlue, kRed, kRed}, {kRed, kRed, kRed, kWhite}}));
+        rastrace::test::WriteFile(Path("board.bmp"),
+                                  rastrace::test::Bmp24FromPacked({{kBlue, kBlue, kRed, kRed}, {kRed, kRed, kRed, kWhite}}));
         WriteBytes(Path("notes.txt"), "These are notes, not a bitmap.");
     }
     void TearDown() override { std::system(("rm -rf " + Quote(dir_)).c_str()); }

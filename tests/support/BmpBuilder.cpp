@@ -107,6 +107,18 @@ std::vector<uint8_t> PackRows(const std::vector<std::vector<uint32_t>>& rows, un
     return out;
 }
 
+std::vector<uint8_t> Bmp24FromPacked(const std::vector<std::vector<uint32_t>>& rowsTopFirst) {
+    std::vector<std::vector<uint32_t>> stored(rowsTopFirst.rbegin(), rowsTopFirst.rend());
+    for (auto& row : stored) {
+        for (uint32_t& c : row) c = (c & 0xFFu) << 16 | (c & 0xFF00u) | (c >> 16 & 0xFFu);  // to 0x00RRGGBB
+    }
+    BmpBuilder b;
+    b.width = stored.empty() ? 0 : static_cast<int32_t>(stored[0].size());
+    b.height = static_cast<int32_t>(stored.size());
+    b.pixels = PackRows(stored, 24);
+    return b.Build();
+}
+
 std::vector<uint8_t> EncodeRunLength(const std::vector<std::vector<uint8_t>>& rowsBottomUp, bool fourBit,
                                      bool skipIndexZero) {
     std::vector<uint8_t> out;

@@ -55,6 +55,10 @@ struct BmpBuilder {
 // and the pixel word itself for 16 and 32 bits (stored little-endian).
 std::vector<uint8_t> PackRows(const std::vector<std::vector<uint32_t>>& rows, unsigned bitCount);
 
+// A plain 24-bit bottom-up BMP of rows of packed 0x00BBGGRR colours, given
+// top row first, as the picture shows them.
+std::vector<uint8_t> Bmp24FromPacked(const std::vector<std::vector<uint32_t>>& rowsTopFirst);
+
 // Run-length encodes rows of palette indices (given bottom row first) as an
 // RLE8 or RLE4 stream: repeats as encoded runs, three or more other pixels as
 // absolute runs, one end-of-line per row and one end-of-bitmap. With

@@ -3,6 +3,7 @@
 // message box is answered by FakeDialogs, so nothing waits for a user.
 #include "formats/Formats.h"
 #include "settings/Settings.h"
+#include "support/BmpBuilder.h"
 #include "ui/AppLook.h"
 #include "ui/DialogService.h"
 #include "ui/OpenPictureDialog.h"
@@ -92,34 +93,7 @@ public:
 
 // A 24-bit bottom-up BMP of rows (row 0 at the top), colours packed 0x00BBGGRR.
 void writeBmp(const QString& path, const std::vector<std::vector<uint32_t>>& rows) {
-    const int height = static_cast<int>(rows.size());
-    const int width = height > 0 ? static_cast<int>(rows[0].size()) : 0;
-    const int stride = (width * 3 + 3) / 4 * 4;
-    QByteArray data(54 + stride * height, '\0');
-    auto put32 = [&](int at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) data[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-    };
-    data[0] = 'B';
-    data[1] = 'M';
-    put32(2, static_cast<uint32_t>(data.size()));
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, static_cast<uint32_t>(width));
-    put32(22, static_cast<uint32_t>(height));
-    data[26] = 1;   // planes
-    data[28] = 24;  // bits per pixel
-    for (int y = 0; y < height; ++y) {
-        const int at = 54 + (height - 1 - y) * stride;
-        for (int x = 0; x < width; ++x) {
-            const uint32_t c = rows[y][x];
-            data[at + x * 3] = static_cast<char>((c >> 16) & 0xFF);    // blue
-            data[at + x * 3 + 1] = static_cast<char>((c >> 8) & 0xFF);  // green
-            data[at + x * 3 + 2] = static_cast<char>(c & 0xFF);         // red
-        }
-    }
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(data);
+    rastrace::test::WriteFile(path.toStdString(), rastrace::test::Bmp24FromPacked(rows));
 }
 
 void writeText(const QString& path, const QByteArray& text) {
