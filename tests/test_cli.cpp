@@ -49,14 +49,24 @@ protected:
 
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
-    Result Run(const std::vector<std::string>& args) const {
+    // Runs the program with standard input from stdinPath and standard
+    // output into stdoutPath (read back when it is the default file).
+    Result Run(const std::vector<std::string>& args, const std::string& stdinPath = "/dev/null",
+               const std::string& stdoutPath = "") const {
         std::string command = Quote(RASTRACE_CLI_PATH);
         for (const auto& a : args) command += " " + Quote(a);
-        command += " >" + Quote(Path("stdout")) + " 2>" + Quote(Path("stderr")) + " </dev/null";
+        return RunShell(command + " <" + Quote(stdinPath), stdoutPath);
+    }
+
+    // Runs a shell command line whose last command is the program.
+    Result RunShell(const std::string& commandLine, const std::string& stdoutPath = "") const {
+        const std::string out = stdoutPath.empty() ? Path("stdout") : stdoutPath;
+        std::remove(Path("stdout").c_str());
+        const std::string command = commandLine + " >" + Quote(out) + " 2>" + Quote(Path("stderr"));
         const int raw = std::system(command.c_str());
         Result r;
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = ReadBytes(Path("stdout"));
+        if (stdoutPath.empty()) r.out = ReadBytes(Path("stdout"));
         r.err = ReadBytes(Path("stderr"));
         return r;
     }
@@ -139,12 +149,19 @@ TEST_F(Cli, FailuresLeaveExistingFilesAloneAndNoPartialOutput) {
     };
     const std::vector<Case> cases = {
         {{"-c", "255", Path("missing.bmp"), Path("old.pcb")},
-         "Cannot open file \"" + Path("missing.bmp") + "\". No such file or directory.\n"},
-        {{"-c", "255", "-x", "abc", Path("board.bmp"), Path("old.pcb")}, "'abc' is not a valid integer value.\n"},
-        {{"-c", "255", "-y", "", Path("board.bmp"), Path("old.pcb")}, "'' is not a valid integer value.\n"},
-        {{"-c", "red", Path("board.bmp"), Path("old.pcb")}, "'red' is not a valid integer value.\n"},
-        {{"-c", "255", "-x", "0", Path("board.bmp"), Path("old.pcb")}, "Floating point division by zero.\n"},
-        {{"-c", "255", Path("notes.txt"), Path("old.pcb")}, "Bitmap image is not valid.\n"},
+         "rastrace-cli: " + Path("missing.bmp") + ": Cannot open file \"" + Path("missing.bmp") +
+             "\". No such file or directory.\n"},
+        {{"-c", "255", "-x", "abc", Path("board.bmp"), Path("old.pcb")},
+         "rastrace-cli: -x: 'abc' is not a valid integer value.\n"},
+        {{"-c", "255", "-y", "", Path("board.bmp"), Path("old.pcb")},
+         "rastrace-cli: -y: '' is not a valid integer value.\n"},
+        {{"-c", "red", Path("board.bmp"), Path("old.pcb")}, "rastrace-cli: -c: 'red' is not a valid integer value.\n"},
+        {{"-c", "255", "-x", "0", Path("board.bmp"), Path("old.pcb")},
+         "rastrace-cli: -x: Floating point division by zero.\n"},
+        {{"-c", "255", "-y", "$0", Path("board.bmp"), Path("old.pcb")},
+         "rastrace-cli: -y: Floating point division by zero.\n"},
+        {{"-c", "255", Path("notes.txt"), Path("old.pcb")},
+         "rastrace-cli: " + Path("notes.txt") + ": Bitmap image is not valid.\n"},
     };
     for (const Case& c : cases) {
         const Result r = Run(c.args);
@@ -160,34 +177,64 @@ TEST_F(Cli, WritesSpecialFilesDirectly) {
     EXPECT_EQ(r.status, 0) << r.err;
     r = Run({"-c", "255", Path("board.bmp"), "/dev/full"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Disk full.\n");
+    EXPECT_EQ(r.err, "rastrace-cli: /dev/full: Disk full.\n");
+    r = Run({"-c", "255", "-q", Path("board.bmp"), "-"}, "/dev/null", "/dev/full");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "rastrace-cli: standard output: Disk full.\n");
     r = Run({"-c", "255", Path("board.bmp"), Path("no-such-folder/out.pcb")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "File not found.\n");
+    EXPECT_EQ(r.err, "rastrace-cli: " + Path("no-such-folder/out.pcb") + ": File not found.\n");
 }
 
-TEST_F(Cli, UsageErrorsExitWithTwo) {
-    const std::vector<std::vector<std::string>> cases = {
-        {},
-        {Path("board.bmp"), Path("out.pcb")},                      // no colour
-        {"-c", "255", Path("board.bmp")},                          // no output
-        {"-c", "255", "-l", "9", Path("board.bmp"), "-"},          // layer out of range
-        {"-c", "255", "-f", "dxf", Path("board.bmp"), "-"},        // unknown format
-        {"-c", "255", "-m", "x", Path("board.bmp"), "-"},          // unknown mirror
-        {"--bogus", Path("board.bmp"), "-"},                       // unknown option
-        {"-c"},                                                    // missing value
-        {"--list-colors"},                                         // no input
-        {"-c", "255", Path("board.bmp"), "-", "extra"},            // too many
+TEST_F(Cli, UsageErrorsSayOneLineAndPointToHelp) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
     };
-    for (const auto& args : cases) {
-        const Result r = Run(args);
-        EXPECT_EQ(r.status, 2) << (args.empty() ? "(none)" : args.back());
-        EXPECT_NE(r.err.find("Usage: rastrace-cli"), std::string::npos);
+    const std::vector<Case> cases = {
+        {{}, "INPUT and OUTPUT are needed"},
+        {{Path("board.bmp"), Path("out.pcb")}, "at least one colour is needed (-c COLOUR)"},
+        {{"-c", "255", Path("board.bmp")}, "INPUT and OUTPUT are needed"},
+        {{"-c", "255", "-l", "9", Path("board.bmp"), "-"}, "-l: the layer must be a number from 0 to 8, not '9'"},
+        {{"-c", "255", "-f", "dxf", Path("board.bmp"), "-"}, "-f: the format must be pcb or asc, not 'dxf'"},
+        {{"-c", "255", "-m", "x", Path("board.bmp"), "-"}, "-m: the mirror must be h or v, not 'x'"},
+        {{"--bogus", Path("board.bmp"), "-"}, "unknown option '--bogus'"},
+        {{"-Z", Path("board.bmp"), "-"}, "unknown option '-Z'"},
+        {{"-c"}, "option '-c' needs a value"},
+        {{"--list-colors"}, "--list-colors takes one INPUT"},
+        {{"-c", "255", Path("board.bmp"), "-", "extra"}, "too many arguments"},
+        {{"-c", "-1", Path("board.bmp"), "-"}, "-c: '-1' is outside 0 to 0xFFFFFF and can never match a pixel"},
+        {{"-c", "0xFF4088C4", Path("board.bmp"), "-"},
+         "-c: '0xFF4088C4' is outside 0 to 0xFFFFFF and can never match a pixel"},
+        {{"-c", "16777216", Path("board.bmp"), "-"},
+         "-c: '16777216' is outside 0 to 0xFFFFFF and can never match a pixel"},
+        {{"-c", "#FF00", Path("board.bmp"), "-"},
+         "-c: '#FF00' is not a colour: write #RRGGBB with six hexadecimal digits"},
+        {{"-c", "#GG0000", Path("board.bmp"), "-"},
+         "-c: '#GG0000' is not a colour: write #RRGGBB with six hexadecimal digits"},
+        {{"--top", "3", Path("board.bmp")}, "--top goes with --list-colors"},
+        {{"--list-colors", "--top", "0", Path("board.bmp")}, "--top: '0' is not a number of colours (1 or more)"},
+        {{"--list-colors", "--top", "x", Path("board.bmp")}, "--top: 'x' is not a number of colours (1 or more)"},
+        {{"--color-at", "3", Path("board.bmp")}, "--color-at: '3' is not a pixel position X,Y"},
+        {{"--color-at", "1,-1", Path("board.bmp")}, "--color-at: '1,-1' is not a pixel position X,Y"},
+        {{"--color-at", "1,1", "--list-colors", Path("board.bmp")}, "--list-colors and --color-at do not go together"},
+    };
+    for (const Case& c : cases) {
+        const Result r = Run(c.args);
+        EXPECT_EQ(r.status, 2) << c.message;
+        EXPECT_EQ(r.err, "rastrace-cli: " + c.message + "\nTry 'rastrace-cli --help' for more information.\n");
         EXPECT_EQ(r.out, "");
     }
+    EXPECT_TRUE(Leftovers().empty());
     Result help = Run({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("--list-colors"), std::string::npos);
+    EXPECT_EQ(help.out.rfind("Usage: rastrace-cli [OPTION]... INPUT OUTPUT\n", 0), 0u);
+    for (const char* option : {"--color=", "--xres=", "--yres=", "--width=", "--layer=", "--format=", "--mirror=",
+                               "--list-colors", "--top=", "--color-at=", "--quiet", "--help", "--version",
+                               "Output formats:", "Examples:", "CR LF", "bottom edge"}) {
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    }
+    EXPECT_EQ(help.err, "");
     Result version = Run({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "rastrace-cli 2.04\n");
