@@ -418,8 +418,8 @@ TEST_F(Cli, NamesTheColourAtAPixel) {
         EXPECT_EQ(r.err, "");
     }
     const std::string sample = std::string(RASTRACE_SOURCE_DIR) + "/samples/board.bmp";
-    const Result found = Run({"--color-at", "147,10", sample});
-    EXPECT_EQ(found.out, "3036196 #24542E\n");
+    EXPECT_EQ(Run({"--color-at", "30,30", sample}).out, "4229316 #C48840\n") << "top copper";
+    EXPECT_EQ(Run({"--color-at", "147,10", sample}).out, "3036196 #24542E\n") << "substrate";
     const Result outside = Run({"--color-at", "4,0", Path("board.bmp")});
     EXPECT_EQ(outside.status, 1);
     EXPECT_EQ(outside.err, "rastrace-cli: --color-at: 4,0 lies outside the picture of 4 x 2 pixels.\n");
