@@ -243,8 +243,10 @@ int Convert(const CliOptions& options) {
     try {
         job.Start(request);
     } catch (const std::bad_alloc&) {
+        bar.End();
         throw Failure{"", "Out of memory"};
     } catch (const std::exception& e) {
+        bar.End();
         throw JobFailure(e.what(), options);
     }
     job.RunToCompletion();
