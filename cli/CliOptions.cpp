@@ -1,8 +1,13 @@
 #include "cli/CliOptions.h"
 
+#include "common/Error.h"
+#include "common/IntText.h"
+
 #include <getopt.h>
 
 #include <cctype>
+#include <cstdio>
+#include <unordered_set>
 
 namespace rastrace::cli {
 
@@ -18,28 +23,136 @@ bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
     return true;
 }
 
-enum LongOnly { kListColors = 256, kVersion };
+bool HoldsControlCharacter(const std::string& text) {
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) return true;
+    }
+    return false;
+}
+
+// Integer text of an option's value; the parser's own message otherwise.
+int32_t ParseInteger(const std::string& option, const std::string& text) {
+    int32_t value = 0;
+    if (!TryStrToInt(text, value)) throw OptionValueError{option, NotValidIntegerMessage(text)};
+    return value;
+}
+
+// A whole decimal number from 0 to max, digits only (for --top and --color-at).
+bool ParseCount(const std::string& text, int64_t max, int64_t& value) {
+    if (text.empty() || text.size() > 18) return false;
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    return value <= max;
+}
+
+enum LongOnly { kListColors = 256, kVersion, kTop, kColorAt };
 
 }  // namespace
 
 std::string UsageText() {
-    return "Usage: rastrace-cli [options] INPUT OUTPUT\n"
-           "       rastrace-cli --list-colors INPUT\n"
-           "Converts every horizontal run of the given colours in the BMP picture INPUT\n"
-           "into a track of a PCB (\"PCB FILE 4\") or PADS ASCII file OUTPUT (\"-\": standard output).\n"
+    return "Usage: rastrace-cli [OPTION]... INPUT OUTPUT\n"
+           "  or:  rastrace-cli --list-colors [--top N] INPUT\n"
+           "  or:  rastrace-cli --color-at X,Y INPUT\n"
+           "Convert every horizontal run of the given colours in the BMP picture INPUT into\n"
+           "a straight track of a PCB file (\"PCB FILE 4\") or a PADS ASCII file OUTPUT.\n"
+           "INPUT \"-\" reads the picture from standard input, OUTPUT \"-\" writes to\n"
+           "standard output. Options may come before or after the file names.\n"
            "\n"
-           "  -c, --color VALUE    colour to trace, packed 0x00BBGGRR (255, $FF and 0xFF are pure red);\n"
-           "                       repeat for several colours; at least one\n"
-           "  -x, --xres DPI       horizontal scan resolution (default 600)\n"
-           "  -y, --yres DPI       vertical scan resolution (default 600)\n"
-           "  -w, --width TEXT     track width in mil, written as given (default 2)\n"
-           "  -l, --layer N        layer number 0 to 8 (default 1, Top Layer)\n"
-           "  -f, --format FMT     pcb or asc (default: asc when OUTPUT ends in .asc, else pcb)\n"
-           "  -m, --mirror h|v     mirror the picture horizontally or vertically first; repeatable\n"
-           "      --list-colors    print every colour of the picture with its pixel count\n"
-           "  -q, --quiet          no progress bar\n"
-           "  -h, --help           this text\n"
-           "      --version        the program's version\n";
+           "Options:\n"
+           "  -c, --color=COLOUR     colour to trace: #RRGGBB (red, green, blue, as image\n"
+           "                           programs show it) or the packed value 0x00BBGGRR\n"
+           "                           (255, $FF, 0xFF and #FF0000 are pure red); repeat\n"
+           "                           for several colours; at least one\n"
+           "  -x, --xres=DPI         horizontal scan resolution (default 600)\n"
+           "  -y, --yres=DPI         vertical scan resolution (default 600)\n"
+           "  -w, --width=TEXT       track width in mil, written as given (default 2);\n"
+           "                           'auto' is the row pitch, 1000 / Y resolution\n"
+           "                           rounded up, so rows of tracks join into copper\n"
+           "  -l, --layer=N          layer number 0 to 8 (default 1, Top Layer)\n"
+           "  -f, --format=FORMAT    pcb or asc (default: asc when OUTPUT ends in .asc,\n"
+           "                           else pcb)\n"
+           "  -m, --mirror=h|v       mirror the picture horizontally or vertically first;\n"
+           "                           repeatable, applied in the order given\n"
+           "      --list-colors      print every colour of the picture with its pixel\n"
+           "                           count, in order of first appearance\n"
+           "      --top=N            with --list-colors: the N most common colours, most\n"
+           "                           common first, with their #RRGGBB form\n"
+           "      --color-at=X,Y     print the colour of the pixel at column X, row Y\n"
+           "                           (row 0 on top, as a viewer shows it)\n"
+           "  -q, --quiet            no progress bar, no note and no summary line\n"
+           "  -h, --help             display this help and exit\n"
+           "      --version          output version information and exit\n"
+           "\n"
+           "Output formats:\n"
+           "  Every run of a colour becomes one straight track in mils, the Y axis pointing\n"
+           "  up from the bottom edge of the picture. Every line ends in CR LF.\n"
+           "\n"
+           "  pcb    the line \"PCB FILE 4\", then for each track the line \"FT\" and the\n"
+           "         line \"x1 y1 x2 y2 width layer 1\" (for example \"147 2593 153 2593\n"
+           "         2 1 1\"), and last the lines \"1\" and \"ENDPCB\".\n"
+           "  asc    six header lines starting \"!PADS-POWERPCB-V2.1-MILS!\", then for each\n"
+           "         track a four-line item \"JTPOLY00000001 LINES x1 y1 1\", \"OPEN 2\n"
+           "         width layer\", \"0 0\" and the end point relative to the start\n"
+           "         (\"6 0\"), written in columns, and last the line\n"
+           "         \"*END*     OF ASCII OUTPUT FILE\".\n"
+           "\n"
+           "Finding a colour:\n"
+           "  Point at a copper pixel in any viewer and ask --color-at X,Y for its\n"
+           "  colour, or let --list-colors --top 10 name the most common colours.\n"
+           "\n"
+           "Examples:\n"
+           "  rastrace-cli --list-colors --top 5 board.bmp\n"
+           "         the five most common colours of board.bmp\n"
+           "  rastrace-cli --color-at 30,30 board.bmp\n"
+           "         the colour of the pixel at column 30, row 30\n"
+           "  rastrace-cli -c '#C48840' -x 150 -y 150 -w auto board.bmp board.pcb\n"
+           "         one colour of a 150-dpi scan, as solid copper\n"
+           "  rastrace-cli -c 4229316 -c 6333654 -x 150 -y 150 board.bmp board.asc\n"
+           "         two colours into a PADS ASCII file\n"
+           "\n"
+           "Messages go to standard error, each line beginning \"rastrace-cli: \". Exit\n"
+           "status: 0 when done, 1 when the conversion failed, 2 for a command line that\n"
+           "cannot be used. A failed or interrupted conversion leaves no partial file\n"
+           "and never touches an existing one.\n";
+}
+
+uint32_t ParseColorValue(const std::string& option, const std::string& text) {
+    if (!text.empty() && text[0] == '#') {
+        uint32_t rgb = 0;
+        bool ok = text.size() == 7;
+        for (size_t i = 1; ok && i < text.size(); ++i) {
+            const auto c = static_cast<unsigned char>(text[i]);
+            if (!std::isxdigit(c)) {
+                ok = false;
+                break;
+            }
+            rgb = rgb << 4 | static_cast<uint32_t>(std::isdigit(c) ? c - '0' : std::tolower(c) - 'a' + 10);
+        }
+        if (!ok) throw UsageError{option + ": '" + text + "' is not a colour: write #RRGGBB with six hexadecimal digits"};
+        // #RRGGBB to the packed 0x00BBGGRR: swap red and blue.
+        return (rgb & 0x00FF00u) | (rgb >> 16 & 0xFFu) | (rgb & 0xFFu) << 16;
+    }
+    const int32_t value = ParseInteger(option, text);
+    if (value < 0 || value > 0xFFFFFF) {
+        throw UsageError{option + ": '" + text + "' is outside 0 to 0xFFFFFF and can never match a pixel"};
+    }
+    return static_cast<uint32_t>(value);
+}
+
+std::string HexColor(uint32_t packed) {
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02X%02X%02X", packed & 0xFFu, packed >> 8 & 0xFFu, packed >> 16 & 0xFFu);
+    return text;
+}
+
+std::string RowPitchWidth(int32_t yres) {
+    const int64_t dpi = yres < 0 ? -static_cast<int64_t>(yres) : yres;
+    if (dpi == 0) return "0";
+    return IntToStr((1000 + dpi - 1) / dpi);
 }
 
 OutputFormat FormatForOutput(const std::string& output) {
@@ -53,24 +166,27 @@ CliOptions ParseCommandLine(int argc, char** argv) {
         {"yres", required_argument, nullptr, 'y'},   {"width", required_argument, nullptr, 'w'},
         {"layer", required_argument, nullptr, 'l'},  {"format", required_argument, nullptr, 'f'},
         {"mirror", required_argument, nullptr, 'm'}, {"list-colors", no_argument, nullptr, kListColors},
+        {"top", required_argument, nullptr, kTop},   {"color-at", required_argument, nullptr, kColorAt},
         {"quiet", no_argument, nullptr, 'q'},        {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, kVersion}, {nullptr, 0, nullptr, 0}};
 
     CliOptions options;
+    std::vector<std::string> colorTexts;
+    std::string topText, colorAtText;
     optind = 0;   // getopt keeps its position in globals: start afresh on every call
     opterr = 0;   // we report errors ourselves
     for (;;) {
-        const int c = getopt_long(argc, argv, "+:c:x:y:w:l:f:m:qh", kLongOptions, nullptr);
+        const int c = getopt_long(argc, argv, ":c:x:y:w:l:f:m:qh", kLongOptions, nullptr);
         if (c == -1) break;
         const std::string value = optarg != nullptr ? optarg : "";
         switch (c) {
-        case 'c': options.colors.push_back(value); break;
+        case 'c': colorTexts.push_back(value); break;
         case 'x': options.xres = value; break;
         case 'y': options.yres = value; break;
         case 'w': options.width = value; break;
         case 'l':
             if (value.size() != 1 || value[0] < '0' || value[0] > '8') {
-                throw UsageError{"the layer must be a number from 0 to 8, not '" + value + "'"};
+                throw UsageError{"-l: the layer must be a number from 0 to 8, not '" + value + "'"};
             }
             options.layer = value[0] - '0';
             break;
@@ -80,36 +196,74 @@ CliOptions ParseCommandLine(int argc, char** argv) {
             } else if (EqualsIgnoringCase(value, "asc")) {
                 options.format = OutputFormat::Asc;
             } else {
-                throw UsageError{"the format must be pcb or asc, not '" + value + "'"};
+                throw UsageError{"-f: the format must be pcb or asc, not '" + value + "'"};
             }
             break;
         case 'm':
-            if (value != "h" && value != "v") throw UsageError{"the mirror must be h or v, not '" + value + "'"};
+            if (value != "h" && value != "v") throw UsageError{"-m: the mirror must be h or v, not '" + value + "'"};
             options.mirrors += value;
             break;
         case kListColors: options.listColors = true; break;
+        case kTop: topText = value; options.top = 0; break;
+        case kColorAt: colorAtText = value; options.colorAt = std::pair<int32_t, int32_t>{}; break;
         case 'q': options.quiet = true; break;
         case 'h': options.help = true; break;
         case kVersion: options.version = true; break;
-        case ':': throw UsageError{"option " + std::string(argv[optind - 1]) + " needs a value"};
+        case ':': throw UsageError{"option '" + std::string(argv[optind - 1]) + "' needs a value"};
         default:
-            throw UsageError{"unknown option " + (optopt != 0 ? std::string("-") + static_cast<char>(optopt)
-                                                               : std::string(argv[optind - 1]))};
+            throw UsageError{"unknown option '" + (optopt != 0 ? std::string("-") + static_cast<char>(optopt)
+                                                                : std::string(argv[optind - 1])) + "'"};
         }
     }
     if (options.help || options.version) return options;
 
+    // The command line's shape first, then the values.
     const int left = argc - optind;
-    if (options.listColors) {
-        if (left != 1) throw UsageError{"--list-colors takes one INPUT"};
+    if (options.listColors && options.colorAt) throw UsageError{"--list-colors and --color-at do not go together"};
+    if (options.top && !options.listColors) throw UsageError{"--top goes with --list-colors"};
+    if (options.listColors || options.colorAt) {
+        const char* what = options.listColors ? "--list-colors" : "--color-at";
+        if (left != 1) throw UsageError{std::string(what) + " takes one INPUT"};
         options.input = argv[optind];
-        return options;
+    } else {
+        if (left != 2) throw UsageError{left < 2 ? "INPUT and OUTPUT are needed" : "too many arguments"};
+        options.input = argv[optind];
+        options.output = argv[optind + 1];
+        if (colorTexts.empty()) throw UsageError{"at least one colour is needed (-c COLOUR)"};
+        if (!options.format) options.format = FormatForOutput(options.output);
     }
-    if (left != 2) throw UsageError{left < 2 ? "INPUT and OUTPUT are needed" : "too many arguments"};
-    options.input = argv[optind];
-    options.output = argv[optind + 1];
-    if (options.colors.empty()) throw UsageError{"at least one colour is needed (-c VALUE)"};
-    if (!options.format) options.format = FormatForOutput(options.output);
+    if (options.top) {
+        int64_t n = 0;
+        if (!ParseCount(topText, INT64_MAX / 2, n) || n == 0) {
+            throw UsageError{"--top: '" + topText + "' is not a number of colours (1 or more)"};
+        }
+        options.top = n;
+    }
+    if (options.colorAt) {
+        const size_t comma = colorAtText.find(',');
+        int64_t x = 0, y = 0;
+        if (comma == std::string::npos || !ParseCount(colorAtText.substr(0, comma), INT32_MAX, x) ||
+            !ParseCount(colorAtText.substr(comma + 1), INT32_MAX, y)) {
+            throw UsageError{"--color-at: '" + colorAtText + "' is not a pixel position X,Y"};
+        }
+        options.colorAt = std::pair<int32_t, int32_t>{static_cast<int32_t>(x), static_cast<int32_t>(y)};
+    }
+    if (HoldsControlCharacter(options.width)) {
+        throw UsageError{"-w: the width may not hold a control character (such as a line break or a tab)"};
+    }
+    options.widthAuto = options.width == "auto";
+
+    // Values the system's own integer parser refuses.
+    std::unordered_set<uint32_t> seen;
+    for (const std::string& text : colorTexts) {
+        const uint32_t value = ParseColorValue("-c", text);
+        // The same colour given twice (255, $FF, 0xFF, #FF0000) is traced once.
+        if (seen.insert(value).second) options.colors.push_back({text, value});
+    }
+    if (!options.listColors && !options.colorAt) {
+        options.xresValue = ParseInteger("-x", options.xres);
+        options.yresValue = ParseInteger("-y", options.yres);
+    }
     return options;
 }
 

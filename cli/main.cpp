@@ -1,145 +1,315 @@
 // rastrace-cli: converts one BMP scan into a PCB or PADS track file with the
-// same core as the window, or lists the colours of a scan.
+// same core as the window, lists the colours of a scan, or names the colour
+// of one pixel.
+//
+// Every line on standard error begins "rastrace-cli: " and names what it is
+// about (an option, the input, the output); the system's own message text
+// follows unchanged. Exit status: 0 done, 1 failed, 2 unusable command line.
 #include "cli/CliOptions.h"
 #include "cli/OutputTarget.h"
+#include "cli/ProgressBar.h"
+#include "cli/Signals.h"
 #include "common/Error.h"
 #include "common/IntText.h"
 #include "common/MessageText.h"
 #include "job/ConversionJob.h"
+#include "job/OutputFile.h"
 #include "job/SimpleOwner.h"
 #include "raster/BmpReader.h"
 #include "raster/Mirror.h"
 #include "trace/ColorCount.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
-#include <iostream>
 #include <new>
 #include <string>
-#include <unordered_set>
 
 using namespace rastrace;
+using namespace rastrace::cli;
 
 namespace {
 
+constexpr const char* kTryHelp = "Try 'rastrace-cli --help' for more information.\n";
+
+// A failure the user is told of with exit status 1: "rastrace-cli: [subject:
+// ]message." where message is one of the system's texts.
+struct Failure {
+    std::string subject;  // empty: the message says enough
+    std::string message;
+};
+
+void Say(const std::string& text) {
+    const std::string line = "rastrace-cli: " + text + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
+void Warn(const std::string& text) { Say("warning: " + text); }
+
+std::string InputName(const std::string& input) { return input == "-" ? "standard input" : input; }
+std::string OutputName(const std::string& output) { return output == "-" ? "standard output" : output; }
+
+// Whether a message is one of the I/O error texts of a file call, which are
+// about the output file.
+bool IsIoErrorText(const std::string& message) {
+    for (int code : {2, 3, 4, 5, 101}) {
+        if (message == IoErrorText(code)) return true;
+    }
+    return message.rfind("I/O error ", 0) == 0;
+}
+
+// Writes text to standard output and makes sure it arrived.
+void WriteStdout(const std::string& text) {
+    const size_t written = std::fwrite(text.data(), 1, text.size(), stdout);
+    int err = written == text.size() ? 0 : errno;
+    if (std::fflush(stdout) != 0 && err == 0) err = errno;
+    if (err == 0 && std::ferror(stdout) != 0) err = EIO;
+    if (err != 0) throw Failure{"standard output", IoErrorMessage(err)};
+}
+
+struct Picture {
+    Raster raster;
+    BitmapInfoHeader header;
+};
+
+Picture LoadPicture(const CliOptions& options) {
+    // Standard input is read through its own name, so a redirected file is
+    // read like any other.
+    const std::string path = options.input == "-" ? "/dev/stdin" : options.input;
+    DecodedBitmap bitmap;
+    try {
+        bitmap = LoadBitmapFile(path);
+    } catch (const std::bad_alloc&) {
+        throw Failure{InputName(options.input), "Out of memory"};
+    } catch (const std::exception& e) {
+        throw Failure{InputName(options.input), e.what()};
+    }
+    if (bitmap.truncated) {
+        Warn(InputName(options.input) + ": the file ends before its pixel data; the missing pixels were filled in");
+    }
+    Picture picture;
+    picture.header = bitmap.header;
+    picture.raster = ConvertTo24Bit(std::move(bitmap));
+    if (picture.raster.Empty()) Warn(InputName(options.input) + ": the picture is empty");
+    for (char m : options.mirrors) {
+        if (m == 'h') {
+            MirrorHorizontal(picture.raster);
+        } else {
+            MirrorVertical(picture.raster);
+        }
+    }
+    return picture;
+}
+
+// Dots per inch from a BMP's pixels per metre, rounded; 0 when not stated.
+int64_t DpiFromPixelsPerMetre(int32_t ppm) { return ppm > 0 ? std::llround(ppm * 0.0254) : 0; }
+
+std::string DpiText(int64_t x, int64_t y) {
+    return x == y ? IntToStr(x) + " dpi" : IntToStr(x) + " x " + IntToStr(y) + " dpi";
+}
+
+// A note when the file states a resolution other than the one converted
+// at: a scan at 150 dpi converted at the default 600 comes out four times
+// too small.
+void NoteStatedResolution(const BitmapInfoHeader& header, const CliOptions& options) {
+    const int64_t fileX = DpiFromPixelsPerMetre(header.biXPelsPerMeter);
+    const int64_t fileY = DpiFromPixelsPerMetre(header.biYPelsPerMeter);
+    if (fileX == 0 || fileY == 0) return;
+    if (fileX == options.xresValue && fileY == options.yresValue) return;
+    Say("note: the file says " + DpiText(fileX, fileY) + "; converting at " +
+        DpiText(options.xresValue, options.yresValue) + " (-x, -y)");
+}
+
+// An OUTPUT that is the INPUT file itself, under any name or link, would
+// replace the picture with the tracks.
+void RefuseOutputOverInput(const CliOptions& options) {
+    struct stat in {}, out {};
+    const bool haveIn = options.input == "-" ? ::fstat(STDIN_FILENO, &in) == 0 : ::stat(options.input.c_str(), &in) == 0;
+    if (!haveIn || !S_ISREG(in.st_mode)) return;
+    const bool haveOut =
+        options.output == "-" ? ::fstat(STDOUT_FILENO, &out) == 0 : ::stat(options.output.c_str(), &out) == 0;
+    if (haveOut && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
+        throw UsageError{"OUTPUT '" + OutputName(options.output) + "' is the same file as INPUT '" +
+                         InputName(options.input) + "'"};
+    }
+}
+
+int ListColors(const CliOptions& options) {
+    const Picture picture = LoadPicture(options);
+    ProgressBar bar(ProgressBarWanted(options.quiet, true));
+    bar.Start(picture.raster.Height());
+    int32_t shown = 0;
+    std::vector<ColorCount> counts = CountColors(picture.raster, [&](int32_t rows) {
+        bar.Step(rows - shown);
+        shown = rows;
+    });
+    bar.End();
+    std::string text;
+    if (options.top) {
+        // Most common first; equal counts keep their order of appearance.
+        std::stable_sort(counts.begin(), counts.end(),
+                         [](const ColorCount& a, const ColorCount& b) { return a.pixels > b.pixels; });
+        if (static_cast<uint64_t>(*options.top) < counts.size()) counts.resize(static_cast<size_t>(*options.top));
+    }
+    for (const ColorCount& c : counts) {
+        text += IntToStr(c.color);
+        text += ' ';
+        text += IntToStr(static_cast<int64_t>(c.pixels));
+        if (options.top) {
+            text += ' ';
+            text += HexColor(c.color);
+        }
+        text += '\n';
+    }
+    WriteStdout(text);
+    return 0;
+}
+
+int ColorAt(const CliOptions& options) {
+    const Picture picture = LoadPicture(options);
+    const auto [x, y] = *options.colorAt;
+    const Raster& r = picture.raster;
+    if (x >= r.Width() || y >= r.Height()) {
+        throw Failure{"--color-at", IntToStr(x) + "," + IntToStr(y) + " lies outside the picture of " +
+                                        IntToStr(r.Width()) + " x " + IntToStr(r.Height()) + " pixels"};
+    }
+    const uint32_t color = r.PixelColor(x, y);
+    WriteStdout(IntToStr(color) + " " + HexColor(color) + "\n");
+    return 0;
+}
+
 // The owner of the command line's conversion: the main thread drains the
-// job's queue; progress goes to a bar on standard error when it is a terminal.
+// job's queue; progress goes to the bar.
 class CliOwner : public SimpleOwner {
 public:
-    explicit CliOwner(bool showProgress) : showProgress_(showProgress) {}
+    explicit CliOwner(ProgressBar& bar) : bar_(bar) {}
 
-    void ProgressStart(int64_t maximum) override {
-        maximum_ = maximum;
-        position_ = 0;
-        shown_ = -1;
-        Draw();
-    }
-    void ProgressStep(int64_t steps) override {
-        position_ += steps;
-        Draw();
-    }
+    void ProgressStart(int64_t maximum) override { bar_.Start(maximum); }
+    void ProgressStep(int64_t steps) override { bar_.Step(steps); }
     void ConversionFinished(const std::optional<std::string>& error) override {
-        if (showProgress_ && shown_ >= 0) std::fputs("\n", stderr);
+        bar_.End();
         SimpleOwner::ConversionFinished(error);
     }
 
 private:
-    void Draw() {
-        if (!showProgress_ || maximum_ <= 0) return;
-        const int percent = static_cast<int>(std::min<int64_t>(position_, maximum_) * 100 / maximum_);
-        if (percent == shown_) return;
-        shown_ = percent;
-        constexpr int kWidth = 40;
-        const int filled = percent * kWidth / 100;
-        std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################",
-                     kWidth - filled, "", percent);
-        std::fflush(stderr);
-    }
-
-    bool showProgress_;
-    int64_t maximum_ = 0;
-    int64_t position_ = 0;
-    int shown_ = -1;
+    ProgressBar& bar_;
 };
 
-Raster LoadPicture(const cli::CliOptions& options) {
-    Raster raster = ReadBitmapFile(options.input);
-    for (char m : options.mirrors) {
-        if (m == 'h') {
-            MirrorHorizontal(raster);
-        } else {
-            MirrorVertical(raster);
-        }
-    }
-    return raster;
+Failure JobFailure(const std::string& message, const CliOptions& options) {
+    return Failure{IsIoErrorText(message) ? OutputName(options.output) : "", message};
 }
 
-int ListColors(const cli::CliOptions& options) {
-    const Raster raster = LoadPicture(options);
-    std::string text;
-    for (const ColorCount& c : CountColors(raster)) {
-        text += IntToStr(c.color);
-        text += ' ';
-        text += IntToStr(static_cast<int64_t>(c.pixels));
-        text += '\n';
-    }
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
-}
+int Convert(const CliOptions& options) {
+    // Both scales are known before anything is read or written.
+    if (options.xresValue == 0) throw Failure{"-x", "Floating point division by zero"};
+    if (options.yresValue == 0) throw Failure{"-y", "Floating point division by zero"};
+    RefuseOutputOverInput(options);
 
-int Convert(const cli::CliOptions& options) {
     ConversionRequest request;
     request.format = *options.format;
     request.xresText = options.xres;
     request.yresText = options.yres;
-    request.widthText = options.width;
+    request.widthText = options.widthAuto ? RowPitchWidth(options.yresValue) : options.width;
     request.layerNumber = options.layer;
     request.groupByColor = true;
-    // The same colour given twice (255, $FF, 0xFF) is traced once.
-    std::unordered_set<int32_t> seen;
-    for (const std::string& text : options.colors) {
-        const int32_t color = StrToInt(text);
-        if (seen.insert(color).second) request.colorTexts.push_back(IntToStr(color));
+    for (const ColorOption& c : options.colors) request.colorTexts.push_back(IntToStr(c.value));
+
+    Picture picture = LoadPicture(options);
+    if (!options.quiet) NoteStatedResolution(picture.header, options);
+    auto raster = std::make_shared<const Raster>(std::move(picture.raster));
+
+    // The temporary file is made and registered for removal as one step, so
+    // an interrupt in between cannot leave it behind.
+    std::optional<OutputTarget> target;
+    {
+        TerminationSignalBlock block;
+        try {
+            target.emplace(options.output);
+        } catch (const std::exception& e) {
+            throw Failure{OutputName(options.output), e.what()};
+        }
+        if (target->WritePath() != options.output) RemoveOnTermination(target->WritePath());
+    }
+    request.outputPath = target->WritePath();
+
+    ProgressBar bar(ProgressBarWanted(options.quiet, options.output == "-"));
+    CliOwner owner(bar);
+    ConversionJob job(owner, raster);
+    try {
+        job.Start(request);
+    } catch (const std::bad_alloc&) {
+        bar.End();
+        throw Failure{"", "Out of memory"};
+    } catch (const std::exception& e) {
+        bar.End();
+        throw JobFailure(e.what(), options);
+    }
+    job.RunToCompletion();
+    if (owner.Failure()) throw JobFailure(*owner.Failure(), options);
+    {
+        TerminationSignalBlock block;
+        try {
+            target->Commit();
+        } catch (const std::exception& e) {
+            RemoveOnTermination("");
+            throw Failure{OutputName(options.output), e.what()};
+        }
+        RemoveOnTermination("");
     }
 
-    auto raster = std::make_shared<const Raster>(LoadPicture(options));
-    cli::OutputTarget target(options.output);
-    request.outputPath = target.WritePath();
-
-    CliOwner owner(!options.quiet && isatty(STDERR_FILENO) != 0);
-    ConversionJob job(owner, raster);
-    job.Start(request);
-    job.RunToCompletion();
-    if (owner.Failure()) throw Error(*owner.Failure());
-    target.Commit();
+    const std::vector<int64_t>& tracks = job.TracksWritten();
+    std::string summary;
+    for (size_t i = 0; i < options.colors.size() && i < tracks.size(); ++i) {
+        const ColorOption& c = options.colors[i];
+        if (tracks[i] == 0 && !raster->Empty()) {
+            Warn("colour " + c.text + " (" + HexColor(c.value) + ") matches no pixel");
+        }
+        if (i > 0) summary += ", ";
+        summary += IntToStr(tracks[i]);
+        if (i == 0) summary += tracks[i] == 1 ? " track" : " tracks";
+        summary += " of " + c.text;
+    }
+    if (!options.quiet) Say(summary + " written to " + OutputName(options.output));
     return 0;
+}
+
+int RunCommand(const CliOptions& options) {
+    if (options.help) {
+        WriteStdout(UsageText());
+        return 0;
+    }
+    if (options.version) {
+        WriteStdout(std::string("rastrace-cli ") + RASTRACE_VERSION + "\n");
+        return 0;
+    }
+    if (options.listColors) return ListColors(options);
+    if (options.colorAt) return ColorAt(options);
+    return Convert(options);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    cli::CliOptions options;
+    InstallSignalHandlers();
     try {
-        options = cli::ParseCommandLine(argc, argv);
-    } catch (const cli::UsageError& e) {
-        std::cerr << "rastrace-cli: " << e.message << "\n\n" << cli::UsageText();
+        return RunCommand(ParseCommandLine(argc, argv));
+    } catch (const UsageError& e) {
+        Say(e.message);
+        std::fputs(kTryHelp, stderr);
         return 2;
-    }
-    if (options.help) {
-        std::cout << cli::UsageText();
-        return 0;
-    }
-    if (options.version) {
-        std::cout << "rastrace-cli " << RASTRACE_VERSION << "\n";
-        return 0;
-    }
-    try {
-        return options.listColors ? ListColors(options) : Convert(options);
+    } catch (const OptionValueError& e) {
+        Say(e.option + ": " + ShownText(e.message));
+    } catch (const Failure& f) {
+        Say((f.subject.empty() ? "" : f.subject + ": ") + ShownText(f.message));
     } catch (const std::bad_alloc&) {
-        std::cerr << ShownText("Out of memory") << "\n";
+        Say(ShownText("Out of memory"));
     } catch (const std::exception& e) {
-        std::cerr << ShownText(e.what()) << "\n";
+        Say(ShownText(e.what()));
     }
     return 1;
 }

@@ -47,6 +47,8 @@ public:
     void StepProgress(int64_t rows) override {
         if (rows > 0) owner_.ProgressStep(rows);
     }
+    void CountTracks(int index, int64_t tracks) override { tracks_[static_cast<size_t>(index)] += tracks; }
+    const std::vector<int64_t>& TracksWritten() const { return tracks_; }
     void ConvertDone(int index, const std::optional<std::string>& error) override;
 
 private:
@@ -73,6 +75,7 @@ private:
     int workersStarted_ = 0;
     int finishedWorkers_ = 0;
     std::vector<bool> ended_;
+    std::vector<int64_t> tracks_;
     std::optional<std::string> firstError_;
     OutputFile file_;
     std::vector<std::unique_ptr<TScanThread>> workers_;
@@ -106,6 +109,7 @@ bool ConversionJob::Impl::Start(const ConversionRequest& request) {
     workersStarted_ = 0;
     finishedWorkers_ = 0;
     ended_.assign(colors.size(), false);
+    tracks_.assign(colors.size(), 0);
     firstError_.reset();
     finishPending_ = false;
     finishError_.reset();
@@ -251,6 +255,8 @@ int ConversionJob::DrainQueue() { return impl_->Drain(); }
 void ConversionJob::RunToCompletion() { impl_->RunToCompletion(); }
 
 bool ConversionJob::Running() const { return impl_->Running(); }
+
+const std::vector<int64_t>& ConversionJob::TracksWritten() const { return impl_->TracksWritten(); }
 
 void ConversionJob::Stop() { impl_->Stop(); }
 

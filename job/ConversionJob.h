@@ -97,6 +97,10 @@ public:
     // True from a successful Start until ConversionFinished has been called.
     bool Running() const;
 
+    // Owner thread: the records written so far for each colour of the
+    // last Start, in list order (final once ConversionFinished is called).
+    const std::vector<int64_t>& TracksWritten() const;
+
     // Stops the workers, joins them and removes the incomplete output file;
     // ConversionFinished is not called. Does nothing when not running.
     // Not from inside a hand-off (ProgressStep, NextPolyNumbers).

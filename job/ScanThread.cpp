@@ -64,6 +64,8 @@ void TScanThread::Execute() {
     progressInterval_ = std::max<int64_t>(1, FBitmap->Height() / kProgressParts);
     mayWrite_ = !groupByColor_ || index_ == 0;
     rowsPending_ = 0;
+    rowsScanned_ = 0;
+    rowsCounted_ = 0;
     runs_.clear();
 
     ScanRuns(
@@ -75,13 +77,14 @@ void TScanThread::Execute() {
         mayWrite_ = true;
     }
     if (!runs_.empty()) WriteRuns();
-    if (rowsPending_ > 0) HandOverRows();
+    if (rowsScanned_ > rowsCounted_) HandOverRows();
     link_.Wait(writeTicket_);
 }
 
 void TScanThread::OnRow() {
     // Runs before any pixel of the row is read, so a stop ends the scan here.
     if (link_.StopRequested()) throw JobStopped();
+    ++rowsScanned_;
     if (++rowsPending_ < progressInterval_) return;
     if (mayWrite_ && !runs_.empty()) {
         WriteRuns();
@@ -93,6 +96,11 @@ void TScanThread::OnRow() {
 void TScanThread::OnRun(const Run& run) {
     runs_.push_back(run);
     if (mayWrite_ && runs_.size() >= kBlockRuns) WriteRuns();
+}
+
+int64_t TScanThread::RowsDone() const {
+    if (mayWrite_ || runs_.empty()) return rowsScanned_;
+    return std::min<int64_t>(rowsScanned_, runs_.front().row);
 }
 
 void TScanThread::WriteRuns() {
@@ -107,11 +115,17 @@ void TScanThread::WriteRuns() {
             AppendRecordLine(FRecord, format_, number, mapping_.Map(runs_[i]), FWidthText, FLayerText);
             number = static_cast<int32_t>(static_cast<uint32_t>(number) + 1u);  // wraps like the owner's counter
         }
-        const int64_t rows = std::exchange(rowsPending_, 0);
+        // The block completes the rows before the next run still to write.
+        const size_t next = begin + count;
+        const int64_t upTo = next < runs_.size() ? std::min<int64_t>(rowsScanned_, runs_[next].row) : rowsScanned_;
+        const int64_t rows = std::max<int64_t>(0, upTo - rowsCounted_);
+        rowsCounted_ += rows;
+        rowsPending_ = 0;
         link_.Wait(writeTicket_);  // the previous block is written: its buffer is free
         std::swap(FRecord, writing_);
-        link_.Post(writeTicket_, [this, rows] {
+        link_.Post(writeTicket_, [this, rows, count] {
             link_.WriteRecord(writing_);
+            link_.CountTracks(index_, static_cast<int64_t>(count));
             link_.StepProgress(rows);
         });
     }
@@ -119,7 +133,9 @@ void TScanThread::WriteRuns() {
 }
 
 void TScanThread::HandOverRows() {
-    const int64_t rows = std::exchange(rowsPending_, 0);
+    const int64_t rows = std::max<int64_t>(0, RowsDone() - rowsCounted_);
+    rowsCounted_ += rows;
+    rowsPending_ = 0;
     bool mayWrite = mayWrite_;
     link_.HandOff([&] {
         link_.StepProgress(rows);

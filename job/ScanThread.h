@@ -60,6 +60,8 @@ public:
     virtual void WriteRecord(std::string_view text) = 0;
     // Owner thread: the worker has stepped rows more rows.
     virtual void StepProgress(int64_t rows) = 0;
+    // Owner thread: worker index has written tracks more records.
+    virtual void CountTracks(int /*index*/, int64_t /*tracks*/) {}
     // Owner thread: worker index has ended, error holding its failure.
     virtual void ConvertDone(int index, const std::optional<std::string>& error) = 0;
 };
@@ -103,12 +105,17 @@ private:
     void ThreadMain() noexcept;
     void OnRow();
     void OnRun(const Run& run);
-    // Numbers (PADS), formats and writes the kept runs, in blocks; the
-    // first block also carries the rows stepped since the last hand-off.
+    // Numbers (PADS), formats and writes the kept runs, in blocks; each
+    // block carries the rows it completes.
     void WriteRuns();
-    // Hands over the rows stepped since the last hand-off, and learns
+    // Hands over the rows done since the last hand-off, and learns
     // whether this worker may write now.
     void HandOverRows();
+    // The rows that count as done: all scanned rows, but while runs are
+    // kept back for their turn only the rows before the first kept run,
+    // so the progress bar follows the written work and reaches its end
+    // with the last record, not when the scanning ends.
+    int64_t RowsDone() const;
 
     ScanJobLink& link_;
     const int index_;
@@ -127,7 +134,9 @@ private:
 
     TrackMapping mapping_;
     std::vector<Run> runs_;    // found and not yet written, in scan order
-    int64_t rowsPending_ = 0;  // rows stepped since the last hand-off
+    int64_t rowsPending_ = 0;  // rows scanned since the last hand-off
+    int64_t rowsScanned_ = 0;  // rows of the picture scanned so far
+    int64_t rowsCounted_ = 0;  // rows handed over as progress so far
     int64_t progressInterval_ = 1;
     bool mayWrite_ = true;
     std::thread thread_;

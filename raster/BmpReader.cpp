@@ -366,6 +366,17 @@ uint64_t PixelByteCount(const BitmapInfoHeader& h, uint64_t bytesLeft) {
     return std::min(n, bytesLeft);
 }
 
+// Whether the file ends before the pixel bytes its header promises: the
+// rows of uncompressed pixels, or the image size a run-length file states.
+bool PixelDataCutShort(const BitmapInfoHeader& h, uint64_t bytesLeft) {
+    if (h.biCompression == BI_RLE8 || h.biCompression == BI_RLE4) return h.biSizeImage > bytesLeft;
+    const auto height = static_cast<uint64_t>(AbsHeight(h));
+    if (height == 0 || h.biWidth == 0) return false;
+    // The last row's padding is not pixel data: files that leave it out are whole.
+    const uint64_t lastRow = (static_cast<uint64_t>(h.biWidth) * h.biBitCount + 7) / 8;
+    return CheckedMul(FileStride(h), height - 1) + lastRow > bytesLeft;
+}
+
 // ---------------------------------------------------------------------------
 // Pixels.
 
@@ -616,6 +627,7 @@ DecodedBitmap LoadBitmap(ByteSource& src) {
 
     src.SeekTo(PixelDataStart(fileHeader.bfOffBits, src.Position(), src.Size()));
     const uint64_t n = PixelByteCount(h, src.Left());
+    result.truncated = PixelDataCutShort(h, src.Left());
 
     if (h.biBitCount == 24) {
         result.raster = ReadStoredRows(src, h, n);

@@ -76,6 +76,8 @@ struct DecodedBitmap {
     bool hasMasks = false;                // masks came from the file (compression 3)
     std::vector<uint32_t> palette;        // 0x00RRGGBB entries, at most 256
     Raster raster;                        // always 24 bits per pixel
+    bool truncated = false;               // the file ended before its pixel data did:
+                                          // the missing pixels were filled as above
 };
 
 // Reads the file at path (opened read-only, closed on every path).

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,14 +50,24 @@ protected:
 
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
-    Result Run(const std::vector<std::string>& args) const {
+    // Runs the program with standard input from stdinPath and standard
+    // output into stdoutPath (read back when it is the default file).
+    Result Run(const std::vector<std::string>& args, const std::string& stdinPath = "/dev/null",
+               const std::string& stdoutPath = "") const {
         std::string command = Quote(RASTRACE_CLI_PATH);
         for (const auto& a : args) command += " " + Quote(a);
-        command += " >" + Quote(Path("stdout")) + " 2>" + Quote(Path("stderr")) + " </dev/null";
+        return RunShell(command + " <" + Quote(stdinPath), stdoutPath);
+    }
+
+    // Runs a shell command line whose last command is the program.
+    Result RunShell(const std::string& commandLine, const std::string& stdoutPath = "") const {
+        const std::string out = stdoutPath.empty() ? Path("stdout") : stdoutPath;
+        std::remove(Path("stdout").c_str());
+        const std::string command = commandLine + " >" + Quote(out) + " 2>" + Quote(Path("stderr"));
         const int raw = std::system(command.c_str());
         Result r;
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = ReadBytes(Path("stdout"));
+        if (stdoutPath.empty()) r.out = ReadBytes(Path("stdout"));
         r.err = ReadBytes(Path("stderr"));
         return r;
     }
@@ -139,12 +150,19 @@ TEST_F(Cli, FailuresLeaveExistingFilesAloneAndNoPartialOutput) {
     };
     const std::vector<Case> cases = {
         {{"-c", "255", Path("missing.bmp"), Path("old.pcb")},
-         "Cannot open file \"" + Path("missing.bmp") + "\". No such file or directory.\n"},
-        {{"-c", "255", "-x", "abc", Path("board.bmp"), Path("old.pcb")}, "'abc' is not a valid integer value.\n"},
-        {{"-c", "255", "-y", "", Path("board.bmp"), Path("old.pcb")}, "'' is not a valid integer value.\n"},
-        {{"-c", "red", Path("board.bmp"), Path("old.pcb")}, "'red' is not a valid integer value.\n"},
-        {{"-c", "255", "-x", "0", Path("board.bmp"), Path("old.pcb")}, "Floating point division by zero.\n"},
-        {{"-c", "255", Path("notes.txt"), Path("old.pcb")}, "Bitmap image is not valid.\n"},
+         "rastrace-cli: " + Path("missing.bmp") + ": Cannot open file \"" + Path("missing.bmp") +
+             "\". No such file or directory.\n"},
+        {{"-c", "255", "-x", "abc", Path("board.bmp"), Path("old.pcb")},
+         "rastrace-cli: -x: 'abc' is not a valid integer value.\n"},
+        {{"-c", "255", "-y", "", Path("board.bmp"), Path("old.pcb")},
+         "rastrace-cli: -y: '' is not a valid integer value.\n"},
+        {{"-c", "red", Path("board.bmp"), Path("old.pcb")}, "rastrace-cli: -c: 'red' is not a valid integer value.\n"},
+        {{"-c", "255", "-x", "0", Path("board.bmp"), Path("old.pcb")},
+         "rastrace-cli: -x: Floating point division by zero.\n"},
+        {{"-c", "255", "-y", "$0", Path("board.bmp"), Path("old.pcb")},
+         "rastrace-cli: -y: Floating point division by zero.\n"},
+        {{"-c", "255", Path("notes.txt"), Path("old.pcb")},
+         "rastrace-cli: " + Path("notes.txt") + ": Bitmap image is not valid.\n"},
     };
     for (const Case& c : cases) {
         const Result r = Run(c.args);
@@ -160,34 +178,64 @@ TEST_F(Cli, WritesSpecialFilesDirectly) {
     EXPECT_EQ(r.status, 0) << r.err;
     r = Run({"-c", "255", Path("board.bmp"), "/dev/full"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Disk full.\n");
+    EXPECT_EQ(r.err, "rastrace-cli: /dev/full: Disk full.\n");
+    r = Run({"-c", "255", "-q", Path("board.bmp"), "-"}, "/dev/null", "/dev/full");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "rastrace-cli: standard output: Disk full.\n");
     r = Run({"-c", "255", Path("board.bmp"), Path("no-such-folder/out.pcb")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "File not found.\n");
+    EXPECT_EQ(r.err, "rastrace-cli: " + Path("no-such-folder/out.pcb") + ": File not found.\n");
 }
 
-TEST_F(Cli, UsageErrorsExitWithTwo) {
-    const std::vector<std::vector<std::string>> cases = {
-        {},
-        {Path("board.bmp"), Path("out.pcb")},                      // no colour
-        {"-c", "255", Path("board.bmp")},                          // no output
-        {"-c", "255", "-l", "9", Path("board.bmp"), "-"},          // layer out of range
-        {"-c", "255", "-f", "dxf", Path("board.bmp"), "-"},        // unknown format
-        {"-c", "255", "-m", "x", Path("board.bmp"), "-"},          // unknown mirror
-        {"--bogus", Path("board.bmp"), "-"},                       // unknown option
-        {"-c"},                                                    // missing value
-        {"--list-colors"},                                         // no input
-        {"-c", "255", Path("board.bmp"), "-", "extra"},            // too many
+TEST_F(Cli, UsageErrorsSayOneLineAndPointToHelp) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
     };
-    for (const auto& args : cases) {
-        const Result r = Run(args);
-        EXPECT_EQ(r.status, 2) << (args.empty() ? "(none)" : args.back());
-        EXPECT_NE(r.err.find("Usage: rastrace-cli"), std::string::npos);
+    const std::vector<Case> cases = {
+        {{}, "INPUT and OUTPUT are needed"},
+        {{Path("board.bmp"), Path("out.pcb")}, "at least one colour is needed (-c COLOUR)"},
+        {{"-c", "255", Path("board.bmp")}, "INPUT and OUTPUT are needed"},
+        {{"-c", "255", "-l", "9", Path("board.bmp"), "-"}, "-l: the layer must be a number from 0 to 8, not '9'"},
+        {{"-c", "255", "-f", "dxf", Path("board.bmp"), "-"}, "-f: the format must be pcb or asc, not 'dxf'"},
+        {{"-c", "255", "-m", "x", Path("board.bmp"), "-"}, "-m: the mirror must be h or v, not 'x'"},
+        {{"--bogus", Path("board.bmp"), "-"}, "unknown option '--bogus'"},
+        {{"-Z", Path("board.bmp"), "-"}, "unknown option '-Z'"},
+        {{"-c"}, "option '-c' needs a value"},
+        {{"--list-colors"}, "--list-colors takes one INPUT"},
+        {{"-c", "255", Path("board.bmp"), "-", "extra"}, "too many arguments"},
+        {{"-c", "-1", Path("board.bmp"), "-"}, "-c: '-1' is outside 0 to 0xFFFFFF and can never match a pixel"},
+        {{"-c", "0xFF4088C4", Path("board.bmp"), "-"},
+         "-c: '0xFF4088C4' is outside 0 to 0xFFFFFF and can never match a pixel"},
+        {{"-c", "16777216", Path("board.bmp"), "-"},
+         "-c: '16777216' is outside 0 to 0xFFFFFF and can never match a pixel"},
+        {{"-c", "#FF00", Path("board.bmp"), "-"},
+         "-c: '#FF00' is not a colour: write #RRGGBB with six hexadecimal digits"},
+        {{"-c", "#GG0000", Path("board.bmp"), "-"},
+         "-c: '#GG0000' is not a colour: write #RRGGBB with six hexadecimal digits"},
+        {{"--top", "3", Path("board.bmp")}, "--top goes with --list-colors"},
+        {{"--list-colors", "--top", "0", Path("board.bmp")}, "--top: '0' is not a number of colours (1 or more)"},
+        {{"--list-colors", "--top", "x", Path("board.bmp")}, "--top: 'x' is not a number of colours (1 or more)"},
+        {{"--color-at", "3", Path("board.bmp")}, "--color-at: '3' is not a pixel position X,Y"},
+        {{"--color-at", "1,-1", Path("board.bmp")}, "--color-at: '1,-1' is not a pixel position X,Y"},
+        {{"--color-at", "1,1", "--list-colors", Path("board.bmp")}, "--list-colors and --color-at do not go together"},
+    };
+    for (const Case& c : cases) {
+        const Result r = Run(c.args);
+        EXPECT_EQ(r.status, 2) << c.message;
+        EXPECT_EQ(r.err, "rastrace-cli: " + c.message + "\nTry 'rastrace-cli --help' for more information.\n");
         EXPECT_EQ(r.out, "");
     }
+    EXPECT_TRUE(Leftovers().empty());
     Result help = Run({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("--list-colors"), std::string::npos);
+    EXPECT_EQ(help.out.rfind("Usage: rastrace-cli [OPTION]... INPUT OUTPUT\n", 0), 0u);
+    for (const char* option : {"--color=", "--xres=", "--yres=", "--width=", "--layer=", "--format=", "--mirror=",
+                               "--list-colors", "--top=", "--color-at=", "--quiet", "--help", "--version",
+                               "Output formats:", "Examples:", "CR LF", "bottom edge"}) {
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    }
+    EXPECT_EQ(help.err, "");
     Result version = Run({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "rastrace-cli 2.04\n");
@@ -241,4 +289,216 @@ TEST_F(Cli, ReplacesTheFileALinkNamesAndKeepsTheLink) {
     ASSERT_GT(n, 0) << "the link is still a link";
     EXPECT_EQ(std::string(buffer, static_cast<size_t>(n)), Path("target.pcb"));
     EXPECT_EQ(ReadBytes(Path("target.pcb")).substr(0, 12), "PCB FILE 4\r\n");
+}
+
+TEST_F(Cli, RefusesAnOutputThatIsTheInputUnderAnyName) {
+    const std::string picture = ReadBytes(Path("board.bmp"));
+    ASSERT_EQ(link(Path("board.bmp").c_str(), Path("hard.bmp").c_str()), 0);
+    ASSERT_EQ(symlink(Path("board.bmp").c_str(), Path("soft.pcb").c_str()), 0);
+    ASSERT_EQ(mkdir(Path("sub").c_str(), 0777), 0);
+    for (const std::string& output :
+         {Path("board.bmp"), dir_ + "/sub/../board.bmp", Path("hard.bmp"), Path("soft.pcb")}) {
+        const Result r = Run({"-c", "255", Path("board.bmp"), output});
+        EXPECT_EQ(r.status, 2) << output;
+        EXPECT_EQ(r.err, "rastrace-cli: OUTPUT '" + output + "' is the same file as INPUT '" + Path("board.bmp") +
+                             "'\nTry 'rastrace-cli --help' for more information.\n");
+        EXPECT_EQ(ReadBytes(Path("board.bmp")), picture) << output;
+    }
+    // The same through standard input, and a copy is a different file.
+    Result r = Run({"-c", "255", "-", Path("hard.bmp")}, Path("board.bmp"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(ReadBytes(Path("board.bmp")), picture);
+    WriteBytes(Path("copy.bmp"), picture);
+    r = Run({"-c", "255", "-q", Path("board.bmp"), Path("copy.bmp")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(Path("copy.bmp")).substr(0, 12), "PCB FILE 4\r\n");
+}
+
+TEST_F(Cli, AWidthWithAControlCharacterIsAUsageError) {
+    for (const std::string width : {"2\n3", "2\r", "\t2", "2\x1b", "\x7f"}) {
+        const Result r = Run({"-c", "255", "-w", width, Path("board.bmp"), Path("out.pcb")});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, "rastrace-cli: -w: the width may not hold a control character (such as a line break or a "
+                         "tab)\nTry 'rastrace-cli --help' for more information.\n");
+        EXPECT_TRUE(Leftovers().empty());
+    }
+    const Result r = Run({"-q", "-c", "255", "-w", "2 mil; \"x\"", Path("board.bmp"), "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("FT\r\n0 0 5 0 2 mil; \"x\" 1 1\r\n"), std::string::npos) << "other text is written as given";
+}
+
+TEST_F(Cli, SaysWhatItWroteUnlessQuiet) {
+    Result r = Run({"-c", "255", "-c", "#0000FF", Path("board.bmp"), Path("out.pcb")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "rastrace-cli: 2 tracks of 255, 1 of #0000FF written to " + Path("out.pcb") + "\n");
+    r = Run({"-c", "16711680", Path("board.bmp"), "-"});
+    EXPECT_EQ(r.err, "rastrace-cli: 1 track of 16711680 written to standard output\n");
+    r = Run({"-q", "-c", "255", Path("board.bmp"), Path("out.pcb")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(Cli, WarnsOfAbsentColoursCutFilesAndEmptyPictures) {
+    Result r = Run({"-q", "-c", "255", "-c", "0x123456", Path("board.bmp"), Path("out.pcb")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "rastrace-cli: warning: colour 0x123456 (#563412) matches no pixel\n");
+
+    // The top row's last pixel and its padding are cut off: the reader fills it.
+    const std::string whole = ReadBytes(Path("board.bmp"));
+    WriteBytes(Path("cut.bmp"), whole.substr(0, whole.size() - 6));
+    r = Run({"-c", "255", Path("cut.bmp"), Path("out.pcb")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "rastrace-cli: warning: " + Path("cut.bmp") +
+                         ": the file ends before its pixel data; the missing pixels were filled in\n"
+                         "rastrace-cli: 1 track of 255 written to " + Path("out.pcb") + "\n");
+    // Three pixels a row: nine bytes and three of padding.
+    const std::vector<uint8_t> bytes = rastrace::test::Bmp24FromPacked({{kRed, kRed, kRed}});
+    const std::string narrow(bytes.begin(), bytes.end());
+    WriteBytes(Path("nopad.bmp"), narrow.substr(0, narrow.size() - 3));
+    r = Run({"-q", "--list-colors", Path("nopad.bmp")});
+    EXPECT_EQ(r.err, "") << "a file without the last row's padding is whole";
+
+    WriteBytes(Path("empty.bmp"), "");
+    r = Run({"-c", "255", Path("empty.bmp"), Path("out.pcb")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "rastrace-cli: warning: " + Path("empty.bmp") + ": the picture is empty\n"
+                     "rastrace-cli: 0 tracks of 255 written to " + Path("out.pcb") + "\n");
+    EXPECT_EQ(ReadBytes(Path("out.pcb")), "PCB FILE 4\r\n1\r\nENDPCB\r\n");
+}
+
+TEST_F(Cli, NotesAResolutionTheFileStatesOtherwise) {
+    const std::string sample = std::string(RASTRACE_SOURCE_DIR) + "/samples/board.bmp";  // 5906 pixels per metre
+    Result r = Run({"-c", "4229316", "-c", "6333654", sample, Path("board.asc")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err,
+              "rastrace-cli: note: the file says 150 dpi; converting at 600 dpi (-x, -y)\n"
+              "rastrace-cli: 7692 tracks of 4229316, 446 of 6333654 written to " + Path("board.asc") + "\n");
+    r = Run({"-c", "4229316", "-x", "150", "-y", "300", sample, "-"});
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1),
+              "rastrace-cli: note: the file says 150 dpi; converting at 150 x 300 dpi (-x, -y)\n");
+    r = Run({"-c", "4229316", "-x", "150", "-y", "150", sample, "-"});
+    EXPECT_EQ(r.err, "rastrace-cli: 7692 tracks of 4229316 written to standard output\n");
+    r = Run({"-c", "255", Path("board.bmp"), "-"});
+    EXPECT_EQ(r.err.find("note"), std::string::npos) << "a file that states no resolution";
+}
+
+TEST_F(Cli, TakesColoursAsRedGreenBlue) {
+    const Result packed = Run({"-q", "-c", "16711680", "-c", "255", Path("board.bmp"), "-"});
+    ASSERT_EQ(packed.status, 0) << packed.err;
+    for (const auto& spelling : std::vector<std::vector<std::string>>{
+             {"-c", "#0000FF", "-c", "#FF0000"}, {"-c", "#0000ff", "-c", "$FF"}, {"--color=#0000Ff", "-c", "0xff"}}) {
+        std::vector<std::string> args = spelling;
+        for (const std::string& a : {std::string("-q"), Path("board.bmp"), std::string("-")}) args.push_back(a);
+        const Result r = Run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, packed.out) << spelling[1];
+    }
+    const Result twice = Run({"-q", "-c", "#FF0000", "-c", "255", "-c", "0xFF", Path("board.bmp"), "-"});
+    const Result once = Run({"-q", "-c", "255", Path("board.bmp"), "-"});
+    EXPECT_EQ(twice.out, once.out) << "one colour in three spellings is traced once";
+}
+
+TEST_F(Cli, NamesTheColourAtAPixel) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+    };
+    const std::vector<Case> cases = {
+        {{"--color-at", "0,0"}, "16711680 #0000FF\n"},   // row 0 is the top row
+        {{"--color-at", "3,1"}, "16777215 #FFFFFF\n"},
+        {{"--color-at", "3,0"}, "255 #FF0000\n"},
+        {{"--color-at", "3,0", "-m", "h"}, "16711680 #0000FF\n"},  // as the conversion sees the picture
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.push_back(Path("board.bmp"));
+        const Result r = Run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, c.out) << c.args[1];
+        EXPECT_EQ(r.err, "");
+    }
+    const std::string sample = std::string(RASTRACE_SOURCE_DIR) + "/samples/board.bmp";
+    EXPECT_EQ(Run({"--color-at", "30,30", sample}).out, "4229316 #C48840\n") << "top copper";
+    EXPECT_EQ(Run({"--color-at", "147,10", sample}).out, "3036196 #24542E\n") << "substrate";
+    const Result outside = Run({"--color-at", "4,0", Path("board.bmp")});
+    EXPECT_EQ(outside.status, 1);
+    EXPECT_EQ(outside.err, "rastrace-cli: --color-at: 4,0 lies outside the picture of 4 x 2 pixels.\n");
+}
+
+TEST_F(Cli, ListsTheMostCommonColoursWithTop) {
+    Result r = Run({"--list-colors", "--top", "2", Path("board.bmp")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "255 5 #FF0000\n16711680 2 #0000FF\n");
+    r = Run({Path("board.bmp"), "--top=9", "--list-colors"});
+    EXPECT_EQ(r.out, "255 5 #FF0000\n16711680 2 #0000FF\n16777215 1 #FFFFFF\n");
+    const std::string sample = std::string(RASTRACE_SOURCE_DIR) + "/samples/board.bmp";
+    r = Run({"--list-colors", "--top", "2", sample});
+    EXPECT_EQ(r.out, "3036196 194887 #24542E\n4229316 32158 #C48840\n");
+}
+
+TEST_F(Cli, AutoWidthIsTheRowPitchRoundedUp) {
+    for (const auto& [yres, width] : std::vector<std::pair<std::string, std::string>>{
+             {"600", "2"}, {"150", "7"}, {"300", "4"}, {"1000", "1"}, {"2400", "1"}, {"-150", "7"}}) {
+        const Result r = Run({"-q", "-c", "16711680", "-w", "auto", "-y", yres, Path("board.bmp"), "-"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        // "FT", then "x1 y1 x2 y2 width layer 1".
+        std::istringstream record(r.out.substr(r.out.find("FT\r\n") + 4));
+        std::string field;
+        for (int i = 0; i < 5; ++i) record >> field;
+        EXPECT_EQ(field, width) << yres;
+    }
+}
+
+TEST_F(Cli, ReadsThePictureFromStandardInputAndTakesOptionsAfterNames) {
+    const Result file = Run({"-q", "-c", "255", Path("board.bmp"), "-"});
+    const Result redirected = Run({"-", "-", "-c", "255", "-q"}, Path("board.bmp"));
+    ASSERT_EQ(redirected.status, 0) << redirected.err;
+    EXPECT_EQ(redirected.out, file.out);
+    const Result listed = Run({"--list-colors", "-"}, Path("board.bmp"));
+    EXPECT_EQ(listed.out, "16711680 2\n255 5\n16777215 1\n");
+    const Result bad = Run({"-c", "255", "-", "-"}, Path("notes.txt"));
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.err, "rastrace-cli: standard input: Bitmap image is not valid.\n");
+    const Result ended = Run({"-c", "255", "-q", "--", "-", Path("out.pcb")}, Path("board.bmp"));
+    EXPECT_EQ(ended.status, 0) << ended.err;
+}
+
+TEST_F(Cli, ReadsThePictureFromAPipe) {
+    const Result piped = RunShell("cat " + Quote(Path("board.bmp")) + " | " + Quote(RASTRACE_CLI_PATH) +
+                                  " --list-colors -");
+    if (piped.err.find("the picture is empty") != std::string::npos) {
+        GTEST_SKIP() << "the BMP reader reads a pipe as an empty file";
+    }
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.out, "16711680 2\n255 5\n16777215 1\n");
+}
+
+TEST_F(Cli, ReportsAFullDiskForEveryKindOfOutput) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--list-colors", Path("board.bmp")}, {"--help"}, {"--version"}, {"--color-at", "0,0", Path("board.bmp")}}) {
+        const Result r = Run(args, "/dev/null", "/dev/full");
+        EXPECT_EQ(r.status, 1) << args[0];
+        EXPECT_EQ(r.err, "rastrace-cli: standard output: Disk full.\n") << args[0];
+    }
+}
+
+TEST_F(Cli, EveryMessageLineNamesTheProgram) {
+    WriteBytes(Path("empty.bmp"), "");
+    const std::vector<std::vector<std::string>> runs = {
+        {"-c", "1", "-c", "255", Path("board.bmp"), Path("out.pcb")},
+        {"-c", "1", Path("empty.bmp"), Path("out.pcb")},
+        {"-c", "1", std::string(RASTRACE_SOURCE_DIR) + "/samples/board.bmp", Path("out.pcb")},
+        {"-c", "1", "-x", "x", Path("board.bmp"), Path("out.pcb")},
+        {"-c", "1", Path("board.bmp")},
+        {"-c", "1", Path("notes.txt"), "-"},
+    };
+    for (const auto& args : runs) {
+        const Result r = Run(args);
+        ASSERT_FALSE(r.err.empty());
+        std::istringstream lines(r.err);
+        for (std::string line; std::getline(lines, line);) {
+            EXPECT_TRUE(line.rfind("rastrace-cli: ", 0) == 0 || line.rfind("Try 'rastrace-cli --help'", 0) == 0)
+                << line;
+        }
+    }
 }

@@ -87,6 +87,7 @@ public:
     int32_t NextPolyNumbers(int32_t count) override {
         CheckThread();
         EXPECT_GT(count, 0);
+        progressAtNumbers.emplace_back(polyCount + 1, progress);
         const int32_t first = polyCount + 1;
         polyCount += count;
         return first;
@@ -116,6 +117,8 @@ public:
     int64_t progress = 0;
     int progressSteps = 0;
     int32_t polyCount = 0;
+    // (first number taken, progress position then) for every NextPolyNumbers.
+    std::vector<std::pair<int32_t, int64_t>> progressAtNumbers;
     std::vector<std::optional<std::string>> finished;
 
 private:
@@ -494,6 +497,27 @@ TEST_F(JobTest, TwoColoursFillTheProgressBarExactly) {
     Convert(raster, Request({kRed, 0x123456}));
     EXPECT_EQ(owner_.progressMax, 2 * 301);
     EXPECT_EQ(owner_.progress, 2 * 301);
+}
+
+TEST_F(JobTest, GroupedProgressFollowsTheWrittenRecordsAndCountsTracks) {
+    // Red in every row: the second worker keeps its runs until the first
+    // has ended, and its rows count only as its records are written, so
+    // the bar does not reach its end while those records are still to come.
+    const int32_t height = 400;
+    const auto raster = MakeRaster(64, height, [](int32_t x, int32_t y) {
+        return x % 2 == 0 ? kRed : y % 4 == 0 ? kBlue : kWhite;
+    });
+    ConversionRequest request = Request({kBlue, kRed}, OutputFormat::Asc);
+    request.groupByColor = true;
+    Convert(raster, request);
+    ASSERT_EQ(owner_.finished, (std::vector<std::optional<std::string>>{std::nullopt}));
+    EXPECT_EQ(job_->TracksWritten(), (std::vector<int64_t>{height / 4 * 32, height * 32}));
+    const int32_t firstRed = height / 4 * 32 + 1;
+    const auto redStart = std::find_if(owner_.progressAtNumbers.begin(), owner_.progressAtNumbers.end(),
+                                       [&](const auto& p) { return p.first == firstRed; });
+    ASSERT_NE(redStart, owner_.progressAtNumbers.end());
+    EXPECT_EQ(redStart->second, height) << "only the blue rows are done when red starts writing";
+    EXPECT_EQ(owner_.progress, 2 * height);
 }
 
 TEST_F(JobTest, EmptyColourListStartsNothing) {

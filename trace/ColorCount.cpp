@@ -1,5 +1,7 @@
 #include "trace/ColorCount.h"
 
+#include <algorithm>
+
 namespace rastrace {
 
 namespace {
@@ -49,10 +51,14 @@ private:
 
 }  // namespace
 
-std::vector<ColorCount> CountColors(const Raster& raster) {
+std::vector<ColorCount> CountColors(const Raster& raster) { return CountColors(raster, {}); }
+
+std::vector<ColorCount> CountColors(const Raster& raster, const std::function<void(int32_t rowsDone)>& progress) {
     std::vector<ColorCount> counts;
     ColorIndex index;
+    const int32_t interval = std::max<int32_t>(1, raster.Height() / 100);
     for (int32_t y = 0; y < raster.Height(); ++y) {
+        if (progress && y > 0 && y % interval == 0) progress(y);
         const uint8_t* p = raster.RowBytes(y).data();
         int32_t x = 0;
         while (x < raster.Width()) {
@@ -65,6 +71,7 @@ std::vector<ColorCount> CountColors(const Raster& raster) {
             x = end;
         }
     }
+    if (progress) progress(raster.Height());
     return counts;
 }
 

@@ -4,6 +4,7 @@
 #include "raster/Raster.h"
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace rastrace {
@@ -16,5 +17,9 @@ struct ColorCount {
 // Every colour of the raster with its pixel count, in order of first
 // appearance from the top row, left to right.
 std::vector<ColorCount> CountColors(const Raster& raster);
+
+// The same, telling progress the rows counted so far about every 1% of the
+// rows and at the end (for a progress bar).
+std::vector<ColorCount> CountColors(const Raster& raster, const std::function<void(int32_t rowsDone)>& progress);
 
 }  // namespace rastrace
