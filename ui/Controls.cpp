@@ -51,7 +51,15 @@ void PictureView::setOverlay(MatchOverlay* overlay) {
 
 QPoint PictureView::pictureAt(QPointF widgetPosition) const {
     const QPoint w(static_cast<int>(std::floor(widgetPosition.x())), static_cast<int>(std::floor(widgetPosition.y())));
-    return zoom_ == 1.0 ? w : WidgetToPicture(w, zoom_);
+    if (zoom_ == 1.0) return w;
+    QPoint p = WidgetToPicture(w, zoom_);
+    // The widget's last pixels may have their centre just past the
+    // picture's edge below 1:1; they show (and pick) the edge pixel.
+    if (raster_ != nullptr && !raster_->Empty() && rect().contains(w)) {
+        p.setX(std::min(p.x(), raster_->Width() - 1));
+        p.setY(std::min(p.y(), raster_->Height() - 1));
+    }
+    return p;
 }
 
 void PictureView::wheelEvent(QWheelEvent* event) {
