@@ -52,7 +52,7 @@ void ClassifyGrid(const Raster& raster, const std::vector<int32_t>& xs, const st
 // The margin ClassifyRows adds around the visible part for speckle
 // removal: twice the speckle size (a hole may hold dropped speckles), at
 // most kMaxDespeckleMargin so a huge size cannot make the overlay slow.
-inline constexpr int kMaxDespeckleMargin = 256;
+inline constexpr int kMaxDespeckleMargin = 128;
 int DespeckleMargin(int despeckle);
 
 // The classes of the picture's pixels inside visible (clipped to the

@@ -85,6 +85,7 @@ MatchPanel::MatchPanel(QWidget* bandBar, QWidget* leftColumn, PictureView* view,
     btnOverlay->setCheckable(true);
     btnFit = flatButton("适应窗口", "缩放到适应窗口（Ctrl+滚轮缩放）", Panel3, QRect(192, 12, 57, 30));
     btnActual = flatButton("100%", "原始大小", Panel3, QRect(252, 12, 40, 30));
+    Panel3->setEnabled(false);  // as Panel2: no input before the first picture
     Panel3->show();
 
     // Below GroupBox3 (which ends at 441) in the left column.
@@ -163,6 +164,7 @@ void MatchPanel::backgroundPressed(Qt::MouseButton button, Qt::KeyboardModifiers
 }
 
 void MatchPanel::pictureChanged() {
+    Panel3->setEnabled(view_->shownRaster() != nullptr);
     overlay_.invalidate();
     view_->update();
 }

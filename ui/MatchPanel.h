@@ -54,7 +54,8 @@ public:
 
     // Appends color to the background colours unless it is listed already.
     void addBackground(uint32_t color);
-    // The picture was opened or changed in place: the overlay recomputes.
+    // The picture was opened or changed in place: the overlay recomputes,
+    // and the band bar's controls take input from the first picture on.
     void pictureChanged();
 
     void setZoom(double zoom);  // keeps the view's centre where it is

@@ -162,6 +162,9 @@ TEST_F(ScanWindowTest, NewControlsHaveTheirTextsAndMoveNothingOfTheLayout) {
     EXPECT_TRUE(m.btnOverlay->isCheckable());
     EXPECT_FALSE(m.btnOverlay->isChecked());
     EXPECT_EQ(m.lstBg->count(), 0);
+    // Like the left column, they take no input before the first picture.
+    EXPECT_FALSE(m.Panel3->isEnabled());
+    EXPECT_FALSE(m.GroupBox4->isEnabled());
     for (QWidget* control : std::initializer_list<QWidget*>{m.Label3, m.Label4, m.spnTolerance, m.lstBg}) {
         EXPECT_EQ(control->font().family(), rastraceFont().family());
         EXPECT_EQ(control->font().pixelSize(), rastraceFont().pixelSize());
@@ -185,6 +188,8 @@ TEST_F(ScanWindowTest, NewControlsHaveTheirTextsAndMoveNothingOfTheLayout) {
 
 TEST_F(ScanWindowTest, ShiftCtrlPicksBackgroundColoursApartFromCopper) {
     openPicture({{kRed, kBlue, kBlack}});
+    EXPECT_TRUE(match().Panel3->isEnabled());
+    EXPECT_TRUE(match().GroupBox4->isEnabled());
     pick(QPoint(0, 0), Qt::ControlModifier);
     pick(QPoint(1, 0), Qt::ControlModifier | Qt::ShiftModifier);
     pick(QPoint(2, 0), Qt::ControlModifier | Qt::ShiftModifier);
