@@ -586,7 +586,9 @@ TEST(MatchRule, TheVisiblePartOfAnA4ScanIsClassifiedWellWithinATenthOfASecond) {
     ClassifyRows(raster, QRect(600, 500, 600, 500), s, out);  // a visible part as the window shows it
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     std::printf("visible part classified in %.1f ms\n", ms);
-    EXPECT_LT(ms, 100.0);
+#if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    EXPECT_LT(ms, 100.0);  // timed only in an optimised build without sanitizers
+#endif
 }
 
 }  // namespace
