@@ -125,6 +125,10 @@ MatchPanel::MatchPanel(QWidget* bandBar, QWidget* leftColumn, PictureView* view,
     settingsChanged();
 }
 
+MatchPanel::~MatchPanel() {
+    if (view_ != nullptr) view_->setOverlay(nullptr);
+}
+
 MatchSettings MatchPanel::settings() const {
     MatchSettings s;
     s.copper = colorsOf(*copperList_);

@@ -14,6 +14,7 @@
 #include "ui/MatchOverlay.h"
 
 #include <QObject>
+#include <QPointer>
 
 #include <cstdint>
 
@@ -36,6 +37,8 @@ public:
     // the picture, swatch and copperList are the window's pColor and lstCl.
     MatchPanel(QWidget* bandBar, QWidget* leftColumn, PictureView* view, QScrollArea* scroll, ColorSwatch* swatch,
                ColorListBox* copperList);
+    // The view stops painting the overlay, which goes with the panel.
+    ~MatchPanel() override;
 
     // The controls, named as the window's own.
     QFrame* Panel3;           // in the band bar
@@ -69,7 +72,7 @@ private:
     void zoomAround(double zoom, QPoint widgetAnchor);
     void backgroundPressed(Qt::MouseButton button, Qt::KeyboardModifiers modifiers);
 
-    PictureView* view_;
+    QPointer<PictureView> view_;
     QScrollArea* scroll_;
     ColorSwatch* swatch_;
     ColorListBox* copperList_;
