@@ -1,7 +1,9 @@
 #!/bin/sh
 # Takes docs/screenshot.png: the main window under a virtual X server with
 # the sample scan open, its two copper colours picked into the colour list
-# and the PADS (ASC) format chosen.
+# and the PADS (ASC) format chosen; and docs/overlay.png: a noisy scan of a
+# generated board with copper and background picked, a tolerance and a
+# speckle size set and the match overlay on.
 #
 # Usage: scripts/ui-screenshot.sh [build-dir]     (default: build)
 # Needs: xvfb (xvfb-run), a build with RASTRACE_BUILD_UI=ON.
@@ -32,3 +34,6 @@ mkdir -p "$root/docs"
 xvfb-run -a -s "-screen 0 1024x768x24" \
     "$build/ui/rastrace-screenshot" "$picture" "$root/docs/screenshot.png"
 echo "wrote $root/docs/screenshot.png"
+xvfb-run -a -s "-screen 0 1024x768x24" \
+    "$build/ui/rastrace-screenshot" --overlay "$root/docs/overlay.png"
+echo "wrote $root/docs/overlay.png"

@@ -133,6 +133,9 @@ SettingsValues LoadSettings(const std::string& path) {
     if (auto v = ReadIniValue(text, kSection, "MIL")) values.mil = std::move(*v);
     // An integer key reads as text with an empty default, then parses.
     values.layer = StrToIntDef(ReadIniValue(text, kSection, "LAYER").value_or(std::string()), 0);
+    values.tolerance = StrToIntDef(ReadIniValue(text, kSection, "TOLERANCE").value_or(std::string()), 0);
+    values.despeckle = StrToIntDef(ReadIniValue(text, kSection, "DESPECKLE").value_or(std::string()), 0);
+    values.overlay = StrToIntDef(ReadIniValue(text, kSection, "OVERLAY").value_or(std::string()), 0) != 0;
     return values;
 }
 
@@ -163,6 +166,16 @@ void SaveSettings(const std::string& path, const SettingsValues& values) {
     text = WriteIniValue(text, kSection, "YRES", values.yres);
     text = WriteIniValue(text, kSection, "LAYER", IntToStr(values.layer));
     text = WriteIniValue(text, kSection, "MIL", values.mil);
+    // The keys of later versions: a default is written only over a value
+    // already there, so the file stays as a first start leaves it.
+    const auto writeOptional = [&text](std::string_view key, int32_t value, int32_t fallback) {
+        if (value != fallback || ReadIniValue(text, kSection, key)) {
+            text = WriteIniValue(text, kSection, key, IntToStr(value));
+        }
+    };
+    writeOptional("TOLERANCE", values.tolerance, 0);
+    writeOptional("DESPECKLE", values.despeckle, 0);
+    writeOptional("OVERLAY", values.overlay ? 1 : 0, 0);
     ReplaceFile(path, text, keepMode);
 }
 

@@ -14,6 +14,12 @@ struct SettingsValues {
     std::string yres = "600";
     std::string mil = "2";
     int32_t layer = 0;  // layer box position 0..7; anything else selects none
+    // Real scans. Kept under keys of their own (TOLERANCE, DESPECKLE,
+    // OVERLAY), written only when they differ from these defaults or are in
+    // the file already, so a first start writes just the four keys above.
+    int32_t tolerance = 0;  // 0..442
+    int32_t despeckle = 0;  // speckle size in pixels, 0 = off
+    bool overlay = false;   // the window's match overlay
 };
 
 // The executable's folder (with its final "/") followed by "set.ini".
@@ -23,8 +29,9 @@ std::string SettingsFilePath();
 // the default. Never throws.
 SettingsValues LoadSettings(const std::string& path);
 
-// Writes XRES, YRES, LAYER and MIL in that order, keeping everything else in
-// the file. Throws Error("Unable to write to <path>") when the file cannot
+// Writes XRES, YRES, LAYER and MIL in that order, then TOLERANCE, DESPECKLE
+// and OVERLAY where they differ from their defaults or are present already,
+// keeping everything else in the file. Throws Error("Unable to write to <path>") when the file cannot
 // be written; the previous file is then left as it was.
 void SaveSettings(const std::string& path, const SettingsValues& values);
 

@@ -150,6 +150,31 @@ TEST_F(SettingsFile, WrittenValuesReadBack) {
     }
 }
 
+TEST_F(SettingsFile, ScanKeysAreWrittenOnlyAwayFromTheirDefaultsOrOverAValueThere) {
+    SettingsValues v;
+    v.tolerance = 64;
+    v.overlay = true;
+    rastrace::SaveSettings(path_, v);
+    EXPECT_EQ(ReadBytes(path_), "[CONFIG]\r\nXRES=600\r\nYRES=600\r\nLAYER=0\r\nMIL=2\r\nTOLERANCE=64\r\nOVERLAY=1\r\n");
+    const SettingsValues back = rastrace::LoadSettings(path_);
+    EXPECT_EQ(back.tolerance, 64);
+    EXPECT_EQ(back.despeckle, 0);
+    EXPECT_TRUE(back.overlay);
+
+    // Back at the defaults: the keys present take them, none is added.
+    rastrace::SaveSettings(path_, SettingsValues{});
+    EXPECT_EQ(ReadBytes(path_), "[CONFIG]\r\nXRES=600\r\nYRES=600\r\nLAYER=0\r\nMIL=2\r\nTOLERANCE=0\r\nOVERLAY=0\r\n");
+    const SettingsValues defaults = rastrace::LoadSettings(path_);
+    EXPECT_EQ(defaults.tolerance, 0);
+    EXPECT_FALSE(defaults.overlay);
+
+    WriteBytes(path_, "[CONFIG]\r\nTOLERANCE=abc\r\nDESPECKLE=$10\r\nOVERLAY=\r\n");
+    const SettingsValues parsed = rastrace::LoadSettings(path_);
+    EXPECT_EQ(parsed.tolerance, 0);   // not an integer: the default
+    EXPECT_EQ(parsed.despeckle, 16);  // integer text, as LAYER
+    EXPECT_FALSE(parsed.overlay);
+}
+
 struct LoadCase {
     const char* name;
     std::string body;  // lines after [CONFIG]

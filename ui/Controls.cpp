@@ -1,14 +1,19 @@
 #include "ui/Controls.h"
 
+#include "ui/MatchOverlay.h"
+#include "ui/ZoomView.h"
+
 #include <QImage>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOption>
+#include <QWheelEvent>
 #include <qdrawutil.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace rastrace::ui {
 
@@ -21,14 +26,64 @@ PictureView::PictureView(QWidget* parent) : QWidget(parent) {
 
 void PictureView::setRaster(const Raster* raster) {
     raster_ = raster;
-    if (raster_ != nullptr && raster_->Width() > 0 && raster_->Height() > 0) {
-        setFixedSize(raster_->Width(), raster_->Height());
-    }
+    fitToRaster();
     update();
+}
+
+void PictureView::fitToRaster() {
+    if (raster_ != nullptr && raster_->Width() > 0 && raster_->Height() > 0) {
+        setFixedSize(ZoomedSize(QSize(raster_->Width(), raster_->Height()), zoom_));
+    }
+}
+
+void PictureView::setZoom(double zoom) {
+    zoom = ClampZoom(zoom);
+    if (zoom == zoom_) return;
+    zoom_ = zoom;
+    fitToRaster();
+    update();
+}
+
+void PictureView::setOverlay(MatchOverlay* overlay) {
+    overlay_ = overlay;
+    update();
+}
+
+QPoint PictureView::pictureAt(QPointF widgetPosition) const {
+    const QPoint w(static_cast<int>(std::floor(widgetPosition.x())), static_cast<int>(std::floor(widgetPosition.y())));
+    if (zoom_ == 1.0) return w;
+    QPoint p = WidgetToPicture(w, zoom_);
+    // The widget's last pixels may have their centre just past the
+    // picture's edge below 1:1; they show (and pick) the edge pixel.
+    if (raster_ != nullptr && !raster_->Empty() && rect().contains(w)) {
+        p.setX(std::min(p.x(), raster_->Width() - 1));
+        p.setY(std::min(p.y(), raster_->Height() - 1));
+    }
+    return p;
+}
+
+void PictureView::wheelEvent(QWheelEvent* event) {
+    if (!(event->modifiers() & Qt::ControlModifier)) {
+        event->ignore();  // the scrolling area scrolls
+        return;
+    }
+    wheelAngle_ += event->angleDelta().y();
+    const int steps = wheelAngle_ / 120;
+    wheelAngle_ -= steps * 120;
+    if (steps != 0) emit zoomWheel(steps, event->position().toPoint());
+    event->accept();
 }
 
 void PictureView::paintEvent(QPaintEvent* event) {
     if (raster_ == nullptr || raster_->Empty()) return;
+    if (zoom_ != 1.0 || (overlay_ != nullptr && overlay_->enabled())) {
+        if (overlay_ != nullptr && overlay_->enabled()) {
+            overlay_->ensure(*raster_, zoom_, visibleRegion().boundingRect() | event->rect());
+        }
+        QPainter painter(this);
+        PaintZoomed(painter, *raster_, event->rect(), zoom_, overlay_);
+        return;
+    }
     const QRect area = event->rect() & QRect(0, 0, raster_->Width(), raster_->Height());
     if (area.isEmpty()) return;
 
@@ -48,12 +103,12 @@ void PictureView::paintEvent(QPaintEvent* event) {
 }
 
 void PictureView::mouseMoveEvent(QMouseEvent* event) {
-    const QPoint p = event->position().toPoint();
+    const QPoint p = zoom_ == 1.0 ? event->position().toPoint() : pictureAt(event->position());
     emit mouseMoved(event->modifiers(), p.x(), p.y());
 }
 
 void PictureView::mousePressEvent(QMouseEvent* event) {
-    const QPoint p = event->position().toPoint();
+    const QPoint p = zoom_ == 1.0 ? event->position().toPoint() : pictureAt(event->position());
     emit mousePressed(event->button(), event->modifiers(), p.x(), p.y());
 }
 

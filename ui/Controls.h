@@ -19,9 +19,13 @@
 
 namespace rastrace::ui {
 
+class MatchOverlay;
+
 // Shows a raster at one screen pixel per raster pixel, top-left at the
 // widget's origin. Paints only the exposed part, straight from the raster's
 // rows, so even a huge scan is never copied for display.
+// At another zoom (setZoom) the widget is the zoomed picture's size, and
+// mouse positions are reported in picture pixels (ZoomView.h).
 class PictureView : public QWidget {
     Q_OBJECT
 public:
@@ -33,7 +37,19 @@ public:
     void setRaster(const Raster* raster);
     const Raster* shownRaster() const { return raster_; }
 
+    // Zoom 1 is one screen pixel per picture pixel; kept within 1/16..16.
+    void setZoom(double zoom);
+    double zoom() const { return zoom_; }
+    // Painted over the picture while it is switched on; not owned. The
+    // paint brings its answers up to date for the visible part first.
+    void setOverlay(MatchOverlay* overlay);
+    // The picture pixel under a widget position.
+    QPoint pictureAt(QPointF widgetPosition) const;
+
 signals:
+    // Ctrl and the wheel over the picture: steps > 0 zooms in.
+    void zoomWheel(int steps, QPoint widgetPosition);
+    // Positions are picture pixels (the widget position at zoom 1).
     void mouseMoved(Qt::KeyboardModifiers modifiers, int x, int y);
     // A double-click is reported as a second press of the same button.
     void mousePressed(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
@@ -43,9 +59,15 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
+    void fitToRaster();
+
     const Raster* raster_ = nullptr;
+    double zoom_ = 1.0;
+    MatchOverlay* overlay_ = nullptr;
+    int wheelAngle_ = 0;  // eighths of a degree not yet turned into steps
 };
 
 // A filled rounded rectangle without outline in one packed colour

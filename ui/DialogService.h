@@ -40,6 +40,14 @@ public:
     virtual std::optional<QString> saveFile(QWidget* parent, const QString& filter, const QString& defaultSuffix,
                                             const QString& initialName) = 0;
 
+    // The save dialog with several file-type entries (fileTypes, the first
+    // selected): the chosen name and the entry it was chosen under. Choosing
+    // an entry makes its extension the one added to a name without one
+    // (defaultSuffix is that of the first). By default it offers only the
+    // first entry through saveFile.
+    virtual std::optional<FileChoice> saveFileOfType(QWidget* parent, const QStringList& fileTypes,
+                                                     const QString& defaultSuffix, const QString& initialName);
+
     // The standard error box: caption "RASTRACE FOR WIN", stop icon, OK,
     // application-modal. text already follows the full-stop rule.
     virtual void showError(QWidget* parent, const QString& text) = 0;
@@ -58,6 +66,8 @@ public:
                                           const FileChoice& initial) override;
     std::optional<QString> saveFile(QWidget* parent, const QString& filter, const QString& defaultSuffix,
                                     const QString& initialName) override;
+    std::optional<FileChoice> saveFileOfType(QWidget* parent, const QStringList& fileTypes,
+                                             const QString& defaultSuffix, const QString& initialName) override;
     void showError(QWidget* parent, const QString& text) override;
     void showNotice(QWidget* parent, const QString& text, const QString& caption) override;
     void execDialog(QDialog& dialog) override;
@@ -67,8 +77,10 @@ public:
 // name and type used last.
 class TOpenPictureDialog {
 public:
-    // "All (*.bmp;*.ico;*.emf;*.wmf)", "Bitmaps (*.bmp)", "Icons (*.ico)",
-    // "Enhanced Metafiles (*.emf)", "Metafiles (*.wmf)".
+    // "All (*.bmp;*.ico;*.emf;*.wmf;*.png;*.tif;*.tiff;*.jpg;*.jpeg)",
+    // "Bitmaps (*.bmp)", "Icons (*.ico)", "Enhanced Metafiles (*.emf)",
+    // "Metafiles (*.wmf)", "PNG (*.png)", "TIFF (*.tif;*.tiff)",
+    // "JPEG (*.jpg;*.jpeg)".
     static QStringList filters();
 
     // Shows the dialog; true with fileName() set when a file was chosen.
@@ -89,10 +101,16 @@ public:
     void setFilter(const QString& filter) { filter_ = filter; }
     void setDefaultExt(const QString& extension) { defaultExt_ = extension; }
 
+    // More file-type entries after the one of setFilter, as shown
+    // ("Gerber (*.gbr)"); none by default.
+    void setExtraFileTypes(const QStringList& shown) { extraTypes_ = shown; }
+
     // Shows the dialog; true with fileName() set when a name was chosen.
     bool execute(DialogService& dialogs, QWidget* parent);
 
     const QString& fileName() const { return fileName_; }
+    // The entry the last name was chosen under, as shown.
+    const QString& fileType() const { return fileType_; }
     // The filter as a Qt file dialog shows it.
     QString shownFilter() const;
 
@@ -100,6 +118,8 @@ private:
     QString filter_;
     QString defaultExt_;
     QString fileName_;
+    QStringList extraTypes_;
+    QString fileType_;
 };
 
 }  // namespace rastrace::ui

@@ -1,6 +1,7 @@
 #include "ui/OpenPictureDialog.h"
 
 #include "raster/BmpReader.h"
+#include "ui/PictureFile.h"
 
 #include <QFileInfo>
 #include <QFileSystemModel>
@@ -69,6 +70,13 @@ std::optional<PreviewPicture> loadPreviewPicture(const QString& path) {
             return PreviewPicture{QSize(raster.Width(), raster.Height()), previewImageOf(raster)};
         }
         if (extension == QStringLiteral("ico")) return loadIcon(path);
+        // Scanners' formats go through the same reader as the Open command.
+        static const QStringList scans = {QStringLiteral("png"), QStringLiteral("tif"), QStringLiteral("tiff"),
+                                          QStringLiteral("jpg"), QStringLiteral("jpeg")};
+        if (scans.contains(extension)) {
+            const Raster raster = ReadPictureForWindow(QFile::encodeName(path).toStdString());
+            return PreviewPicture{QSize(raster.Width(), raster.Height()), previewImageOf(raster)};
+        }
     } catch (const std::exception&) {
         // A file the pane cannot show is shown as "(None)", without a message.
     }

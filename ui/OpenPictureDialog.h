@@ -34,7 +34,8 @@ inline constexpr int kPreviewMaxSide = 2048;
 
 // Loads path for the preview by its extension, letter case ignored: "bmp"
 // through the program's bitmap reader, "ico" as an icon (its largest
-// image). nullopt for a missing file, any other extension (emf and wmf
+// image), "png", "tif", "tiff", "jpg" and "jpeg" through the Open command's
+// picture reader (ReadPictureForWindow). nullopt for a missing file, any other extension (emf and wmf
 // included) or a file that fails to load. Never throws.
 std::optional<PreviewPicture> loadPreviewPicture(const QString& path);
 

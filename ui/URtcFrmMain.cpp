@@ -1,10 +1,11 @@
 #include "ui/URtcFrmMain.h"
 
+#include "common/Error.h"
 #include "common/IntText.h"
 #include "common/MessageText.h"
-#include "raster/BmpReader.h"
 #include "raster/Mirror.h"
 #include "ui/AppLook.h"
+#include "ui/PictureFile.h"
 #include "ui/URtcFrmMainLayout.h"
 #include "ui/untAbout.h"
 
@@ -23,6 +24,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QSpinBox>
 #include <QToolButton>
 
 #include <climits>
@@ -123,6 +125,7 @@ TRtcFrmMain::TRtcFrmMain(DialogService& dialogs, std::string settingsPath, QWidg
     SpeedButton2 = c.get<QToolButton>("SpeedButton2");
     prgbr = c.get<QProgressBar>("prgbr");
     pColor = c.get<ColorSwatch>("pColor");
+    match_ = new MatchPanel(CoolBar1, Panel2, Image1, ScrollBox1, pColor, lstCl);
 
     // Centred on the desktop, counting the frame the platform adds around
     // the client area (800 x 600 outside for a classic frame).
@@ -225,6 +228,9 @@ void TRtcFrmMain::FormCreate() {
     edty->setText(fromCore(values.yres));
     edtmil->setText(fromCore(values.mil));
     cmbbox->setCurrentIndex(values.layer >= 0 && values.layer < cmbbox->count() ? values.layer : -1);
+    match_->spnTolerance->setValue(values.tolerance);  // the fields keep values in their range
+    match_->spnDespeckle->setValue(values.despeckle);
+    match_->btnOverlay->setChecked(values.overlay);
     FReady = true;
 }
 
@@ -236,6 +242,9 @@ void TRtcFrmMain::FormDestroy() {
     values.yres = toCore(edty->text());
     values.mil = toCore(edtmil->text());
     values.layer = cmbbox->currentIndex();  // -1 when none is selected
+    values.tolerance = match_->spnTolerance->value();
+    values.despeckle = match_->spnDespeckle->value();
+    values.overlay = match_->btnOverlay->isChecked();
     SaveSettings(settingsPath_, values);
 }
 
@@ -258,9 +267,10 @@ void TRtcFrmMain::ToolButton1Click() {
     if (!OpenPictureDialog1.execute(dialogs_, this)) return;
     // Read into a new raster first: a file that fails leaves the picture
     // and the controls as they were.
-    auto raster = std::make_shared<Raster>(ReadBitmapFile(pathToCore(OpenPictureDialog1.fileName())));
+    auto raster = std::make_shared<Raster>(ReadPictureForWindow(pathToCore(OpenPictureDialog1.fileName())));
     picture_ = std::move(raster);  // a running conversion keeps its own snapshot
     Image1->setRaster(picture_.get());
+    match_->pictureChanged();
     if (!converting()) ToolButton2->setEnabled(true);
     Panel1->setEnabled(true);
     Panel2->setEnabled(true);
@@ -278,6 +288,7 @@ void TRtcFrmMain::SpeedButton1Click() {
     if (picture_ == nullptr) return;
     unsharePicture();
     MirrorHorizontal(*picture_);
+    match_->pictureChanged();
     Image1->repaint();
 }
 
@@ -285,6 +296,7 @@ void TRtcFrmMain::SpeedButton2Click() {
     if (picture_ == nullptr) return;
     unsharePicture();
     MirrorVertical(*picture_);
+    match_->pictureChanged();
     Image1->repaint();
 }
 
@@ -298,6 +310,10 @@ void TRtcFrmMain::Image1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers 
     if (button != Qt::LeftButton || !(shift & Qt::ControlModifier)) return;
     const uint32_t color = pColor->color();
     if (color == kInvalidColor) return;  // outside the picture: no pixel could ever match it
+    if (shift & Qt::ShiftModifier) {  // Shift+Ctrl: a background colour
+        match_->addBackground(color);
+        return;
+    }
     const QString text = fromCore(IntToStr(static_cast<int32_t>(color)));
     if (lstCl->entries().contains(text, Qt::CaseSensitive)) return;
     lstCl->addItem(text);
@@ -326,16 +342,13 @@ void TRtcFrmMain::ToolButton2Click() {
     const bool pcb = RadioButton1->isChecked();
     SaveDialog1.setFilter(pcb ? QStringLiteral("PCB|*.PCB") : QStringLiteral("ASC|*.ASC"));
     SaveDialog1.setDefaultExt(pcb ? QStringLiteral("PCB") : QStringLiteral("ASC"));
+    SaveDialog1.setExtraFileTypes(SaveFileTypes(pcb).mid(1));  // the area formats
     if (!SaveDialog1.execute(dialogs_, this)) return;
 
-    ConversionRequest request;
-    request.format = pcb ? OutputFormat::Pcb : OutputFormat::Asc;
-    request.outputPath = pathToCore(SaveDialog1.fileName());
-    for (const QString& entry : lstCl->entries()) request.colorTexts.push_back(toCore(entry));
-    request.xresText = toCore(edtx->text());
-    request.yresText = toCore(edty->text());
-    request.widthText = toCore(edtmil->text());
-    request.layerNumber = cmbbox->currentIndex() + 1;  // 0 when none is selected
+    const OutputKind kind = ChosenOutputKind();
+    const std::optional<OutputFormat> format = CoreFormatOf(kind);
+    if (!format) throw Error(NotAvailableMessage(kind));
+    const ConversionRequest request = conversionRequest(*format, SaveDialog1.fileName());
 
     // The job reads a snapshot: Open and the mirrors leave it alone.
     auto job = std::make_unique<ConversionJob>(*this, std::shared_ptr<const Raster>(picture_));
@@ -343,6 +356,24 @@ void TRtcFrmMain::ToolButton2Click() {
     // has changed then, and FReady keeps its value.
     if (!job->Start(request)) return;
     adoptJob(std::move(job));
+}
+
+OutputKind TRtcFrmMain::ChosenOutputKind() const {
+    return KindOfFileType(SaveDialog1.fileType(), RadioButton1->isChecked());
+}
+
+ConversionRequest TRtcFrmMain::conversionRequest(OutputFormat format, const QString& outputPath) const {
+    ConversionRequest request;
+    request.format = format;
+    request.outputPath = pathToCore(outputPath);
+    for (const QString& entry : lstCl->entries()) request.colorTexts.push_back(toCore(entry));
+    request.xresText = toCore(edtx->text());
+    request.yresText = toCore(edty->text());
+    request.widthText = toCore(edtmil->text());
+    request.layerNumber = cmbbox->currentIndex() + 1;  // 0 when none is selected
+    // The matching settings (match_->settings(): tolerance, background,
+    // despeckle) join the request here once it carries them.
+    return request;
 }
 
 void TRtcFrmMain::adoptJob(std::unique_ptr<ConversionJob> job) {

@@ -18,6 +18,8 @@
 #include "settings/Settings.h"
 #include "ui/Controls.h"
 #include "ui/DialogService.h"
+#include "ui/MatchPanel.h"
+#include "ui/OutputKind.h"
 
 #include <QList>
 #include <QPixmap>
@@ -113,6 +115,11 @@ public:
     std::shared_ptr<const Raster> picture() const { return picture_; }
     // True from a conversion's start until its workers have all ended.
     bool converting() const;
+    // The tolerance, speckle, background, overlay and zoom controls.
+    MatchPanel* matchPanel() const { return match_; }
+    // The format the last save dialog chose: its file type when that is an
+    // area format, the radio buttons otherwise.
+    OutputKind ChosenOutputKind() const;
 
     // JobOwner: the running conversion's hand-offs.
     void Wake() override;
@@ -139,10 +146,14 @@ private:
     void showStandardError(const std::string& message) noexcept;
     // Makes picture_ the window's own before it is changed in place.
     void unsharePicture();
+    // Everything the conversion takes from the window, for a file of format
+    // at outputPath.
+    ConversionRequest conversionRequest(OutputFormat format, const QString& outputPath) const;
 
     DialogService& dialogs_;
     std::string settingsPath_;
     std::shared_ptr<Raster> picture_;
+    MatchPanel* match_ = nullptr;
     std::unique_ptr<ConversionJob> job_;
     std::atomic<bool> wakePosted_{false};
     bool formDestroyed_ = false;

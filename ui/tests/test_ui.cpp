@@ -319,14 +319,15 @@ TEST_F(WindowTest, OpenDialogRemembersNameAndTypeButNotACancel) {
     window_->ToolButton1->click();
     ASSERT_EQ(dialogs_.openInitials.size(), 3u);
     EXPECT_EQ(dialogs_.openInitials[0].fileName, QString());
-    EXPECT_EQ(dialogs_.openInitials[0].selectedFilter, QStringLiteral("All (*.bmp;*.ico;*.emf;*.wmf)"));
+    EXPECT_EQ(dialogs_.openInitials[0].selectedFilter, QStringLiteral("All (*.bmp;*.ico;*.emf;*.wmf;*.png;*.tif;*.tiff;*.jpg;*.jpeg)"));
     for (size_t i : {1u, 2u}) {
         EXPECT_EQ(dialogs_.openInitials[i].fileName, path("a.bmp"));
         EXPECT_EQ(dialogs_.openInitials[i].selectedFilter, QStringLiteral("Bitmaps (*.bmp)"));
     }
     EXPECT_EQ(dialogs_.openFilters[0],
-              QStringList({"All (*.bmp;*.ico;*.emf;*.wmf)", "Bitmaps (*.bmp)", "Icons (*.ico)",
-                           "Enhanced Metafiles (*.emf)", "Metafiles (*.wmf)"}));
+              QStringList({"All (*.bmp;*.ico;*.emf;*.wmf;*.png;*.tif;*.tiff;*.jpg;*.jpeg)", "Bitmaps (*.bmp)",
+                           "Icons (*.ico)", "Enhanced Metafiles (*.emf)", "Metafiles (*.wmf)", "PNG (*.png)",
+                           "TIFF (*.tif;*.tiff)", "JPEG (*.jpg;*.jpeg)"}));
 }
 
 TEST_F(WindowTest, OpenReadsAnyNameAsABitmapAndKeepsTheColourList) {
@@ -378,6 +379,7 @@ struct PickCase {
     Qt::MouseButton button;
     Qt::KeyboardModifiers mods;
     bool adds;
+    bool addsBackground = false;
 };
 
 class PickTest : public WindowTest, public ::testing::WithParamInterface<PickCase> {};
@@ -389,12 +391,16 @@ TEST_P(PickTest, OnlyCtrlWithTheLeftButtonAddsTheSwatchColour) {
     EXPECT_EQ(window_->pColor->color(), kRed);
     pressPicture(c.button, c.mods, 1, 0);
     EXPECT_EQ(window_->lstCl->entries(), c.adds ? QStringList{QStringLiteral("255")} : QStringList{});
+    EXPECT_EQ(window_->matchPanel()->lstBg->entries(),
+              c.addsBackground ? QStringList{QStringLiteral("255")} : QStringList{});
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Buttons, PickTest,
     ::testing::Values(PickCase{"CtrlLeft", Qt::LeftButton, Qt::ControlModifier, true},
-                      PickCase{"CtrlShiftLeft", Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier, true},
+                      PickCase{"CtrlShiftLeft", Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier, false, true},
+                      PickCase{"CtrlShiftAltLeft", Qt::LeftButton,
+                               Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier, false, true},
                       PickCase{"CtrlAltLeft", Qt::LeftButton, Qt::ControlModifier | Qt::AltModifier, true},
                       PickCase{"PlainLeft", Qt::LeftButton, Qt::NoModifier, false},
                       PickCase{"ShiftLeft", Qt::LeftButton, Qt::ShiftModifier, false},
@@ -817,9 +823,13 @@ TEST(PictureFileDialogTest, OffersTheRememberedChoiceAndFiltersBySemicolonPatter
     EXPECT_EQ(model->nameFilters(), QStringList{QStringLiteral("*.ico")});
 
     PictureFileDialog all(nullptr, TOpenPictureDialog::filters(), FileChoice{});
-    EXPECT_EQ(all.selectedNameFilter(), QStringLiteral("All (*.bmp;*.ico;*.emf;*.wmf)"));
+    EXPECT_EQ(all.selectedNameFilter(), QStringLiteral("All (*.bmp;*.ico;*.emf;*.wmf;*.png;*.tif;*.tiff;*.jpg;*.jpeg)"));
     EXPECT_EQ(all.findChild<QFileSystemModel*>()->nameFilters(),
-              QStringList({"*.bmp", "*.ico", "*.emf", "*.wmf"}));
+              QStringList({"*.bmp", "*.ico", "*.emf", "*.wmf", "*.png", "*.tif", "*.tiff", "*.jpg", "*.jpeg"}));
+
+    // A family with two extensions lists both.
+    PictureFileDialog tiff(nullptr, TOpenPictureDialog::filters(), FileChoice{{}, QStringLiteral("TIFF (*.tif;*.tiff)")});
+    EXPECT_EQ(tiff.findChild<QFileSystemModel*>()->nameFilters(), QStringList({"*.tif", "*.tiff"}));
 }
 
 }  // namespace

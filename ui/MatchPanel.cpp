@@ -1,0 +1,209 @@
+#include "ui/MatchPanel.h"
+
+#include "common/IntText.h"
+#include "ui/ZoomView.h"
+
+#include <QAbstractItemModel>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPainter>
+#include <QPixmap>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QToolButton>
+
+namespace rastrace::ui {
+
+namespace {
+
+QString utf8(const char* text) { return QString::fromUtf8(text); }
+
+QLabel* label(const char* text, QWidget* parent, int left, int top) {
+    auto* l = new QLabel(utf8(text), parent);
+    l->adjustSize();
+    l->move(left, top);
+    return l;
+}
+
+QSpinBox* spin(QWidget* parent, int maximum, QRect geometry) {
+    auto* box = new QSpinBox(parent);
+    box->setRange(0, maximum);
+    box->setValue(0);
+    box->setGeometry(geometry);
+    box->setKeyboardTracking(true);  // every typed digit updates the overlay
+    return box;
+}
+
+// A flat push button with a text, as the mirror buttons are.
+QToolButton* flatButton(const char* text, const char* hint, QWidget* parent, QRect geometry) {
+    auto* button = new QToolButton(parent);
+    button->setAutoRaise(true);
+    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    button->setText(utf8(text));
+    button->setToolTip(utf8(hint));
+    button->setGeometry(geometry);
+    return button;
+}
+
+std::vector<uint32_t> colorsOf(const ColorListBox& list) {
+    std::vector<uint32_t> colors;
+    for (const QString& entry : list.entries()) {
+        int32_t value = 0;
+        if (TryStrToInt(entry.toStdString(), value)) colors.push_back(static_cast<uint32_t>(value));
+    }
+    return colors;
+}
+
+QIcon chipIcon(uint32_t packed) {
+    QPixmap chip(10, 10);
+    chip.fill(QColor(packed & 0xFF, (packed >> 8) & 0xFF, (packed >> 16) & 0xFF));
+    QPainter painter(&chip);
+    painter.setPen(Qt::black);
+    painter.drawRect(0, 0, 9, 9);
+    return QIcon(chip);
+}
+
+}  // namespace
+
+MatchPanel::MatchPanel(QWidget* bandBar, QWidget* leftColumn, PictureView* view, QScrollArea* scroll,
+                       ColorSwatch* swatch, ColorListBox* copperList)
+    : QObject(bandBar), view_(view), scroll_(scroll), swatch_(swatch), copperList_(copperList) {
+    // Right of the toolbar (which ends at 475) in the band bar.
+    Panel3 = new QFrame(bandBar);
+    Panel3->setObjectName(QStringLiteral("Panel3"));
+    Panel3->setFrameStyle(QFrame::NoFrame);
+    Panel3->setGeometry(481, 2, 294, 54);
+    Label3 = label("容差：", Panel3, 4, 8);
+    spnTolerance = spin(Panel3, kMaxTolerance, QRect(76, 4, 52, 20));
+    spnTolerance->setToolTip(utf8("颜色容差：RGB 距离 0 到 442，0 为完全相同"));
+    Label4 = label("去斑(像素)：", Panel3, 4, 32);
+    spnDespeckle = spin(Panel3, kMaxDespeckle, QRect(76, 28, 52, 20));
+    spnDespeckle->setToolTip(utf8("去掉小于此像素数的斑点并填平小孔，0 为不去斑"));
+    btnOverlay = flatButton("匹配预览", "显示将被转换的像素", Panel3, QRect(132, 12, 57, 30));
+    btnOverlay->setCheckable(true);
+    btnFit = flatButton("适应窗口", "缩放到适应窗口（Ctrl+滚轮缩放）", Panel3, QRect(192, 12, 57, 30));
+    btnActual = flatButton("100%", "原始大小", Panel3, QRect(252, 12, 40, 30));
+    Panel3->setEnabled(false);  // as Panel2: no input before the first picture
+    Panel3->show();
+
+    // Below GroupBox3 (which ends at 441) in the left column.
+    GroupBox4 = new QGroupBox(utf8("背景颜色"), leftColumn);
+    GroupBox4->setObjectName(QStringLiteral("GroupBox4"));
+    GroupBox4->setGeometry(8, 446, 169, 44);
+    lstBg = new ColorListBox(GroupBox4);
+    lstBg->setObjectName(QStringLiteral("lstBg"));
+    lstBg->setGeometry(8, 16, 153, 22);
+    lstBg->setFlow(QListView::LeftToRight);
+    lstBg->setWrapping(true);
+    lstBg->setIconSize(QSize(10, 10));
+    lstBg->setToolTip(utf8("Shift+Ctrl+左键在图片上拾取背景颜色"));
+    GroupBox4->show();
+
+    view_->setOverlay(&overlay_);
+
+    connect(spnTolerance, &QSpinBox::valueChanged, this, &MatchPanel::settingsChanged);
+    connect(spnDespeckle, &QSpinBox::valueChanged, this, &MatchPanel::settingsChanged);
+    connect(btnOverlay, &QToolButton::toggled, this, [this](bool on) {
+        overlay_.setEnabled(on);
+        view_->update();
+    });
+    connect(btnFit, &QToolButton::clicked, this, &MatchPanel::zoomToFit);
+    connect(btnActual, &QToolButton::clicked, this, [this] { setZoom(1.0); });
+    connect(view_, &PictureView::zoomWheel, this,
+            [this](int steps, QPoint at) { zoomAround(SteppedZoom(view_->zoom(), steps), at); });
+    for (ColorListBox* list : {copperList_, lstBg}) {
+        QAbstractItemModel* model = list->model();
+        connect(model, &QAbstractItemModel::rowsInserted, this, &MatchPanel::settingsChanged);
+        connect(model, &QAbstractItemModel::rowsRemoved, this, &MatchPanel::settingsChanged);
+    }
+    connect(lstBg, &ColorListBox::mousePressed, this,
+            [this](Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int, int) {
+                backgroundPressed(button, modifiers);
+            });
+    settingsChanged();
+}
+
+MatchPanel::~MatchPanel() {
+    if (view_ != nullptr) view_->setOverlay(nullptr);
+}
+
+MatchSettings MatchPanel::settings() const {
+    MatchSettings s;
+    s.copper = colorsOf(*copperList_);
+    s.background = colorsOf(*lstBg);
+    s.tolerance = spnTolerance->value();
+    s.despeckle = spnDespeckle->value();
+    return s;
+}
+
+void MatchPanel::settingsChanged() {
+    overlay_.setSettings(settings());
+    if (overlay_.enabled()) view_->update();
+}
+
+void MatchPanel::addBackground(uint32_t color) {
+    if (color == kInvalidColor) return;
+    const QString text = QString::fromStdString(IntToStr(static_cast<int32_t>(color)));
+    if (lstBg->entries().contains(text, Qt::CaseSensitive)) return;
+    auto* item = new QListWidgetItem(chipIcon(color), text);
+    lstBg->addItem(item);
+}
+
+// The same rules as the colour list: a left press shows the entry in the
+// swatch, Ctrl and the right button delete the selected entry.
+void MatchPanel::backgroundPressed(Qt::MouseButton button, Qt::KeyboardModifiers modifiers) {
+    const QList<QListWidgetItem*> selected = lstBg->selectedItems();
+    if (selected.isEmpty()) return;
+    QListWidgetItem* item = selected.first();
+    int32_t value = 0;
+    if (button == Qt::LeftButton) {
+        if (TryStrToInt(item->text().toStdString(), value)) swatch_->setColor(static_cast<uint32_t>(value));
+    } else if (button == Qt::RightButton && (modifiers & Qt::ControlModifier)) {
+        delete lstBg->takeItem(lstBg->row(item));
+        lstBg->clearSelection();
+        lstBg->setCurrentItem(nullptr);
+    }
+}
+
+void MatchPanel::pictureChanged() {
+    Panel3->setEnabled(view_->shownRaster() != nullptr);
+    overlay_.invalidate();
+    view_->update();
+}
+
+double MatchPanel::zoom() const { return view_->zoom(); }
+
+void MatchPanel::setZoom(double zoom) {
+    const QSize viewport = scroll_->viewport()->size();
+    // The view's centre, in the view's own coordinates.
+    const QPoint centre(scroll_->horizontalScrollBar()->value() + viewport.width() / 2,
+                        scroll_->verticalScrollBar()->value() + viewport.height() / 2);
+    zoomAround(ClampZoom(zoom), centre);
+}
+
+void MatchPanel::zoomToFit() {
+    const Raster* raster = view_->shownRaster();
+    if (raster == nullptr || raster->Empty()) return;
+    setZoom(FitZoom(QSize(raster->Width(), raster->Height()), scroll_->viewport()->size()));
+}
+
+// Zooms so that the picture point under widgetAnchor stays where it is on
+// the screen.
+void MatchPanel::zoomAround(double zoom, QPoint widgetAnchor) {
+    const double old = view_->zoom();
+    if (zoom == old) return;
+    QScrollBar* h = scroll_->horizontalScrollBar();
+    QScrollBar* v = scroll_->verticalScrollBar();
+    const QPoint onScreen(widgetAnchor.x() - h->value(), widgetAnchor.y() - v->value());
+    const double px = (widgetAnchor.x() + 0.5) / old;
+    const double py = (widgetAnchor.y() + 0.5) / old;
+    // The scroll area follows the view's new size at once (it watches the
+    // view's resize), so the scroll ranges below are already the new ones.
+    view_->setZoom(zoom);
+    h->setValue(static_cast<int>(px * zoom) - onScreen.x());
+    v->setValue(static_cast<int>(py * zoom) - onScreen.y());
+}
+
+}  // namespace rastrace::ui

@@ -1,0 +1,82 @@
+// The controls for tracing real scans, added around the classic layout
+// without moving any of it: in the band bar, right of the toolbar, the
+// tolerance and speckle fields and the overlay, fit and 100% buttons; in
+// the left column, below the output settings, the background colours.
+//
+// The one fact a caller must know: the panel keeps the match overlay in
+// step with the colour list, the background list and both fields by
+// itself; the window tells it only when the picture's pixels change
+// (pictureChanged) and when a background colour is picked (addBackground).
+#pragma once
+
+#include "ui/Controls.h"
+#include "ui/MatchAdapter.h"
+#include "ui/MatchOverlay.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <cstdint>
+
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QScrollArea;
+class QSpinBox;
+class QToolButton;
+
+namespace rastrace::ui {
+
+inline constexpr int kMaxTolerance = 442;
+inline constexpr int kMaxDespeckle = 1000000;
+
+class MatchPanel : public QObject {
+    Q_OBJECT
+public:
+    // Builds the controls into bandBar and leftColumn. view and scroll show
+    // the picture, swatch and copperList are the window's pColor and lstCl.
+    MatchPanel(QWidget* bandBar, QWidget* leftColumn, PictureView* view, QScrollArea* scroll, ColorSwatch* swatch,
+               ColorListBox* copperList);
+    // The view stops painting the overlay, which goes with the panel.
+    ~MatchPanel() override;
+
+    // The controls, named as the window's own.
+    QFrame* Panel3;           // in the band bar
+    QLabel* Label3;           // "容差：" tolerance
+    QSpinBox* spnTolerance;   // 0..442, 0 at start
+    QLabel* Label4;           // "去斑(像素)：" speckle size in pixels
+    QSpinBox* spnDespeckle;   // 0.., 0 at start
+    QToolButton* btnOverlay;  // "匹配预览", checkable
+    QToolButton* btnFit;      // "适应窗口"
+    QToolButton* btnActual;   // "100%"
+    QGroupBox* GroupBox4;     // "背景颜色", in the left column
+    ColorListBox* lstBg;      // background colours, decimal text like lstCl
+
+    // Everything a conversion and the overlay match with.
+    MatchSettings settings() const;
+
+    // Appends color to the background colours unless it is listed already.
+    void addBackground(uint32_t color);
+    // The picture was opened or changed in place: the overlay recomputes,
+    // and the band bar's controls take input from the first picture on.
+    void pictureChanged();
+
+    void setZoom(double zoom);  // keeps the view's centre where it is
+    double zoom() const;
+    void zoomToFit();
+
+    MatchOverlay& overlay() { return overlay_; }
+
+private:
+    void settingsChanged();
+    void zoomAround(double zoom, QPoint widgetAnchor);
+    void backgroundPressed(Qt::MouseButton button, Qt::KeyboardModifiers modifiers);
+
+    QPointer<PictureView> view_;
+    QScrollArea* scroll_;
+    ColorSwatch* swatch_;
+    ColorListBox* copperList_;
+    MatchOverlay overlay_;
+};
+
+}  // namespace rastrace::ui

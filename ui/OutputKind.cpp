@@ -1,0 +1,54 @@
+#include "ui/OutputKind.h"
+
+namespace rastrace::ui {
+
+namespace {
+
+const QString kGerberType = QStringLiteral("Gerber (*.gbr)");
+const QString kKiCadType = QStringLiteral("KiCad (*.kicad_mod)");
+
+}  // namespace
+
+QStringList SaveFileTypes(bool pcbChecked) {
+    return {pcbChecked ? QStringLiteral("PCB (*.PCB)") : QStringLiteral("ASC (*.ASC)"), kGerberType, kKiCadType};
+}
+
+OutputKind KindOfFileType(const QString& fileType, bool pcbChecked) {
+    if (fileType == kGerberType) return OutputKind::Gerber;
+    if (fileType == kKiCadType) return OutputKind::KiCad;
+    return pcbChecked ? OutputKind::Pcb : OutputKind::Asc;
+}
+
+QString DefaultSuffixOf(OutputKind kind) {
+    switch (kind) {
+    case OutputKind::Pcb:
+        return QStringLiteral("PCB");
+    case OutputKind::Asc:
+        return QStringLiteral("ASC");
+    case OutputKind::Gerber:
+        return QStringLiteral("gbr");
+    case OutputKind::KiCad:
+        return QStringLiteral("kicad_mod");
+    }
+    return {};
+}
+
+std::optional<OutputFormat> CoreFormatOf(OutputKind kind) {
+    switch (kind) {
+    case OutputKind::Pcb:
+        return OutputFormat::Pcb;
+    case OutputKind::Asc:
+        return OutputFormat::Asc;
+    case OutputKind::Gerber:  // the area writers map here once the core has them
+    case OutputKind::KiCad:
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::string NotAvailableMessage(OutputKind kind) {
+    return std::string("This version cannot write ") + (kind == OutputKind::Gerber ? "Gerber" : "KiCad") +
+           " files yet; choose the PCB or ASC file type";
+}
+
+}  // namespace rastrace::ui

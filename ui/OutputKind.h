@@ -1,0 +1,35 @@
+// The output formats the window offers: the two of the radio buttons (PCB,
+// ASC) and the area formats chosen through the save dialog's file types
+// (Gerber, KiCad), which then take precedence over the radio buttons.
+#pragma once
+
+#include "formats/Formats.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace rastrace::ui {
+
+enum class OutputKind { Pcb, Asc, Gerber, KiCad };
+
+// The save dialog's file types, the radio buttons' own first ("PCB (*.PCB)"
+// or "ASC (*.ASC)"), then "Gerber (*.gbr)" and "KiCad (*.kicad_mod)".
+QStringList SaveFileTypes(bool pcbChecked);
+
+// The kind a file type chosen in the save dialog stands for; the radio
+// buttons' choice for their own type or any unknown text.
+OutputKind KindOfFileType(const QString& fileType, bool pcbChecked);
+
+// The extension a name without one gets under kind ("PCB", "ASC", "gbr",
+// "kicad_mod").
+QString DefaultSuffixOf(OutputKind kind);
+
+// The core's format for kind; nothing while the core cannot write it.
+std::optional<OutputFormat> CoreFormatOf(OutputKind kind);
+
+// The message shown instead of converting to a kind the core cannot write.
+std::string NotAvailableMessage(OutputKind kind);
+
+}  // namespace rastrace::ui
