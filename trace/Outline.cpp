@@ -1,5 +1,7 @@
 #include "trace/Outline.h"
 
+#include "trace/Scanner.h"
+
 #include <algorithm>
 #include <iterator>
 #include <map>
@@ -325,6 +327,28 @@ void OutlineTracer::FinishRegion(int32_t root) {
         freeLabels_.push_back(m);
     }
     sink_(shape_);
+}
+
+void CopperRowRuns(const Raster& raster, int32_t row, std::span<const uint32_t> colors, std::vector<Span>& runs) {
+    runs.clear();
+    const int32_t width = raster.Width();
+    if (width == 0) return;
+    const uint8_t* p = raster.RowBytes(row).data();
+    const int32_t last = width - 1;
+    size_t colours = 0;
+    for (uint32_t color : colors) {
+        if (color > 0x00FFFFFFu) continue;
+        ++colours;
+        // The kernel ends a run that reaches the last column at the last
+        // column itself; the half-open end is one further then.
+        const bool lastIsColor = PackColor(p + 3 * static_cast<size_t>(last)) == color;
+        detail::ScanRow(p, width, color, [&](int32_t s, int32_t e) {
+            runs.push_back(Span{s, e == last && lastIsColor ? width : e});
+        });
+    }
+    if (colours > 1) {
+        std::sort(runs.begin(), runs.end(), [](const Span& a, const Span& b) { return a.start < b.start; });
+    }
 }
 
 }  // namespace rastrace

@@ -21,6 +21,8 @@
 // hole.
 #pragma once
 
+#include "raster/Raster.h"
+
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -107,5 +109,11 @@ private:
     std::vector<int32_t> finishing_;
     OutlineShape shape_;
 };
+
+// The runs of row (0 = top) where the pixel is any of colors, into runs
+// (replacing what it held): each colour through the run scanner's kernel,
+// merged in column order. colors must not repeat a colour; values above
+// 0x00FFFFFF match no pixel.
+void CopperRowRuns(const Raster& raster, int32_t row, std::span<const uint32_t> colors, std::vector<Span>& runs);
 
 }  // namespace rastrace
