@@ -7,11 +7,13 @@
 #include "formats/AreaOutput.h"
 #include "formats/Gerber.h"
 #include "formats/KiCad.h"
+#include "raster/BmpReader.h"
 #include "support/Files.h"
 #include "support/PngReader.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <unistd.h>
@@ -204,6 +206,12 @@ std::vector<std::string> Fill(const std::vector<Contour>& contours, int32_t w, i
         }
     }
     return mask;
+}
+
+int64_t Count(const std::vector<std::string>& mask) {
+    int64_t n = 0;
+    for (const auto& row : mask) n += std::count(row.begin(), row.end(), '#');
+    return n;
 }
 
 double Area(const Contour& c) {
@@ -425,14 +433,49 @@ TEST(AreaOutput, FullPictureIsOneRectangleAndProgressSeesEveryRow) {
     EXPECT_EQ(stats.bytes, text.size());
 }
 
+// gerbv's rendering of our Gerber of r at dpi, origin at 0,0, one image
+// pixel per picture pixel, as a mask.
+std::vector<std::string> RenderWithGerbv(const Raster& r, std::vector<uint32_t> colors, int32_t dpi) {
+    const fs::path dir = fs::temp_directory_path() / ("rastrace_gerbv_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    AreaOptions options;
+    options.xres = options.yres = dpi;
+    const fs::path gbr = dir / "board.gbr", png = dir / "board.png";
+    test::WriteBytes(gbr, Write(r, colors, options));
+    const int32_t w = r.Width(), h = r.Height();
+    const std::string command = "gerbv -x png -D " + std::to_string(dpi) + " -O 0x0 -w " + std::to_string(w) + "x" +
+                                std::to_string(h) + " -B 0 -b '#000000' -f '#FFFFFFFF' -o '" + png.string() + "' '" +
+                                gbr.string() + "' >/dev/null 2>&1";
+    std::vector<std::string> rendered(static_cast<size_t>(h), std::string(static_cast<size_t>(w), '.'));
+    if (std::system(command.c_str()) != 0) {
+        ADD_FAILURE() << command;
+        return rendered;
+    }
+    const test::PngImage image = test::ReadPng(png);
+    fs::remove_all(dir);
+    if (image.width != w || image.height != h) {
+        ADD_FAILURE() << "gerbv gave " << image.width << " x " << image.height;
+        return rendered;
+    }
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0; x < w; ++x) {
+            if (image.Pixel(x, y)[0] >= 128) rendered[y][x] = '#';
+        }
+    }
+    return rendered;
+}
+
+void SkipWithoutGerbv() {
+    if (!HaveProgram("gerbv --version >/dev/null 2>&1")) GTEST_SKIP() << "gerbv is not installed";
+    if (!test::PngSupported()) GTEST_SKIP() << "built without zlib: no PNG reader";
+}
+
 // gerbv renders our Gerber at the scan's resolution with the origin at 0,0:
 // every pixel must come back as traced.
 TEST(GerberViewer, GerbvRendersTheTracedPixels) {
-    if (!HaveProgram("gerbv --version >/dev/null 2>&1")) GTEST_SKIP() << "gerbv is not installed";
-    if (!test::PngSupported()) GTEST_SKIP() << "built without zlib: no PNG reader";
+    SkipWithoutGerbv();
+    if (IsSkipped()) return;
     std::mt19937 rng(5);
-    const fs::path dir = fs::temp_directory_path() / ("rastrace_gerbv_" + std::to_string(::getpid()));
-    fs::create_directories(dir);
     for (int i = 0; i < 3; ++i) {
         const int32_t w = 30 + 17 * i, h = 20 + 11 * i, dpi = i == 1 ? 300 : 100;
         Raster r = RandomBoard(rng, w, h);
@@ -442,50 +485,65 @@ TEST(GerberViewer, GerbvRendersTheTracedPixels) {
         for (int32_t y = 0; y < 7; ++y) {
             for (int32_t x = 0; x < 7; ++x) SetPixel(r, x, y, ring[y][x] == '#' ? kCopper : kOther);
         }
-        const auto mask = Mask(r, {kCopper, kCopper2});
-        AreaOptions options;
-        options.xres = options.yres = dpi;
-        const fs::path gbr = dir / "board.gbr", png = dir / "board.png";
-        test::WriteBytes(gbr, Write(r, {kCopper, kCopper2}, options));
-        const std::string command = "gerbv -x png -D " + std::to_string(dpi) + " -O 0x0 -w " + std::to_string(w) + "x" +
-                                    std::to_string(h) + " -B 0 -b '#000000' -f '#FFFFFFFF' -o '" + png.string() +
-                                    "' '" + gbr.string() + "' >/dev/null 2>&1";
-        ASSERT_EQ(std::system(command.c_str()), 0) << command;
-        const test::PngImage image = test::ReadPng(png);
-        ASSERT_EQ(image.width, w);
-        ASSERT_EQ(image.height, h);
-        std::vector<std::string> rendered(static_cast<size_t>(h), std::string(static_cast<size_t>(w), '.'));
-        for (int32_t y = 0; y < h; ++y) {
-            for (int32_t x = 0; x < w; ++x) {
-                if (image.Pixel(x, y)[0] >= 128) rendered[y][x] = '#';
-            }
-        }
-        EXPECT_EQ(rendered, mask) << "picture " << i << " at " << dpi << " dpi";
+        EXPECT_EQ(RenderWithGerbv(r, {kCopper, kCopper2}, dpi), Mask(r, {kCopper, kCopper2}))
+            << "picture " << i << " at " << dpi << " dpi";
     }
-    fs::remove_all(dir);
+}
+
+TEST(GerberViewer, GerbvRendersTheSampleScan) {
+    SkipWithoutGerbv();
+    if (IsSkipped()) return;
+    const Raster r = ReadBitmapFile(RASTRACE_SOURCE_DIR "/samples/board.bmp");
+    const std::vector<uint32_t> copper = {4229316, 6333654};
+    const auto mask = Mask(r, copper);
+    const auto rendered = RenderWithGerbv(r, copper, 150);
+    int64_t wrong = 0;
+    for (size_t y = 0; y < mask.size(); ++y) {
+        for (size_t x = 0; x < mask[y].size(); ++x) wrong += mask[y][x] != rendered[y][x];
+    }
+    EXPECT_EQ(wrong, 0) << "pixels that differ";
+    EXPECT_GT(Count(mask), 10000);
 }
 
 // KiCad's own reader: pcbnew loads the footprint, and its polygons' area is
 // the copper pixels' area.
 TEST(KiCadPcbnew, LoadsTheFootprintWithTheCopperArea) {
-    if (!HaveProgram("python3 -c 'import pcbnew' >/dev/null 2>&1")) {
-        GTEST_SKIP() << "KiCad's pcbnew Python module is not installed";
+    // KiCad installs its module for the system's Python, which another
+    // python3 earlier on the PATH may not see.
+    std::string python;
+    for (const char* candidate : {"python3", "/usr/bin/python3"}) {
+        if (HaveProgram((std::string(candidate) + " -c 'import pcbnew' >/dev/null 2>&1").c_str())) {
+            python = candidate;
+            break;
+        }
     }
+    if (python.empty()) GTEST_SKIP() << "KiCad's pcbnew Python module is not installed";
     std::mt19937 rng(11);
-    const Raster r = RandomBoard(rng, 60, 45);
-    AreaOptions options;
-    options.format = AreaFormat::KiCad;
-    options.xres = options.yres = 600;
-    options.name = "traced";
-    AreaStats stats;
-    const std::string text = Write(r, {kCopper, kCopper2}, options, &stats);
+    const Raster random = RandomBoard(rng, 60, 45);
+    const Raster sample = ReadBitmapFile(RASTRACE_SOURCE_DIR "/samples/board.bmp");
     const fs::path dir = fs::temp_directory_path() / ("rastrace_kicad_" + std::to_string(::getpid())) / "lib.pretty";
     fs::create_directories(dir);
-    test::WriteBytes(dir / "traced.kicad_mod", text);
-    const double pixelMm2 = (25.4 / 600) * (25.4 / 600);
-    const std::string command = "python3 '" RASTRACE_SOURCE_DIR "/tests/kicad_footprint_area.py' '" + dir.string() +
-                                "' traced F.Cu " + std::to_string(stats.shapes) + " " +
-                                std::to_string(static_cast<double>(stats.pixels) * pixelMm2);
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    struct Case {
+        const Raster* raster;
+        int32_t dpi, layer;
+    } cases[] = {{&random, 600, 1}, {&sample, 150, 6}};
+    for (const Case& c : cases) {
+        AreaOptions options;
+        options.format = AreaFormat::KiCad;
+        options.xres = options.yres = c.dpi;
+        options.layer = c.layer;
+        options.name = "traced";
+        AreaStats stats;
+        const std::vector<uint32_t> copper = {4229316, 6333654};
+        test::WriteBytes(dir / "traced.kicad_mod", Write(*c.raster, copper, options, &stats));
+        std::string mask;
+        for (const std::string& row : Mask(*c.raster, copper)) mask += row + "\n";
+        test::WriteBytes(dir.parent_path() / "mask.txt", mask);
+        const std::string command = python + " '" RASTRACE_SOURCE_DIR "/tests/kicad_footprint_area.py' '" +
+                                    dir.string() + "' traced " + std::string(KiCadLayerName(c.layer)) + " " +
+                                    std::to_string(stats.shapes) + " " + std::to_string(c.dpi) + " '" +
+                                    (dir.parent_path() / "mask.txt").string() + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    }
     fs::remove_all(dir.parent_path());
 }
