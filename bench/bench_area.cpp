@@ -106,8 +106,8 @@ int main(int argc, char** argv) {
     const auto raster = std::make_shared<const Raster>(bench::GenerateBoard(board));
     std::printf("board %d x %d, made in %.2f s; %d repeats, medians\n", board.width, board.height,
                 Seconds(std::chrono::steady_clock::now() - t0), repeats);
-    std::printf("%-8s %-7s %9s %9s %8s %11s %9s %9s\n", "colours", "format", "time s", "x PCB", "MB", "shapes",
-                "holes", "vertices");
+    std::printf("%-8s %-7s %9s %9s %8s %8s %8s %9s %11s\n", "colours", "format", "time s", "x PCB", "MB", "shapes",
+                "holes", "vertices", "peak open");
     const std::vector<std::vector<uint32_t>> colourSets = {{bench::kCopperColor},
                                                            {bench::kCopperColor, bench::kCopper2Color}};
     for (const auto& colors : colourSets) {
@@ -122,10 +122,10 @@ int main(int argc, char** argv) {
             AreaStats stats;
             for (int i = 0; i < repeats; ++i) times.push_back(TimeArea(*raster, colors, format, path, stats));
             const double t = Median(times);
-            std::printf("%-8zu %-7s %9.3f %9.2f %8.1f %11lld %9lld %9lld\n", colors.size(),
+            std::printf("%-8zu %-7s %9.3f %9.2f %8.1f %8lld %8lld %9lld %11zu\n", colors.size(),
                         format == AreaFormat::Gerber ? "gerber" : "kicad", t, t / pcbTime, FileSize(path) / 1e6,
                         static_cast<long long>(stats.shapes), static_cast<long long>(stats.holes),
-                        static_cast<long long>(stats.vertices));
+                        static_cast<long long>(stats.vertices), stats.peakOpenVertices);
             ::unlink(path.c_str());
         }
         ::unlink((base + ".pcb").c_str());

@@ -19,8 +19,8 @@ AreaStats WriteArea(const AreaOptions& options, const RowRunsSource& rows,
                     const std::function<void(int32_t row)>& onRow) {
     const AreaScale scale(options.xres, options.yres, options.height);
     const bool gerber = options.format == AreaFormat::Gerber;
-    std::string text = gerber ? GerberHeader(options.layer, RASTRACE_VERSION)
-                              : (KiCadLayerName(options.layer), KiCadHeader(options.name, RASTRACE_VERSION));
+    if (!gerber) KiCadLayerName(options.layer);  // refuses a bad layer before the header
+    std::string text = gerber ? GerberHeader(options.layer, RASTRACE_VERSION) : KiCadHeader(options.name, RASTRACE_VERSION);
     AreaStats stats;
     auto flush = [&] {
         stats.bytes += text.size();
@@ -45,6 +45,7 @@ AreaStats WriteArea(const AreaOptions& options, const RowRunsSource& rows,
         runs.clear();
         rows(r, runs);
         tracer.AddRow(runs);
+        stats.peakOpenVertices = std::max(stats.peakOpenVertices, tracer.OpenVertices());
     }
     tracer.Finish();
     text += gerber ? GerberTrailer() : KiCadTrailer();

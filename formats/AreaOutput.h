@@ -33,6 +33,7 @@ struct AreaOptions {
 struct AreaStats {
     int64_t shapes = 0, holes = 0, vertices = 0, pixels = 0;
     uint64_t bytes = 0;
+    size_t peakOpenVertices = 0;  // the most vertices held at once (the shapes being built)
 };
 
 // Writes the whole file: header, one shape per region, trailer. onRow(row)

@@ -2,6 +2,7 @@
 
 #include "common/IntText.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace rastrace {
@@ -92,25 +93,30 @@ void AppendKiCadPolygon(std::string& out, const OutlineShape& shape, const AreaS
     const auto& points = shape.points;
     if (points.empty()) return;
     const std::string_view layerName = KiCadLayerName(layer);
-    // Per point at most " (xy " + two signed numbers of 21 chars + ")" and a line break.
-    const size_t start = out.size();
-    out.resize(start + 64 * (points.size() + 2) + layerName.size());
-    char* p = out.data() + start;
-    auto put = [&](std::string_view s) {
-        for (char c : s) *p++ = c;
-    };
-    put("  (fp_poly (pts");
-    for (size_t i = 0; i < points.size(); ++i) {
-        put(i % 4 == 0 ? "\n      (xy " : " (xy ");
-        p = AppendMillimetres(p, scale.XNm(points[i].x2));
-        *p++ = ' ';
-        p = AppendMillimetres(p, -scale.YNm(points[i].y2));
-        *p++ = ')';
+    out += "  (fp_poly (pts";
+    // Written in blocks of points, each with room for its longest text:
+    // "\n      (xy " + two signed numbers of 21 chars + ")" per point.
+    constexpr size_t kBlock = 4096, kRoom = 64;
+    for (size_t i = 0; i < points.size(); i += kBlock) {
+        const size_t end = std::min(points.size(), i + kBlock);
+        const size_t start = out.size();
+        out.resize(start + kRoom * (end - i));
+        char* p = out.data() + start;
+        auto put = [&](std::string_view s) {
+            for (char c : s) *p++ = c;
+        };
+        for (size_t k = i; k < end; ++k) {
+            put(k % 4 == 0 ? "\n      (xy " : " (xy ");
+            p = AppendMillimetres(p, scale.XNm(points[k].x2));
+            *p++ = ' ';
+            p = AppendMillimetres(p, -scale.YNm(points[k].y2));
+            *p++ = ')';
+        }
+        out.resize(static_cast<size_t>(p - out.data()));
     }
-    put("\n    ) (layer \"");
-    put(layerName);
-    put("\") (width 0) (fill solid))\n");
-    out.resize(static_cast<size_t>(p - out.data()));
+    out += "\n    ) (layer \"";
+    out += layerName;
+    out += "\") (width 0) (fill solid))\n";
 }
 
 std::string_view KiCadTrailer() { return ")\n"; }

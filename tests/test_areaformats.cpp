@@ -419,6 +419,27 @@ TEST(AreaOutput, BothFormatsFillBackToTheCopperPixels) {
     }
 }
 
+TEST(AreaOutput, ShapesOfManyThousandVerticesSurviveTheBlockedWriting) {
+    // A comb: one shape of about 6000 vertices, more than one writing block.
+    const int32_t w = 3001;
+    std::vector<std::string> rows = {std::string(w, '#'), std::string(w, '.'), std::string(w, '.')};
+    for (int32_t x = 0; x < w; x += 2) rows[1][x] = rows[2][x] = '#';
+    const Raster r = FromPattern(rows);
+    const auto mask = Mask(r, {kCopper});
+    for (AreaFormat format : {AreaFormat::Gerber, AreaFormat::KiCad}) {
+        AreaOptions options;
+        options.format = format;
+        AreaStats stats;
+        const std::string text = Write(r, {kCopper}, options, &stats);
+        EXPECT_EQ(stats.shapes, 1);
+        EXPECT_EQ(stats.vertices, 2 + 4 * 1501 - 2);
+        const auto contours = format == AreaFormat::Gerber ? ParseGerber(text) : ParseKiCad(text);
+        ASSERT_EQ(contours.size(), 1u);
+        EXPECT_EQ(static_cast<int64_t>(contours[0].size()), stats.vertices);
+        EXPECT_EQ(Fill(contours, w, 3, 600, 600), mask);
+    }
+}
+
 TEST(AreaOutput, FullPictureIsOneRectangleAndProgressSeesEveryRow) {
     const Raster r = FromPattern({"####", "####", "####"});
     std::vector<int32_t> rows;

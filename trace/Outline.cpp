@@ -221,24 +221,34 @@ void OutlineTracer::FinishRegion(int32_t root) {
     };
     std::vector<int32_t>& seeds = seeds_[root];
     int32_t outer = -1;
+    size_t outerFirst = 0;  // where the outer ring's top-left corner is in shape_.points
     std::vector<Hole> holes;
     std::vector<Ceiling> ceilings;
-    size_t vertices = 0;
+    // One walk collects every ring's points and vertices; a region without
+    // holes (most of them) is handed out from these straight away.
+    shape_.points.clear();
+    ringNodes_.clear();
     for (int32_t s : seeds) {
         if (nodes_[s].flags & kVisited) continue;
         int32_t best = s, n = s;
+        size_t bestIndex = shape_.points.size();
         do {
             Node& node = nodes_[n];
             node.flags |= kVisited;
-            ++vertices;
             if (node.next < 0) throw std::logic_error("OutlineTracer: open ring");
             const Node& next = nodes_[node.next];
             if (next.y2 == node.y2 && next.x2 < node.x2) ceilings.push_back(Ceiling{node.y2, next.x2, node.x2, n});
-            if (node.y2 < nodes_[best].y2 || (node.y2 == nodes_[best].y2 && node.x2 < nodes_[best].x2)) best = n;
+            if (node.y2 < nodes_[best].y2 || (node.y2 == nodes_[best].y2 && node.x2 < nodes_[best].x2)) {
+                best = n;
+                bestIndex = shape_.points.size();
+            }
+            shape_.points.push_back(OutlinePoint{node.x2, node.y2});
+            ringNodes_.push_back(n);
             n = node.next;
         } while (n != s);
         if (nodes_[best].flags & kOuter) {
             outer = best;
+            outerFirst = bestIndex;
         } else {
             holes.push_back(Hole{best});
         }
@@ -307,19 +317,29 @@ void OutlineTracer::FinishRegion(int32_t root) {
         }
     }
 
-    shape_.points.clear();
-    shape_.points.reserve(vertices + 4 * holes.size());
     shape_.holes = static_cast<int32_t>(holes.size());
+    if (holes.empty()) {
+        // The one ring, from its top-left corner.
+        std::rotate(shape_.points.begin(), shape_.points.begin() + static_cast<std::ptrdiff_t>(outerFirst),
+                    shape_.points.end());
+        freeNodes_.insert(freeNodes_.end(), ringNodes_.begin(), ringNodes_.end());
+    } else {
+        const size_t vertices = shape_.points.size();
+        shape_.points.clear();
+        shape_.points.reserve(vertices + 4 * holes.size());
+        int32_t n = outer;
+        do {
+            const Node& node = nodes_[n];
+            shape_.points.push_back(OutlinePoint{node.x2, node.y2});
+            freeNodes_.push_back(n);
+            n = node.next;
+        } while (n != outer);
+    }
     int64_t area2 = 0;  // twice the area in half-pixel units, Y down
-    int32_t n = outer;
-    do {
-        const Node node = nodes_[n];
-        const Node& next = nodes_[node.next];
-        area2 += static_cast<int64_t>(node.x2) * next.y2 - static_cast<int64_t>(next.x2) * node.y2;
-        shape_.points.push_back(OutlinePoint{node.x2, node.y2});
-        freeNodes_.push_back(n);
-        n = node.next;
-    } while (n != outer);
+    const auto& p = shape_.points;
+    for (size_t i = 0, k = p.size() - 1; i < p.size(); k = i++) {
+        area2 += static_cast<int64_t>(p[k].x2) * p[i].y2 - static_cast<int64_t>(p[i].x2) * p[k].y2;
+    }
     shape_.pixels = -area2 / 8;
 
     for (int32_t m = root; m >= 0; m = labels_[m].memberNext) {

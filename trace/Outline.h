@@ -107,6 +107,7 @@ private:
     std::vector<std::vector<int32_t>> seeds_;  // per root: the top-left corner vertices of its rings
     std::vector<int32_t> freeLabels_;
     std::vector<int32_t> finishing_;
+    std::vector<int32_t> ringNodes_;  // the vertices of the region being finished
     OutlineShape shape_;
 };
 
