@@ -76,6 +76,7 @@ int32_t OutlineTracer::Unite(int32_t a, int32_t b) {
 
 void OutlineTracer::AddRow(std::span<const Span> runs) {
     if (finished_) throw std::logic_error("OutlineTracer: row after Finish");
+    if (rows_ >= kMaxOutlineColumn) throw std::invalid_argument("OutlineTracer: too many rows");
     curEnds_.clear();
     for (const Span& s : runs) {
         if (s.start >= s.end) continue;
@@ -262,7 +263,7 @@ void OutlineTracer::FinishRegion(int32_t root) {
         std::sort(holes.begin(), holes.end(),
                   [&](const Hole& p, const Hole& q) { return nodes_[p.top].y2 < nodes_[q.top].y2; });
         struct Cut {
-            int32_t node, x2, y2, hole;
+            int32_t node, x2, hole;  // the edge cut into, the cut's x, the hole's top-left vertex
         };
         std::vector<Cut> cuts;
         cuts.reserve(holes.size());
@@ -298,7 +299,7 @@ void OutlineTracer::FinishRegion(int32_t root) {
             if (it == cover.begin() || std::prev(it)->second.first <= q) {
                 throw std::logic_error("OutlineTracer: hole without an edge above");
             }
-            cuts.push_back(Cut{std::prev(it)->second.second, q, 0, h.top});
+            cuts.push_back(Cut{std::prev(it)->second.second, q, h.top});
         }
         // Cuts on one edge go in from its far end first, so that the edge,
         // which runs leftwards, meets them from right to left.

@@ -49,7 +49,8 @@ struct OutlineShape {
     int64_t pixels = 0;
 };
 
-// Columns must lie in 0..kMaxOutlineColumn so that half pixels fit int32.
+// Columns must lie in 0..kMaxOutlineColumn, and rows be fewer, so that half
+// pixels fit int32.
 inline constexpr int32_t kMaxOutlineColumn = 0x3FFFFFFF;
 
 class OutlineTracer {
@@ -65,7 +66,8 @@ public:
     // The runs of the next row. They must be sorted and must not overlap
     // (touching runs are joined); empty runs are ignored. Throws
     // std::invalid_argument otherwise, or for columns outside
-    // 0..kMaxOutlineColumn.
+    // 0..kMaxOutlineColumn. Regions whose last row was the one before
+    // reach the sink during this call, in the order of their runs there.
     void AddRow(std::span<const Span> runs);
 
     // Closes the bottom of the picture: every region still open is handed
