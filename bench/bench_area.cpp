@@ -8,22 +8,20 @@
 // worker per colour, the owner writing); the area side is WriteCopperArea on
 // this thread writing through stdio ("1 thread"), and again fed by one
 // scanning thread per colour as the conversion job's workers would feed it
-// ("scan threads": the rows' runs pass through a bounded ring of rows).
+// ("scan threads": ScanAheadRows, the rows' runs passing through a bounded
+// ring of rows).
 // Prints medians, file sizes and the shape, hole and vertex counts; the
 // target is at most 1.5 times the PCB time and a smaller file.
 #include "BoardGenerator.h"
 #include "formats/AreaOutput.h"
 #include "job/ConversionJob.h"
 #include "job/SimpleOwner.h"
+#include "trace/OutlineScanAhead.h"
 
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -99,77 +97,6 @@ double TimeArea(const Raster& raster, const std::vector<uint32_t>& colors, AreaF
     return Seconds(std::chrono::steady_clock::now() - start);
 }
 
-// Rows scanned ahead by one thread per colour, at most kRing rows ahead of
-// the tracer; the tracer merges each row's colours when all have it.
-class ScanAhead {
-public:
-    ScanAhead(const Raster& raster, const std::vector<uint32_t>& colors)
-        : raster_(raster), slots_(colors.size(), std::vector<std::vector<Span>>(kRing)), done_(colors.size(), 0) {
-        for (size_t k = 0; k < colors.size(); ++k) {
-            threads_.emplace_back([this, k, color = colors[k]] { Produce(k, color); });
-        }
-    }
-    ~ScanAhead() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            consumed_ = raster_.Height();
-        }
-        changed_.notify_all();
-        for (auto& t : threads_) t.join();
-    }
-
-    void Row(int32_t row, std::vector<Span>& runs) {
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            changed_.wait(lock, [&] {
-                return std::all_of(done_.begin(), done_.end(), [&](int32_t d) { return d > row; });
-            });
-        }
-        runs.clear();
-        for (auto& colour : slots_) {
-            const auto& slot = colour[static_cast<size_t>(row) % kRing];
-            runs.insert(runs.end(), slot.begin(), slot.end());
-        }
-        if (slots_.size() > 1) {
-            std::sort(runs.begin(), runs.end(), [](const Span& a, const Span& b) { return a.start < b.start; });
-        }
-        if ((row + 1) % kBatch == 0) {
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                consumed_ = row + 1;
-            }
-            changed_.notify_all();
-        }
-    }
-
-private:
-    static constexpr int32_t kRing = 512, kBatch = 32;
-
-    void Produce(size_t k, uint32_t color) {
-        const uint32_t one[] = {color};
-        for (int32_t row = 0; row < raster_.Height(); ++row) {
-            if (row % kBatch == 0) {
-                std::unique_lock<std::mutex> lock(mutex_);
-                done_[k] = row;
-                changed_.notify_all();
-                changed_.wait(lock, [&] { return row - consumed_ < kRing - kBatch; });
-            }
-            CopperRowRuns(raster_, row, one, slots_[k][static_cast<size_t>(row) % kRing]);
-        }
-        std::lock_guard<std::mutex> lock(mutex_);
-        done_[k] = raster_.Height();
-        changed_.notify_all();
-    }
-
-    const Raster& raster_;
-    std::vector<std::vector<std::vector<Span>>> slots_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<int32_t> done_;
-    int32_t consumed_ = 0;
-    std::vector<std::thread> threads_;
-};
-
 double TimeAreaScanAhead(const Raster& raster, const std::vector<uint32_t>& colors, AreaFormat format,
                          const std::string& path) {
     ::unlink(path.c_str());
@@ -186,7 +113,7 @@ double TimeAreaScanAhead(const Raster& raster, const std::vector<uint32_t>& colo
     options.xres = options.yres = 1200;
     options.name = "board";
     {
-        ScanAhead ahead(raster, colors);
+        ScanAheadRows ahead(raster, colors);
         WriteArea(options, [&](int32_t row, std::vector<Span>& runs) { ahead.Row(row, runs); },
                   [&](std::string_view text) { std::fwrite(text.data(), 1, text.size(), f); });
     }
