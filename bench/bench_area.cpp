@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -33,6 +34,12 @@ using namespace rastrace;
 namespace {
 
 double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// Processor time of the whole process (every thread) during the last
+// timed call: less sensitive than wall time to other work on the machine.
+double g_lastCpu = 0;
+
+double CpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
 
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -57,6 +64,7 @@ double TimePcb(const std::shared_ptr<const Raster>& raster, const std::vector<ui
     request.xresText = request.yresText = "1200";
     for (uint32_t c : colors) request.colorTexts.push_back(std::to_string(c));
     ::unlink(path.c_str());
+    const double cpuStart = CpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     {
         ConversionJob job(owner, raster);
@@ -64,6 +72,7 @@ double TimePcb(const std::shared_ptr<const Raster>& raster, const std::vector<ui
         job.RunToCompletion();
     }
     const double s = Seconds(std::chrono::steady_clock::now() - start);
+    g_lastCpu = CpuSeconds() - cpuStart;
     if (owner.Failure()) {
         std::fprintf(stderr, "conversion failed: %s\n", owner.Failure()->c_str());
         std::exit(1);
@@ -74,6 +83,7 @@ double TimePcb(const std::shared_ptr<const Raster>& raster, const std::vector<ui
 double TimeArea(const Raster& raster, const std::vector<uint32_t>& colors, AreaFormat format,
                 const std::string& path, AreaStats& stats) {
     ::unlink(path.c_str());
+    const double cpuStart = CpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) {
@@ -94,12 +104,14 @@ double TimeArea(const Raster& raster, const std::vector<uint32_t>& colors, AreaF
         std::perror("close");
         std::exit(1);
     }
+    g_lastCpu = CpuSeconds() - cpuStart;
     return Seconds(std::chrono::steady_clock::now() - start);
 }
 
 double TimeAreaScanAhead(const Raster& raster, const std::vector<uint32_t>& colors, AreaFormat format,
                          const std::string& path) {
     ::unlink(path.c_str());
+    const double cpuStart = CpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) {
@@ -118,6 +130,7 @@ double TimeAreaScanAhead(const Raster& raster, const std::vector<uint32_t>& colo
                   [&](std::string_view text) { std::fwrite(text.data(), 1, text.size(), f); });
     }
     std::fclose(f);
+    g_lastCpu = CpuSeconds() - cpuStart;
     return Seconds(std::chrono::steady_clock::now() - start);
 }
 
@@ -134,31 +147,43 @@ int main(int argc, char** argv) {
     const auto raster = std::make_shared<const Raster>(bench::GenerateBoard(board));
     std::printf("board %d x %d, made in %.2f s; %d repeats, medians\n", board.width, board.height,
                 Seconds(std::chrono::steady_clock::now() - t0), repeats);
-    std::printf("%-8s %-7s %9s %9s %8s %8s %8s %9s %11s\n", "colours", "format", "time s", "x PCB", "MB", "shapes",
-                "holes", "vertices", "peak open");
+    std::printf("%-8s %-7s %8s %7s %7s %8s %8s %8s %9s %10s\n", "colours", "format", "wall s", "x PCB", "cpu s", "MB",
+                "shapes", "holes", "vertices", "peak open");
     const std::vector<std::vector<uint32_t>> colourSets = {{bench::kCopperColor},
                                                            {bench::kCopperColor, bench::kCopper2Color}};
     for (const auto& colors : colourSets) {
-        std::vector<double> pcb;
-        for (int i = 0; i < repeats; ++i) pcb.push_back(TimePcb(raster, colors, base + ".pcb"));
+        std::vector<double> pcb, cpu;
+        for (int i = 0; i < repeats; ++i) {
+            pcb.push_back(TimePcb(raster, colors, base + ".pcb"));
+            cpu.push_back(g_lastCpu);
+        }
         const double pcbTime = Median(pcb);
-        std::printf("%-8zu %-7s %9.3f %9s %8.1f\n", colors.size(), "pcb", pcbTime, "1.00",
+        std::printf("%-8zu %-7s %8.3f %7s %7.3f %8.1f\n", colors.size(), "pcb", pcbTime, "1.00", Median(cpu),
                     FileSize(base + ".pcb") / 1e6);
         for (AreaFormat format : {AreaFormat::Gerber, AreaFormat::KiCad}) {
             const std::string path = base + (format == AreaFormat::Gerber ? ".gbr" : ".kicad_mod");
-            std::vector<double> times;
+            std::vector<double> times, cpu;
             AreaStats stats;
-            for (int i = 0; i < repeats; ++i) times.push_back(TimeArea(*raster, colors, format, path, stats));
+            for (int i = 0; i < repeats; ++i) {
+                times.push_back(TimeArea(*raster, colors, format, path, stats));
+                cpu.push_back(g_lastCpu);
+            }
             const double t = Median(times);
-            std::printf("%-8zu %-7s %9.3f %9.2f %8.1f %8lld %8lld %9lld %11zu\n", colors.size(),
-                        format == AreaFormat::Gerber ? "gerber" : "kicad", t, t / pcbTime, FileSize(path) / 1e6,
+            std::printf("%-8zu %-7s %8.3f %7.2f %7.3f %8.1f %8lld %8lld %9lld %10zu\n", colors.size(),
+                        format == AreaFormat::Gerber ? "gerber" : "kicad", t, t / pcbTime, Median(cpu),
+                        FileSize(path) / 1e6,
                         static_cast<long long>(stats.shapes), static_cast<long long>(stats.holes),
                         static_cast<long long>(stats.vertices), stats.peakOpenVertices);
             std::vector<double> ahead;
-            for (int i = 0; i < repeats; ++i) ahead.push_back(TimeAreaScanAhead(*raster, colors, format, path));
+            cpu.clear();
+            for (int i = 0; i < repeats; ++i) {
+                ahead.push_back(TimeAreaScanAhead(*raster, colors, format, path));
+                cpu.push_back(g_lastCpu);
+            }
             const double ta = Median(ahead);
-            std::printf("%-8zu %-7s %9.3f %9.2f %8.1f  (scan threads)\n", colors.size(),
-                        format == AreaFormat::Gerber ? "gerber" : "kicad", ta, ta / pcbTime, FileSize(path) / 1e6);
+            std::printf("%-8zu %-7s %8.3f %7.2f %7.3f %8.1f  (scan threads)\n", colors.size(),
+                        format == AreaFormat::Gerber ? "gerber" : "kicad", ta, ta / pcbTime, Median(cpu),
+                        FileSize(path) / 1e6);
             ::unlink(path.c_str());
         }
         ::unlink((base + ".pcb").c_str());
