@@ -56,6 +56,7 @@ inline constexpr int32_t kMaxOutlineColumn = 0x3FFFFFFF;
 class OutlineTracer {
 public:
     // sink receives each finished region; the shape is reused afterwards.
+    // The sink may throw to stop; the tracer is of no further use then.
     using ShapeSink = std::function<void(const OutlineShape&)>;
 
     explicit OutlineTracer(ShapeSink sink);
