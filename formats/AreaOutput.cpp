@@ -1,0 +1,72 @@
+#include "formats/AreaOutput.h"
+
+#include "formats/AreaScale.h"
+#include "formats/Gerber.h"
+#include "formats/KiCad.h"
+
+#include <algorithm>
+
+namespace rastrace {
+
+namespace {
+
+constexpr size_t kFlushBytes = 1 << 20;
+
+}  // namespace
+
+AreaStats WriteArea(const AreaOptions& options, const RowRunsSource& rows,
+                    const std::function<void(std::string_view)>& sink,
+                    const std::function<void(int32_t row)>& onRow) {
+    const AreaScale scale(options.xres, options.yres, options.height);
+    const bool gerber = options.format == AreaFormat::Gerber;
+    if (!gerber) KiCadLayerName(options.layer);  // refuses a bad layer before the header
+    std::string text = gerber ? GerberHeader(options.layer, RASTRACE_VERSION) : KiCadHeader(options.name, RASTRACE_VERSION);
+    AreaStats stats;
+    auto flush = [&] {
+        stats.bytes += text.size();
+        sink(text);
+        text.clear();
+    };
+    OutlineTracer tracer([&](const OutlineShape& shape) {
+        ++stats.shapes;
+        stats.holes += shape.holes;
+        stats.vertices += static_cast<int64_t>(shape.points.size());
+        stats.pixels += shape.pixels;
+        if (gerber) {
+            AppendGerberRegion(text, shape, scale);
+        } else {
+            AppendKiCadPolygon(text, shape, scale, options.layer);
+        }
+        if (text.size() >= kFlushBytes) flush();
+    });
+    std::vector<Span> runs;
+    for (int32_t r = 0; r < options.height; ++r) {
+        if (onRow) onRow(r);
+        runs.clear();
+        rows(r, runs);
+        tracer.AddRow(runs);
+        stats.peakOpenVertices = std::max(stats.peakOpenVertices, tracer.OpenVertices());
+    }
+    tracer.Finish();
+    text += gerber ? GerberTrailer() : KiCadTrailer();
+    flush();
+    return stats;
+}
+
+RowRunsSource CopperRows(const Raster& raster, std::vector<uint32_t> colors) {
+    std::sort(colors.begin(), colors.end());
+    colors.erase(std::unique(colors.begin(), colors.end()), colors.end());
+    return [&raster, colors = std::move(colors)](int32_t row, std::vector<Span>& runs) {
+        CopperRowRuns(raster, row, colors, runs);
+    };
+}
+
+AreaStats WriteCopperArea(const Raster& raster, std::span<const uint32_t> colors, AreaOptions options,
+                          const std::function<void(std::string_view)>& sink,
+                          const std::function<void(int32_t row)>& onRow) {
+    options.width = raster.Width();
+    options.height = raster.Height();
+    return WriteArea(options, CopperRows(raster, std::vector<uint32_t>(colors.begin(), colors.end())), sink, onRow);
+}
+
+}  // namespace rastrace

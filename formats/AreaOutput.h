@@ -1,0 +1,58 @@
+// Area output: traces the copper rows into outlines and writes them as a
+// Gerber or KiCad file through a text sink, row by row, without a copy of
+// the picture. The sink is the caller's (a file, a string, a pipe); this
+// unit opens no files and starts no threads.
+#pragma once
+
+#include "raster/Raster.h"
+#include "trace/Outline.h"
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace rastrace {
+
+enum class AreaFormat { Gerber, KiCad };
+
+// Gives the copper runs of row (0 = top) into runs, replacing its content:
+// sorted, not overlapping. Rows are asked for once each, top to bottom.
+using RowRunsSource = std::function<void(int32_t row, std::vector<Span>& runs)>;
+
+struct AreaOptions {
+    AreaFormat format = AreaFormat::Gerber;
+    int32_t width = 0, height = 0;  // picture size in pixels
+    int32_t xres = 600, yres = 600;  // dots per inch
+    int32_t layer = 1;               // 0..8
+    std::string name = "rastrace";   // the KiCad footprint name (FootprintNameFor(OUTPUT))
+};
+
+struct AreaStats {
+    int64_t shapes = 0, holes = 0, vertices = 0, pixels = 0;
+    uint64_t bytes = 0;
+    size_t peakOpenVertices = 0;  // the most vertices held at once (the shapes being built)
+};
+
+// Writes the whole file: header, one shape per region, trailer. onRow(row)
+// is called before each row is asked for (progress; it may throw to stop).
+// Text reaches sink in pieces of about a megabyte. Throws
+// Error("Floating point division by zero") for a resolution of 0 before
+// anything is written, std::invalid_argument for a layer outside 0..8.
+AreaStats WriteArea(const AreaOptions& options, const RowRunsSource& rows,
+                    const std::function<void(std::string_view)>& sink,
+                    const std::function<void(int32_t row)>& onRow = {});
+
+// The source of the raster's copper: every pixel of any of colors (repeats
+// ignored). The raster must outlive the source.
+RowRunsSource CopperRows(const Raster& raster, std::vector<uint32_t> colors);
+
+// WriteArea over the raster's copper colours, the picture's size taken from
+// the raster.
+AreaStats WriteCopperArea(const Raster& raster, std::span<const uint32_t> colors, AreaOptions options,
+                          const std::function<void(std::string_view)>& sink,
+                          const std::function<void(int32_t row)>& onRow = {});
+
+}  // namespace rastrace
