@@ -57,6 +57,11 @@ bool ReadInfo(png_structp png, png_infop info, PngHeader& header) {
     // default caps of a million pixels a side would refuse real scans.
     png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
     png_set_chunk_malloc_max(png, kChunkMallocMax);
+    // Of the ancillary chunks only pHYs is used; the others (profiles,
+    // compressed text) are skipped unread rather than inflated.
+    static const png_byte kPhys[] = {'p', 'H', 'Y', 's', '\0'};
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_AS_DEFAULT, kPhys, 1);
     png_read_info(png, info);
     header.width = png_get_image_width(png, info);
     header.height = png_get_image_height(png, info);

@@ -7,8 +7,8 @@
 // taken when its unit is the metre.
 //
 // Failures: "Cannot read PNG file: <libpng's reason>", or "Out of memory"
-// for a picture larger than Raster::MemoryLimit(). Ancillary chunks are
-// held to a few megabytes each, and nothing after the last image row is
+// for a picture larger than Raster::MemoryLimit(). Ancillary chunks other
+// than pHYs are skipped unread, and nothing after the last image row is
 // read, so a file cut after its pixels still loads.
 #pragma once
 
