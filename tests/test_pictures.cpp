@@ -540,6 +540,19 @@ TEST(Recognition, GoesByTheFirstBytesNotTheName) {
     EXPECT_EQ(fromPng.format, PictureFormat::Png);
     EXPECT_EQ(RasterBytes(fromPng.raster), (Bgr{30, 20, 10}));
     EXPECT_EQ(ReadPictureFile(jpeg.string()).format, PictureFormat::Jpeg);
+    // Uncompressed tiles of a file on disk: libtiff reads the file mapped.
+    TiffPicture tiled;
+    tiled.width = 20;
+    tiled.height = 17;
+    tiled.tileWidth = tiled.tileLength = 16;
+    tiled.samples.assign(20 * 17 * 3, 0);
+    tiled.samples[(16 * 20 + 19) * 3] = 200;  // red, bottom right: in the last tile
+    const auto tiff = dir.Path() / "scan.jpg";
+    test::WriteFile(tiff, test::WriteTiff(tiled));
+    const Picture fromTiff = ReadPictureFile(tiff.string());
+    EXPECT_EQ(fromTiff.format, PictureFormat::Tiff);
+    EXPECT_EQ(fromTiff.raster.PixelColor(19, 16), 200u);
+    EXPECT_EQ(fromTiff.raster.PixelColor(18, 16), 0u);
     const Picture fromBmp = ReadPictureFile(bmp.string());
     EXPECT_EQ(fromBmp.format, PictureFormat::Bmp);
     EXPECT_EQ(RasterBytes(fromBmp.raster), (Bgr{1, 2, 3}));
