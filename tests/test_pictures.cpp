@@ -716,6 +716,14 @@ TEST(DamagedJpeg, CutsAndCorruptHeadersGiveTheMessage) {
     EXPECT_EQ(Failure(badMarker), "Cannot read JPEG file: Invalid JPEG file structure: SOS before SOF");
 }
 
+TEST(DamagedJpeg, MoreThanFiveHundredScansAreRefused) {
+    // Each scan goes over the whole picture again: a small file of many
+    // scans could keep the reader busy for minutes.
+    JpegPicture p = Gradient(16, 16, 1);
+    p.manyScans = true;
+    EXPECT_EQ(Failure(test::WriteJpeg(p)), "Cannot read JPEG file: more than 500 scans");
+}
+
 TEST(DamagedJpeg, ProgressiveFileCutShortFails) {
     JpegPicture p = Gradient(40, 40, 3);
     p.progressive = true;

@@ -239,6 +239,25 @@ std::vector<uint8_t> WriteJpeg(const JpegPicture& p) {
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, p.quality, TRUE);
     if (p.progressive) jpeg_simple_progression(&info);
+    std::vector<jpeg_scan_info> scans;
+    if (p.manyScans) {
+        // The DC band and each of the 63 AC bands in ten scans: the top bits
+        // first, then one refinement bit at a time.
+        for (int band = 0; band < 64; ++band) {
+            for (int bit = 9; bit >= 0; --bit) {
+                jpeg_scan_info scan{};
+                scan.comps_in_scan = 1;
+                scan.component_index[0] = 0;
+                scan.Ss = band;
+                scan.Se = band;
+                scan.Ah = bit == 9 ? 0 : bit + 1;
+                scan.Al = bit;
+                scans.push_back(scan);
+            }
+        }
+        info.scan_info = scans.data();
+        info.num_scans = static_cast<int>(scans.size());
+    }
     info.write_JFIF_header = p.components != 4 ? TRUE : FALSE;
     info.density_unit = static_cast<UINT8>(p.densityUnit);
     info.X_density = p.xDensity;

@@ -58,6 +58,9 @@ struct JpegPicture {
     std::vector<uint8_t> samples;
     int quality = 90;
     bool progressive = false;
+    // Grey only: a progressive file of 640 scans (every coefficient band
+    // sent one bit at a time), beyond what a reader should sit through.
+    bool manyScans = false;
     int densityUnit = 0;     // JFIF: 0 aspect ratio only, 1 per inch, 2 per centimetre
     uint16_t xDensity = 1;
     uint16_t yDensity = 1;
