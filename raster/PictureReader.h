@@ -17,7 +17,8 @@
 // YCbCr, RGB and CMYK). Alpha is ignored: the colour channels are kept as
 // stored. A 16-bit sample v becomes the nearest 8-bit value,
 // (v * 255 + 32767) / 65535, which is round(v / 257); samples of 1, 2 or 4
-// bits are spread over 0..255 (v * 255 / (2^bits - 1)).
+// bits are spread over 0..255 (v * 255 / (2^bits - 1)); TIFF palette
+// entries, 16 bits wide, keep their high byte, as libtiff gives them.
 #pragma once
 
 #include "raster/Raster.h"
@@ -39,7 +40,7 @@ struct Picture {
     Raster raster;                       // always 24 bits per pixel
     PictureFormat format = PictureFormat::Bmp;
     // The resolution the file states, in whole dots per inch, per axis;
-    // empty where the file states none (or none of at least 1 dpi).
+    // empty where the file states none, or one that rounds to 0 dpi.
     std::optional<int32_t> dpiX;
     std::optional<int32_t> dpiY;
 };
