@@ -45,7 +45,18 @@ const uint8_t* FileInput::Mapped() noexcept {
 }
 
 void ThrowCannotRead(const char* kind, const std::string& reason) {
-    std::string text = TrimSystemText(reason);
+    // One line: the libraries' line breaks, tabs and runs of blanks become
+    // single blanks.
+    std::string line;
+    for (const char c : reason) {
+        const bool blank = static_cast<unsigned char>(c) <= ' ' || c == 0x7F;
+        if (!blank) {
+            line += c;
+        } else if (!line.empty() && line.back() != ' ') {
+            line += ' ';
+        }
+    }
+    std::string text = TrimSystemText(line);
     if (text.empty()) text = "unknown error";
     // Shown messages gain their full stop only after a byte above '.'; a
     // reason ending in ")" or a quote gets it here, so every one ends in one.

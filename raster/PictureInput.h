@@ -58,7 +58,8 @@ private:
 };
 
 // The message of a file a library could not read: "Cannot read <kind>
-// file: <reason>", the reason trimmed of its final full stop and blanks
+// file: <reason>", the reason on one line (control characters and runs of
+// blanks made single blanks), trimmed of its final full stop and blanks
 // (and given one back where the shown text would otherwise end without).
 [[noreturn]] void ThrowCannotRead(const char* kind, const std::string& reason);
 

@@ -3,6 +3,7 @@
 // recognition by content.
 #include "common/Error.h"
 #include "common/MessageText.h"
+#include "raster/PictureInput.h"
 #include "raster/PictureReader.h"
 #include "support/BmpBuilder.h"
 #include "support/PictureWriter.h"
@@ -670,6 +671,24 @@ TEST(DamagedPng, CorruptHeaderAndDataGiveLibpngsReason) {
     std::vector<uint8_t> badData = good;
     badData[good.size() - 12 - 8] ^= 0xFF;  // inside the image data's checksum
     ExpectShownMessageStartsWith(Failure(badData), "Cannot read PNG file: ");
+}
+
+TEST(DamagedFiles, LibraryReasonsBecomeOneLineEndingInAFullStop) {
+    const auto message = [](const char* reason) {
+        try {
+            ThrowCannotRead("TIFF", reason);
+        } catch (const Error& e) {
+            return ShownText(e.what());
+        }
+        return std::string();
+    };
+    // libtiff's own text for a file whose ink count disagrees with its samples.
+    EXPECT_EQ(message("Tag NumberOfInks:\n  Value 523 of NumberOfInks is different from the SamplesPerPixel value 1\n"),
+              "Cannot read TIFF file: Tag NumberOfInks: Value 523 of NumberOfInks is different from the "
+              "SamplesPerPixel value 1.");
+    EXPECT_EQ(message("bad version number 10752 (0x2a00)"), "Cannot read TIFF file: bad version number 10752 (0x2a00).");
+    EXPECT_EQ(message("Read error.\t"), "Cannot read TIFF file: Read error.");
+    EXPECT_EQ(message(" \n"), "Cannot read TIFF file: unknown error.");
 }
 
 TEST(DamagedFiles, HugeDeclaredSizesAreOutOfMemoryBeforeAnyAllocation) {
