@@ -1,10 +1,9 @@
-// A small PNG decoder for tests that compare decoded pictures with
+// Reads PNG files with libpng for tests that compare decoded pictures with
 // reference PNG files (the BMP suite's "correct display" pictures).
 //
 // The one fact a caller must know: every picture comes back as 8-bit RGBA,
-// row 0 at the top; 16-bit samples keep their high byte, and low bit depths
-// are scaled to the full 0..255 range. Interlaced files are refused.
-// Needs zlib; PngSupported() is false when the tests were built without it.
+// row 0 at the top; 16-bit samples keep their high byte, low bit depths are
+// scaled to the full 0..255 range, and transparency (tRNS) becomes alpha.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +22,7 @@ struct PngImage {
     }
 };
 
+// Always true now that libpng is a dependency; kept for callers that ask.
 bool PngSupported();
 
 // Decodes the PNG file at path; throws std::runtime_error on anything it

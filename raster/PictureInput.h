@@ -1,0 +1,70 @@
+// Where the format readers take a file's bytes from: a block of memory or
+// an open regular file, read at any position.
+//
+// The one fact a caller must know: ReadAt never throws and never allocates,
+// so it is safe inside the libraries' callbacks, which may longjmp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace rastrace {
+
+class PictureInput {
+public:
+    explicit PictureInput(uint64_t size) : size_(size) {}
+    virtual ~PictureInput() = default;
+    PictureInput(const PictureInput&) = delete;
+    PictureInput& operator=(const PictureInput&) = delete;
+
+    uint64_t Size() const { return size_; }
+
+    // Copies up to n bytes from position pos to dst and returns how many
+    // were copied: fewer only at the end of the input or on a read error.
+    virtual size_t ReadAt(uint64_t pos, uint8_t* dst, size_t n) noexcept = 0;
+
+    // All Size() bytes at one address, valid while the input lives, or
+    // nullptr where they cannot be had. A file is mapped read-only for it.
+    virtual const uint8_t* Mapped() noexcept { return nullptr; }
+
+private:
+    uint64_t size_;
+};
+
+class MemoryInput final : public PictureInput {
+public:
+    explicit MemoryInput(std::span<const uint8_t> bytes) : PictureInput(bytes.size()), bytes_(bytes) {}
+    size_t ReadAt(uint64_t pos, uint8_t* dst, size_t n) noexcept override;
+    const uint8_t* Mapped() noexcept override { return bytes_.data(); }
+
+private:
+    std::span<const uint8_t> bytes_;
+};
+
+// Reads an open regular file with pread(); the descriptor stays the
+// caller's. A mapping made by Mapped() goes with the input.
+class FileInput final : public PictureInput {
+public:
+    FileInput(int fd, uint64_t size) : PictureInput(size), fd_(fd) {}
+    ~FileInput() override;
+    size_t ReadAt(uint64_t pos, uint8_t* dst, size_t n) noexcept override;
+    const uint8_t* Mapped() noexcept override;
+
+private:
+    int fd_;
+    void* map_ = nullptr;
+};
+
+// The message of a file a library could not read: "Cannot read <kind>
+// file: <reason>", the reason on one line (control characters and runs of
+// blanks made single blanks), trimmed of its final full stop and blanks
+// (and given one back where the shown text would otherwise end without).
+[[noreturn]] void ThrowCannotRead(const char* kind, const std::string& reason);
+
+// Fails with "Out of memory" when a buffer of this many bytes, whose size
+// comes from a file, would exceed what a picture may take.
+void CheckBufferSize(uint64_t bytes);
+
+}  // namespace rastrace

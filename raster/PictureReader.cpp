@@ -1,0 +1,181 @@
+#include "raster/PictureReader.h"
+
+#include "common/Error.h"
+#include "raster/BmpReader.h"
+#include "raster/JpegReader.h"
+#include "raster/PictureInput.h"
+#include "raster/PngReader.h"
+#include "raster/TiffReader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace rastrace {
+
+namespace {
+
+// Enough of a file's start to recognise every kind.
+constexpr size_t kHeadSize = 8;
+// The bitmap reader decides from its 14-byte file header alone that a file
+// without "BM" is no bitmap, so that much of an unknown stream is enough.
+constexpr size_t kBitmapFileHeaderSize = 14;
+
+bool StartsWith(std::span<const uint8_t> head, std::initializer_list<uint8_t> magic) {
+    return head.size() >= magic.size() && std::equal(magic.begin(), magic.end(), head.begin());
+}
+
+Picture FromBitmap(DecodedBitmap&& bitmap) {
+    Picture picture;
+    picture.format = PictureFormat::Bmp;
+    if (bitmap.header.biXPelsPerMeter > 0) picture.dpiX = DpiFromPixelsPerMetre(bitmap.header.biXPelsPerMeter);
+    if (bitmap.header.biYPelsPerMeter > 0) picture.dpiY = DpiFromPixelsPerMetre(bitmap.header.biYPelsPerMeter);
+    picture.raster = ConvertTo24Bit(std::move(bitmap));
+    return picture;
+}
+
+Picture ReadWith(PictureFormat format, PictureInput& input) {
+    try {
+        switch (format) {
+            case PictureFormat::Png: return ReadPng(input);
+            case PictureFormat::Tiff: return ReadTiff(input);
+            case PictureFormat::Jpeg: return ReadJpeg(input);
+            case PictureFormat::Bmp: break;
+        }
+    } catch (const std::bad_alloc&) {
+        ThrowOutOfMemory();
+    }
+    throw Error("Bitmap image is not valid");  // not reached: Bmp never comes here
+}
+
+// Closes a descriptor on every path.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int Fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Reads up to limit bytes of a stream from its current position; fewer only
+// at its end. "Stream read error" on a read error.
+void ReadStream(int fd, std::vector<uint8_t>& bytes, uint64_t limit) {
+    constexpr size_t kBlock = size_t{1} << 16;
+    while (bytes.size() < limit) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(kBlock, limit - bytes.size()));
+        const size_t old = bytes.size();
+        bytes.resize(old + want);
+        const ssize_t got = ::read(fd, bytes.data() + old, want);
+        if (got < 0 && errno == EINTR) {
+            bytes.resize(old);
+            continue;
+        }
+        if (got < 0) throw Error("Stream read error");
+        bytes.resize(old + static_cast<size_t>(got));
+        if (got == 0) return;
+    }
+}
+
+// A file that is not regular cannot be read twice: it is read into memory
+// (as much as the bitmap reader needs to refuse it when it is no known kind)
+// and decoded there.
+Picture ReadStreamFile(int fd) {
+    std::vector<uint8_t> bytes;
+    try {
+        ReadStream(fd, bytes, kBitmapFileHeaderSize);
+        const bool known = RecognizeFormat(bytes) != PictureFormat::Bmp || StartsWith(bytes, {'B', 'M'});
+        if (known) {
+            const uint64_t limit = Raster::MemoryLimit();
+            ReadStream(fd, bytes, limit == UINT64_MAX ? limit : limit + 1);
+            if (bytes.size() > limit) ThrowOutOfMemory();
+        }
+    } catch (const std::bad_alloc&) {
+        ThrowOutOfMemory();
+    }
+    return ReadPictureMemory(bytes);
+}
+
+}  // namespace
+
+PictureFormat RecognizeFormat(std::span<const uint8_t> head) {
+    if (StartsWith(head, {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'})) return PictureFormat::Png;
+    if (StartsWith(head, {'I', 'I', 42, 0}) || StartsWith(head, {'M', 'M', 0, 42}) ||
+        StartsWith(head, {'I', 'I', 43, 0}) || StartsWith(head, {'M', 'M', 0, 43})) {
+        return PictureFormat::Tiff;
+    }
+    if (StartsWith(head, {0xFF, 0xD8, 0xFF})) return PictureFormat::Jpeg;
+    return PictureFormat::Bmp;
+}
+
+Picture ReadPictureMemory(std::span<const uint8_t> bytes) {
+    const PictureFormat format = RecognizeFormat(bytes);
+    if (format == PictureFormat::Bmp) return FromBitmap(LoadBitmapMemory(bytes));
+    MemoryInput input(bytes);
+    return ReadWith(format, input);
+}
+
+Picture ReadPictureFile(const std::string& path) {
+    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    // A file that cannot be opened, or a folder, gets the bitmap reader's
+    // message for it, the one message every kind shares.
+    if (file.Fd() < 0 || ::fstat(file.Fd(), &info) != 0 || S_ISDIR(info.st_mode)) {
+        return FromBitmap(LoadBitmapFile(path));
+    }
+    if (!S_ISREG(info.st_mode)) return ReadStreamFile(file.Fd());
+
+    FileInput input(file.Fd(), static_cast<uint64_t>(std::max<off_t>(info.st_size, 0)));
+    uint8_t head[kHeadSize] = {};
+    const size_t got = input.ReadAt(0, head, sizeof head);
+    const PictureFormat format = RecognizeFormat({head, got});
+    if (format == PictureFormat::Bmp) return FromBitmap(LoadBitmapFile(path));
+    return ReadWith(format, input);
+}
+
+std::optional<int32_t> StatedDpi(const Picture& picture, Axis axis) {
+    return axis == Axis::X ? picture.dpiX : picture.dpiY;
+}
+
+int32_t RequireStatedDpi(const Picture& picture, Axis axis) {
+    const std::optional<int32_t> dpi = StatedDpi(picture, axis);
+    if (!dpi) throw Error(axis == Axis::X ? "The picture file states no X resolution" : "The picture file states no Y resolution");
+    return *dpi;
+}
+
+std::optional<int32_t> DpiFromPixelsPerInch(double pixelsPerInch) {
+    if (!(pixelsPerInch >= 0.5) || !(pixelsPerInch < 2147483647.5)) return std::nullopt;
+    return static_cast<int32_t>(std::floor(pixelsPerInch + 0.5));
+}
+
+std::optional<int32_t> DpiFromPixelsPerCentimetre(double pixelsPerCentimetre) {
+    // * 254 / 100 rather than * 2.54: exact for whole values, so halves round as stated.
+    return DpiFromPixelsPerInch(pixelsPerCentimetre * 254 / 100);
+}
+
+std::optional<int32_t> DpiFromPixelsPerMetre(double pixelsPerMetre) {
+    return DpiFromPixelsPerInch(pixelsPerMetre * 254 / 10000);
+}
+
+const std::vector<PictureFileType>& PictureFileTypes() {
+    static const std::vector<PictureFileType> types = {
+        {"BMP", {"*.bmp"}},
+        {"PNG", {"*.png"}},
+        {"TIFF", {"*.tif", "*.tiff"}},
+        {"JPEG", {"*.jpg", "*.jpeg", "*.jpe"}},
+    };
+    return types;
+}
+
+}  // namespace rastrace

@@ -1,0 +1,83 @@
+// Reading a picture file of any kind Rastrace knows (BMP, PNG, TIFF, JPEG)
+// into the 24-bit raster, with the resolution the file states.
+//
+// The one fact a caller must know: the kind is recognised by the file's
+// first bytes, never by its name, and a load either returns a complete new
+// picture or throws Error; nothing the caller holds is touched on failure.
+//
+// BMP files (and anything that is not PNG, TIFF or JPEG) go to the bitmap
+// reader unchanged, with its own messages. The other kinds fail with one
+// message naming the kind and the library's reason, e.g.
+// "Cannot read PNG file: <reason>", or "Out of memory" for a picture larger
+// than Raster::MemoryLimit().
+//
+// Every kind becomes the same 24-bit raster: 1- to 16-bit channels; grey,
+// grey with alpha, palette, RGB and RGB with alpha (TIFF: also any other
+// photometric libtiff can turn into RGB, such as CMYK or YCbCr; JPEG: grey,
+// YCbCr, RGB and CMYK). Alpha is ignored: the colour channels are kept as
+// stored. A 16-bit sample v becomes the nearest 8-bit value,
+// (v * 255 + 32767) / 65535, which is round(v / 257); samples of 1, 2 or 4
+// bits are spread over 0..255 (v * 255 / (2^bits - 1)); TIFF palette
+// entries, 16 bits wide, keep their high byte, as libtiff gives them.
+#pragma once
+
+#include "raster/Raster.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace rastrace {
+
+enum class PictureFormat { Bmp, Png, Tiff, Jpeg };
+
+enum class Axis { X, Y };
+
+struct Picture {
+    Raster raster;                       // always 24 bits per pixel
+    PictureFormat format = PictureFormat::Bmp;
+    // The resolution the file states, in whole dots per inch, per axis;
+    // empty where the file states none, or one that rounds to 0 dpi.
+    std::optional<int32_t> dpiX;
+    std::optional<int32_t> dpiY;
+};
+
+// The kind the first bytes of a file say it is: PNG's 8-byte signature,
+// TIFF's "II*\0" or "MM\0*" (BigTIFF's "II+\0" / "MM\0+" too), JPEG's
+// FF D8 FF. Anything else is Bmp: the bitmap reader decides about it.
+PictureFormat RecognizeFormat(std::span<const uint8_t> head);
+
+// Reads the file at path. A regular file is read in place; a file that is
+// not regular (a pipe) is read into memory first, at most
+// Raster::MemoryLimit() bytes of it ("Out of memory" beyond).
+Picture ReadPictureFile(const std::string& path);
+
+// Reads a picture held in memory; the same readers as ReadPictureFile.
+Picture ReadPictureMemory(std::span<const uint8_t> bytes);
+
+// The resolution the picture's file states on one axis, if any: what
+// "auto" resolution takes.
+std::optional<int32_t> StatedDpi(const Picture& picture, Axis axis);
+
+// StatedDpi, or Error("The picture file states no X resolution") (Y for
+// the Y axis) when the file states none.
+int32_t RequireStatedDpi(const Picture& picture, Axis axis);
+
+// Conversions of the units files state resolutions in to whole dpi, rounded
+// to the nearest (half away from zero). Empty for a value that is not a
+// number, below 0.5 dpi, or beyond 32-bit range.
+std::optional<int32_t> DpiFromPixelsPerMetre(double pixelsPerMetre);
+std::optional<int32_t> DpiFromPixelsPerCentimetre(double pixelsPerCentimetre);
+std::optional<int32_t> DpiFromPixelsPerInch(double pixelsPerInch);
+
+// File-name patterns of each kind, for an open dialog's type list.
+struct PictureFileType {
+    std::string_view family;                 // "BMP", "PNG", "TIFF", "JPEG"
+    std::vector<std::string_view> patterns;  // "*.png", ...
+};
+const std::vector<PictureFileType>& PictureFileTypes();
+
+}  // namespace rastrace

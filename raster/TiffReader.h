@@ -1,0 +1,28 @@
+// Reading TIFF files into the 24-bit raster with libtiff.
+//
+// The one fact a caller must know: the first image of the file is read
+// through libtiff's RGBA interface, so every photometric interpretation,
+// depth and compression that interface handles is read (grey, palette, RGB,
+// CMYK, YCbCr, bilevel; strips or tiles; contiguous or separate planes).
+// 16-bit samples are rounded to the nearest 8-bit value (palette entries,
+// always 16 bits in TIFF, keep their high byte, as libtiff does).
+// Extra samples (alpha) are ignored: colours are kept as stored, not
+// multiplied by alpha. The Orientation tag's flips are applied (the
+// transposing orientations are read like their untransposed kin, as libtiff
+// itself does). XResolution and YResolution are taken with ResolutionUnit
+// inch (the default) or centimetre.
+//
+// Failures: "Cannot read TIFF file: <libtiff's reason>", or "Out of memory"
+// for a picture larger than Raster::MemoryLimit(); no single buffer libtiff
+// allocates may exceed that limit either. A regular file is mapped
+// read-only while it is read.
+#pragma once
+
+#include "raster/PictureInput.h"
+#include "raster/PictureReader.h"
+
+namespace rastrace {
+
+Picture ReadTiff(PictureInput& input);
+
+}  // namespace rastrace

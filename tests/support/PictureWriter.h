@@ -1,0 +1,74 @@
+// Writes PNG, TIFF and JPEG files in memory for tests, with the same
+// libraries the readers use (libpng, libtiff, libjpeg-turbo).
+//
+// The one fact a caller must know: samples are given row by row, top row
+// first, channel values of each pixel together (planes are split by the
+// writer where a TIFF asks for separate planes), each value in its own
+// uint16_t whatever the bit depth; the writer packs them as the format
+// stores them. A writer failure is a bug in the test: it throws
+// std::runtime_error.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace rastrace::test {
+
+struct PngPicture {
+    uint32_t width = 1;
+    uint32_t height = 1;
+    int colourType = 2;  // PNG_COLOR_TYPE_*: 0 grey, 2 RGB, 3 palette, 4 grey+alpha, 6 RGBA
+    int bitDepth = 8;
+    std::vector<uint16_t> samples;
+    std::vector<uint8_t> palette;  // red, green, blue per entry
+    std::vector<uint8_t> paletteAlpha;  // tRNS entries, if any
+    bool interlaced = false;
+    std::optional<uint32_t> xPerUnit;  // pHYs, written when both are set
+    std::optional<uint32_t> yPerUnit;
+    int physUnit = 1;  // PNG_RESOLUTION_METER
+};
+std::vector<uint8_t> WritePng(const PngPicture& picture);
+
+struct TiffPicture {
+    uint32_t width = 1;
+    uint32_t height = 1;
+    uint16_t samplesPerPixel = 3;
+    uint16_t bitsPerSample = 8;
+    uint16_t photometric = 2;  // PHOTOMETRIC_*
+    std::vector<uint16_t> samples;
+    std::vector<uint16_t> colormap;      // all reds, then greens, then blues: 3 << bitsPerSample values
+    std::vector<uint16_t> extraSamples;  // EXTRASAMPLE_* of the samples beyond the colour ones
+    uint16_t planar = 1;                 // PLANARCONFIG_CONTIG; 2 separate
+    uint16_t compression = 1;            // COMPRESSION_*
+    uint32_t rowsPerStrip = 0;           // 0: all rows in one strip
+    uint32_t tileWidth = 0;              // tiled when both tile sizes are set (multiples of 16)
+    uint32_t tileLength = 0;
+    uint16_t orientation = 1;            // ORIENTATION_TOPLEFT
+    std::optional<float> xResolution;
+    std::optional<float> yResolution;
+    std::optional<uint16_t> resolutionUnit;
+};
+std::vector<uint8_t> WriteTiff(const TiffPicture& picture);
+
+struct JpegPicture {
+    uint32_t width = 1;
+    uint32_t height = 1;
+    int components = 3;      // 1 grey, 3 RGB (stored as YCbCr), 4 CMYK (stored inverted, as Adobe's)
+    std::vector<uint8_t> samples;
+    int quality = 90;
+    bool progressive = false;
+    // Grey only: a progressive file of 640 scans (every coefficient band
+    // sent one bit at a time), beyond what a reader should sit through.
+    bool manyScans = false;
+    int densityUnit = 0;     // JFIF: 0 aspect ratio only, 1 per inch, 2 per centimetre
+    uint16_t xDensity = 1;
+    uint16_t yDensity = 1;
+};
+std::vector<uint8_t> WriteJpeg(const JpegPicture& picture);
+
+// libjpeg-turbo's own decode of a JPEG file as RGB bytes, row by row, top
+// first: what a JPEG reader must deliver.
+std::vector<uint8_t> DecodeJpegRgb(const std::vector<uint8_t>& file);
+
+}  // namespace rastrace::test
