@@ -94,6 +94,12 @@ bool ConversionJob::Impl::Start(const ConversionRequest& request) {
     for (const std::string& text : request.colorTexts) colors.push_back(StrToInt(text));
     const int32_t xres = StrToInt(request.xresText);
     const int32_t yres = StrToInt(request.yresText);
+    CheckMatchOptions(request.match, colors.size());
+    std::shared_ptr<SharedClassMap> classes;
+    if (request.match.NeedsClassMap()) {
+        classes = std::make_shared<SharedClassMap>(
+            raster_, std::vector<uint32_t>(colors.begin(), colors.end()), request.match);
+    }
 
     OutputFile file = OutputFile::Create(request.outputPath);
     file.Write(HeaderText(request.format));
@@ -129,6 +135,7 @@ bool ConversionJob::Impl::Start(const ConversionRequest& request) {
         params.widthText = request.widthText;
         params.layerText = layerText;
         params.groupByColor = groupByColor_;
+        params.classes = classes;
         std::unique_ptr<TScanThread> worker;
         try {
             worker = std::make_unique<TScanThread>(*this, std::move(params));

@@ -18,6 +18,7 @@
 #include "formats/Formats.h"
 #include "job/HandOffQueue.h"
 #include "raster/Raster.h"
+#include "trace/ColorMatch.h"
 #include "trace/Scanner.h"
 
 #include <cstddef>
@@ -75,6 +76,9 @@ struct ScanThreadParams {
     // Write only after every earlier worker has ended (records grouped by
     // colour); until then keep the runs in memory and go on scanning.
     bool groupByColor = false;
+    // Set when the conversion matches through a class map: the worker
+    // scans the map's bytes equal to index + 1 instead of its colour.
+    std::shared_ptr<SharedClassMap> classes;
 };
 
 class TScanThread {
@@ -117,6 +121,7 @@ private:
 
     std::shared_ptr<const Raster> FBitmap;
     int32_t FColor;
+    std::shared_ptr<SharedClassMap> classes_;
     int32_t FXRes;
     int32_t FYRes;
     std::string FWidthText;
