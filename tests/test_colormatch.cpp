@@ -299,6 +299,32 @@ TEST(Despeckle, CountsAWindingRegionWhole) {
     EXPECT_EQ(Despeckled(u, 15), std::vector<std::string>(5, "......"));
 }
 
+// Bands labelled on several threads and joined give what one band gives:
+// regions and holes crossing the bands' borders included.
+TEST(Despeckle, BandsOnSeveralThreadsGiveTheSameMap) {
+    std::mt19937 random(11);
+    ClassMap original(61, 1100);
+    for (int32_t y = 0; y < original.Height(); ++y) {
+        for (int32_t x = 0; x < original.Width(); ++x) {
+            // Mostly class 1 with holes and specks of 0 and 2.
+            const unsigned r = random() % 10;
+            original.Row(y)[x] = r < 6 ? 1 : r < 9 ? 0 : 2;
+        }
+    }
+    for (const int32_t n : {2, 5, 40}) {
+        std::vector<std::vector<std::string>> results;
+        for (const int threads : {1, 2, 3}) {
+            ClassMap map(61, 1100);
+            for (int32_t y = 0; y < map.Height(); ++y) std::memcpy(map.Row(y), original.Row(y), 61);
+            Despeckle(map, n, {}, threads);
+            results.push_back(RowsOf(map));
+        }
+        EXPECT_NE(results[0], RowsOf(original)) << n;
+        EXPECT_EQ(results[1], results[0]) << n;
+        EXPECT_EQ(results[2], results[0]) << n;
+    }
+}
+
 // --- Building the map ---------------------------------------------------------
 
 TEST(BuildClassMap, BandsOnSeveralThreadsGiveTheSameMap) {

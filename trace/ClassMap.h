@@ -23,6 +23,8 @@ public:
     // Error("Out of memory") when the size exceeds the raster memory limit
     // or cannot be had; nothing is allocated then.
     ClassMap(int32_t width, int32_t height);
+    // The same with the bytes left unset, for a caller that writes them all.
+    static ClassMap Unset(int32_t width, int32_t height) { return ClassMap(width, height, false); }
 
     int32_t Width() const { return width_; }
     int32_t Height() const { return height_; }
@@ -33,6 +35,8 @@ public:
     }
 
 private:
+    ClassMap(int32_t width, int32_t height, bool zeroed);
+
     int32_t width_ = 0;
     int32_t height_ = 0;
     std::unique_ptr<uint8_t[]> data_;

@@ -13,12 +13,15 @@
 
 namespace rastrace {
 
-ClassMap::ClassMap(int32_t width, int32_t height) {
+ClassMap::ClassMap(int32_t width, int32_t height) : ClassMap(width, height, true) {}
+
+ClassMap::ClassMap(int32_t width, int32_t height, bool zeroed) {
     if (width <= 0 || height <= 0) return;
     const uint64_t size = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
     if (size > Raster::MemoryLimit() || size > std::numeric_limits<size_t>::max() / 2) ThrowOutOfMemory();
     try {
-        data_ = std::make_unique<uint8_t[]>(static_cast<size_t>(size));
+        data_ = zeroed ? std::make_unique<uint8_t[]>(static_cast<size_t>(size))
+                       : std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(size));
     } catch (const std::bad_alloc&) {
         ThrowOutOfMemory();
     }
@@ -171,7 +174,7 @@ void ColorMatcher::ClassifyRow(const uint8_t* pixels, int32_t width, uint8_t* ou
 ClassMap BuildClassMap(const Raster& raster, std::span<const uint32_t> copper, const MatchOptions& options,
                        int threads, const std::function<void()>& checkStop) {
     const ColorMatcher matcher(copper, options);
-    ClassMap map(raster.Width(), raster.Height());
+    ClassMap map = ClassMap::Unset(raster.Width(), raster.Height());  // every row is written below
     const int32_t height = map.Height();
     if (height > 0) {
         // Bands of rows are taken in turn from a shared counter; the
@@ -209,7 +212,7 @@ ClassMap BuildClassMap(const Raster& raster, std::span<const uint32_t> copper, c
         }
         for (std::thread& t : helpers) t.join();
     }
-    if (options.despeckle > 1) Despeckle(map, options.despeckle, checkStop);
+    if (options.despeckle > 1) Despeckle(map, options.despeckle, checkStop, threads);
     return map;
 }
 

@@ -88,8 +88,10 @@ ClassMap BuildClassMap(const Raster& raster, std::span<const uint32_t> copper, c
 //    it. A hole is a region of kNoClass pixels (joined by an edge) that
 //    touches no edge of the picture and whose every neighbour belongs to
 //    one and the same region of one class.
-// n <= 1 changes nothing. checkStop is called between rows and may throw.
-void Despeckle(ClassMap& map, int32_t n, const std::function<void()>& checkStop = {});
+// n <= 1 changes nothing. Bands of rows are labelled on up to threads
+// threads; checkStop is called on the calling thread between rows and may
+// throw (once every helper has ended).
+void Despeckle(ClassMap& map, int32_t n, const std::function<void()>& checkStop = {}, int threads = 1);
 
 // A class map made once, on first demand, for every scan worker of a
 // conversion: the first caller of Get builds it (with one helper thread),

@@ -1,16 +1,18 @@
 // Speckle removal on a class map by connected-component labelling: the
-// map's rows are cut into runs of equal bytes, and runs of one class that
-// touch across neighbouring rows are united (union-find over runs, one
-// entry per run). A second scan regenerates the same runs in the same
-// order, so each run finds its region again by its number without any run
-// being stored.
+// map's rows are cut into runs of equal bytes once, and runs of one class
+// that touch across neighbouring rows are united (union-find over runs).
+// The runs are kept (12 bytes each) so the later steps work on them, not
+// on the map's bytes; the map is written only where a run changes.
 #include "common/Error.h"
 #include "trace/ColorMatch.h"
 #include "trace/Scanner.h"
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <limits>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -18,37 +20,125 @@ namespace rastrace {
 
 namespace {
 
-struct RowRun {
+struct Span {
     int32_t start, end;  // columns start..end-1
-    uint32_t id;
     uint8_t cls;
 };
 
-// Cuts a row into maximal runs of equal bytes: emit(start, end, value),
-// end exclusive, left to right.
-template <class Emit>
-void SplitRow(const uint8_t* row, int32_t width, Emit&& emit) {
-    int32_t i = 0;
-    while (i < width) {
-        const uint8_t value = row[i];
-        const int32_t end = detail::FindByte<false>(row, i + 1, width, value);
-        emit(i, end, value);
-        i = end;
+// A map's runs, row by row: row y's runs are spans[rowStart[y] .. rowStart[y + 1]).
+struct Runs {
+    std::vector<Span> spans;
+    std::vector<size_t> rowStart;
+};
+
+// Rows are worked on in bands, one per thread: band 0 on the calling
+// thread (the only one that calls checkStop), the others on helpers.
+struct Band {
+    int32_t first, end;  // rows first..end-1
+};
+
+std::vector<Band> Bands(int32_t height, int threads) {
+    const int count = height >= 512 ? std::max(1, threads) : 1;
+    std::vector<Band> bands;
+    for (int k = 0; k < count; ++k) {
+        bands.push_back(Band{static_cast<int32_t>(static_cast<int64_t>(height) * k / count),
+                             static_cast<int32_t>(static_cast<int64_t>(height) * (k + 1) / count)});
+    }
+    return bands;
+}
+
+// Runs work(k) for every band k, band 0 here and the others on helper
+// threads (here too when no thread can be made); rethrows the first
+// band's exception once all have ended.
+template <class Work>
+void ForBands(size_t count, Work&& work) {
+    std::vector<std::exception_ptr> errors(count);
+    auto run = [&](size_t k) {
+        try {
+            work(k);
+        } catch (...) {
+            errors[k] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> helpers;
+    size_t k = 1;
+    try {
+        for (; k < count; ++k) helpers.emplace_back(run, k);
+    } catch (const std::system_error&) {
+    }
+    run(0);
+    for (std::thread& t : helpers) t.join();
+    for (; k < count; ++k) run(k);
+    for (const std::exception_ptr& e : errors) {
+        if (e) std::rethrow_exception(e);
     }
 }
 
-// Union-find over runs. A region's root is its lowest run number and holds
-// its area (saturating) and whether it touches the picture's edge.
+Runs SplitRows(const ClassMap& map, Band band, const std::function<void()>& checkStop) {
+    Runs runs;
+    runs.rowStart.reserve(static_cast<size_t>(band.end - band.first) + 1);
+    runs.rowStart.push_back(0);
+    const int32_t width = map.Width();
+    for (int32_t y = band.first; y < band.end; ++y) {
+        if (checkStop && y % 256 == 0) checkStop();
+        const uint8_t* row = map.Row(y);
+        int32_t i = 0;
+        while (i < width) {
+            const uint8_t value = row[i];
+            const int32_t end = detail::FindByte<false>(row, i + 1, width, value);
+            runs.spans.push_back(Span{i, end, value});
+            i = end;
+        }
+        runs.rowStart.push_back(runs.spans.size());
+    }
+    return runs;
+}
+
+Runs SplitMap(const ClassMap& map, const std::vector<Band>& bands, const std::function<void()>& checkStop) {
+    std::vector<Runs> parts(bands.size());
+    ForBands(bands.size(), [&](size_t k) { parts[k] = SplitRows(map, bands[k], k == 0 ? checkStop : nullptr); });
+    Runs runs = std::move(parts[0]);
+    for (size_t k = 1; k < parts.size(); ++k) {
+        const size_t offset = runs.spans.size();
+        runs.spans.insert(runs.spans.end(), parts[k].spans.begin(), parts[k].spans.end());
+        for (size_t r = 1; r < parts[k].rowStart.size(); ++r) runs.rowStart.push_back(offset + parts[k].rowStart[r]);
+        parts[k] = Runs();
+    }
+    if (runs.spans.size() >= std::numeric_limits<uint32_t>::max()) ThrowOutOfMemory();
+    return runs;
+}
+
+// The same rows with neighbouring runs of equal class joined into one.
+Runs Merged(const Runs& in, int32_t height) {
+    Runs out;
+    out.rowStart.reserve(static_cast<size_t>(height) + 1);
+    out.rowStart.push_back(0);
+    for (int32_t y = 0; y < height; ++y) {
+        const size_t first = out.spans.size();
+        for (size_t i = in.rowStart[static_cast<size_t>(y)]; i < in.rowStart[static_cast<size_t>(y) + 1]; ++i) {
+            const Span& s = in.spans[i];
+            if (out.spans.size() > first && out.spans.back().cls == s.cls) {
+                out.spans.back().end = s.end;
+            } else {
+                out.spans.push_back(s);
+            }
+        }
+        out.rowStart.push_back(out.spans.size());
+    }
+    return out;
+}
+
+// Union-find over runs, numbered as in Runs::spans. A region's root is its
+// lowest run number and holds its area (saturating) and whether it touches
+// the picture's edge.
 class Regions {
 public:
-    uint32_t Add(uint32_t area, bool edge, uint8_t cls) {
-        if (parent_.size() >= std::numeric_limits<uint32_t>::max() - 1) ThrowOutOfMemory();
-        const auto id = static_cast<uint32_t>(parent_.size());
-        parent_.push_back(id);
-        area_.push_back(area);
-        edge_.push_back(edge);
-        cls_.push_back(cls);
-        return id;
+    explicit Regions(size_t count) : parent_(count), area_(count), edge_(count) {}
+
+    void Set(uint32_t id, uint32_t area, bool edge) {
+        parent_[id] = id;
+        area_[id] = area;
+        edge_[id] = edge;
     }
 
     uint32_t Find(uint32_t a) {
@@ -72,119 +162,144 @@ public:
 
     uint32_t Area(uint32_t root) const { return area_[root]; }
     bool Edge(uint32_t root) const { return edge_[root] != 0; }
-    uint8_t Class(uint32_t root) const { return cls_[root]; }
 
 private:
     std::vector<uint32_t> parent_;
     std::vector<uint32_t> area_;
     std::vector<uint8_t> edge_;
-    std::vector<uint8_t> cls_;
 };
 
-// Labels the map's runs into regions (4-connected: runs in neighbouring
-// rows join when their columns overlap). Calls onTouch(a, b) for every pair
-// of touching runs of different classes (neighbours in a row, overlaps
-// across rows), after the row's unions.
-template <class OnTouch>
-void Label(const ClassMap& map, Regions& regions, const std::function<void()>& checkStop, OnTouch&& onTouch) {
-    const int32_t width = map.Width(), height = map.Height();
-    std::vector<RowRun> prev, cur;
-    for (int32_t y = 0; y < height; ++y) {
-        if (checkStop && y % 256 == 0) checkStop();
-        cur.clear();
-        const bool edgeRow = y == 0 || y == height - 1;
-        SplitRow(map.Row(y), width, [&](int32_t s, int32_t e, uint8_t v) {
-            const bool edge = edgeRow || s == 0 || e == width;
-            cur.push_back(RowRun{s, e, regions.Add(static_cast<uint32_t>(e - s), edge, v), v});
-        });
-        // Overlapping pairs of the two rows, in one sweep; the run that
-        // ends first cannot overlap anything further on.
-        auto sweep = [&](auto&& onOverlap) {
-            size_t i = 0, j = 0;
-            while (i < prev.size() && j < cur.size()) {
-                const RowRun& a = prev[i];
-                const RowRun& b = cur[j];
-                if (a.start < b.end && b.start < a.end) onOverlap(a, b);
-                if (a.end < b.end) {
-                    ++i;
-                } else if (b.end < a.end) {
-                    ++j;
-                } else {
-                    ++i;
-                    ++j;
-                }
-            }
-        };
-        sweep([&](const RowRun& a, const RowRun& b) {
-            if (a.cls == b.cls) regions.Unite(a.id, b.id);
-        });
-        sweep([&](const RowRun& a, const RowRun& b) {
-            if (a.cls != b.cls) onTouch(a, b);
-        });
-        for (size_t j = 1; j < cur.size(); ++j) onTouch(cur[j - 1], cur[j]);
-        std::swap(prev, cur);
+// The overlapping pairs of rows y - 1 and y, in one sweep: both rows are
+// tiled by their runs, so advancing the run that ends first visits
+// exactly the pairs that share a column.
+template <class OnOverlap>
+void Sweep(const Runs& runs, int32_t y, OnOverlap&& onOverlap) {
+    const std::vector<Span>& s = runs.spans;
+    const size_t first = runs.rowStart[static_cast<size_t>(y)], last = runs.rowStart[static_cast<size_t>(y) + 1];
+    size_t i = runs.rowStart[static_cast<size_t>(y) - 1], j = first;
+    while (i < first && j < last) {
+        onOverlap(i, j);
+        if (s[i].end < s[j].end) {
+            ++i;
+        } else if (s[j].end < s[i].end) {
+            ++j;
+        } else {
+            ++i;
+            ++j;
+        }
     }
 }
 
-// Regenerates the runs Label numbered, in the same order, and lets
-// change(row, run) rewrite the run's bytes (only its own).
-template <class Change>
-void Rewrite(ClassMap& map, const std::function<void()>& checkStop, Change&& change) {
-    uint32_t id = 0;
-    for (int32_t y = 0; y < map.Height(); ++y) {
-        if (checkStop && y % 256 == 0) checkStop();
-        uint8_t* row = map.Row(y);
-        SplitRow(row, map.Width(), [&](int32_t s, int32_t e, uint8_t v) { change(row, RowRun{s, e, id++, v}); });
+// Joins row y to row y - 1: unites overlapping runs of one class, then
+// calls onTouch(a, b) for the overlapping pairs of different classes.
+template <class OnTouch>
+void JoinRows(const Runs& runs, int32_t y, Regions& regions, OnTouch&& onTouch) {
+    const std::vector<Span>& s = runs.spans;
+    Sweep(runs, y, [&](size_t a, size_t b) {
+        if (s[a].cls == s[b].cls) regions.Unite(static_cast<uint32_t>(a), static_cast<uint32_t>(b));
+    });
+    Sweep(runs, y, [&](size_t a, size_t b) {
+        if (s[a].cls != s[b].cls) onTouch(a, b);
+    });
+}
+
+// Labels the runs into regions (4-connected: runs in neighbouring rows
+// join when their columns overlap), a band of rows per thread, then joins
+// the bands. Calls onTouch(band, a, b) for every pair of touching runs of
+// different classes (neighbours in a row, overlaps across rows), after
+// the unions of the rows they lie in; band is the caller's band or, for
+// the rows joining two bands, 0 after every band has ended.
+template <class OnTouch>
+void Label(const Runs& runs, int32_t width, int32_t height, const std::vector<Band>& bands, Regions& regions,
+           const std::function<void()>& checkStop, OnTouch&& onTouch) {
+    const std::vector<Span>& s = runs.spans;
+    ForBands(bands.size(), [&](size_t k) {
+        for (int32_t y = bands[k].first; y < bands[k].end; ++y) {
+            if (k == 0 && checkStop && y % 256 == 0) checkStop();
+            const size_t first = runs.rowStart[static_cast<size_t>(y)], last = runs.rowStart[static_cast<size_t>(y) + 1];
+            const bool edgeRow = y == 0 || y == height - 1;
+            for (size_t i = first; i < last; ++i) {
+                regions.Set(static_cast<uint32_t>(i), static_cast<uint32_t>(s[i].end - s[i].start),
+                            edgeRow || s[i].start == 0 || s[i].end == width);
+            }
+            if (y > bands[k].first) JoinRows(runs, y, regions, [&](size_t a, size_t b) { onTouch(k, a, b); });
+            for (size_t j = first + 1; j < last; ++j) onTouch(k, j - 1, j);
+        }
+    });
+    for (size_t k = 1; k < bands.size(); ++k) {
+        JoinRows(runs, bands[k].first, regions, [&](size_t a, size_t b) { onTouch(0, a, b); });
     }
+}
+
+void Fill(ClassMap& map, const Runs& runs, size_t i, int32_t y, uint8_t cls) {
+    const Span& s = runs.spans[i];
+    (void)y;
+    std::memset(map.Row(y) + s.start, cls, static_cast<size_t>(s.end - s.start));
 }
 
 }  // namespace
 
-void Despeckle(ClassMap& map, int32_t n, const std::function<void()>& checkStop) {
-    if (n <= 1 || map.Width() == 0 || map.Height() == 0) return;
+void Despeckle(ClassMap& map, int32_t n, const std::function<void()>& checkStop, int threads) {
+    const int32_t width = map.Width(), height = map.Height();
+    if (n <= 1 || width == 0 || height == 0) return;
     const auto limit = static_cast<uint32_t>(n);
+    const std::vector<Band> bands = Bands(height, threads);
+    auto none = [](size_t, size_t, size_t) {};
 
     // 1. Small regions of a class are dropped.
+    Runs runs = SplitMap(map, bands, checkStop);
     {
-        Regions regions;
-        Label(map, regions, checkStop, [](const RowRun&, const RowRun&) {});
-        Rewrite(map, checkStop, [&](uint8_t* row, const RowRun& run) {
-            if (run.cls != kNoClass && regions.Area(regions.Find(run.id)) < limit) {
-                std::memset(row + run.start, kNoClass, static_cast<size_t>(run.end - run.start));
+        Regions regions(runs.spans.size());
+        Label(runs, width, height, bands, regions, checkStop, none);
+        for (int32_t y = 0; y < height; ++y) {
+            for (size_t i = runs.rowStart[static_cast<size_t>(y)]; i < runs.rowStart[static_cast<size_t>(y) + 1]; ++i) {
+                if (runs.spans[i].cls == kNoClass || regions.Area(regions.Find(static_cast<uint32_t>(i))) >= limit) continue;
+                runs.spans[i].cls = kNoClass;
+                Fill(map, runs, i, y, kNoClass);
             }
-        });
+        }
     }
+    runs = Merged(runs, height);
 
     // 2. Small holes enclosed by one region are filled. A region that is
     // small and off the edge when a touch is seen may be a hole: its
     // touches are kept and looked at once every region is whole. (A region
     // only grows and only comes to touch the edge, so a hole's touches are
     // all kept.)
-    Regions regions;
-    std::vector<std::pair<uint32_t, uint32_t>> touches;  // (unmatched run, class run)
-    Label(map, regions, checkStop, [&](const RowRun& a, const RowRun& b) {
-        const RowRun* hole = a.cls == kNoClass ? &a : b.cls == kNoClass ? &b : nullptr;
-        if (hole == nullptr) return;
-        const uint32_t root = regions.Find(hole->id);
-        if (regions.Area(root) < limit && !regions.Edge(root)) touches.emplace_back(hole->id, (hole == &a ? b : a).id);
+    Regions regions(runs.spans.size());
+    std::vector<std::vector<std::pair<uint32_t, uint32_t>>> bandTouches(bands.size());  // (unmatched run, class run)
+    Label(runs, width, height, bands, regions, checkStop, [&](size_t band, size_t a, size_t b) {
+        const bool aHole = runs.spans[a].cls == kNoClass;
+        const size_t hole = aHole ? a : b;
+        if (runs.spans[hole].cls != kNoClass) return;  // neither is unmatched
+        const uint32_t root = regions.Find(static_cast<uint32_t>(hole));
+        if (regions.Area(root) < limit && !regions.Edge(root)) {
+            bandTouches[band].emplace_back(static_cast<uint32_t>(hole), static_cast<uint32_t>(aHole ? b : a));
+        }
     });
     constexpr uint32_t kSeveral = std::numeric_limits<uint32_t>::max();
     std::unordered_map<uint32_t, uint32_t> around;  // hole root -> the one region around it, or kSeveral
-    for (const auto& [holeRun, classRun] : touches) {
-        const uint32_t hole = regions.Find(holeRun);
-        if (regions.Area(hole) >= limit || regions.Edge(hole)) continue;
-        const uint32_t region = regions.Find(classRun);
-        const auto [it, added] = around.emplace(hole, region);
-        if (!added && it->second != region) it->second = kSeveral;
+    for (auto& touches : bandTouches) {
+        for (const auto& [holeRun, classRun] : touches) {
+            const uint32_t hole = regions.Find(holeRun);
+            if (regions.Area(hole) >= limit || regions.Edge(hole)) continue;
+            const uint32_t region = regions.Find(classRun);
+            const auto [it, added] = around.emplace(hole, region);
+            if (!added && it->second != region) it->second = kSeveral;
+        }
+        touches = {};
     }
-    touches = {};
     if (around.empty()) return;
-    Rewrite(map, checkStop, [&](uint8_t* row, const RowRun& run) {
-        if (run.cls != kNoClass) return;
-        const auto it = around.find(regions.Find(run.id));
-        if (it == around.end() || it->second == kSeveral) return;
-        std::memset(row + run.start, regions.Class(it->second), static_cast<size_t>(run.end - run.start));
-    });
+    for (int32_t y = 0; y < height; ++y) {
+        for (size_t i = runs.rowStart[static_cast<size_t>(y)]; i < runs.rowStart[static_cast<size_t>(y) + 1]; ++i) {
+            if (runs.spans[i].cls != kNoClass) continue;
+            const uint32_t root = regions.Find(static_cast<uint32_t>(i));
+            if (regions.Area(root) >= limit || regions.Edge(root)) continue;
+            const auto it = around.find(root);
+            if (it == around.end() || it->second == kSeveral) continue;
+            Fill(map, runs, i, y, runs.spans[it->second].cls);
+        }
+    }
 }
 
 }  // namespace rastrace
