@@ -60,7 +60,13 @@ ColorMatcher::ColorMatcher(std::span<const uint32_t> copper, const MatchOptions&
         }
         add(color, kNoClass);
     }
-    for (const Reference& ref : refs_) packedRefs_.insert(packedRefs_.end(), {ref.b, ref.g, ref.r, ref.cls});
+    for (const Reference& ref : refs_) {
+        // Blue, green, red and 0 as four 16-bit lanes, then the class: the
+        // vector kernel broadcasts each word as it is.
+        packedRefs_.push_back(static_cast<uint64_t>(ref.b) | static_cast<uint64_t>(ref.g) << 16 |
+                              static_cast<uint64_t>(ref.r) << 32);
+        packedRefs_.push_back(ref.cls);
+    }
 }
 
 uint8_t ColorMatcher::Classify(uint32_t color) const {
@@ -104,7 +110,7 @@ void NearerBlock(const uint8_t* __restrict p, int32_t count, int32_t rb, int32_t
 // dB² + dG² and dR² + 0, and one horizontal add the distance². Reads 32
 // bytes from p: the caller keeps 11 pixels' bytes in reach. Returns the
 // pixels done (a multiple of 8).
-__attribute__((target("avx2"))) int32_t ClassifyAvx2(const uint8_t* p, int32_t width, const int32_t* refs,
+__attribute__((target("avx2"))) int32_t ClassifyAvx2(const uint8_t* p, int32_t width, const uint64_t* refs,
                                                      size_t refCount, int32_t limit, uint8_t* out) {
     // Low lane: bytes 0..15 (pixels 0..3 from byte 0); high lane: bytes 12..27 (pixels 4..7).
     const __m256i spread = _mm256_setr_epi32(0, 1, 2, 3, 3, 4, 5, 6);
@@ -124,16 +130,13 @@ __attribute__((target("avx2"))) int32_t ClassifyAvx2(const uint8_t* p, int32_t w
         __m256i best = start;
         __m256i cls = _mm256_setzero_si256();
         for (size_t k = 0; k < refCount; ++k) {
-            const __m256i ref = _mm256_set1_epi64x(static_cast<long long>(
-                static_cast<uint64_t>(static_cast<uint16_t>(refs[4 * k])) |
-                static_cast<uint64_t>(static_cast<uint16_t>(refs[4 * k + 1])) << 16 |
-                static_cast<uint64_t>(static_cast<uint16_t>(refs[4 * k + 2])) << 32));
+            const __m256i ref = _mm256_set1_epi64x(static_cast<long long>(refs[2 * k]));
             const __m256i da = _mm256_sub_epi16(a, ref);
             const __m256i db = _mm256_sub_epi16(b, ref);
             const __m256i d = _mm256_hadd_epi32(_mm256_madd_epi16(da, da), _mm256_madd_epi16(db, db));
             const __m256i nearer = _mm256_cmpgt_epi32(best, d);
             best = _mm256_min_epi32(best, d);
-            cls = _mm256_blendv_epi8(cls, _mm256_set1_epi32(refs[4 * k + 3]), nearer);
+            cls = _mm256_blendv_epi8(cls, _mm256_set1_epi32(static_cast<int32_t>(refs[2 * k + 1])), nearer);
         }
         const __m256i packed = _mm256_shuffle_epi8(cls, lowBytes);
         const uint64_t bytes = static_cast<uint32_t>(_mm256_extract_epi32(packed, 0)) |

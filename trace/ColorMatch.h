@@ -68,7 +68,7 @@ private:
         uint8_t cls;  // kNoClass for a background colour
     };
     std::vector<Reference> refs_;  // copper colours in list order, then background colours
-    std::vector<int32_t> packedRefs_;  // blue, green, red, class of each reference, for the vector kernel
+    std::vector<uint64_t> packedRefs_;  // per reference: its colour as 16-bit lanes, its class
     int32_t limit_ = 1;            // tolerance² + 1: a distance² below it is within the tolerance
 };
 
