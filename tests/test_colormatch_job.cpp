@@ -127,6 +127,26 @@ TEST_F(ColorMatchJob, BadOptionsThrowBeforeTheFileIsTouched) {
     EXPECT_EQ(test::ReadBytes(path_), "keep");
 }
 
+TEST_F(ColorMatchJob, AMapThatCannotBeHadFailsEveryColourOnceAndLeavesNoFile) {
+    const auto raster = Picture(0);  // 7011 pixels
+    const uint64_t saved = Raster::MemoryLimit();
+    Raster::SetMemoryLimit(7000);
+    SimpleOwner owner;
+    {
+        ConversionJob job(owner, raster);
+        ConversionRequest request;
+        request.outputPath = path_;
+        request.colorTexts = {std::to_string(kA), std::to_string(kB)};
+        request.match.tolerance = 5;
+        ASSERT_TRUE(job.Start(request));
+        job.RunToCompletion();
+    }
+    Raster::SetMemoryLimit(saved);
+    ASSERT_TRUE(owner.Failure());
+    EXPECT_EQ(*owner.Failure(), "Out of memory");
+    EXPECT_FALSE(std::filesystem::exists(path_));
+}
+
 TEST_F(ColorMatchJob, StopWhileTheMapIsBuiltLeavesNoFile) {
     auto raster = std::make_shared<Raster>(600, 2000);
     for (int round = 0; round < 3; ++round) {
