@@ -13,7 +13,7 @@
 #include <limits>
 #include <system_error>
 #include <thread>
-#include <unordered_map>
+#include <cstdint>
 #include <vector>
 
 namespace rastrace {
@@ -79,6 +79,7 @@ Runs SplitRows(const ClassMap& map, Band band, const std::function<void()>& chec
     runs.rowStart.reserve(static_cast<size_t>(band.end - band.first) + 1);
     runs.rowStart.push_back(0);
     const int32_t width = map.Width();
+    runs.spans.reserve(static_cast<size_t>(band.end - band.first) * 64);
     for (int32_t y = band.first; y < band.end; ++y) {
         if (checkStop && y % 256 == 0) checkStop();
         const uint8_t* row = map.Row(y);
@@ -108,24 +109,24 @@ Runs SplitMap(const ClassMap& map, const std::vector<Band>& bands, const std::fu
     return runs;
 }
 
-// The same rows with neighbouring runs of equal class joined into one.
-Runs Merged(const Runs& in, int32_t height) {
-    Runs out;
-    out.rowStart.reserve(static_cast<size_t>(height) + 1);
-    out.rowStart.push_back(0);
+// Joins neighbouring runs of equal class within each row, in place.
+void Merge(Runs& runs, int32_t height) {
+    std::vector<Span>& s = runs.spans;
+    size_t out = 0;
     for (int32_t y = 0; y < height; ++y) {
-        const size_t first = out.spans.size();
-        for (size_t i = in.rowStart[static_cast<size_t>(y)]; i < in.rowStart[static_cast<size_t>(y) + 1]; ++i) {
-            const Span& s = in.spans[i];
-            if (out.spans.size() > first && out.spans.back().cls == s.cls) {
-                out.spans.back().end = s.end;
+        const size_t first = runs.rowStart[static_cast<size_t>(y)], last = runs.rowStart[static_cast<size_t>(y) + 1];
+        const size_t rowOut = out;
+        for (size_t i = first; i < last; ++i) {
+            if (out > rowOut && s[out - 1].cls == s[i].cls) {
+                s[out - 1].end = s[i].end;
             } else {
-                out.spans.push_back(s);
+                s[out++] = s[i];
             }
         }
-        out.rowStart.push_back(out.spans.size());
+        runs.rowStart[static_cast<size_t>(y)] = rowOut;
     }
-    return out;
+    runs.rowStart[static_cast<size_t>(height)] = out;
+    s.resize(out);
 }
 
 // Union-find over runs, numbered as in Runs::spans. A region's root is its
@@ -259,7 +260,7 @@ void Despeckle(ClassMap& map, int32_t n, const std::function<void()>& checkStop,
             }
         }
     }
-    runs = Merged(runs, height);
+    Merge(runs, height);
 
     // 2. Small holes enclosed by one region are filled. A region that is
     // small and off the edge when a touch is seen may be a hole: its
@@ -268,24 +269,32 @@ void Despeckle(ClassMap& map, int32_t n, const std::function<void()>& checkStop,
     // all kept.)
     Regions regions(runs.spans.size());
     std::vector<std::vector<std::pair<uint32_t, uint32_t>>> bandTouches(bands.size());  // (unmatched run, class run)
+    // The same unmatched run comes in several touches in a row: its last
+    // verdict is kept (per band; a verdict may only go stale towards
+    // keeping a touch, which the look below corrects).
+    std::vector<std::pair<size_t, bool>> lastVerdict(bands.size(), {SIZE_MAX, false});
     Label(runs, width, height, bands, regions, checkStop, [&](size_t band, size_t a, size_t b) {
         const bool aHole = runs.spans[a].cls == kNoClass;
         const size_t hole = aHole ? a : b;
         if (runs.spans[hole].cls != kNoClass) return;  // neither is unmatched
-        const uint32_t root = regions.Find(static_cast<uint32_t>(hole));
-        if (regions.Area(root) < limit && !regions.Edge(root)) {
-            bandTouches[band].emplace_back(static_cast<uint32_t>(hole), static_cast<uint32_t>(aHole ? b : a));
+        auto& [lastRun, mayBeHole] = lastVerdict[band];
+        if (hole != lastRun) {
+            const uint32_t root = regions.Find(static_cast<uint32_t>(hole));
+            lastRun = hole;
+            mayBeHole = regions.Area(root) < limit && !regions.Edge(root);
         }
+        if (mayBeHole) bandTouches[band].emplace_back(static_cast<uint32_t>(hole), static_cast<uint32_t>(aHole ? b : a));
     });
-    constexpr uint32_t kSeveral = std::numeric_limits<uint32_t>::max();
-    std::unordered_map<uint32_t, uint32_t> around;  // hole root -> the one region around it, or kSeveral
+    constexpr uint32_t kNobody = std::numeric_limits<uint32_t>::max(), kSeveral = kNobody - 1;
+    std::vector<uint32_t> around;  // by hole root: the one region around it, kSeveral, or kNobody
     for (auto& touches : bandTouches) {
         for (const auto& [holeRun, classRun] : touches) {
             const uint32_t hole = regions.Find(holeRun);
             if (regions.Area(hole) >= limit || regions.Edge(hole)) continue;
+            if (around.empty()) around.assign(runs.spans.size(), kNobody);
             const uint32_t region = regions.Find(classRun);
-            const auto [it, added] = around.emplace(hole, region);
-            if (!added && it->second != region) it->second = kSeveral;
+            uint32_t& seen = around[hole];
+            seen = seen == kNobody || seen == region ? region : kSeveral;
         }
         touches = {};
     }
@@ -295,9 +304,9 @@ void Despeckle(ClassMap& map, int32_t n, const std::function<void()>& checkStop,
             if (runs.spans[i].cls != kNoClass) continue;
             const uint32_t root = regions.Find(static_cast<uint32_t>(i));
             if (regions.Area(root) >= limit || regions.Edge(root)) continue;
-            const auto it = around.find(root);
-            if (it == around.end() || it->second == kSeveral) continue;
-            Fill(map, runs, i, y, runs.spans[it->second].cls);
+            const uint32_t region = around[root];
+            if (region >= kSeveral) continue;
+            Fill(map, runs, i, y, runs.spans[region].cls);
         }
     }
 }
