@@ -96,9 +96,14 @@ bool ConversionJob::Impl::Start(const ConversionRequest& request) {
     const int32_t yres = StrToInt(request.yresText);
     CheckMatchOptions(request.match, colors.size());
     std::shared_ptr<SharedClassMap> classes;
+    std::shared_ptr<const ColorMatcher> matcher;
     if (request.match.NeedsClassMap()) {
-        classes = std::make_shared<SharedClassMap>(
-            raster_, std::vector<uint32_t>(colors.begin(), colors.end()), request.match);
+        const std::vector<uint32_t> copper(colors.begin(), colors.end());
+        if (MatchesRowByRow(request.match, copper.size())) {
+            matcher = std::make_shared<const ColorMatcher>(copper, request.match);
+        } else {
+            classes = std::make_shared<SharedClassMap>(raster_, copper, request.match);
+        }
     }
 
     OutputFile file = OutputFile::Create(request.outputPath);
@@ -136,6 +141,7 @@ bool ConversionJob::Impl::Start(const ConversionRequest& request) {
         params.layerText = layerText;
         params.groupByColor = groupByColor_;
         params.classes = classes;
+        params.matcher = matcher;
         std::unique_ptr<TScanThread> worker;
         try {
             worker = std::make_unique<TScanThread>(*this, std::move(params));

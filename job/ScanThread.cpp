@@ -16,6 +16,7 @@ TScanThread::TScanThread(ScanJobLink& link, ScanThreadParams params)
       FBitmap(std::move(params.bitmap)),
       FColor(params.color),
       classes_(std::move(params.classes)),
+      matcher_(std::move(params.matcher)),
       FXRes(params.xres),
       FYRes(params.yres),
       FWidthText(std::move(params.widthText)),
@@ -74,6 +75,10 @@ void TScanThread::Execute() {
         });
         ScanClassRuns(
             map, static_cast<uint8_t>(index_ + 1), [this](int32_t) { OnRow(); },
+            [this](const Run& run) { OnRun(run); });
+    } else if (matcher_) {
+        ScanMatchedRuns(
+            *FBitmap, *matcher_, static_cast<uint8_t>(index_ + 1), [this](int32_t) { OnRow(); },
             [this](const Run& run) { OnRun(run); });
     } else {
         ScanRuns(

@@ -79,6 +79,8 @@ struct ScanThreadParams {
     // Set when the conversion matches through a class map: the worker
     // scans the map's bytes equal to index + 1 instead of its colour.
     std::shared_ptr<SharedClassMap> classes;
+    // Set instead when rows are matched one at a time (ScanMatchedRuns).
+    std::shared_ptr<const ColorMatcher> matcher;
 };
 
 class TScanThread {
@@ -122,6 +124,7 @@ private:
     std::shared_ptr<const Raster> FBitmap;
     int32_t FColor;
     std::shared_ptr<SharedClassMap> classes_;
+    std::shared_ptr<const ColorMatcher> matcher_;
     int32_t FXRes;
     int32_t FYRes;
     std::string FWidthText;

@@ -348,6 +348,30 @@ TEST(BuildClassMap, BandsOnSeveralThreadsGiveTheSameMap) {
     EXPECT_EQ(RowsOf(plain), RowsOf(one));
 }
 
+// Matching row by row gives the class map's runs and row steps.
+TEST(ScanMatchedRuns, GivesTheClassMapsRuns) {
+    std::mt19937 random(5);
+    Raster raster(37, 23);
+    for (int32_t y = 0; y < raster.Height(); ++y) {
+        for (int32_t x = 0; x < raster.Width(); ++x) {
+            SetPixel(raster, x, y, Rgb(static_cast<int>(random() % 256), 90, static_cast<int>(random() % 256)));
+        }
+    }
+    const std::vector<uint32_t> copper = {Rgb(60, 90, 60), Rgb(190, 90, 190)};
+    const MatchOptions options = Options(100, {Rgb(128, 90, 128)});
+    const ClassMap map = BuildClassMap(raster, copper, options);
+    const ColorMatcher matcher(copper, options);
+    for (const uint8_t value : {1, 2}) {
+        std::vector<std::vector<int32_t>> fromMap, fromRows;
+        ScanClassRuns(map, value, [&](int32_t r) { fromMap.push_back({r}); },
+                      [&](const rastrace::Run& run) { fromMap.push_back({run.startCol, run.endCol, run.row}); });
+        ScanMatchedRuns(raster, matcher, value, [&](int32_t r) { fromRows.push_back({r}); },
+                        [&](const rastrace::Run& run) { fromRows.push_back({run.startCol, run.endCol, run.row}); });
+        EXPECT_GT(fromMap.size(), 40u);
+        EXPECT_EQ(fromRows, fromMap);
+    }
+}
+
 TEST(BuildClassMap, AStopEndsTheBuildWithItsException) {
     Raster raster(10, 1000);
     int calls = 0;

@@ -72,8 +72,9 @@ protected:
     std::string path_ = ::testing::TempDir() + "colormatch_job_" + std::to_string(getpid()) + ".out";
 };
 
-TEST_F(ColorMatchJob, ClassMapPathWritesTheExactPathsBytes) {
-    // Speckle size 1 removes nothing but takes the class-map path.
+TEST_F(ColorMatchJob, MatchingPathsWriteTheExactPathsBytes) {
+    // Speckle size 1 removes nothing but matches: rows one at a time for
+    // up to two colours, through a class map for more.
     MatchOptions viaMap;
     viaMap.despeckle = 1;
     MatchOptions backgroundOnly;
@@ -82,10 +83,10 @@ TEST_F(ColorMatchJob, ClassMapPathWritesTheExactPathsBytes) {
     for (OutputFormat format : {OutputFormat::Pcb, OutputFormat::Asc}) {
         // Records of several colours in order of arrival interleave as the
         // workers run: that order is compared with one colour.
-        for (bool grouped : {false, true}) {
-            const std::vector<std::string> colors =
-                grouped ? std::vector<std::string>{std::to_string(kA), std::to_string(kB)}
-                        : std::vector<std::string>{std::to_string(kB)};
+        const std::vector<std::string> one = {std::to_string(kB)};
+        const std::vector<std::string> two = {std::to_string(kA), std::to_string(kB)};
+        const std::vector<std::string> three = {std::to_string(kA), std::to_string(kB), std::to_string(kC)};
+        for (const auto& [grouped, colors] : {std::pair{false, one}, std::pair{true, two}, std::pair{true, three}}) {
             const std::string exact = Convert(raster, format, grouped, MatchOptions{}, colors);
             ASSERT_GT(exact.size(), 1000u);
             EXPECT_EQ(Convert(raster, format, grouped, viaMap, colors), exact);
@@ -101,10 +102,13 @@ TEST_F(ColorMatchJob, ToleranceTracesTheMatchedPixelsAsTheirColour) {
     // all) is within the tolerance, the other colours far outside it.
     MatchOptions match;
     match.tolerance = 16;
+    const std::vector<std::string> three = {std::to_string(kA), std::to_string(kB), std::to_string(kC)};
     for (OutputFormat format : {OutputFormat::Pcb, OutputFormat::Asc}) {
         const std::string clean = Convert(Picture(0), format, true, MatchOptions{});
         EXPECT_EQ(Convert(Picture(9, 5), format, true, match), clean);
         EXPECT_NE(Convert(Picture(9, 5), format, true, MatchOptions{}), clean);
+        // Three colours go through the class map.
+        EXPECT_EQ(Convert(Picture(9, 5), format, true, match, three), Convert(Picture(0), format, true, {}, three));
     }
 }
 
@@ -138,6 +142,7 @@ TEST_F(ColorMatchJob, AMapThatCannotBeHadFailsEveryColourOnceAndLeavesNoFile) {
         request.outputPath = path_;
         request.colorTexts = {std::to_string(kA), std::to_string(kB)};
         request.match.tolerance = 5;
+        request.match.despeckle = 2;  // speckle removal needs the whole map
         ASSERT_TRUE(job.Start(request));
         job.RunToCompletion();
     }

@@ -14,6 +14,7 @@
 
 #include "raster/Raster.h"
 #include "trace/ClassMap.h"
+#include "trace/Scanner.h"
 
 #include <cstdint>
 #include <functional>
@@ -72,6 +73,21 @@ private:
     int32_t limit_ = 1;            // tolerance² + 1: a distance² below it is within the tolerance
 };
 
+// The runs of copper colour index (class index + 1) as the class map would
+// hold them without speckle removal, made row by row: each row is matched
+// into a row buffer and scanned with the byte-row kernel, with the same
+// row steps and runs as ScanClassRuns over the map. No map is kept.
+template <class OnRow, class OnRun>
+void ScanMatchedRuns(const Raster& raster, const ColorMatcher& matcher, uint8_t value, OnRow&& onRow, OnRun&& onRun);
+
+// Whether a conversion with copperCount colours under options scans rows
+// matched one at a time (ScanMatchedRuns, no map) rather than a class map:
+// with no speckle removal and at most two colours, where matching every
+// row once per colour costs no more than writing and reading a map.
+inline bool MatchesRowByRow(const MatchOptions& options, size_t copperCount) {
+    return options.despeckle <= 1 && copperCount <= 2;
+}
+
 // The class map of raster under options. Rows go in bands over threads
 // threads (1 or more); checkStop is called on the calling thread between
 // bands and may throw to end the build (the exception comes out of here
@@ -116,5 +132,17 @@ private:
     ClassMap map_;
     std::exception_ptr error_;
 };
+
+template <class OnRow, class OnRun>
+void ScanMatchedRuns(const Raster& raster, const ColorMatcher& matcher, uint8_t value, OnRow&& onRow, OnRun&& onRun) {
+    const int32_t width = raster.Width();
+    std::vector<uint8_t> classes(static_cast<size_t>(width));
+    for (int32_t r = 0; r < raster.Height(); ++r) {
+        onRow(r);
+        if (width == 0) continue;
+        matcher.ClassifyRow(raster.RowBytes(r).data(), width, classes.data());
+        detail::ScanByteRow(classes.data(), width, value, [&](int32_t s, int32_t e) { onRun(Run{s, e, r}); });
+    }
+}
 
 }  // namespace rastrace
