@@ -191,28 +191,19 @@ void Sweep(const Runs& runs, int32_t y, OnOverlap&& onOverlap) {
     }
 }
 
-// Joins row y to row y - 1: unites overlapping runs of one class, then
-// calls onTouch(a, b) for the overlapping pairs of different classes.
-template <class OnTouch>
-void JoinRows(const Runs& runs, int32_t y, Regions& regions, OnTouch&& onTouch) {
+// Joins row y to row y - 1: unites overlapping runs of one class.
+void JoinRows(const Runs& runs, int32_t y, Regions& regions) {
     const std::vector<Span>& s = runs.spans;
     Sweep(runs, y, [&](size_t a, size_t b) {
         if (s[a].cls == s[b].cls) regions.Unite(static_cast<uint32_t>(a), static_cast<uint32_t>(b));
-    });
-    Sweep(runs, y, [&](size_t a, size_t b) {
-        if (s[a].cls != s[b].cls) onTouch(a, b);
     });
 }
 
 // Labels the runs into regions (4-connected: runs in neighbouring rows
 // join when their columns overlap), a band of rows per thread, then joins
-// the bands. Calls onTouch(band, a, b) for every pair of touching runs of
-// different classes (neighbours in a row, overlaps across rows), after
-// the unions of the rows they lie in; band is the caller's band or, for
-// the rows joining two bands, 0 after every band has ended.
-template <class OnTouch>
+// the bands.
 void Label(const Runs& runs, int32_t width, int32_t height, const std::vector<Band>& bands, Regions& regions,
-           const std::function<void()>& checkStop, OnTouch&& onTouch) {
+           const std::function<void()>& checkStop) {
     const std::vector<Span>& s = runs.spans;
     ForBands(bands.size(), [&](size_t k) {
         for (int32_t y = bands[k].first; y < bands[k].end; ++y) {
@@ -223,13 +214,20 @@ void Label(const Runs& runs, int32_t width, int32_t height, const std::vector<Ba
                 regions.Set(static_cast<uint32_t>(i), static_cast<uint32_t>(s[i].end - s[i].start),
                             edgeRow || s[i].start == 0 || s[i].end == width);
             }
-            if (y > bands[k].first) JoinRows(runs, y, regions, [&](size_t a, size_t b) { onTouch(k, a, b); });
-            for (size_t j = first + 1; j < last; ++j) onTouch(k, j - 1, j);
+            if (y > bands[k].first) JoinRows(runs, y, regions);
         }
     });
-    for (size_t k = 1; k < bands.size(); ++k) {
-        JoinRows(runs, bands[k].first, regions, [&](size_t a, size_t b) { onTouch(0, a, b); });
-    }
+    for (size_t k = 1; k < bands.size(); ++k) JoinRows(runs, bands[k].first, regions);
+}
+
+// Calls onRun(j) for the runs of row y that share a column with
+// columns start..end-1.
+template <class OnRun>
+void ForOverlapping(const Runs& runs, int32_t y, int32_t start, int32_t end, OnRun&& onRun) {
+    const auto first = runs.spans.begin() + static_cast<std::ptrdiff_t>(runs.rowStart[static_cast<size_t>(y)]);
+    const auto last = runs.spans.begin() + static_cast<std::ptrdiff_t>(runs.rowStart[static_cast<size_t>(y) + 1]);
+    auto it = std::upper_bound(first, last, start, [](int32_t column, const Span& span) { return column < span.end; });
+    for (; it != last && it->start < end; ++it) onRun(static_cast<size_t>(it - runs.spans.begin()));
 }
 
 void Fill(ClassMap& map, const Runs& runs, size_t i, int32_t y, uint8_t cls) {
@@ -245,13 +243,12 @@ void Despeckle(ClassMap& map, int32_t n, const std::function<void()>& checkStop,
     if (n <= 1 || width == 0 || height == 0) return;
     const auto limit = static_cast<uint32_t>(n);
     const std::vector<Band> bands = Bands(height, threads);
-    auto none = [](size_t, size_t, size_t) {};
 
     // 1. Small regions of a class are dropped.
     Runs runs = SplitMap(map, bands, checkStop);
     {
         Regions regions(runs.spans.size());
-        Label(runs, width, height, bands, regions, checkStop, none);
+        Label(runs, width, height, bands, regions, checkStop);
         for (int32_t y = 0; y < height; ++y) {
             for (size_t i = runs.rowStart[static_cast<size_t>(y)]; i < runs.rowStart[static_cast<size_t>(y) + 1]; ++i) {
                 if (runs.spans[i].cls == kNoClass || regions.Area(regions.Find(static_cast<uint32_t>(i))) >= limit) continue;
@@ -262,52 +259,38 @@ void Despeckle(ClassMap& map, int32_t n, const std::function<void()>& checkStop,
     }
     Merge(runs, height);
 
-    // 2. Small holes enclosed by one region are filled. A region that is
-    // small and off the edge when a touch is seen may be a hole: its
-    // touches are kept and looked at once every region is whole. (A region
-    // only grows and only comes to touch the edge, so a hole's touches are
-    // all kept.)
+    // 2. Small holes enclosed by one region are filled. Once every region
+    // is whole, each small unmatched region off the edge looks at the runs
+    // around its runs: beside them in the row, and overlapping them in the
+    // rows above and below (which exist: the region is off the edge).
     Regions regions(runs.spans.size());
-    std::vector<std::vector<std::pair<uint32_t, uint32_t>>> bandTouches(bands.size());  // (unmatched run, class run)
-    // The same unmatched run comes in several touches in a row: its last
-    // verdict is kept (per band; a verdict may only go stale towards
-    // keeping a touch, which the look below corrects).
-    std::vector<std::pair<size_t, bool>> lastVerdict(bands.size(), {SIZE_MAX, false});
-    Label(runs, width, height, bands, regions, checkStop, [&](size_t band, size_t a, size_t b) {
-        const bool aHole = runs.spans[a].cls == kNoClass;
-        const size_t hole = aHole ? a : b;
-        if (runs.spans[hole].cls != kNoClass) return;  // neither is unmatched
-        auto& [lastRun, mayBeHole] = lastVerdict[band];
-        if (hole != lastRun) {
-            const uint32_t root = regions.Find(static_cast<uint32_t>(hole));
-            lastRun = hole;
-            mayBeHole = regions.Area(root) < limit && !regions.Edge(root);
-        }
-        if (mayBeHole) bandTouches[band].emplace_back(static_cast<uint32_t>(hole), static_cast<uint32_t>(aHole ? b : a));
-    });
+    Label(runs, width, height, bands, regions, checkStop);
     constexpr uint32_t kNobody = std::numeric_limits<uint32_t>::max(), kSeveral = kNobody - 1;
     std::vector<uint32_t> around;  // by hole root: the one region around it, kSeveral, or kNobody
-    for (auto& touches : bandTouches) {
-        for (const auto& [holeRun, classRun] : touches) {
-            const uint32_t hole = regions.Find(holeRun);
-            if (regions.Area(hole) >= limit || regions.Edge(hole)) continue;
-            if (around.empty()) around.assign(runs.spans.size(), kNobody);
-            const uint32_t region = regions.Find(classRun);
-            uint32_t& seen = around[hole];
-            seen = seen == kNobody || seen == region ? region : kSeveral;
-        }
-        touches = {};
-    }
-    if (around.empty()) return;
+    std::vector<std::pair<uint32_t, int32_t>> holeRuns;  // (run, row)
     for (int32_t y = 0; y < height; ++y) {
+        if (checkStop && y % 256 == 0) checkStop();
         for (size_t i = runs.rowStart[static_cast<size_t>(y)]; i < runs.rowStart[static_cast<size_t>(y) + 1]; ++i) {
             if (runs.spans[i].cls != kNoClass) continue;
-            const uint32_t root = regions.Find(static_cast<uint32_t>(i));
-            if (regions.Area(root) >= limit || regions.Edge(root)) continue;
-            const uint32_t region = around[root];
-            if (region >= kSeveral) continue;
-            Fill(map, runs, i, y, runs.spans[region].cls);
+            const uint32_t hole = regions.Find(static_cast<uint32_t>(i));
+            if (regions.Area(hole) >= limit || regions.Edge(hole)) continue;
+            if (around.empty()) around.assign(runs.spans.size(), kNobody);
+            holeRuns.emplace_back(static_cast<uint32_t>(i), y);
+            auto note = [&](size_t j) {
+                if (runs.spans[j].cls == kNoClass) return;  // the hole itself
+                const uint32_t region = regions.Find(static_cast<uint32_t>(j));
+                uint32_t& seen = around[hole];
+                seen = seen == kNobody || seen == region ? region : kSeveral;
+            };
+            note(i - 1);
+            note(i + 1);
+            ForOverlapping(runs, y - 1, runs.spans[i].start, runs.spans[i].end, note);
+            ForOverlapping(runs, y + 1, runs.spans[i].start, runs.spans[i].end, note);
         }
+    }
+    for (const auto& [i, y] : holeRuns) {
+        const uint32_t region = around[regions.Find(i)];
+        if (region < kSeveral) Fill(map, runs, i, y, runs.spans[region].cls);
     }
 }
 
