@@ -251,7 +251,12 @@ void Despeckle(ClassMap& map, int32_t n, const std::function<void()>& checkStop,
         Label(runs, width, height, bands, regions, checkStop);
         for (int32_t y = 0; y < height; ++y) {
             for (size_t i = runs.rowStart[static_cast<size_t>(y)]; i < runs.rowStart[static_cast<size_t>(y) + 1]; ++i) {
-                if (runs.spans[i].cls == kNoClass || regions.Area(regions.Find(static_cast<uint32_t>(i))) >= limit) continue;
+                const Span& span = runs.spans[i];
+                // A run as long as the limit is in a region at least as large.
+                if (span.cls == kNoClass || static_cast<uint32_t>(span.end - span.start) >= limit ||
+                    regions.Area(regions.Find(static_cast<uint32_t>(i))) >= limit) {
+                    continue;
+                }
                 runs.spans[i].cls = kNoClass;
                 Fill(map, runs, i, y, kNoClass);
             }
@@ -271,7 +276,9 @@ void Despeckle(ClassMap& map, int32_t n, const std::function<void()>& checkStop,
     for (int32_t y = 0; y < height; ++y) {
         if (checkStop && y % 256 == 0) checkStop();
         for (size_t i = runs.rowStart[static_cast<size_t>(y)]; i < runs.rowStart[static_cast<size_t>(y) + 1]; ++i) {
-            if (runs.spans[i].cls != kNoClass) continue;
+            if (runs.spans[i].cls != kNoClass || static_cast<uint32_t>(runs.spans[i].end - runs.spans[i].start) >= limit) {
+                continue;
+            }
             const uint32_t hole = regions.Find(static_cast<uint32_t>(i));
             if (regions.Area(hole) >= limit || regions.Edge(hole)) continue;
             if (around.empty()) around.assign(runs.spans.size(), kNobody);
