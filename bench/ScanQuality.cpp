@@ -162,16 +162,22 @@ ScannedBoard ScanBoard(const BoardOptions& options, const ScannerModel& model, b
     const std::vector<uint8_t> copper2Inside = InteriorOf(scan, kCopper2Color);
     for (size_t i = 0; i < copperInside.size(); ++i) copperInside[i] |= copper2Inside[i];
     const std::vector<uint8_t> substrateInside = InteriorOf(scan, kSubstrateColor);
+    const std::vector<uint8_t> whiteInside = InteriorOf(scan, kSilkWhiteColor);
+    const std::vector<uint8_t> yellowInside = InteriorOf(scan, kSilkYellowColor);
     ApplyScanner(scan, model, options.seed, EffectiveDpi(options));
     result.copperClick = MedianColor(scan, copperInside);
     result.backgroundClick = MedianColor(scan, substrateInside);
+    for (const auto* inside : {&whiteInside, &yellowInside}) {
+        if (std::find(inside->begin(), inside->end(), 1) != inside->end()) result.silkClicks.push_back(MedianColor(scan, *inside));
+    }
     return result;
 }
 
-Recovery TraceScannedBoard(const ScannedBoard& board, int32_t tolerance, int32_t despeckle) {
+Recovery TraceScannedBoard(const ScannedBoard& board, int32_t tolerance, int32_t despeckle, bool withSilk) {
     MatchOptions options;
     options.tolerance = tolerance;
     options.backgroundColors = {board.backgroundClick};
+    if (withSilk) options.backgroundColors.insert(options.backgroundColors.end(), board.silkClicks.begin(), board.silkClicks.end());
     options.despeckle = despeckle;
     const std::vector<uint32_t> copper = {board.copperClick};
     const ClassMap map = BuildClassMap(board.scan, copper, options);

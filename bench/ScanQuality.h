@@ -38,14 +38,17 @@ struct ScannedBoard {
     std::vector<uint8_t> truth;
     uint32_t copperClick = 0;
     uint32_t backgroundClick = 0;
+    // The silkscreen's clicks (white, then yellow), taken the same way.
+    std::vector<uint32_t> silkClicks;
 };
 
 // whiteSilk repaints the yellow silkscreen white before the scan (to show
 // what the yellow costs).
 ScannedBoard ScanBoard(const BoardOptions& board, const ScannerModel& model, bool whiteSilk = false);
 
-// Traces the copper click against the background click with tolerance and
+// Traces the copper click against the background click (and the silkscreen
+// clicks as more background colours, when withSilk) with tolerance and
 // speckle size (the conversion's class map) and measures the recovery.
-Recovery TraceScannedBoard(const ScannedBoard& board, int32_t tolerance, int32_t despeckle);
+Recovery TraceScannedBoard(const ScannedBoard& board, int32_t tolerance, int32_t despeckle, bool withSilk = false);
 
 }  // namespace rastrace::bench

@@ -3,9 +3,10 @@
 //
 //   rastrace-scanquality [-W N] [-H N] [--dpi N] [--seeds N] [-t T]... [-s N]...
 //                        [--blur ORDER] [--noise SIGMA] [--light PERCENT] [--dust N]
-//                        [--jpeg QUALITY] [--white-silk]
+//                        [--jpeg QUALITY] [--white-silk] [--silk-clicks]
 //
-// The clicks are those of ScanBoard. Prints intersection over union and
+// The clicks are those of ScanBoard; --silk-clicks adds the silkscreen's
+// as background colours, --white-silk repaints the yellow silkscreen white. Prints intersection over union and
 // connectivity for every seed, tolerance and speckle size, and their means
 // over the seeds.
 #include "bench/BoardGenerator.h"
@@ -25,10 +26,11 @@ int main(int argc, char** argv) {
     std::vector<int32_t> tolerances, speckles;
     ScannerModel model;
     bool whiteSilk = false;
+    bool silkClicks = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--white-silk") {
-            whiteSilk = true;
+        if (arg == "--white-silk" || arg == "--silk-clicks") {
+            (arg == "--white-silk" ? whiteSilk : silkClicks) = true;
             continue;
         }
         if (i + 1 >= argc) {
@@ -64,7 +66,7 @@ int main(int argc, char** argv) {
                     board.backgroundClick);
         for (size_t t = 0; t < tolerances.size(); ++t) {
             for (size_t s = 0; s < speckles.size(); ++s) {
-                const Recovery r = TraceScannedBoard(board, tolerances[t], speckles[s]);
+                const Recovery r = TraceScannedBoard(board, tolerances[t], speckles[s], silkClicks);
                 sumIou[t * speckles.size() + s] += r.iou;
                 sumConn[t * speckles.size() + s] += r.connectivity;
                 std::printf("  T %3d N %3d: IoU %.4f, connectivity %.4f (%lld of %lld regions whole)\n", tolerances[t],
