@@ -374,10 +374,21 @@ TEST(ScanMatchedRuns, GivesTheClassMapsRuns) {
 
 TEST(BuildClassMap, AStopEndsTheBuildWithItsException) {
     Raster raster(10, 1000);
+    // Alone, the caller looks before every band of rows; with a helper, at
+    // least before its first.
+    for (const auto& [threads, stopAt] : {std::pair{1, 3}, std::pair{2, 1}}) {
+        int calls = 0;
+        EXPECT_THROW(BuildClassMap(raster, std::vector<uint32_t>{0}, Options(5), threads,
+                                   [&] {
+                                       if (++calls == stopAt) throw std::runtime_error("stop");
+                                   }),
+                     std::runtime_error);
+    }
+    // Speckle removal looks too.
     int calls = 0;
-    EXPECT_THROW(BuildClassMap(raster, std::vector<uint32_t>{0}, Options(5), 2,
+    EXPECT_THROW(BuildClassMap(raster, std::vector<uint32_t>{0}, Options(5, {}, 4), 1,
                                [&] {
-                                   if (++calls == 2) throw std::runtime_error("stop");
+                                   if (++calls == 18) throw std::runtime_error("stop");  // after 17 in matching
                                }),
                  std::runtime_error);
 }
