@@ -1,5 +1,7 @@
 #include "bench/BoardGenerator.h"
 
+#include "bench/Jpeg.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -874,6 +876,135 @@ std::vector<ColorRuns> CountRuns(const Raster& raster) {
         return a.runs != b.runs ? a.runs > b.runs : a.color < b.color;
     });
     return result;
+}
+
+}  // namespace rastrace::bench
+
+// ---------------------------------------------------------------------------
+// The scanner model.
+
+namespace rastrace::bench {
+
+namespace {
+
+// A smooth function of t in [0, 1] with values in about [-1, 1]: random
+// values at a few evenly spaced knots, joined by Catmull-Rom curves (plain
+// arithmetic, the same on every machine).
+class SmoothCurve {
+public:
+    SmoothCurve(Rng& rng, int knots) {
+        for (int i = 0; i < knots + 3; ++i) values_.push_back(rng.Real(-1, 1));
+    }
+
+    double At(double t) const {
+        const double u = std::clamp(t, 0.0, 1.0) * static_cast<double>(values_.size() - 3);
+        const auto i = std::min(static_cast<size_t>(u), values_.size() - 4);
+        const double f = u - static_cast<double>(i);
+        const double p0 = values_[i], p1 = values_[i + 1], p2 = values_[i + 2], p3 = values_[i + 3];
+        return std::clamp(0.5 * (2 * p1 + (-p0 + p2) * f + (2 * p0 - 5 * p1 + 4 * p2 - p3) * f * f +
+                                 (-p0 + 3 * p1 - 3 * p2 + p3) * f * f * f),
+                          -1.0, 1.0);
+    }
+
+private:
+    std::vector<double> values_;
+};
+
+void Dust(Raster& raster, const ScannerModel& model, Rng& rng, double dpi) {
+    const double squareInches = static_cast<double>(raster.Width()) * raster.Height() / (dpi * dpi);
+    const auto count = static_cast<int64_t>(model.dustPerSquareInch * squareInches + 0.5);
+    Canvas canvas(raster);
+    const double scale = dpi / 600;
+    for (int64_t i = 0; i < count; ++i) {
+        const double x = rng.Real(0, raster.Width()), y = rng.Real(0, raster.Height());
+        const double radius = rng.Real(0.5, 2.5) * scale;
+        const auto grey = static_cast<uint32_t>(rng.Chance(0.75) ? rng.Int(25, 70) : rng.Int(200, 245));
+        canvas.Disc(x, y, radius, grey | grey << 8 | grey << 16);
+    }
+}
+
+// The binomial blur, then light, noise and rounding, row by row in place:
+// each output row needs the horizontally blurred rows around it, kept in a
+// ring, and the rows below it are still the originals when it is written.
+void BlurLightNoise(Raster& raster, const ScannerModel& model, Rng& rng) {
+    const int32_t w = raster.Width(), h = raster.Height();
+    const int order = std::clamp(model.blurOrder, 0, 8);
+    const int radius = order / 2;  // an odd order is rounded down to the taps around the centre
+    std::vector<uint32_t> taps(static_cast<size_t>(2 * radius + 1), 1);
+    for (int k = 1; k <= 2 * radius; ++k) taps[static_cast<size_t>(k)] = taps[static_cast<size_t>(k - 1)] * (2 * radius - k + 1) / k;
+    const double norm = 1.0 / static_cast<double>(uint64_t{1} << (4 * radius));
+
+    const SmoothCurve along(rng, 3), down(rng, 4);
+    std::vector<double> gainX(static_cast<size_t>(w));
+    for (int32_t x = 0; x < w; ++x) gainX[static_cast<size_t>(x)] = 0.6 * along.At((x + 0.5) / w);
+
+    const size_t rowValues = static_cast<size_t>(w) * 3;
+    const int ringRows = 2 * radius + 1;
+    std::vector<uint32_t> ring(rowValues * static_cast<size_t>(ringRows));
+    auto blurRowInto = [&](int32_t y) {
+        const uint8_t* in = raster.RowBytes(std::clamp(y, 0, h - 1)).data();
+        uint32_t* out = ring.data() + rowValues * static_cast<size_t>((y % ringRows + ringRows) % ringRows);
+        for (int32_t x = 0; x < w; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                uint32_t sum = 0;
+                for (int k = -radius; k <= radius; ++k) {
+                    const int32_t xx = std::clamp(x + k, 0, w - 1);
+                    sum += taps[static_cast<size_t>(k + radius)] * in[static_cast<size_t>(xx) * 3 + static_cast<size_t>(c)];
+                }
+                out[static_cast<size_t>(x) * 3 + static_cast<size_t>(c)] = sum;
+            }
+        }
+    };
+    // The ring holds the blurred rows y - radius .. y + radius; rows above
+    // the picture repeat its first row, rows below its last.
+    for (int32_t y = -radius; y < radius; ++y) blurRowInto(y);
+    // Sensor noise: the sum of four 16-bit uniforms has the standard
+    // deviation 65536 / sqrt(3) = 37837.
+    const double noiseScale = model.noiseSigma / 37837.2;
+    for (int32_t y = 0; y < h; ++y) {
+        blurRowInto(y + radius);
+        const double gainY = 0.4 * down.At((y + 0.5) / h);
+        uint8_t* out = raster.RowBytes(y).data();
+        for (int32_t x = 0; x < w; ++x) {
+            const double gain = 1 + model.lightVariation * (gainX[static_cast<size_t>(x)] + gainY);
+            for (int c = 0; c < 3; ++c) {
+                uint64_t sum = 0;
+                for (int k = -radius; k <= radius; ++k) {
+                    const uint32_t* row = ring.data() + rowValues * static_cast<size_t>(((y + k) % ringRows + ringRows) % ringRows);
+                    sum += static_cast<uint64_t>(taps[static_cast<size_t>(k + radius)]) * row[static_cast<size_t>(x) * 3 + static_cast<size_t>(c)];
+                }
+                const uint64_t bits = rng.Next();
+                const int64_t uniforms = static_cast<int64_t>((bits & 0xFFFF) + (bits >> 16 & 0xFFFF) +
+                                                              (bits >> 32 & 0xFFFF) + (bits >> 48)) - 2 * 65535;
+                const double value = static_cast<double>(sum) * norm * gain + static_cast<double>(uniforms) * noiseScale;
+                out[static_cast<size_t>(x) * 3 + static_cast<size_t>(c)] =
+                    static_cast<uint8_t>(std::clamp(std::floor(value + 0.5), 0.0, 255.0));
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void ApplyScanner(Raster& raster, const ScannerModel& model, uint64_t seed, double dpi) {
+    if (raster.Empty()) return;
+    Rng rng(seed ^ 0x5CA22E2ull);
+    if (model.dustPerSquareInch > 0 && dpi > 0) Dust(raster, model, rng, dpi);
+    BlurLightNoise(raster, model, rng);
+    if (model.jpegQuality > 0) JpegRoundTrip(raster, model.jpegQuality);
+}
+
+std::vector<uint8_t> CopperMask(const Raster& board) {
+    std::vector<uint8_t> mask(static_cast<size_t>(board.Width()) * static_cast<size_t>(board.Height()));
+    for (int32_t y = 0; y < board.Height(); ++y) {
+        const uint8_t* row = board.RowBytes(y).data();
+        for (int32_t x = 0; x < board.Width(); ++x) {
+            const uint32_t c = PixelAt(row, x);
+            mask[static_cast<size_t>(y) * static_cast<size_t>(board.Width()) + static_cast<size_t>(x)] =
+                c == kCopperColor || c == kCopper2Color ? 1 : 0;
+        }
+    }
+    return mask;
 }
 
 }  // namespace rastrace::bench

@@ -53,6 +53,37 @@ double EffectiveDpi(const BoardOptions& options);
 // stored bottom-up, the order of a bottom-up BMP file.
 Raster GenerateBoard(const BoardOptions& options);
 
+// A flatbed scanner's faults, applied to a drawn board by ApplyScanner in
+// the order a scan meets them: dust on the glass, the optics' blur, uneven
+// light, sensor noise, rounding to 8 bits, and the JPEG file it is saved as.
+struct ScannerModel {
+    // Blur by the binomial kernel of order blurOrder (order + 1 taps, in
+    // both directions): a gaussian of sigma sqrt(order) / 2 pixels; order 6
+    // is 1.22 pixels. 0 is no blur.
+    int blurOrder = 6;
+    // Sensor noise: a near-gaussian (sum of four uniforms) of this standard
+    // deviation in levels, drawn for every channel of every pixel.
+    double noiseSigma = 6;
+    // Light: a smooth gain of 1 +- this across the picture (the lamp along
+    // the rows, the carriage's travel down the columns).
+    double lightVariation = 0.10;
+    // Specks of dust (three in four dark, the rest bright), one to five
+    // pixels across at 600 dpi.
+    double dustPerSquareInch = 20;
+    // The JPEG round trip's quality (libjpeg, 4:2:0 chroma); 0 is none.
+    int jpegQuality = 90;
+};
+
+// Scans the drawn board in place as model says; seed and dpi (for the dust
+// size and count) make it a pure function of its inputs. Throws Error when
+// the JPEG library fails.
+void ApplyScanner(Raster& raster, const ScannerModel& model, uint64_t seed, double dpi);
+
+// The true copper of a drawn board, before any scanner fault: width x
+// height bytes, row 0 at the top, 1 where the pixel shows either copper
+// colour, else 0.
+std::vector<uint8_t> CopperMask(const Raster& board);
+
 // Runs of one exact colour, counted per row as maximal horizontal sequences
 // of pixels of that colour.
 struct ColorRuns {

@@ -1,7 +1,7 @@
 // rastrace-boardgen: writes a synthetic board scan as a BMP file and, on
 // request, the run count of each colour in it.
 //
-//   rastrace-boardgen [-W N] [-H N] [-s N] [--dpi N] [--noise] [--stats] [OUTPUT]
+//   rastrace-boardgen [-W N] [-H N] [-s N] [--dpi N] [--noise] [--scan] [--mask FILE] [--stats] [OUTPUT]
 //
 // Numbers are integer text as the converter reads it (255, $FF, 0xFF).
 // Exit status 0 on success, 2 on a bad command line, 1 on any other failure.
@@ -36,6 +36,10 @@ constexpr const char* kUsage =
     "                    (default: the shorter side is 8.5 inches)\n"
     "  -n, --noise       anti-aliased edges and pixel noise, like a real scan\n"
     "      --no-noise    clean edges, exact colours (default)\n"
+    "      --scan        scan the board: dust, blur, uneven light, sensor noise and\n"
+    "                    a JPEG round trip at quality 90, like a flatbed scanner's file\n"
+    "      --mask FILE   also write the true copper (before any scan fault) as a BMP:\n"
+    "                    copper white, the rest black\n"
     "      --stats       print the runs of each colour (top colours and the palette)\n"
     "  -h, --help        this text\n"
     "\n"
@@ -78,6 +82,8 @@ int Run(int argc, char** argv) {
     BoardOptions options;
     std::string output;
     bool stats = false;
+    bool scan = false;
+    std::string maskPath;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         auto value = [&]() -> int32_t {
@@ -98,6 +104,11 @@ int Run(int argc, char** argv) {
             options.noise = true;
         } else if (arg == "--no-noise") {
             options.noise = false;
+        } else if (arg == "--scan") {
+            scan = true;
+        } else if (arg == "--mask") {
+            if (i + 1 >= argc) throw UsageError("Option --mask needs a value");
+            maskPath = argv[++i];
         } else if (arg == "--stats") {
             stats = true;
         } else if (arg == "-h" || arg == "--help") {
@@ -115,16 +126,30 @@ int Run(int argc, char** argv) {
     if (options.dpi < 0) throw UsageError("The dpi must not be negative");
 
     auto start = std::chrono::steady_clock::now();
-    const rastrace::Raster raster = rastrace::bench::GenerateBoard(options);
-    const double generated = Seconds(start);
+    rastrace::Raster raster = rastrace::bench::GenerateBoard(options);
     const double dpi = rastrace::bench::EffectiveDpi(options);
+    if (!maskPath.empty()) {
+        const std::vector<uint8_t> mask = rastrace::bench::CopperMask(raster);
+        rastrace::Raster picture(raster.Width(), raster.Height());
+        for (int32_t y = 0; y < raster.Height(); ++y) {
+            uint8_t* row = picture.RowBytes(y).data();
+            for (int32_t x = 0; x < raster.Width(); ++x) {
+                const uint8_t v = mask[static_cast<size_t>(y) * static_cast<size_t>(raster.Width()) + static_cast<size_t>(x)] ? 255 : 0;
+                row[3 * static_cast<size_t>(x)] = row[3 * static_cast<size_t>(x) + 1] = row[3 * static_cast<size_t>(x) + 2] = v;
+            }
+        }
+        rastrace::bench::WriteBitmapFile(picture, maskPath, static_cast<int32_t>(dpi / 0.0254 + 0.5));
+    }
+    if (scan) rastrace::bench::ApplyScanner(raster, {}, options.seed, dpi);
+    const double generated = Seconds(start);
     if (!output.empty()) {
         start = std::chrono::steady_clock::now();
         rastrace::bench::WriteBitmapFile(raster, output, static_cast<int32_t>(dpi / 0.0254 + 0.5));
     }
     if (stats) {
-        std::printf("%d x %d pixels at %.0f dpi, seed %llu, noise %s: generated in %.2f s", options.width,
-                    options.height, dpi, static_cast<unsigned long long>(options.seed), options.noise ? "on" : "off",
+        std::printf("%d x %d pixels at %.0f dpi, seed %llu, noise %s, scan %s: generated in %.2f s",
+                    options.width, options.height, dpi, static_cast<unsigned long long>(options.seed),
+                    options.noise ? "on" : "off", scan ? "on" : "off",
                     generated);
         if (!output.empty()) std::printf(", written in %.2f s", Seconds(start));
         std::printf("\n");

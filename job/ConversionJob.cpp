@@ -97,6 +97,17 @@ bool ConversionJob::Impl::Start(const ConversionRequest& request) {
     for (const std::string& text : request.colorTexts) colors.push_back(StrToInt(text));
     const int32_t xres = StrToInt(request.xresText);
     const int32_t yres = StrToInt(request.yresText);
+    CheckMatchOptions(request.match, colors.size());
+    std::shared_ptr<SharedClassMap> classes;
+    std::shared_ptr<const ColorMatcher> matcher;
+    if (request.match.NeedsClassMap()) {
+        const std::vector<uint32_t> copper(colors.begin(), colors.end());
+        if (MatchesRowByRow(request.match, copper.size())) {
+            matcher = std::make_shared<const ColorMatcher>(copper, request.match);
+        } else {
+            classes = std::make_shared<SharedClassMap>(raster_, copper, request.match);
+        }
+    }
 
     OutputFile file = OutputFile::Create(request.outputPath);
     file.Write(HeaderText(request.format));
@@ -133,6 +144,8 @@ bool ConversionJob::Impl::Start(const ConversionRequest& request) {
         params.widthText = request.widthText;
         params.layerText = layerText;
         params.groupByColor = groupByColor_;
+        params.classes = classes;
+        params.matcher = matcher;
         std::unique_ptr<TScanThread> worker;
         try {
             worker = std::make_unique<TScanThread>(*this, std::move(params));

@@ -15,6 +15,7 @@
 #include "formats/Formats.h"
 #include "job/HandOffQueue.h"
 #include "raster/Raster.h"
+#include "trace/ColorMatch.h"
 
 #include <atomic>
 #include <cstdint>
@@ -65,6 +66,10 @@ struct ConversionRequest {
     // Command line: write the records grouped by colour in list order (and
     // number PADS items in that order) instead of in order of arrival.
     bool groupByColor = false;
+    // Tolerance, background colours and speckle removal. The defaults
+    // (exact matching) scan the raster itself; anything else first builds
+    // one class map that every colour's worker scans instead.
+    MatchOptions match;
 };
 
 class ConversionJob {
@@ -74,7 +79,8 @@ public:
     ConversionJob(const ConversionJob&) = delete;
     ConversionJob& operator=(const ConversionJob&) = delete;
 
-    // Parses the colours and both resolutions, then creates the file,
+    // Parses the colours and both resolutions and checks request.match
+    // (CheckMatchOptions), then creates the file,
     // writes the header, calls ProgressStart(height * colours) and starts
     // one worker per colour. Throws Error (a parse message or an I/O
     // error text) before any file is created or any worker started when

@@ -15,6 +15,8 @@ TScanThread::TScanThread(ScanJobLink& link, ScanThreadParams params)
       groupByColor_(params.groupByColor),
       FBitmap(std::move(params.bitmap)),
       FColor(params.color),
+      classes_(std::move(params.classes)),
+      matcher_(std::move(params.matcher)),
       FXRes(params.xres),
       FYRes(params.yres),
       FWidthText(std::move(params.widthText)),
@@ -68,9 +70,23 @@ void TScanThread::Execute() {
     rowsCounted_ = 0;
     runs_.clear();
 
-    ScanRuns(
-        *FBitmap, static_cast<uint32_t>(FColor), [this](int32_t) { OnRow(); },
-        [this](const Run& run) { OnRun(run); });
+    if (classes_) {
+        // The first worker here builds the map; a stop ends the build too.
+        const ClassMap& map = classes_->Get([this] {
+            if (link_.StopRequested()) throw JobStopped();
+        });
+        ScanClassRuns(
+            map, static_cast<uint8_t>(index_ + 1), [this](int32_t) { OnRow(); },
+            [this](const Run& run) { OnRun(run); });
+    } else if (matcher_) {
+        ScanMatchedRuns(
+            *FBitmap, *matcher_, static_cast<uint8_t>(index_ + 1), [this](int32_t) { OnRow(); },
+            [this](const Run& run) { OnRun(run); });
+    } else {
+        ScanRuns(
+            *FBitmap, static_cast<uint32_t>(FColor), [this](int32_t) { OnRow(); },
+            [this](const Run& run) { OnRun(run); });
+    }
 
     if (!mayWrite_) {
         link_.WaitForTurn(index_);

@@ -18,6 +18,7 @@
 #include "formats/Formats.h"
 #include "job/HandOffQueue.h"
 #include "raster/Raster.h"
+#include "trace/ColorMatch.h"
 #include "trace/Scanner.h"
 
 #include <cstddef>
@@ -77,6 +78,11 @@ struct ScanThreadParams {
     // Write only after every earlier worker has ended (records grouped by
     // colour); until then keep the runs in memory and go on scanning.
     bool groupByColor = false;
+    // Set when the conversion matches through a class map: the worker
+    // scans the map's bytes equal to index + 1 instead of its colour.
+    std::shared_ptr<SharedClassMap> classes;
+    // Set instead when rows are matched one at a time (ScanMatchedRuns).
+    std::shared_ptr<const ColorMatcher> matcher;
 };
 
 class TScanThread {
@@ -124,6 +130,8 @@ private:
 
     std::shared_ptr<const Raster> FBitmap;
     int32_t FColor;
+    std::shared_ptr<SharedClassMap> classes_;
+    std::shared_ptr<const ColorMatcher> matcher_;
     int32_t FXRes;
     int32_t FYRes;
     std::string FWidthText;

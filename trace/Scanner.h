@@ -12,6 +12,7 @@
 #pragma once
 
 #include "raster/Raster.h"
+#include "trace/ClassMap.h"
 
 #include <bit>
 #ifdef __SSE2__
@@ -60,6 +61,11 @@ struct TrackMapping {
 // callback may throw to end the scan. Reads the raster only.
 template <class OnRow, class OnRun>
 void ScanRuns(const Raster& raster, uint32_t color, OnRow&& onRow, OnRun&& onRun);
+
+// The same scan over a class map: runs of the bytes equal to value, with
+// the same row steps and the same run ends as a raster scan of a colour.
+template <class OnRow, class OnRun>
+void ScanClassRuns(const ClassMap& map, uint8_t value, OnRow&& onRow, OnRun&& onRun);
 
 // The whole scan with tracks: computes the mapping first (so a resolution
 // of 0 fails before the first row step), then reports each run as a track.
@@ -122,6 +128,41 @@ inline void ScanRow(const uint8_t* p, int32_t width, uint32_t color, Emit&& emit
     }
 }
 
+// The first column from i on (i <= width) whose byte equals value (when
+// equal is true) or differs from it (when false); width when there is none.
+// Reads only the width bytes of the row.
+template <bool equal>
+inline int32_t FindByte(const uint8_t* row, int32_t i, int32_t width, uint8_t value) {
+#ifdef __SSE2__
+    const __m128i pattern = _mm_set1_epi8(static_cast<char>(value));
+    for (; i + 16 <= width; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+        unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, pattern)));
+        if (!equal) m ^= 0xFFFFu;
+        if (m != 0) return i + std::countr_zero(m);
+    }
+#endif
+    while (i < width && (row[i] == value) != equal) ++i;
+    return i;
+}
+
+// The byte-row kernel: ScanRow's runs for a row of class bytes, where a
+// pixel matches when its byte equals value. A run ends at the first column
+// that does not match, or at the last column when it reaches it.
+template <class Emit>
+inline void ScanByteRow(const uint8_t* row, int32_t width, uint8_t value, Emit&& emit) {
+    const int32_t last = width - 1;
+    int32_t i = 0;
+    while (i < width) {
+        i = FindByte<true>(row, i, width, value);
+        if (i == width) break;
+        const int32_t start = i;
+        i = FindByte<false>(row, i + 1, width, value);
+        emit(start, i == width ? last : i);
+        ++i;  // the pixel that ended the run cannot start one
+    }
+}
+
 }  // namespace detail
 
 template <class OnRow, class OnRun>
@@ -134,6 +175,16 @@ void ScanRuns(const Raster& raster, uint32_t color, OnRow&& onRow, OnRun&& onRun
         if (width == 0) continue;
         const uint8_t* p = raster.RowBytes(r).data();
         detail::ScanRow(p, width, color, [&](int32_t s, int32_t e) { onRun(Run{s, e, r}); });
+    }
+}
+
+template <class OnRow, class OnRun>
+void ScanClassRuns(const ClassMap& map, uint8_t value, OnRow&& onRow, OnRun&& onRun) {
+    const int32_t width = map.Width();
+    for (int32_t r = 0; r < map.Height(); ++r) {
+        onRow(r);
+        if (width == 0) continue;
+        detail::ScanByteRow(map.Row(r), width, value, [&](int32_t s, int32_t e) { onRun(Run{s, e, r}); });
     }
 }
 

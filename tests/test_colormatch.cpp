@@ -1,0 +1,415 @@
+// The colour rule on small hand-made pictures: nearest colour within the
+// tolerance, ties, background colours, the class-map scan kernel, and
+// speckle removal at and around its size.
+#include "common/Error.h"
+#include "trace/ColorMatch.h"
+#include "trace/Scanner.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace rastrace;
+
+namespace {
+
+constexpr uint32_t Rgb(int r, int g, int b) {
+    return static_cast<uint32_t>(b) << 16 | static_cast<uint32_t>(g) << 8 | static_cast<uint32_t>(r);
+}
+
+void SetPixel(Raster& r, int32_t x, int32_t y, uint32_t color) {
+    uint8_t* p = r.RowBytes(y).data() + 3 * static_cast<size_t>(x);
+    p[0] = static_cast<uint8_t>(color >> 16);
+    p[1] = static_cast<uint8_t>(color >> 8);
+    p[2] = static_cast<uint8_t>(color);
+}
+
+MatchOptions Options(int32_t tolerance, std::vector<uint32_t> background = {}, int32_t despeckle = 0) {
+    MatchOptions o;
+    o.tolerance = tolerance;
+    o.backgroundColors = std::move(background);
+    o.despeckle = despeckle;
+    return o;
+}
+
+// --- The rule -----------------------------------------------------------------
+
+struct RuleCase {
+    const char* name;
+    std::vector<uint32_t> copper;
+    std::vector<uint32_t> background;
+    int32_t tolerance;
+    uint32_t pixel;
+    uint8_t expected;  // copper index + 1, or 0
+};
+
+class Rule : public ::testing::TestWithParam<RuleCase> {};
+
+TEST_P(Rule, GivesEachPixelItsNearestColourWithinTheTolerance) {
+    const RuleCase& c = GetParam();
+    const ColorMatcher matcher(c.copper, Options(c.tolerance, c.background));
+    EXPECT_EQ(matcher.Classify(c.pixel), c.expected);
+    // The row kernel agrees, alone and in the last column of a longer row.
+    uint8_t pixels[3 * 3];
+    for (int i = 0; i < 3; ++i) {
+        pixels[3 * i] = static_cast<uint8_t>(c.pixel >> 16);
+        pixels[3 * i + 1] = static_cast<uint8_t>(c.pixel >> 8);
+        pixels[3 * i + 2] = static_cast<uint8_t>(c.pixel);
+    }
+    uint8_t out[3] = {99, 99, 99};
+    matcher.ClassifyRow(pixels, 1, out);
+    EXPECT_EQ(out[0], c.expected);
+    EXPECT_EQ(out[1], 99) << "wrote past the row";
+    matcher.ClassifyRow(pixels, 3, out);
+    EXPECT_EQ(out[2], c.expected);
+}
+
+const uint32_t kBlack = Rgb(0, 0, 0);
+const uint32_t kRed = Rgb(200, 0, 0);
+const uint32_t kBlue = Rgb(0, 0, 200);
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Rule,
+    ::testing::Values(
+        RuleCase{"exactAtZero", {kRed}, {}, 0, kRed, 1},
+        RuleCase{"offByOneAtZero", {kRed}, {}, 0, Rgb(201, 0, 0), 0},
+        RuleCase{"backgroundAtZeroChangesNothing", {kRed}, {kRed}, 0, kRed, 1},
+        // (3, 4, 0) is exactly 5 from black.
+        RuleCase{"distanceEqualToTolerance", {kBlack}, {}, 5, Rgb(3, 4, 0), 1},
+        RuleCase{"distanceOneAboveTolerance", {kBlack}, {}, 4, Rgb(3, 4, 0), 0},
+        RuleCase{"justInsideOnEveryChannel", {kBlack}, {}, 3, Rgb(1, 1, 1), 1},
+        RuleCase{"justOutsideOnEveryChannel", {kBlack}, {}, 3, Rgb(2, 2, 2), 0},
+        RuleCase{"secondCopperNearer", {kRed, kBlue}, {}, 300, Rgb(10, 0, 150), 2},
+        RuleCase{"tieGoesToTheEarlierCopper", {kRed, kBlue}, {}, 300, Rgb(100, 0, 100), 1},
+        RuleCase{"tieGoesToTheEarlierCopperReversed", {kBlue, kRed}, {}, 300, Rgb(100, 0, 100), 1},
+        RuleCase{"tieGoesToCopperOverBackground", {kRed}, {kBlue}, 300, Rgb(100, 0, 100), 1},
+        RuleCase{"backgroundNearerTakesThePixel", {kRed}, {kBlue}, 300, Rgb(99, 0, 101), 0},
+        RuleCase{"backgroundOutsideTheToleranceStillWins", {kRed}, {kBlue}, 150, Rgb(90, 0, 110), 0},
+        RuleCase{"secondBackgroundNearer", {kRed}, {kBlack, kBlue}, 300, Rgb(60, 0, 150), 0},
+        RuleCase{"fullToleranceSplitsByNearest", {kBlack}, {Rgb(255, 255, 255)}, 442, Rgb(127, 127, 127), 1},
+        RuleCase{"fullToleranceSplitsByNearestOtherSide", {kBlack}, {Rgb(255, 255, 255)}, 442, Rgb(128, 128, 127), 0},
+        RuleCase{"fullToleranceReachesTheFarCorner", {kBlack}, {}, 442, Rgb(255, 255, 255), 1},
+        RuleCase{"repeatedCopperNeverWins", {kRed, kRed}, {}, 10, Rgb(201, 0, 0), 1},
+        RuleCase{"noPixelHasATopByte", {0xFF000000u | kRed, kBlue}, {}, 442, kRed, 2},
+        RuleCase{"topByteBackgroundIgnored", {kRed}, {0xFF000000u | kRed}, 10, kRed, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The vector kernel against the plain one and a floating-point reference,
+// on random colours around several references and at awkward widths.
+TEST(Rule, RowKernelMatchesTheReferenceDistance) {
+    std::mt19937 random(42);
+    std::uniform_int_distribution<int> byte(0, 255), jitter(-40, 40);
+    for (int trial = 0; trial < 20; ++trial) {
+        std::vector<uint32_t> copper, background;
+        for (int k = 0; k < 1 + trial % 4; ++k) copper.push_back(Rgb(byte(random), byte(random), byte(random)));
+        for (int k = 0; k < trial % 3; ++k) background.push_back(Rgb(byte(random), byte(random), byte(random)));
+        const int32_t tolerance = trial == 0 ? 442 : std::uniform_int_distribution<int>(1, 120)(random);
+        const ColorMatcher matcher(copper, Options(tolerance, background));
+        const int32_t width = trial == 1 ? 1 : 255 + trial * 7;
+        std::vector<uint8_t> pixels(3 * static_cast<size_t>(width));
+        std::vector<uint32_t> colors(static_cast<size_t>(width));
+        for (int32_t x = 0; x < width; ++x) {
+            const uint32_t base = x % 2 ? copper[static_cast<size_t>(x) % copper.size()] : Rgb(byte(random), 0, 0);
+            auto channel = [&](int shift) { return std::clamp(static_cast<int>(base >> shift & 0xFF) + jitter(random), 0, 255); };
+            colors[static_cast<size_t>(x)] = Rgb(channel(0), channel(8), channel(16));
+            std::memcpy(&pixels[3 * static_cast<size_t>(x)], &colors[static_cast<size_t>(x)], 3);
+            std::swap(pixels[3 * static_cast<size_t>(x)], pixels[3 * static_cast<size_t>(x) + 2]);
+        }
+        std::vector<uint8_t> out(static_cast<size_t>(width));
+        matcher.ClassifyRow(pixels.data(), width, out.data());
+        for (int32_t x = 0; x < width; ++x) {
+            const uint32_t c = colors[static_cast<size_t>(x)];
+            auto distance = [&](uint32_t ref) {
+                double sum = 0;
+                for (int shift = 0; shift < 24; shift += 8) {
+                    const double d = static_cast<double>(c >> shift & 0xFF) - static_cast<double>(ref >> shift & 0xFF);
+                    sum += d * d;
+                }
+                return std::sqrt(sum);
+            };
+            double best = 1e9;
+            uint8_t expected = 0;
+            for (size_t k = 0; k < copper.size(); ++k) {
+                if (distance(copper[k]) < best) best = distance(copper[k]), expected = static_cast<uint8_t>(k + 1);
+            }
+            for (uint32_t b : background) {
+                if (distance(b) < best) best = distance(b), expected = 0;
+            }
+            if (best > tolerance) expected = 0;
+            ASSERT_EQ(out[static_cast<size_t>(x)], expected) << "trial " << trial << " column " << x;
+            ASSERT_EQ(matcher.Classify(c), expected);
+        }
+    }
+}
+
+TEST(MatchOptions, RangesAreChecked) {
+    auto message = [](const MatchOptions& o, size_t copper) -> std::string {
+        try {
+            CheckMatchOptions(o, copper);
+        } catch (const Error& e) {
+            return e.what();
+        }
+        return "";
+    };
+    EXPECT_EQ(message(Options(0), 1000), "");  // exact matching has no colour limit
+    EXPECT_EQ(message(Options(442), 255), "");
+    EXPECT_EQ(message(Options(443), 1), "Tolerance must be between 0 and 442");
+    EXPECT_EQ(message(Options(-1), 1), "Tolerance must be between 0 and 442");
+    EXPECT_EQ(message(Options(0, {}, -1), 1), "Speckle size must not be negative");
+    EXPECT_EQ(message(Options(1), 256), "At most 255 colours can be traced with a tolerance or speckle removal");
+    EXPECT_EQ(message(Options(0, {}, 2), 256),
+              "At most 255 colours can be traced with a tolerance or speckle removal");
+    EXPECT_FALSE(Options(0, {kRed}).NeedsClassMap());
+    EXPECT_TRUE(Options(1).NeedsClassMap());
+    EXPECT_TRUE(Options(0, {}, 1).NeedsClassMap());
+}
+
+// --- The class-map scan kernel --------------------------------------------------
+
+// Runs of the byte kernel equal those of the pixel kernel on the same
+// pattern, at every width around the 16-byte blocks and the right edge.
+TEST(ByteRowKernel, GivesThePixelKernelsRuns) {
+    std::mt19937 random(7);
+    const uint32_t c = Rgb(1, 2, 3), d = Rgb(3, 2, 1);
+    for (int32_t width = 1; width <= 70; ++width) {
+        for (int trial = 0; trial < 30; ++trial) {
+            Raster raster(width, 1);
+            ClassMap map(width, 1);
+            const int density = trial % 5;  // from all-other to all-matching
+            for (int32_t x = 0; x < width; ++x) {
+                const bool match = static_cast<int>(random() % 4) < density;
+                SetPixel(raster, x, 0, match ? c : d);
+                map.Row(0)[x] = match ? 3 : static_cast<uint8_t>(random() % 3);
+            }
+            std::vector<std::pair<int32_t, int32_t>> pixelRuns, byteRuns;
+            detail::ScanRow(raster.RowBytes(0).data(), width, c, [&](int32_t s, int32_t e) { pixelRuns.emplace_back(s, e); });
+            detail::ScanByteRow(map.Row(0), width, 3, [&](int32_t s, int32_t e) { byteRuns.emplace_back(s, e); });
+            ASSERT_EQ(byteRuns, pixelRuns) << "width " << width << " trial " << trial;
+        }
+    }
+}
+
+TEST(ByteRowKernel, StepsEveryRowAndNamesRowsFromTheTop) {
+    ClassMap map(3, 4);
+    map.Row(1)[2] = 1;
+    map.Row(3)[0] = 1;
+    map.Row(3)[1] = 1;
+    std::vector<int32_t> rows;
+    std::vector<std::vector<int32_t>> runs;
+    ScanClassRuns(map, 1, [&](int32_t r) { rows.push_back(r); },
+                  [&](const rastrace::Run& run) { runs.push_back({run.startCol, run.endCol, run.row}); });
+    EXPECT_EQ(rows, (std::vector<int32_t>{0, 1, 2, 3}));
+    // A lone match in the last column: a run of length zero there; a run
+    // ending inside the row ends at the first column not matching.
+    EXPECT_EQ(runs, (std::vector<std::vector<int32_t>>{{2, 2, 1}, {0, 2, 3}}));
+}
+
+// --- Speckle removal -----------------------------------------------------------
+
+// A class map from rows of characters: '.' is no class, 'a' is 1, 'b' is 2.
+ClassMap MapOf(const std::vector<std::string>& rows) {
+    ClassMap map(static_cast<int32_t>(rows.at(0).size()), static_cast<int32_t>(rows.size()));
+    for (size_t y = 0; y < rows.size(); ++y) {
+        for (size_t x = 0; x < rows[y].size(); ++x) {
+            map.Row(static_cast<int32_t>(y))[x] = rows[y][x] == '.' ? 0 : static_cast<uint8_t>(rows[y][x] - 'a' + 1);
+        }
+    }
+    return map;
+}
+
+std::vector<std::string> RowsOf(const ClassMap& map) {
+    std::vector<std::string> rows;
+    for (int32_t y = 0; y < map.Height(); ++y) {
+        std::string row;
+        for (int32_t x = 0; x < map.Width(); ++x) row += map.Row(y)[x] == 0 ? '.' : static_cast<char>('a' + map.Row(y)[x] - 1);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+std::vector<std::string> Despeckled(const std::vector<std::string>& rows, int32_t n) {
+    ClassMap map = MapOf(rows);
+    Despeckle(map, n);
+    return RowsOf(map);
+}
+
+struct SpeckleCase {
+    const char* name;
+    int32_t n;
+    std::vector<std::string> before, after;
+};
+
+class Speckles : public ::testing::TestWithParam<SpeckleCase> {};
+
+TEST_P(Speckles, Despeckle) { EXPECT_EQ(Despeckled(GetParam().before, GetParam().n), GetParam().after); }
+
+// A speck of 4 pixels (an L) and a hole of 4 pixels, at N = 3, 4, 5.
+const std::vector<std::string> kSpeck = {"......", ".a....", ".aaa..", "......"};
+const std::vector<std::string> kHole = {"aaaaaa", "a.aaaa", "a...aa", "aaaaaa"};
+const std::vector<std::string> kEmpty = {"......", "......", "......", "......"};
+// Four arms of 3 pixels around a one-pixel hole, meeting only at corners.
+const std::vector<std::string> kCross = {"...a...", "...a...", "...a...", "aaa.aaa", "...a...", "...a...", "...a..."};
+const std::vector<std::string> kFull = {"aaaaaa", "aaaaaa", "aaaaaa", "aaaaaa"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Speckles,
+    ::testing::Values(
+        SpeckleCase{"speckBelowN", 5, kSpeck, kEmpty}, SpeckleCase{"speckOfN", 4, kSpeck, kSpeck},
+        SpeckleCase{"speckAboveN", 3, kSpeck, kSpeck}, SpeckleCase{"holeBelowN", 5, kHole, kFull},
+        SpeckleCase{"holeOfN", 4, kHole, kHole}, SpeckleCase{"holeAboveN", 3, kHole, kHole},
+        SpeckleCase{"zeroIsOff", 0, {".a", ".."}, {".a", ".."}},
+        SpeckleCase{"oneIsOff", 1, {".a", ".."}, {".a", ".."}},
+        // Pixels joined by a corner only are separate regions.
+        SpeckleCase{"cornersDoNotJoin", 2, {"a.", ".a"}, {"..", ".."}},
+        SpeckleCase{"eachColourIsItsOwnRegion", 2, {"aab", "...", "..."}, {"aa.", "...", "..."}},
+        // A region reaching the right edge or the last row is still measured whole.
+        SpeckleCase{"regionAtTheRightEdge", 3, {"...a", "...a", "...."}, {"....", "....", "...."}},
+        SpeckleCase{"regionAtTheRightEdgeKept", 2, {"...a", "...a", "...."}, {"...a", "...a", "...."}},
+        // A hole touching the picture's edge is no hole.
+        SpeckleCase{"openToTheEdge", 3, {"aaa", "a..", "aaa"}, {"aaa", "a..", "aaa"}},
+        // Enclosed by two colours: not one region, not filled.
+        SpeckleCase{"twoColoursAround", 2, {"aaabbb", "aa.bbb", "aaabbb"}, {"aaabbb", "aa.bbb", "aaabbb"}},
+        // Enclosed by four regions of one colour, joined only at corners:
+        // filling it would join them.
+        SpeckleCase{"fourRegionsAround", 2, kCross, kCross},
+        SpeckleCase{"ringIsOneRegion", 2, {"aaaaa", "aaaaa", "aa.aa", "aaaaa", "aaaaa"},
+                    {"aaaaa", "aaaaa", "aaaaa", "aaaaa", "aaaaa"}},
+        // A speck of another colour inside a pad is dropped first; what it
+        // leaves is a hole, then filled with the pad's colour.
+        SpeckleCase{"speckInAPadBecomesPad", 4, {"aaaaa", "a.b.a", "aaaaa"}, {"aaaaa", "aaaaa", "aaaaa"}},
+        // A large hole stays, and the small region inside it is dropped.
+        SpeckleCase{"islandInALargeHole", 3, {"aaaaaaa", "a.....a", "a..a..a", "a.....a", "aaaaaaa"},
+                    {"aaaaaaa", "a.....a", "a.....a", "a.....a", "aaaaaaa"}},
+        // The one-pixel picture: a region touching every edge, no hole.
+        SpeckleCase{"onePixelCopperDropped", 2, {"a"}, {"."}},
+        SpeckleCase{"onePixelCopperKept", 1, {"a"}, {"a"}},
+        SpeckleCase{"onePixelNothing", 9, {"."}, {"."}},
+        SpeckleCase{"oneRow", 3, {"aa.aaa.a"}, {"...aaa.."}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A 4-connected region winding across many rows is counted whole, however
+// its runs are met (a U joined only at the bottom).
+TEST(Despeckle, CountsAWindingRegionWhole) {
+    const std::vector<std::string> u = {"a.a.a.", "a.a.a.", "a.a.a.", "aaaaa.", "......"};
+    EXPECT_EQ(Despeckled(u, 14), u);  // 14 pixels
+    EXPECT_EQ(Despeckled(u, 15), std::vector<std::string>(5, "......"));
+}
+
+// Bands labelled on several threads and joined give what one band gives:
+// regions and holes crossing the bands' borders included.
+TEST(Despeckle, BandsOnSeveralThreadsGiveTheSameMap) {
+    std::mt19937 random(11);
+    ClassMap original(61, 1100);
+    for (int32_t y = 0; y < original.Height(); ++y) {
+        for (int32_t x = 0; x < original.Width(); ++x) {
+            // Mostly class 1 with holes and specks of 0 and 2.
+            const unsigned r = random() % 10;
+            original.Row(y)[x] = r < 6 ? 1 : r < 9 ? 0 : 2;
+        }
+    }
+    for (const int32_t n : {2, 5, 40}) {
+        std::vector<std::vector<std::string>> results;
+        for (const int threads : {1, 2, 3}) {
+            ClassMap map(61, 1100);
+            for (int32_t y = 0; y < map.Height(); ++y) std::memcpy(map.Row(y), original.Row(y), 61);
+            Despeckle(map, n, {}, threads);
+            results.push_back(RowsOf(map));
+        }
+        EXPECT_NE(results[0], RowsOf(original)) << n;
+        EXPECT_EQ(results[1], results[0]) << n;
+        EXPECT_EQ(results[2], results[0]) << n;
+    }
+}
+
+// --- Building the map ---------------------------------------------------------
+
+TEST(BuildClassMap, BandsOnSeveralThreadsGiveTheSameMap) {
+    std::mt19937 random(3);
+    Raster raster(97, 300);
+    for (int32_t y = 0; y < raster.Height(); ++y) {
+        for (int32_t x = 0; x < raster.Width(); ++x) {
+            SetPixel(raster, x, y, Rgb(static_cast<int>(random() % 256), 100, static_cast<int>(random() % 256)));
+        }
+    }
+    const std::vector<uint32_t> copper = {Rgb(50, 100, 50), Rgb(200, 100, 200)};
+    const MatchOptions options = Options(90, {Rgb(128, 100, 128)}, 3);
+    const ClassMap one = BuildClassMap(raster, copper, options, 1);
+    const ClassMap three = BuildClassMap(raster, copper, options, 3);
+    EXPECT_EQ(RowsOf(one), RowsOf(three));
+    // And the map is the rule, then speckle removal.
+    ClassMap plain = BuildClassMap(raster, copper, Options(90, {Rgb(128, 100, 128)}));
+    const ColorMatcher matcher(copper, Options(90, {Rgb(128, 100, 128)}));
+    EXPECT_EQ(plain.Row(5)[7], matcher.Classify(raster.PixelColor(7, 5)));
+    Despeckle(plain, 3);
+    EXPECT_EQ(RowsOf(plain), RowsOf(one));
+}
+
+// Matching row by row gives the class map's runs and row steps.
+TEST(ScanMatchedRuns, GivesTheClassMapsRuns) {
+    std::mt19937 random(5);
+    Raster raster(37, 23);
+    for (int32_t y = 0; y < raster.Height(); ++y) {
+        for (int32_t x = 0; x < raster.Width(); ++x) {
+            SetPixel(raster, x, y, Rgb(static_cast<int>(random() % 256), 90, static_cast<int>(random() % 256)));
+        }
+    }
+    const std::vector<uint32_t> copper = {Rgb(60, 90, 60), Rgb(190, 90, 190)};
+    const MatchOptions options = Options(100, {Rgb(128, 90, 128)});
+    const ClassMap map = BuildClassMap(raster, copper, options);
+    const ColorMatcher matcher(copper, options);
+    for (const uint8_t value : {1, 2}) {
+        std::vector<std::vector<int32_t>> fromMap, fromRows;
+        ScanClassRuns(map, value, [&](int32_t r) { fromMap.push_back({r}); },
+                      [&](const rastrace::Run& run) { fromMap.push_back({run.startCol, run.endCol, run.row}); });
+        ScanMatchedRuns(raster, matcher, value, [&](int32_t r) { fromRows.push_back({r}); },
+                        [&](const rastrace::Run& run) { fromRows.push_back({run.startCol, run.endCol, run.row}); });
+        EXPECT_GT(fromMap.size(), 40u);
+        EXPECT_EQ(fromRows, fromMap);
+    }
+}
+
+TEST(BuildClassMap, AStopEndsTheBuildWithItsException) {
+    Raster raster(10, 1000);
+    // Alone, the caller looks before every band of rows; with a helper, at
+    // least before its first.
+    for (const auto& [threads, stopAt] : {std::pair{1, 3}, std::pair{2, 1}}) {
+        int calls = 0;
+        EXPECT_THROW(BuildClassMap(raster, std::vector<uint32_t>{0}, Options(5), threads,
+                                   [&] {
+                                       if (++calls == stopAt) throw std::runtime_error("stop");
+                                   }),
+                     std::runtime_error);
+    }
+    // Speckle removal looks too.
+    int calls = 0;
+    EXPECT_THROW(BuildClassMap(raster, std::vector<uint32_t>{0}, Options(5, {}, 4), 1,
+                               [&] {
+                                   if (++calls == 18) throw std::runtime_error("stop");  // after 17 in matching
+                               }),
+                 std::runtime_error);
+}
+
+TEST(BuildClassMap, EmptyPictureGivesAnEmptyMap) {
+    const ClassMap map = BuildClassMap(Raster(), std::vector<uint32_t>{0}, Options(5, {}, 4), 2);
+    EXPECT_EQ(map.Width(), 0);
+    EXPECT_EQ(map.Height(), 0);
+}
+
+TEST(BuildClassMap, TooLargeForTheMemoryLimitIsOutOfMemory) {
+    Raster raster(100, 100);
+    const uint64_t saved = Raster::MemoryLimit();
+    Raster::SetMemoryLimit(9999);
+    try {
+        BuildClassMap(raster, std::vector<uint32_t>{0}, Options(5));
+        ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "Out of memory");
+    }
+    Raster::SetMemoryLimit(saved);
+}
+
+}  // namespace

@@ -1,0 +1,249 @@
+#include "trace/ColorMatch.h"
+
+#include "common/Error.h"
+
+#include <algorithm>
+#ifdef __x86_64__
+#include <immintrin.h>
+#endif
+#include <atomic>
+#include <limits>
+#include <new>
+#include <thread>
+
+namespace rastrace {
+
+ClassMap::ClassMap(int32_t width, int32_t height) : ClassMap(width, height, true) {}
+
+ClassMap::ClassMap(int32_t width, int32_t height, bool zeroed) {
+    if (width <= 0 || height <= 0) return;
+    const uint64_t size = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+    if (size > Raster::MemoryLimit() || size > std::numeric_limits<size_t>::max() / 2) ThrowOutOfMemory();
+    try {
+        data_ = zeroed ? std::make_unique<uint8_t[]>(static_cast<size_t>(size))
+                       : std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(size));
+    } catch (const std::bad_alloc&) {
+        ThrowOutOfMemory();
+    }
+    width_ = width;
+    height_ = height;
+}
+
+void CheckMatchOptions(const MatchOptions& options, size_t copperCount) {
+    if (options.tolerance < 0 || options.tolerance > kMaxTolerance) {
+        throw Error("Tolerance must be between 0 and 442");
+    }
+    if (options.despeckle < 0) throw Error("Speckle size must not be negative");
+    if (options.NeedsClassMap() && copperCount > kMaxClasses) {
+        throw Error("At most 255 colours can be traced with a tolerance or speckle removal");
+    }
+}
+
+ColorMatcher::ColorMatcher(std::span<const uint32_t> copper, const MatchOptions& options) {
+    CheckMatchOptions(options, copper.size());
+    limit_ = options.tolerance * options.tolerance + 1;
+    auto add = [&](uint32_t color, uint8_t cls) {
+        if (color > 0x00FFFFFFu) return;  // no pixel has this colour
+        refs_.push_back(Reference{static_cast<int32_t>(color >> 16 & 0xFF), static_cast<int32_t>(color >> 8 & 0xFF),
+                                  static_cast<int32_t>(color & 0xFF), cls});
+    };
+    for (size_t k = 0; k < copper.size(); ++k) add(copper[k], static_cast<uint8_t>(k + 1));
+    // A background colour that cannot win is left out: one equal to a
+    // copper colour, or a repeat.
+    const std::vector<uint32_t>& background = options.backgroundColors;
+    for (size_t i = 0; i < background.size(); ++i) {
+        const uint32_t color = background[i];
+        if (std::find(copper.begin(), copper.end(), color) != copper.end()) continue;
+        if (std::find(background.begin(), background.begin() + static_cast<std::ptrdiff_t>(i), color) !=
+            background.begin() + static_cast<std::ptrdiff_t>(i)) {
+            continue;
+        }
+        add(color, kNoClass);
+    }
+    for (const Reference& ref : refs_) {
+        // Blue, green, red and 0 as four 16-bit lanes, then the class: the
+        // vector kernel broadcasts each word as it is.
+        packedRefs_.push_back(static_cast<uint64_t>(ref.b) | static_cast<uint64_t>(ref.g) << 16 |
+                              static_cast<uint64_t>(ref.r) << 32);
+        packedRefs_.push_back(ref.cls);
+    }
+}
+
+uint8_t ColorMatcher::Classify(uint32_t color) const {
+    const int32_t b = static_cast<int32_t>(color >> 16 & 0xFF), g = static_cast<int32_t>(color >> 8 & 0xFF),
+                  r = static_cast<int32_t>(color & 0xFF);
+    int32_t best = limit_;
+    uint8_t cls = kNoClass;
+    for (const Reference& ref : refs_) {
+        const int32_t d = (b - ref.b) * (b - ref.b) + (g - ref.g) * (g - ref.g) + (r - ref.r) * (r - ref.r);
+        if (d < best) {  // strictly nearer: on a tie the earlier colour stays
+            best = d;
+            cls = ref.cls;
+        }
+    }
+    return cls;
+}
+
+namespace {
+
+// Pixels per block of the row kernel: the best distances stay in L1.
+constexpr int32_t kBlock = 256;
+
+// One reference colour against a block of pixels, written so the compiler
+// turns it into vector code: no branches, 32-bit lanes.
+void NearerBlock(const uint8_t* __restrict p, int32_t count, int32_t rb, int32_t rg, int32_t rr, uint8_t cls,
+                 int32_t* __restrict best, uint8_t* __restrict out) {
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t db = p[3 * i] - rb, dg = p[3 * i + 1] - rg, dr = p[3 * i + 2] - rr;
+        const int32_t d = db * db + dg * dg + dr * dr;
+        const bool nearer = d < best[i];
+        best[i] = nearer ? d : best[i];
+        out[i] = nearer ? cls : out[i];
+    }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define RASTRACE_MATCH_AVX2 1
+
+// Eight pixels at a time with AVX2: each pixel's blue, green, red become
+// 16-bit lanes (with a zero fourth lane), so one multiply-add gives
+// dB² + dG² and dR² + 0, and one horizontal add the distance². Reads 32
+// bytes from p: the caller keeps 11 pixels' bytes in reach. Returns the
+// pixels done (a multiple of 8).
+__attribute__((target("avx2"))) int32_t ClassifyAvx2(const uint8_t* p, int32_t width, const uint64_t* refs,
+                                                     size_t refCount, int32_t limit, uint8_t* out) {
+    // Low lane: bytes 0..15 (pixels 0..3 from byte 0); high lane: bytes 12..27 (pixels 4..7).
+    const __m256i spread = _mm256_setr_epi32(0, 1, 2, 3, 3, 4, 5, 6);
+    const __m256i firstTwo = _mm256_setr_epi8(0, -1, 1, -1, 2, -1, -1, -1, 3, -1, 4, -1, 5, -1, -1, -1,  //
+                                              0, -1, 1, -1, 2, -1, -1, -1, 3, -1, 4, -1, 5, -1, -1, -1);
+    const __m256i lastTwo = _mm256_setr_epi8(6, -1, 7, -1, 8, -1, -1, -1, 9, -1, 10, -1, 11, -1, -1, -1,  //
+                                             6, -1, 7, -1, 8, -1, -1, -1, 9, -1, 10, -1, 11, -1, -1, -1);
+    const __m256i lowBytes = _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  //
+                                              0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m256i start = _mm256_set1_epi32(limit);
+    int32_t x = 0;
+    for (; x + 11 <= width; x += 8) {
+        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 3 * static_cast<size_t>(x)));
+        v = _mm256_permutevar8x32_epi32(v, spread);
+        const __m256i a = _mm256_shuffle_epi8(v, firstTwo);  // pixels 0, 1 | 4, 5
+        const __m256i b = _mm256_shuffle_epi8(v, lastTwo);   // pixels 2, 3 | 6, 7
+        __m256i best = start;
+        __m256i cls = _mm256_setzero_si256();
+        for (size_t k = 0; k < refCount; ++k) {
+            const __m256i ref = _mm256_set1_epi64x(static_cast<long long>(refs[2 * k]));
+            const __m256i da = _mm256_sub_epi16(a, ref);
+            const __m256i db = _mm256_sub_epi16(b, ref);
+            const __m256i d = _mm256_hadd_epi32(_mm256_madd_epi16(da, da), _mm256_madd_epi16(db, db));
+            const __m256i nearer = _mm256_cmpgt_epi32(best, d);
+            best = _mm256_min_epi32(best, d);
+            cls = _mm256_blendv_epi8(cls, _mm256_set1_epi32(static_cast<int32_t>(refs[2 * k + 1])), nearer);
+        }
+        const __m256i packed = _mm256_shuffle_epi8(cls, lowBytes);
+        const uint64_t bytes = static_cast<uint32_t>(_mm256_extract_epi32(packed, 0)) |
+                               static_cast<uint64_t>(static_cast<uint32_t>(_mm256_extract_epi32(packed, 4))) << 32;
+        __builtin_memcpy(out + x, &bytes, 8);
+    }
+    return x;
+}
+
+bool HaveAvx2() {
+    static const bool have = __builtin_cpu_supports("avx2");
+    return have;
+}
+#endif
+
+}  // namespace
+
+void ColorMatcher::ClassifyRow(const uint8_t* pixels, int32_t width, uint8_t* out) const {
+    int32_t done = 0;
+#ifdef RASTRACE_MATCH_AVX2
+    if (HaveAvx2()) {
+        done = ClassifyAvx2(pixels, width, packedRefs_.data(), refs_.size(), limit_, out);
+        for (int32_t x = done; x < width; ++x) out[x] = Classify(PackColor(pixels + 3 * static_cast<size_t>(x)));
+        return;
+    }
+#endif
+    int32_t best[kBlock];
+    for (int32_t x = done; x < width; x += kBlock) {
+        const int32_t count = std::min(kBlock, width - x);
+        std::fill_n(best, count, limit_);
+        std::fill_n(out + x, count, kNoClass);
+        for (const Reference& ref : refs_) {
+            NearerBlock(pixels + 3 * static_cast<size_t>(x), count, ref.b, ref.g, ref.r, ref.cls, best, out + x);
+        }
+    }
+}
+
+ClassMap BuildClassMap(const Raster& raster, std::span<const uint32_t> copper, const MatchOptions& options,
+                       int threads, const std::function<void()>& checkStop) {
+    const ColorMatcher matcher(copper, options);
+    ClassMap map = ClassMap::Unset(raster.Width(), raster.Height());  // every row is written below
+    const int32_t height = map.Height();
+    if (height > 0) {
+        // Bands of rows are taken in turn from a shared counter; the
+        // calling thread checks for a stop between its bands and tells the
+        // helpers through abandon.
+        constexpr int32_t kBandRows = 64;
+        std::atomic<int32_t> next{0};
+        std::atomic<bool> abandon{false};
+        auto work = [&](bool caller) {
+            while (!abandon.load(std::memory_order_relaxed)) {
+                if (caller && checkStop) checkStop();
+                const int32_t first = next.fetch_add(kBandRows);
+                if (first >= height) return;
+                const int32_t end = std::min(height, first + kBandRows);
+                for (int32_t y = first; y < end; ++y) {
+                    matcher.ClassifyRow(raster.RowBytes(y).data(), map.Width(), map.Row(y));
+                }
+            }
+        };
+        std::vector<std::thread> helpers;
+        const int extra = std::clamp(threads, 1, 16) - 1;
+        try {
+            for (int i = 0; i < extra && static_cast<int64_t>(i + 1) * kBandRows < height; ++i) {
+                helpers.emplace_back(work, false);
+            }
+        } catch (const std::system_error&) {
+            // Fewer helpers: the calling thread does their share.
+        }
+        try {
+            work(true);
+        } catch (...) {
+            abandon = true;
+            for (std::thread& t : helpers) t.join();
+            throw;
+        }
+        for (std::thread& t : helpers) t.join();
+    }
+    if (options.despeckle > 1) Despeckle(map, options.despeckle, checkStop, threads);
+    return map;
+}
+
+SharedClassMap::SharedClassMap(std::shared_ptr<const Raster> raster, std::vector<uint32_t> copper,
+                               MatchOptions options)
+    : raster_(std::move(raster)), copper_(std::move(copper)), options_(std::move(options)) {}
+
+const ClassMap& SharedClassMap::Get(const std::function<void()>& checkStop) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return state_ != State::Building; });
+    if (state_ == State::Built) return map_;
+    if (state_ == State::Failed) std::rethrow_exception(error_);
+    state_ = State::Building;
+    lock.unlock();
+    try {
+        ClassMap map = BuildClassMap(*raster_, copper_, options_, 2, checkStop);
+        lock.lock();
+        map_ = std::move(map);
+        state_ = State::Built;
+    } catch (...) {
+        if (!lock.owns_lock()) lock.lock();
+        error_ = std::current_exception();
+        state_ = State::Failed;
+    }
+    lock.unlock();
+    changed_.notify_all();
+    if (error_) std::rethrow_exception(error_);
+    return map_;
+}
+
+}  // namespace rastrace

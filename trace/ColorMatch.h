@@ -1,0 +1,148 @@
+// Tolerant colour matching: which copper colour, if any, each pixel of a
+// scan is traced as.
+//
+// The rule: a pixel goes to the nearest colour among the copper colours
+// and the background colours (Euclidean distance in RGB) when that
+// distance is at most the tolerance; on a tie the earlier copper colour
+// wins, and copper wins over background. Pixels that went to a copper
+// colour are traced as it; everything else is not traced. Background
+// colours only take pixels away from the copper colours. With tolerance 0
+// this is exact equality, the raster scan's own rule.
+//
+// A colour with its top byte set is no pixel's colour: it matches nothing.
+#pragma once
+
+#include "raster/Raster.h"
+#include "trace/ClassMap.h"
+#include "trace/Scanner.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <condition_variable>
+#include <exception>
+#include <span>
+#include <vector>
+
+namespace rastrace {
+
+inline constexpr int32_t kMaxTolerance = 442;  // ceil(sqrt(3) * 255): every colour is within it
+
+// How a conversion matches colours. The defaults are exact matching.
+struct MatchOptions {
+    // The largest distance sqrt(dR² + dG² + dB²) at which a pixel still
+    // counts as a listed colour: 0..kMaxTolerance.
+    int32_t tolerance = 0;
+    // Packed 0x00BBGGRR colours that are never traced.
+    std::vector<uint32_t> backgroundColors;
+    // Speckle removal: regions of one copper colour smaller than this many
+    // pixels are dropped, and holes smaller than it are filled (see
+    // Despeckle). 0 is off.
+    int32_t despeckle = 0;
+
+    // Whether the scan needs a class map. With tolerance 0 background
+    // colours change nothing (copper wins every tie), so exact matching
+    // without speckle removal scans the raster itself, as it always did.
+    bool NeedsClassMap() const { return tolerance != 0 || despeckle != 0; }
+};
+
+// Throws Error when options cannot be used with copperCount copper colours:
+// "Tolerance must be between 0 and 442", "Speckle size must not be
+// negative", or "At most 255 colours can be traced with a tolerance or
+// speckle removal".
+void CheckMatchOptions(const MatchOptions& options, size_t copperCount);
+
+// The matching rule, precomputed for one list of colours.
+class ColorMatcher {
+public:
+    ColorMatcher(std::span<const uint32_t> copper, const MatchOptions& options);
+
+    // The class of one colour: k + 1 for copper colour k, else kNoClass.
+    uint8_t Classify(uint32_t color) const;
+    // The classes of width pixels (blue, green, red bytes) into out.
+    void ClassifyRow(const uint8_t* pixels, int32_t width, uint8_t* out) const;
+
+private:
+    struct Reference {
+        int32_t b, g, r;
+        uint8_t cls;  // kNoClass for a background colour
+    };
+    std::vector<Reference> refs_;  // copper colours in list order, then background colours
+    std::vector<uint64_t> packedRefs_;  // per reference: its colour as 16-bit lanes, its class
+    int32_t limit_ = 1;            // tolerance² + 1: a distance² below it is within the tolerance
+};
+
+// The runs of copper colour index (class index + 1) as the class map would
+// hold them without speckle removal, made row by row: each row is matched
+// into a row buffer and scanned with the byte-row kernel, with the same
+// row steps and runs as ScanClassRuns over the map. No map is kept.
+template <class OnRow, class OnRun>
+void ScanMatchedRuns(const Raster& raster, const ColorMatcher& matcher, uint8_t value, OnRow&& onRow, OnRun&& onRun);
+
+// Whether a conversion with copperCount colours under options scans rows
+// matched one at a time (ScanMatchedRuns, no map) rather than a class map:
+// with no speckle removal and at most two colours, where matching every
+// row once per colour costs no more than writing and reading a map.
+inline bool MatchesRowByRow(const MatchOptions& options, size_t copperCount) {
+    return options.despeckle <= 1 && copperCount <= 2;
+}
+
+// The class map of raster under options. Rows go in bands over threads
+// threads (1 or more); checkStop is called on the calling thread between
+// bands and may throw to end the build (the exception comes out of here
+// once every helper thread has ended). Then applies Despeckle when
+// options.despeckle is set. Throws Error("Out of memory") when the map
+// cannot be had, or CheckMatchOptions' errors.
+ClassMap BuildClassMap(const Raster& raster, std::span<const uint32_t> copper, const MatchOptions& options,
+                       int threads = 1, const std::function<void()>& checkStop = {});
+
+// Speckle removal with size n on a class map, in two steps:
+// 1. every region of one class (pixels of that class joined by an edge)
+//    smaller than n pixels becomes kNoClass;
+// 2. then every hole smaller than n pixels is filled with the class around
+//    it. A hole is a region of kNoClass pixels (joined by an edge) that
+//    touches no edge of the picture and whose every neighbour belongs to
+//    one and the same region of one class.
+// n <= 1 changes nothing. Bands of rows are labelled on up to threads
+// threads; checkStop is called on the calling thread between rows and may
+// throw (once every helper has ended).
+void Despeckle(ClassMap& map, int32_t n, const std::function<void()>& checkStop = {}, int threads = 1);
+
+// A class map made once, on first demand, for every scan worker of a
+// conversion: the first caller of Get builds it (with one helper thread),
+// the others wait for it. Every caller gets the same map, or the exception
+// the build ended with.
+class SharedClassMap {
+public:
+    SharedClassMap(std::shared_ptr<const Raster> raster, std::vector<uint32_t> copper, MatchOptions options);
+
+    // checkStop is called by the building caller as BuildClassMap does.
+    const ClassMap& Get(const std::function<void()>& checkStop);
+
+private:
+    enum class State { NotBuilt, Building, Built, Failed };
+
+    const std::shared_ptr<const Raster> raster_;
+    const std::vector<uint32_t> copper_;
+    const MatchOptions options_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    State state_ = State::NotBuilt;
+    ClassMap map_;
+    std::exception_ptr error_;
+};
+
+template <class OnRow, class OnRun>
+void ScanMatchedRuns(const Raster& raster, const ColorMatcher& matcher, uint8_t value, OnRow&& onRow, OnRun&& onRun) {
+    const int32_t width = raster.Width();
+    std::vector<uint8_t> classes(static_cast<size_t>(width));
+    for (int32_t r = 0; r < raster.Height(); ++r) {
+        onRow(r);
+        if (width == 0) continue;
+        matcher.ClassifyRow(raster.RowBytes(r).data(), width, classes.data());
+        detail::ScanByteRow(classes.data(), width, value, [&](int32_t s, int32_t e) { onRun(Run{s, e, r}); });
+    }
+}
+
+}  // namespace rastrace
