@@ -1,7 +1,6 @@
 // rastrace-cli: converts one BMP scan into a PCB or PADS track file with the
 // same core as the window, or lists the colours of a scan.
 #include "cli/CliOptions.h"
-#include "cli/OutputTarget.h"
 #include "common/Error.h"
 #include "common/IntText.h"
 #include "common/MessageText.h"
@@ -104,15 +103,13 @@ int Convert(const cli::CliOptions& options) {
     }
 
     auto raster = std::make_shared<const Raster>(LoadPicture(options));
-    cli::OutputTarget target(options.output);
-    request.outputPath = target.WritePath();
+    request.outputPath = options.output;  // replaced whole, or left as it was
 
     CliOwner owner(!options.quiet && isatty(STDERR_FILENO) != 0);
     ConversionJob job(owner, raster);
     job.Start(request);
     job.RunToCompletion();
     if (owner.Failure()) throw Error(*owner.Failure());
-    target.Commit();
     return 0;
 }
 

@@ -208,29 +208,26 @@ void ExpectPicture(const Raster& r, const Picture& p) {
     }
 }
 
-Raster FromMemory(const std::vector<uint8_t>& bytes) { return ConvertTo24Bit(LoadBitmapMemory(bytes)); }
+Raster FromMemory(const std::vector<uint8_t>& bytes, const ReadLimits& limits = {}) {
+    return std::move(LoadBitmapMemory(bytes, limits).raster);
+}
 
 // The message of the Error that loading bytes throws, or "" when it loads.
-std::string LoadMessage(const std::vector<uint8_t>& bytes) {
+std::string LoadMessage(const std::vector<uint8_t>& bytes, const ReadLimits& limits = {}) {
     try {
-        FromMemory(bytes);
+        FromMemory(bytes, limits);
     } catch (const Error& e) {
         return e.what();
     }
     return "";
 }
 
-// Lowers the raster memory limit for one test and puts it back afterwards.
-class MemoryLimitGuard {
-public:
-    explicit MemoryLimitGuard(uint64_t bytes) : saved_(Raster::MemoryLimit()) { Raster::SetMemoryLimit(bytes); }
-    ~MemoryLimitGuard() { Raster::SetMemoryLimit(saved_); }
-    MemoryLimitGuard(const MemoryLimitGuard&) = delete;
-    MemoryLimitGuard& operator=(const MemoryLimitGuard&) = delete;
-
-private:
-    uint64_t saved_;
-};
+// A load that may take at most bytes of memory.
+ReadLimits MemoryLimit(uint64_t bytes) {
+    ReadLimits limits;
+    limits.memory = bytes;
+    return limits;
+}
 
 }  // namespace
 
@@ -634,18 +631,18 @@ class BrokenFiles : public ::testing::TestWithParam<BrokenFile> {
 protected:
     // A limit far above every well-formed test picture and far below the
     // pictures the hostile headers declare.
-    MemoryLimitGuard limit_{64u << 20};
+    const ReadLimits limit_ = MemoryLimit(64u << 20);
 };
 
 TEST_P(BrokenFiles, FailWithTheSystemsMessage) {
     const std::vector<uint8_t> bytes = GetParam().bytes();
-    EXPECT_EQ(LoadMessage(bytes), GetParam().message);
+    EXPECT_EQ(LoadMessage(bytes, limit_), GetParam().message);
 
     TempDir dir;
     const auto path = dir.Path() / "broken.bmp";
     WriteFile(path, bytes);
     try {
-        ReadBitmapFile(path.string());
+        ReadBitmapFile(path.string(), limit_);
         ADD_FAILURE() << "the file loaded";
     } catch (const Error& e) {
         EXPECT_EQ(e.what(), GetParam().message) << "read from a file";
@@ -773,7 +770,7 @@ size_t OpenDescriptors() {
 }  // namespace
 
 TEST(BmpReader, FileIsClosedOnEveryPath) {
-    MemoryLimitGuard limit(1u << 20);
+    const ReadLimits limit = MemoryLimit(1u << 20);
     TempDir dir;
     const std::vector<std::vector<uint8_t>> files = {
         Paletted(Sampler(), 40, 8).Build(),                                     // loads
@@ -787,7 +784,7 @@ TEST(BmpReader, FileIsClosedOnEveryPath) {
         const auto path = dir.Path() / ("f" + std::to_string(i) + ".bmp");
         WriteFile(path, files[i]);
         try {
-            ReadBitmapFile(path.string());
+            ReadBitmapFile(path.string(), limit);
         } catch (const Error&) {
         }
         EXPECT_EQ(OpenDescriptors(), before) << "file " << i;

@@ -5,6 +5,7 @@
 #include "job/OutputFile.h"
 #include "job/ScanThread.h"
 #include "support/Files.h"
+#include "support/TrackText.h"
 #include "trace/Scanner.h"
 
 #include <gtest/gtest.h>
@@ -28,6 +29,7 @@
 using namespace rastrace;
 namespace fs = std::filesystem;
 using rastrace::test::ReadBytes;
+using rastrace::test::Scan;
 using rastrace::test::WriteBytes;
 
 namespace {

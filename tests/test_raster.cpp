@@ -90,15 +90,13 @@ TEST(Raster, RowOutsideTheRasterFails) {
 }
 
 TEST(Raster, SizesBeyondTheLimitAreOutOfMemory) {
-    const uint64_t saved = Raster::MemoryLimit();
-    Raster::SetMemoryLimit(1000);
     try {
-        Raster r(100, 100);
+        Raster r(100, 100, Raster::RowOrder::BottomUp, 1000);
         FAIL() << "allocated past the limit";
     } catch (const Error& e) {
         EXPECT_STREQ(e.what(), "Out of memory");
     }
-    Raster::SetMemoryLimit(saved);
+    EXPECT_NO_THROW(Raster(100, 100, Raster::RowOrder::BottomUp, 30000));
     EXPECT_THROW(Raster(INT32_MAX, INT32_MAX), Error);
     EXPECT_THROW(Raster(-1, 5), Error);
 }

@@ -18,7 +18,6 @@
 #include <emmintrin.h>
 #endif
 #include <cstdint>
-#include <functional>
 
 namespace rastrace {
 
@@ -60,11 +59,6 @@ struct TrackMapping {
 // callback may throw to end the scan. Reads the raster only.
 template <class OnRow, class OnRun>
 void ScanRuns(const Raster& raster, uint32_t color, OnRow&& onRow, OnRun&& onRun);
-
-// The whole scan with tracks: computes the mapping first (so a resolution
-// of 0 fails before the first row step), then reports each run as a track.
-void Scan(const Raster& raster, int32_t color, int32_t xres, int32_t yres,
-          const std::function<void(int32_t row)>& onRow, const std::function<void(const Track&)>& onTrack);
 
 // ---------------------------------------------------------------------------
 

@@ -383,11 +383,7 @@ void TRtcFrmMain::ProgressStep(int64_t steps) {
     prgbr->setValue(static_cast<int>(progressPos_ / progressScale_));
 }
 
-int32_t TRtcFrmMain::NextPolyNumbers(int32_t count) {
-    const uint32_t first = static_cast<uint32_t>(FPolyCount) + 1u;
-    FPolyCount = static_cast<int32_t>(static_cast<uint32_t>(FPolyCount) + static_cast<uint32_t>(count));
-    return static_cast<int32_t>(first);
-}
+int32_t TRtcFrmMain::NextPolyNumbers(int32_t count) { return FPolyCount.Take(count); }
 
 void TRtcFrmMain::ConversionFinished(const std::optional<std::string>& error) {
     // Called from inside the job's drain: the notice (a modal box) and the

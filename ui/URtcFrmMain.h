@@ -14,6 +14,7 @@
 #pragma once
 
 #include "job/ConversionJob.h"
+#include "job/ItemCounter.h"
 #include "raster/Raster.h"
 #include "settings/Settings.h"
 #include "ui/Controls.h"
@@ -108,7 +109,7 @@ public:
     void handle(void (TRtcFrmMain::*handler)());
 
     bool ready() const { return FReady; }
-    int32_t polyCount() const { return FPolyCount; }
+    int32_t polyCount() const { return FPolyCount.Count(); }
     // The window's picture; nullptr before the first successful Open.
     std::shared_ptr<const Raster> picture() const { return picture_; }
     // True from a conversion's start until its workers have all ended.
@@ -151,7 +152,7 @@ private:
     int64_t progressScale_ = 1;  // raster positions per bar unit when the range exceeds int
 
     bool FReady = false;
-    int32_t FPolyCount = 0;
+    ItemCounter FPolyCount;
 };
 
 }  // namespace rastrace::ui

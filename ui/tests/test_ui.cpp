@@ -4,6 +4,7 @@
 #include "formats/Formats.h"
 #include "settings/Settings.h"
 #include "support/BmpBuilder.h"
+#include "support/TrackText.h"
 #include "ui/AppLook.h"
 #include "ui/DialogService.h"
 #include "ui/OpenPictureDialog.h"
@@ -568,7 +569,7 @@ TEST_F(WindowTest, ConvertsToTheExactAscFileAndKeepsCountingItems) {
         const QString out = startConversion(QStringLiteral("out.ASC"));
         ASSERT_TRUE(waitForCompletion());
         const std::string expected =
-            std::string(HeaderText(OutputFormat::Asc)) + AscRecord(number, track, "8", "6") + "\r\n" +
+            std::string(HeaderText(OutputFormat::Asc)) + rastrace::test::AscRecord(number, track, "8", "6") + "\r\n" +
             std::string(TrailerText(OutputFormat::Asc));
         EXPECT_EQ(readAll(out).toStdString(), expected);
         EXPECT_EQ(window_->polyCount(), number);
