@@ -9,8 +9,10 @@
 // std::shared_ptr<Raster> and a conversion reads a snapshot of it. Open and
 // the mirror buttons never touch that snapshot: Open replaces the window's
 // pointer, and a mirror first copies the picture while a conversion shares
-// it. Closing the window during a conversion stops the workers, removes the
-// incomplete file and leaves the settings file as it was.
+// it. Closing the window during a conversion stops the workers, drops the
+// incomplete output (a file it was to replace stays as it was) and leaves
+// the settings file as it was. The output is written as the command line
+// writes it: replaced whole, and only when the conversion succeeds.
 #pragma once
 
 #include "job/ConversionJob.h"

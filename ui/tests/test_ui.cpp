@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileSystemModel>
 #include <QGroupBox>
@@ -32,6 +33,10 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -647,24 +652,68 @@ TEST_F(WindowTest, OpenAndMirrorsDuringAConversionLeaveItsPictureAlone) {
     EXPECT_EQ(window_->picture().get(), own);
 }
 
-TEST_F(WindowTest, ClosingDuringAConversionStopsItRemovesTheFileAndSavesNothing) {
+// A 200 x 200 checkerboard of red and blue: 40000 one-pixel tracks, about
+// a megabyte of PCB text.
+std::vector<std::vector<uint32_t>> checkerboard() {
     std::vector<std::vector<uint32_t>> rows(200, std::vector<uint32_t>(200));
     for (int y = 0; y < 200; ++y)
         for (int x = 0; x < 200; ++x) rows[y][x] = (x + y) % 2 == 0 ? kRed : kBlue;
-    openPicture(rows);
+    return rows;
+}
+
+QStringList filesIn(const QTemporaryDir& dir) {
+    return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+TEST_F(WindowTest, ClosingDuringAConversionStopsItKeepsTheOldFileAndSavesNothing) {
+    openPicture(checkerboard());
     pick(0, 0);
     pick(1, 0);
     window_->edtx->setText(QStringLiteral("300"));
+    writeText(path("big.PCB"), "earlier output");
     const QString out = startConversion(QStringLiteral("big.PCB"));
     ASSERT_TRUE(window_->converting());
-    EXPECT_TRUE(QFile::exists(out));
     window_->close();
     EXPECT_FALSE(window_->converting());
-    EXPECT_FALSE(QFile::exists(out));
+    EXPECT_EQ(readAll(out), QByteArray("earlier output"));
     window_.reset();
-    EXPECT_FALSE(QFile::exists(path("set.ini")));
+    EXPECT_EQ(filesIn(dir_), QStringList({"big.PCB", "p.bmp"})) << "no temporary file and no set.ini";
     EXPECT_TRUE(dialogs_.errors.isEmpty());
     EXPECT_TRUE(dialogs_.notices.isEmpty());
+}
+
+// A file-size limit makes the writes fail half-way, as a full disk does.
+TEST_F(WindowTest, AFullDiskIsShownAndKeepsTheOldFile) {
+    openPicture(checkerboard());
+    pick(0, 0);
+    pick(1, 0);
+    writeText(path("big.PCB"), "earlier output");
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 100000;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const QString out = startConversion(QStringLiteral("big.PCB"));
+    const bool completed = waitForCompletion();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    ASSERT_TRUE(completed);
+    EXPECT_EQ(dialogs_.errors, QStringList{QStringLiteral("Disk full.")});
+    EXPECT_EQ(readAll(out), QByteArray("earlier output"));
+    EXPECT_EQ(filesIn(dir_), QStringList({"big.PCB", "p.bmp"})) << "a temporary file is left";
+    EXPECT_TRUE(window_->ready());
+}
+
+TEST_F(WindowTest, APipeOrADeviceIsRefusedWithoutWaiting) {
+    const QString fifo = path("scan.bmp");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    open(fifo);  // nobody writes to it: reading it would wait for ever
+    open(QStringLiteral("/dev/zero"));  // reading it would never end
+    EXPECT_EQ(dialogs_.errors, QStringList({QStringLiteral("Cannot open file \"%1\". Not a regular file.").arg(fifo),
+                                            QStringLiteral("Cannot open file \"/dev/zero\". Not a regular file.")}));
+    EXPECT_EQ(window_->picture(), nullptr);
+    EXPECT_FALSE(window_->ToolButton2->isEnabled());
 }
 
 // ---- Settings -------------------------------------------------------------
