@@ -631,7 +631,62 @@ Raster ReadRunLengthBody(ByteSource& src, const BitmapInfoHeader& h, const Pixel
 
 // The whole read: file header, info header, validation, masks, colour
 // table, pixel body. Nothing outside this call's locals is touched.
-DecodedBitmap LoadBitmap(ByteSource& src) {
+// A picture sampled down as it is read, for a preview: at most maxSide
+// pixels a side, nearest pixel. Only the rows sampled are read (each once,
+// in file order) and, when even those would come to more bytes than the
+// load's memory limit, fewer of them, each then standing for several
+// target rows; the whole picture is never held.
+Raster ReadSampledRows(ByteSource& src, const BitmapInfoHeader& h, const PixelConverter& conv, uint64_t n,
+                       int32_t maxSide) {
+    const int64_t width = h.biWidth;
+    const int64_t height = AbsHeight(h);
+    if (width == 0 || height == 0) return Raster();
+    const int64_t longest = std::max(width, height);
+    const int64_t side = std::min<int64_t>(longest, maxSide);
+    const auto targetWidth = static_cast<int32_t>(std::max<int64_t>(1, width * side / longest));
+    const auto targetHeight = static_cast<int32_t>(std::max<int64_t>(1, height * side / longest));
+    Raster out(targetWidth, targetHeight, Raster::RowOrder::BottomUp, src.Budget().Left());
+    src.Budget().Claim(out.StorageSize());
+    const uint64_t rowBytes = static_cast<uint64_t>(width) * 3;
+    src.Budget().Claim(rowBytes);
+    std::vector<uint8_t> row(static_cast<size_t>(rowBytes));
+
+    const uint64_t stride = FileStride(h);
+    const int64_t rowsRead =
+        std::clamp<int64_t>(static_cast<int64_t>(src.Budget().Left() / std::max<uint64_t>(stride, 1)), 1, targetHeight);
+    const bool topDown = h.biHeight < 0;
+    const uint64_t start = src.Position();
+    std::vector<uint8_t> scratch;
+    for (int64_t i = 0; i < rowsRead; ++i) {
+        // k counts sampled rows from the top; i goes in file order.
+        const int64_t k = topDown ? i : rowsRead - 1 - i;
+        const int64_t y = k * height / rowsRead;
+        const uint64_t offset = static_cast<uint64_t>(topDown ? y : height - 1 - y) * stride;
+        const uint64_t available = offset < n ? std::min(stride, n - offset) : 0;
+        std::span<const uint8_t> bytes;
+        if (available > 0) {
+            src.SeekTo(start + offset);
+            bytes = src.Next(available, scratch);
+        }
+        std::fill(row.begin(), row.end(), 0);  // what the file does not hold is zero bytes
+        if (h.biBitCount != 24) {
+            ConvertRow(conv, bytes.data(), available, static_cast<size_t>(width), row.data());
+        } else if (available > 0) {
+            std::memcpy(row.data(), bytes.data(), static_cast<size_t>(std::min(available, rowBytes)));
+        }
+        // The target rows whose nearest sampled row is k.
+        for (int64_t ty = (k * targetHeight + rowsRead - 1) / rowsRead;
+             ty < ((k + 1) * targetHeight + rowsRead - 1) / rowsRead; ++ty) {
+            uint8_t* dst = out.RowBytes(static_cast<int32_t>(ty)).data();
+            for (int64_t tx = 0; tx < targetWidth; ++tx) {
+                std::memcpy(dst + 3 * tx, row.data() + 3 * (tx * width / targetWidth), 3);
+            }
+        }
+    }
+    return out;
+}
+
+DecodedBitmap LoadBitmap(ByteSource& src, int32_t sampleSide) {
     DecodedBitmap result;
     if (src.Size() == 0) return result;  // a zero-length file is the empty picture
 
@@ -647,12 +702,13 @@ DecodedBitmap LoadBitmap(ByteSource& src) {
     src.SeekTo(PixelDataStart(fileHeader.bfOffBits, src.Position(), src.Size()));
     const uint64_t n = PixelByteCount(h, src.Left());
 
-    if (h.biBitCount == 24) {
-        result.raster = ReadStoredRows(src, h, n);
-        return result;
-    }
     const PixelConverter conv(h.biBitCount, result.palette, result.masks);
-    if (h.biCompression == BI_RLE8 || h.biCompression == BI_RLE4) {
+    const bool runLength = h.biCompression == BI_RLE8 || h.biCompression == BI_RLE4;
+    if (sampleSide > 0 && !runLength) {
+        result.raster = ReadSampledRows(src, h, conv, n, sampleSide);
+    } else if (h.biBitCount == 24) {
+        result.raster = ReadStoredRows(src, h, n);
+    } else if (runLength) {
         result.raster = ReadRunLengthBody(src, h, conv, n);
     } else {
         result.raster = ReadConvertedRows(src, h, conv, n);
@@ -674,13 +730,13 @@ DecodedBitmap LoadFile(const std::string& path, const ReadLimits& limits) {
     MemoryBudget budget(MemoryLimitOf(limits));
     if (S_ISREG(info.st_mode)) {
         FileSource src(file.Fd(), info.st_size > 0 ? static_cast<uint64_t>(info.st_size) : 0, budget);
-        return LoadBitmap(src);
+        return LoadBitmap(src, limits.sampleSide);
     }
     // A pipe or device has no size: it is read to its end first.
     if (limits.regularFileOnly) ThrowCannotOpen(path, "Not a regular file");
     const std::vector<uint8_t> bytes = ReadStream(file.Fd(), budget);
     MemorySource src(bytes, budget);
-    return LoadBitmap(src);
+    return LoadBitmap(src, limits.sampleSide);
 }
 
 }  // namespace
@@ -689,7 +745,7 @@ DecodedBitmap LoadBitmapMemory(std::span<const uint8_t> bytes, const ReadLimits&
     try {
         MemoryBudget budget(MemoryLimitOf(limits));
         MemorySource src(bytes, budget);
-        return LoadBitmap(src);
+        return LoadBitmap(src, limits.sampleSide);
     } catch (const std::bad_alloc&) {
         ThrowOutOfMemory();
     }

@@ -95,6 +95,13 @@ struct ReadLimits {
     // must never wait on a stream that may not end. The file is opened
     // without waiting for a writer.
     bool regularFileOnly = false;
+    // When above 0: the raster is the picture sampled down (nearest pixel)
+    // to at most this many pixels a side, for a preview. An uncompressed
+    // file is then read row by row, only the rows sampled, so neither the
+    // memory nor the bytes read grow with the size the header declares;
+    // a run-length file is still decoded whole, within the memory limit.
+    // The header keeps the picture's real size.
+    int32_t sampleSide = 0;
 };
 
 // Reads the file at path (opened read-only, closed on every path).

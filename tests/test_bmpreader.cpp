@@ -264,6 +264,11 @@ TEST_P(EveryEncoding, DecodesToTheSamePixels) {
     const auto path = dir.Path() / "picture.bmp";
     WriteFile(path, bytes);
     ExpectPicture(ReadBitmapFile(path.string()), picture);
+
+    // Sampled to a side no smaller than the picture: the same pixels.
+    ReadLimits preview;
+    preview.sampleSide = 64;
+    ExpectPicture(ReadBitmapFile(path.string(), preview), picture);
 }
 
 INSTANTIATE_TEST_SUITE_P(BmpReader, EveryEncoding, ::testing::ValuesIn(EncodedPictures()),
@@ -1024,4 +1029,85 @@ TEST(HostileHeaders, AnAddressSpaceLimitIsTheLimit) {
         return FromMemory(Header24(1000, 1000)).Width() == 1000;
     });
     EXPECT_EQ(code, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Sampled reads for the preview
+
+namespace {
+
+// A width x height picture whose every pixel differs from its neighbours.
+BmpBuilder Gradient(int32_t width, int32_t height, uint16_t bitCount, bool topDown) {
+    BmpBuilder b;
+    b.width = width;
+    b.height = topDown ? -height : height;
+    b.bitCount = bitCount;
+    if (bitCount == 8) {
+        for (uint32_t i = 0; i < 256; ++i) b.palette.push_back(Rgb(i, 255 - i, i / 2));
+    }
+    std::vector<std::vector<uint32_t>> rows(static_cast<size_t>(height));
+    for (int32_t s = 0; s < height; ++s) {
+        for (int32_t x = 0; x < width; ++x) {
+            const uint32_t v = static_cast<uint32_t>(x * 7 + s * 13);
+            rows[static_cast<size_t>(s)].push_back(bitCount == 8 ? v % 256 : Rgb(v % 256, s % 256, x % 256));
+        }
+    }
+    b.pixels = PackRows(rows, bitCount);
+    return b;
+}
+
+}  // namespace
+
+TEST(SampledRead, TakesTheNearestPixelOfEveryTargetPixel) {
+    for (uint16_t bitCount : {8, 24}) {
+        for (bool topDown : {false, true}) {
+            const std::vector<uint8_t> bytes = Gradient(300, 200, bitCount, topDown).Build();
+            const Raster full = FromMemory(bytes);
+            ReadLimits limits;
+            limits.sampleSide = 50;
+            const DecodedBitmap sampled = LoadBitmapMemory(bytes, limits);
+            EXPECT_EQ(sampled.header.biWidth, 300);
+            ASSERT_EQ(sampled.raster.Width(), 50);
+            ASSERT_EQ(sampled.raster.Height(), 33);
+            for (int32_t ty = 0; ty < 33; ++ty) {
+                for (int32_t tx = 0; tx < 50; ++tx) {
+                    ASSERT_EQ(sampled.raster.PixelColor(tx, ty), full.PixelColor(tx * 300 / 50, ty * 200 / 33))
+                        << bitCount << " bits, top-down " << topDown << ", pixel " << tx << "," << ty;
+                }
+            }
+        }
+    }
+}
+
+// A memory limit too small for the sampled rows: fewer rows are read, each
+// standing for several target rows, and the picture keeps its proportions.
+TEST(SampledRead, ReadsFewerRowsWhenTheyWouldNotFit) {
+    const std::vector<uint8_t> bytes = Gradient(1000, 1000, 24, false).Build();
+    const Raster full = FromMemory(bytes);
+    ReadLimits limits;
+    limits.sampleSide = 100;
+    limits.memory = 100 * 100 * 3 + 100 * 4 + 3000 + 10 * 3000;  // picture, row, scratch and ten file rows
+    const Raster sampled = LoadBitmapMemory(bytes, limits).raster;
+    ASSERT_EQ(sampled.Width(), 100);
+    ASSERT_EQ(sampled.Height(), 100);
+    EXPECT_EQ(sampled.PixelColor(0, 0), full.PixelColor(0, 0));
+    EXPECT_EQ(sampled.PixelColor(0, 9), full.PixelColor(0, 0)) << "ten target rows share a file row";
+    EXPECT_EQ(sampled.PixelColor(37, 95), full.PixelColor(370, 900));
+}
+
+// What the preview does with the hostile headers: a small picture, at once,
+// whatever size the header declares.
+TEST(SampledRead, HostileHeadersGiveASmallPictureAtOnce) {
+    ReadLimits limits;
+    limits.sampleSide = 2048;
+    limits.memory = uint64_t{64} << 20;
+    DecodedBitmap bitmap;
+    EXPECT_LT(Seconds([&] { bitmap = LoadBitmapMemory(Header1(20000, 20000), limits); }), 1.0);
+    EXPECT_EQ(bitmap.header.biWidth, 20000);
+    EXPECT_EQ(bitmap.raster.Width(), 2048);
+    EXPECT_EQ(bitmap.raster.Height(), 2048);
+    EXPECT_EQ(bitmap.raster.PixelColor(2047, 2047), Packed(Rgb(200, 10, 10)));
+    EXPECT_LT(Seconds([&] { bitmap = LoadBitmapMemory(Header24(85000, 85000), limits); }), 1.0);
+    EXPECT_EQ(bitmap.raster.Width(), 2048);
+    EXPECT_EQ(LoadMessage(Header24(INT32_MAX, 1), limits), kOutOfMemory) << "a row wider than the limit";
 }
