@@ -30,7 +30,9 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <sys/resource.h>
@@ -830,6 +832,8 @@ TEST_P(PreviewTest, PaneShowsTheFileByItsExtension) {
     }
     PreviewPane pane;
     pane.showFile(path);
+    EXPECT_EQ(pane.caption(), QStringLiteral("Picture:")) << "nothing is shown before the load ends";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !pane.loading(); }, 10000));
     EXPECT_EQ(pane.caption(), QString::fromUtf8(c.caption));
     const bool shown = QString::fromUtf8(c.caption) != QStringLiteral("Picture:");
     EXPECT_EQ(pane.previewEnabled(), shown);
@@ -847,6 +851,57 @@ INSTANTIATE_TEST_SUITE_P(
                       PreviewCase{"EnhancedMetafile", "c.emf", PreviewCase::Text, "Picture:"},
                       PreviewCase{"Missing", "gone.bmp", PreviewCase::Missing, "Picture:"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Files whose headers declare huge pictures, and a real large scan: the
+// pane shows each without holding up the interface thread, from a reduced
+// read whatever the header declares.
+TEST(PreviewLoadTest, TheInterfaceThreadStaysFree) {
+    QTemporaryDir dir;
+    struct HugeFile {
+        QString name;
+        rastrace::test::BmpBuilder bmp;
+        QString caption;
+    };
+    std::vector<HugeFile> files(3);
+    files[0] = {QStringLiteral("onebit.bmp"), {}, QStringLiteral(" (20000x20000)")};
+    files[0].bmp.width = files[0].bmp.height = 20000;
+    files[0].bmp.bitCount = 1;
+    files[0].bmp.palette = {0xC80A0A, 0};
+    files[1] = {QStringLiteral("huge.bmp"), {}, QStringLiteral(" (85000x85000)")};
+    files[1].bmp.width = files[1].bmp.height = 85000;
+    files[2] = {QStringLiteral("scan.bmp"), {}, QStringLiteral(" (6000x4000)")};  // 72 MB of pixels
+    files[2].bmp.width = 6000;
+    files[2].bmp.height = 4000;
+    files[2].bmp.pixels.assign(size_t{6000} * 3 * 4000, 0x40);
+
+    PreviewPane pane;
+    pane.resize(300, 300);
+    pane.show();
+    for (const HugeFile& file : files) {
+        const QString path = dir.filePath(file.name);
+        rastrace::test::WriteFile(path.toStdString(), file.bmp.Build());
+        QElapsedTimer call;
+        call.start();
+        pane.showFile(path);
+        EXPECT_LT(call.elapsed(), 50) << file.name.toStdString();
+        // The longest the event loop goes without turning while it loads.
+        QElapsedTimer sinceTurn;
+        sinceTurn.start();
+        qint64 longest = 0;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            longest = std::max(longest, sinceTurn.restart());
+        });
+        tick.start(5);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !pane.loading(); }, 20000)) << file.name.toStdString();
+        QTest::qWait(20);  // the result's first paint
+        tick.stop();
+        longest = std::max(longest, sinceTurn.elapsed());
+        EXPECT_LT(longest, 50) << file.name.toStdString();
+        EXPECT_EQ(pane.caption(), file.caption);
+        EXPECT_TRUE(pane.previewEnabled());
+    }
+}
 
 TEST(PreviewWindowTest, FitsThePictureButAtMostThreeQuartersOfTheScreen) {
     EXPECT_EQ(PreviewWindow::clientSizeFor(QSize(100, 50), QSize(1000, 800)), QSize(110, 60));
