@@ -17,7 +17,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -207,15 +206,12 @@ TEST(ReplacementFile, AFailedWriteLeavesTheOldFileAndNoTemporary) {
     TempDir dir;
     const fs::path target = dir.Path() / "out.PCB";
     WriteBytes(target, "old");
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit small = saved;
-    small.rlim_cur = 1000;
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const int error = Replace(target.string(), std::string(5000, 'x'));
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
+    int error = 0;
+    {
+        const rastrace::test::FileSizeLimit limit(1000);
+        ASSERT_TRUE(limit.Set());
+        error = Replace(target.string(), std::string(5000, 'x'));
+    }
     EXPECT_EQ(error, EFBIG);
     EXPECT_EQ(ReadBytes(target), "old");
     EXPECT_EQ(Entries(dir.Path()), 1u);

@@ -11,11 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
 
 #include <algorithm>
 #include <atomic>
@@ -694,18 +692,13 @@ TEST_F(JobTest, AWriteErrorStopsEveryOtherWorker) {
 TEST_F(JobTest, AFullDiskLeavesTheOldFile) {
     const ConversionRequest request = Request({kRed, kGreen});
     WriteBytes(request.outputPath, "earlier output");
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit small = saved;
-    small.rlim_cur = 100000;
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     ConversionJob& job = Job(NoisyRaster(1000, 200, 23));
-    const bool started = job.Start(request);
-    if (started) job.RunToCompletion();
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
-    ASSERT_TRUE(started);
+    {
+        const rastrace::test::FileSizeLimit limit(100000);
+        ASSERT_TRUE(limit.Set());
+        ASSERT_TRUE(job.Start(request));
+        job.RunToCompletion();
+    }
     ASSERT_EQ(owner_.finished.size(), 1u);
     EXPECT_EQ(owner_.finished[0], "Disk full");
     EXPECT_EQ(ReadBytes(request.outputPath), "earlier output");

@@ -4,6 +4,7 @@
 #include "formats/Formats.h"
 #include "settings/Settings.h"
 #include "support/BmpBuilder.h"
+#include "support/Files.h"
 #include "support/TrackText.h"
 #include "ui/AppLook.h"
 #include "ui/DialogService.h"
@@ -35,10 +36,8 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -690,17 +689,13 @@ TEST_F(WindowTest, AFullDiskIsShownAndKeepsTheOldFile) {
     pick(0, 0);
     pick(1, 0);
     writeText(path("big.PCB"), "earlier output");
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit small = saved;
-    small.rlim_cur = 100000;
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const QString out = startConversion(QStringLiteral("big.PCB"));
-    const bool completed = waitForCompletion();
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
-    ASSERT_TRUE(completed);
+    QString out;
+    {
+        const rastrace::test::FileSizeLimit limit(100000);
+        ASSERT_TRUE(limit.Set());
+        out = startConversion(QStringLiteral("big.PCB"));
+        ASSERT_TRUE(waitForCompletion());
+    }
     EXPECT_EQ(dialogs_.errors, QStringList{QStringLiteral("Disk full.")});
     EXPECT_EQ(readAll(out), QByteArray("earlier output"));
     EXPECT_EQ(filesIn(dir_), QStringList({"big.PCB", "p.bmp"})) << "a temporary file is left";
