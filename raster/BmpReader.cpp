@@ -657,6 +657,7 @@ Raster ReadSampledRows(ByteSource& src, const BitmapInfoHeader& h, const PixelCo
     const bool topDown = h.biHeight < 0;
     const uint64_t start = src.Position();
     std::vector<uint8_t> scratch;
+    bool rowIsEmpty = false;  // row holds a row the file does not reach: all alike
     for (int64_t i = 0; i < rowsRead; ++i) {
         // k counts sampled rows from the top; i goes in file order.
         const int64_t k = topDown ? i : rowsRead - 1 - i;
@@ -668,11 +669,14 @@ Raster ReadSampledRows(ByteSource& src, const BitmapInfoHeader& h, const PixelCo
             src.SeekTo(start + offset);
             bytes = src.Next(available, scratch);
         }
-        std::fill(row.begin(), row.end(), 0);  // what the file does not hold is zero bytes
-        if (h.biBitCount != 24) {
-            ConvertRow(conv, bytes.data(), available, static_cast<size_t>(width), row.data());
-        } else if (available > 0) {
-            std::memcpy(row.data(), bytes.data(), static_cast<size_t>(std::min(available, rowBytes)));
+        if (available > 0 || !rowIsEmpty) {
+            std::fill(row.begin(), row.end(), 0);  // what the file does not hold is zero bytes
+            if (h.biBitCount != 24) {
+                ConvertRow(conv, bytes.data(), available, static_cast<size_t>(width), row.data());
+            } else if (available > 0) {
+                std::memcpy(row.data(), bytes.data(), static_cast<size_t>(std::min(available, rowBytes)));
+            }
+            rowIsEmpty = available == 0;
         }
         // The target rows whose nearest sampled row is k.
         for (int64_t ty = (k * targetHeight + rowsRead - 1) / rowsRead;
