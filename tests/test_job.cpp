@@ -677,12 +677,15 @@ TEST_F(JobTest, AWriteErrorStopsEveryOtherWorker) {
         request.groupByColor = grouped;
         ConversionJob& job = Job(raster);
         ASSERT_TRUE(job.Start(request));
+        // Every worker hands over its first rows and waits for the owner,
+        // red with its first block posted: the race is over before it starts.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
         job.RunToCompletion();
         ASSERT_EQ(owner_.finished.size(), 1u);
         EXPECT_EQ(owner_.finished[0], "Disk full");
         owner_.finished.clear();
-        // Red's first block is full after about twenty rows; the other two
-        // colours have no pixels and would otherwise scan all 2000 rows.
+        // Red's first block goes out after twenty rows; the other two colours
+        // have no pixels and would otherwise scan all 2000 rows.
         EXPECT_LT(owner_.progress, owner_.progressMax / 10) << "grouped " << grouped;
     }
 }
