@@ -1,6 +1,7 @@
 #include "bench/BmpWriter.h"
 
 #include "common/Error.h"
+#include "common/FileHandle.h"
 #include "common/MessageText.h"
 
 #include <cerrno>
@@ -21,18 +22,9 @@ void Put32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) out[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-// Writes all of bytes, resuming after short writes and signals.
-bool WriteAll(int fd, const uint8_t* bytes, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, bytes, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
+// Writes all of bytes (rastrace::WriteAll); false on any failure.
+bool WriteBytes(int fd, const uint8_t* bytes, size_t size) {
+    return WriteAll(fd, std::string_view(reinterpret_cast<const char*>(bytes), size)) == 0;
 }
 
 }  // namespace
@@ -61,17 +53,14 @@ std::vector<uint8_t> BitmapHeader(int32_t width, int32_t height, int32_t pixelsP
 }
 
 void WriteBitmapFile(const Raster& raster, const std::string& path, int32_t pixelsPerMeter) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) throw Error("Cannot create file \"" + path + "\". " + SystemErrorText(errno));
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    const FileHandle file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!file.IsOpen()) throw Error("Cannot create file \"" + path + "\". " + SystemErrorText(errno));
+    const int fd = file.Fd();
 
     const int32_t width = raster.Width();
     const int32_t height = raster.Height();
     const std::vector<uint8_t> header = BitmapHeader(width, height, pixelsPerMeter);
-    if (!WriteAll(fd, header.data(), header.size())) throw Error("Stream write error");
+    if (!WriteBytes(fd, header.data(), header.size())) throw Error("Stream write error");
 
     // Rows go out bottom row first, each followed by zero padding, gathered
     // into blocks of a few megabytes so the writes stay large. The raster's
@@ -86,7 +75,7 @@ void WriteBitmapFile(const Raster& raster, const std::string& path, int32_t pixe
         std::memcpy(block.data() + filled, raster.RowBytes(y).data(), rowBytes);
         filled += stride;  // the padding bytes of block stay zero
         if (filled == block.size() || y == 0) {
-            if (!WriteAll(fd, block.data(), filled)) throw Error("Stream write error");
+            if (!WriteBytes(fd, block.data(), filled)) throw Error("Stream write error");
             filled = 0;
         }
     }

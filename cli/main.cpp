@@ -6,7 +6,6 @@
 // about (an option, the input, the output); the system's own message text
 // follows unchanged. Exit status: 0 done, 1 failed, 2 unusable command line.
 #include "cli/CliOptions.h"
-#include "cli/OutputTarget.h"
 #include "cli/ProgressBar.h"
 #include "cli/Signals.h"
 #include "common/Error.h"
@@ -94,7 +93,7 @@ Picture LoadPicture(const CliOptions& options) {
     }
     Picture picture;
     picture.header = bitmap.header;
-    picture.raster = ConvertTo24Bit(std::move(bitmap));
+    picture.raster = std::move(bitmap.raster);
     if (picture.raster.Empty()) Warn(InputName(options.input) + ": the picture is empty");
     for (char m : options.mirrors) {
         if (m == 'h') {
@@ -223,44 +222,33 @@ int Convert(const CliOptions& options) {
     if (!options.quiet) NoteStatedResolution(picture.header, options);
     auto raster = std::make_shared<const Raster>(std::move(picture.raster));
 
-    // The temporary file is made and registered for removal as one step, so
-    // an interrupt in between cannot leave it behind.
-    std::optional<OutputTarget> target;
-    {
-        TerminationSignalBlock block;
-        try {
-            target.emplace(options.output);
-        } catch (const std::exception& e) {
-            throw Failure{OutputName(options.output), e.what()};
-        }
-        if (target->WritePath() != options.output) RemoveOnTermination(target->WritePath());
-    }
-    request.outputPath = target->WritePath();
-
+    // The output is written to a temporary file beside it, renamed into
+    // place when complete. It is made (in Start) and registered for removal
+    // as one step, so an interrupt in between cannot leave it behind; the
+    // workers, started with the signals blocked, leave them to this thread.
+    request.outputPath = options.output;
     ProgressBar bar(ProgressBarWanted(options.quiet, options.output == "-"));
     CliOwner owner(bar);
     ConversionJob job(owner, raster);
-    try {
-        job.Start(request);
-    } catch (const std::bad_alloc&) {
-        bar.End();
-        throw Failure{"", "Out of memory"};
-    } catch (const std::exception& e) {
-        bar.End();
-        throw JobFailure(e.what(), options);
-    }
-    job.RunToCompletion();
-    if (owner.Failure()) throw JobFailure(*owner.Failure(), options);
     {
         TerminationSignalBlock block;
         try {
-            target->Commit();
+            job.Start(request);
+        } catch (const std::bad_alloc&) {
+            bar.End();
+            throw Failure{"", "Out of memory"};
         } catch (const std::exception& e) {
-            RemoveOnTermination("");
-            throw Failure{OutputName(options.output), e.what()};
+            bar.End();
+            throw JobFailure(e.what(), options);
         }
+        RemoveOnTermination(job.TemporaryPath());
+    }
+    job.RunToCompletion();
+    {
+        TerminationSignalBlock block;
         RemoveOnTermination("");
     }
+    if (owner.Failure()) throw JobFailure(*owner.Failure(), options);
 
     const std::vector<int64_t>& tracks = job.TracksWritten();
     std::string summary;

@@ -75,18 +75,4 @@ void AppendAscRecordLine(std::string& out, int32_t number, const Track& track, s
     out.resize(static_cast<size_t>(p - out.data()));
 }
 
-std::string PcbRecord(const Track& track, std::string_view width, std::string_view layer) {
-    std::string text;
-    AppendPcbRecordLine(text, track, width, layer);
-    text.resize(text.size() - 2);
-    return text;
-}
-
-std::string AscRecord(int32_t number, const Track& track, std::string_view width, std::string_view layer) {
-    std::string text;
-    AppendAscRecordLine(text, number, track, width, layer);
-    text.resize(text.size() - 2);
-    return text;
-}
-
 }  // namespace rastrace

@@ -21,11 +21,6 @@ enum class OutputFormat { Pcb, Asc };
 std::string_view HeaderText(OutputFormat format);
 std::string_view TrailerText(OutputFormat format);
 
-// One record without its final CR LF ("FT", CR LF, the track line).
-std::string PcbRecord(const Track& track, std::string_view width, std::string_view layer);
-// One four-line item without its final CR LF; number is the item number.
-std::string AscRecord(int32_t number, const Track& track, std::string_view width, std::string_view layer);
-
 // Appends the record and its final CR LF to out. No locale, one append.
 void AppendPcbRecordLine(std::string& out, const Track& track, std::string_view width, std::string_view layer);
 void AppendAscRecordLine(std::string& out, int32_t number, const Track& track, std::string_view width,

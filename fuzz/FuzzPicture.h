@@ -21,13 +21,14 @@ namespace rastrace::fuzz {
 // bytes may rightly decode to a picture of that size (JPEG and PNG fill
 // what the data leaves out), and each run must stay well within the
 // fuzzer's time limit on a busy machine.
-inline void LowerMemoryLimit() { Raster::SetMemoryLimit(uint64_t{16} << 20); }
+inline constexpr uint64_t kFuzzMemoryLimit = uint64_t{16} << 20;
 
 template <typename Reader>
 void CheckOneInput(const uint8_t* data, size_t size, const char* kind, Reader read) {
     const std::string prefix = std::string("Cannot read ") + kind + " file: ";
     try {
         MemoryInput input({data, size});
+        input.SetMemoryLimit(kFuzzMemoryLimit);
         const Picture picture = read(input);
         const Raster& raster = picture.raster;
         if (raster.Width() < 0 || raster.Height() < 0) std::abort();

@@ -19,16 +19,13 @@ bool IsReaderMessage(const char* message) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-    // Hostile headers then fail with "Out of memory" instead of taking the
-    // machine's memory.
-    rastrace::Raster::SetMemoryLimit(uint64_t{64} << 20);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
-        const rastrace::Raster raster = rastrace::ConvertTo24Bit(rastrace::LoadBitmapMemory({data, size}));
+        // Hostile headers fail with "Out of memory" instead of taking the
+        // machine's memory.
+        rastrace::ReadLimits limits;
+        limits.memory = uint64_t{64} << 20;
+        const rastrace::Raster raster = rastrace::LoadBitmapMemory({data, size}, limits).raster;
         if (raster.Width() < 0 || raster.Height() < 0) std::abort();
         if (raster.StorageSize() != raster.Stride() * static_cast<size_t>(raster.Height())) std::abort();
         // Touch the first and last row so that a raster whose memory does

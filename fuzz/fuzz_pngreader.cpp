@@ -3,11 +3,6 @@
 #include "fuzz/FuzzPicture.h"
 #include "raster/PngReader.h"
 
-extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-    rastrace::fuzz::LowerMemoryLimit();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rastrace::fuzz::CheckOneInput(data, size, "PNG", [](rastrace::PictureInput& input) { return rastrace::ReadPng(input); });
     return 0;

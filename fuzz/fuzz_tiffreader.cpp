@@ -3,11 +3,6 @@
 #include "fuzz/FuzzPicture.h"
 #include "raster/TiffReader.h"
 
-extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-    rastrace::fuzz::LowerMemoryLimit();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rastrace::fuzz::CheckOneInput(data, size, "TIFF", [](rastrace::PictureInput& input) { return rastrace::ReadTiff(input); });
     return 0;

@@ -43,17 +43,28 @@ public:
     // ScanJobLink, owner side.
     bool MayWrite(int index) override;
     int32_t NextPolyNumbers(int32_t count) override { return owner_.NextPolyNumbers(count); }
-    void WriteRecord(std::string_view text) override { file_.Write(text); }
+    void WriteRecord(std::string_view text) override {
+        try {
+            file_.Write(text);
+        } catch (const std::exception& e) {
+            Fail(e.what());
+            throw;
+        }
+    }
     void StepProgress(int64_t rows) override {
         if (rows > 0) owner_.ProgressStep(rows);
     }
     void CountTracks(int index, int64_t tracks) override { tracks_[static_cast<size_t>(index)] += tracks; }
     const std::vector<int64_t>& TracksWritten() const { return tracks_; }
+    std::string TemporaryPath() const { return running_ ? file_.TemporaryPath() : std::string(); }
     void ConvertDone(int index, const std::optional<std::string>& error) override;
 
 private:
     // A worker could not be made: the conversion does not start at all.
     void AbandonStart();
+    // The conversion has failed: keeps the first error and stops every
+    // other worker at its next row, as their work would only be thrown away.
+    void Fail(const std::string& error);
     void Finish();
     void JoinWorkers();
     void SetStopping();
@@ -215,7 +226,7 @@ bool ConversionJob::Impl::MayWrite(int index) {
 
 void ConversionJob::Impl::ConvertDone(int index, const std::optional<std::string>& error) {
     ++finishedWorkers_;
-    if (error && !firstError_) firstError_ = *error;
+    if (error) Fail(*error);
     ended_[static_cast<size_t>(index)] = true;
     {
         std::lock_guard lock(turnMutex_);
@@ -223,6 +234,11 @@ void ConversionJob::Impl::ConvertDone(int index, const std::optional<std::string
     }
     turnChanged_.notify_all();
     if (finishedWorkers_ == workersStarted_) Finish();
+}
+
+void ConversionJob::Impl::Fail(const std::string& error) {
+    if (!firstError_) firstError_ = error;
+    SetStopping();
 }
 
 void ConversionJob::Impl::Finish() {
@@ -235,7 +251,8 @@ void ConversionJob::Impl::Finish() {
             error = e.what();
         }
     }
-    // A failed conversion leaves no partial file behind.
+    // A failed conversion leaves no partial file behind, and the file that
+    // was there as it was.
     if (error) file_.Abandon();
     file_ = OutputFile();
     running_ = false;
@@ -270,6 +287,8 @@ void ConversionJob::RunToCompletion() { impl_->RunToCompletion(); }
 bool ConversionJob::Running() const { return impl_->Running(); }
 
 const std::vector<int64_t>& ConversionJob::TracksWritten() const { return impl_->TracksWritten(); }
+
+std::string ConversionJob::TemporaryPath() const { return impl_->TemporaryPath(); }
 
 void ConversionJob::Stop() { impl_->Stop(); }
 

@@ -2,6 +2,9 @@
 // colour, and every step that touches the file or the owner's state run on
 // the owner thread through the hand-off queue.
 //
+// The first error of any worker (a failed write included) stops the other
+// workers at their next row; the conversion then ends with that error.
+//
 // Thread rule: Start, DrainQueue, Stop and the destructor are called on the
 // owner thread only; the owner's JobOwner callbacks (but Wake) run there
 // too. Only the owner thread writes the output file. Workers only read the
@@ -45,8 +48,9 @@ public:
     // Owner thread: the conversion has ended. On success the trailer is
     // written and the file closed: show the notice "转换完成！" / "提示".
     // On failure (error holds the first worker error, or the trailer's or
-    // close's I/O error) the incomplete file has been removed: show error
-    // in the standard error box. Either way the owner then sets FReady.
+    // close's I/O error) the incomplete file has been dropped, and a file
+    // the conversion was to replace is as it was: show error in the
+    // standard error box. Either way the owner then sets FReady.
     // Called from DrainQueue after every worker has been joined and outside
     // any hand-off, so it may show a modal box, Start a new conversion, or
     // (when DrainQueue is driven by an event loop, not RunToCompletion)
@@ -57,7 +61,7 @@ public:
 // The values a conversion takes from the window when it starts.
 struct ConversionRequest {
     OutputFormat format = OutputFormat::Pcb;
-    std::string outputPath;                 // created, or cut to length 0
+    std::string outputPath;                 // replaced whole once complete (OutputFile)
     std::vector<std::string> colorTexts;    // colour-list entries, integer text
     std::string xresText = "600";           // integer text
     std::string yresText = "600";           // integer text
@@ -87,7 +91,7 @@ public:
     // the request cannot start; nothing has changed then. An empty colour
     // list starts nothing and returns false. When a worker thread cannot
     // be made, throws Error("Thread creation error: <reason>") after
-    // stopping the workers already started and removing the file: the
+    // stopping the workers already started and dropping the file: the
     // conversion does not run at all. Not while Running() (throws
     // std::logic_error).
     bool Start(const ConversionRequest& request);
@@ -107,8 +111,13 @@ public:
     // last Start, in list order (final once ConversionFinished is called).
     const std::vector<int64_t>& TracksWritten() const;
 
-    // Stops the workers, joins them and removes the incomplete output file;
-    // ConversionFinished is not called. Does nothing when not running.
+    // Owner thread: the temporary file the running conversion writes before
+    // it is renamed over the output at the end; empty when the output is
+    // written directly (standard output, a device) or nothing runs.
+    std::string TemporaryPath() const;
+
+    // Stops the workers, joins them and drops the incomplete output (a file
+    // it was to replace stays as it was); ConversionFinished is not called. Does nothing when not running.
     // Not from inside a hand-off (ProgressStep, NextPolyNumbers).
     void Stop();
 

@@ -63,6 +63,12 @@ void HandOffQueue::Wait(Ticket& ticket) {
 }
 
 int HandOffQueue::Drain() {
+    if (draining_) return 0;
+    draining_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{draining_};
     int ran = 0;
     for (;;) {
         Item* item = nullptr;
@@ -72,8 +78,7 @@ int HandOffQueue::Drain() {
             item = items_.front();
             items_.pop_front();
         }
-        // Run without the lock: the step may block on a modal dialog whose
-        // event loop drains again, and workers must keep queueing meanwhile.
+        // Run without the lock: workers must keep queueing meanwhile.
         std::exception_ptr error;
         try {
             (*item->step)();

@@ -9,9 +9,10 @@
 // one at a time, in Drain(). Close() fails every waiting and later Run with
 // JobStopped, so a stopped job never leaves a worker waiting.
 //
-// Drain() is re-entrant: a step may run a nested event loop that calls
-// Drain() again. Each step is taken from the queue under the lock and run
-// without it, so the nested Drain() runs the steps queued after it.
+// Drain() is not re-entrant: called from inside a step (a step that runs a
+// nested event loop) it runs nothing and returns 0, and the steps queued
+// meanwhile run when the outer Drain() goes on. A nested drain that ran
+// the last worker's end would join workers still waiting on the outer step.
 #pragma once
 
 #include <condition_variable>
@@ -77,7 +78,8 @@ public:
     // Does nothing for a ticket that is not posted.
     void Wait(Ticket& ticket);
 
-    // Owner side: runs every queued step; returns how many ran.
+    // Owner side: runs every queued step; returns how many ran. From
+    // inside a step it does nothing and returns 0.
     int Drain();
 
     // Owner side: true when a step is waiting.
@@ -105,6 +107,7 @@ private:
     std::condition_variable pending_;  // signalled on every queued step and on Close
     std::deque<Item*> items_;          // each Item lives on its worker's stack
     bool closed_ = false;
+    bool draining_ = false;            // owner thread only: a step is running
 };
 
 }  // namespace rastrace

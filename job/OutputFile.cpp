@@ -73,60 +73,50 @@ constexpr int kNotOpen = 103;
 
 }  // namespace
 
+OutputFile::OutputFile() = default;
+
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
-      ownsDescriptor_(std::exchange(other.ownsDescriptor_, false)),
-      removable_(std::exchange(other.removable_, false)),
-      device_(other.device_),
-      inode_(other.inode_),
-      path_(std::move(other.path_)),
+      device_(std::move(other.device_)),
+      replacement_(std::move(other.replacement_)),
       buffer_(std::move(other.buffer_)),
       used_(std::exchange(other.used_, 0)) {}
 
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
     if (this != &other) {
-        OutputFile old(std::move(*this));  // the old file closes quietly at scope end
+        Abandon();
         fd_ = std::exchange(other.fd_, -1);
-        ownsDescriptor_ = std::exchange(other.ownsDescriptor_, false);
-        removable_ = std::exchange(other.removable_, false);
-        device_ = other.device_;
-        inode_ = other.inode_;
-        path_ = std::move(other.path_);
+        device_ = std::move(other.device_);
+        replacement_ = std::move(other.replacement_);
         buffer_ = std::move(other.buffer_);
         used_ = std::exchange(other.used_, 0);
     }
     return *this;
 }
 
-OutputFile::~OutputFile() {
-    if (fd_ < 0) return;
-    try {
-        Flush();
-    } catch (...) {
-        // Quiet by contract: Close() is the call that reports.
-    }
-    CloseDescriptor();
-}
+OutputFile::~OutputFile() { Abandon(); }
 
 OutputFile OutputFile::Create(const std::string& path) {
     OutputFile file;
-    file.path_ = path;
+    struct stat st {};
     if (path == "-") {
         file.fd_ = STDOUT_FILENO;
-    } else {
+    } else if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
         int fd;
         do {
-            fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+            fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
         } while (fd < 0 && errno == EINTR);
         if (fd < 0) ThrowIoError(errno);
+        file.device_ = FileHandle(fd);
+        // Writes wait again from here on, as writes to any file do.
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
         file.fd_ = fd;
-        file.ownsDescriptor_ = true;
-        struct stat st {};
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-            file.removable_ = true;
-            file.device_ = st.st_dev;
-            file.inode_ = st.st_ino;
-        }
+    } else {
+        auto replacement = std::make_unique<ReplacementFile>();
+        if (!replacement->Create(path)) ThrowIoError(errno);
+        file.fd_ = replacement->Descriptor();
+        file.replacement_ = std::move(replacement);
     }
     file.buffer_ = std::make_unique_for_overwrite<char[]>(kBufferSize);
     return file;
@@ -155,30 +145,27 @@ void OutputFile::Close() {
     try {
         Flush();
     } catch (...) {
-        CloseDescriptor();
+        Abandon();
         throw;
     }
-    if (ownsDescriptor_) {
-        const int fd = std::exchange(fd_, -1);
-        // Linux releases the descriptor even when close fails, so it is
-        // never retried; EINTR only means the close was interrupted.
-        if (::close(fd) != 0 && errno != EINTR) ThrowIoError(errno);
-    } else {
-        fd_ = -1;
+    fd_ = -1;
+    bool done = true;
+    if (replacement_) {
+        done = replacement_->Commit();
+        replacement_.reset();
+    } else if (device_.IsOpen()) {
+        done = device_.Close();
     }
+    if (!done) ThrowIoError(errno);
 }
+
+std::string OutputFile::TemporaryPath() const { return replacement_ ? replacement_->Path() : std::string(); }
 
 void OutputFile::Abandon() {
     used_ = 0;
-    CloseDescriptor();
-    if (!removable_) return;
-    removable_ = false;
-    // Remove only the file we opened: the path may name another by now.
-    struct stat st {};
-    if (::stat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_dev) == device_ &&
-        static_cast<uint64_t>(st.st_ino) == inode_) {
-        ::unlink(path_.c_str());
-    }
+    fd_ = -1;
+    replacement_.reset();  // removes the temporary file
+    device_ = FileHandle();
 }
 
 void OutputFile::Flush() {
@@ -188,22 +175,7 @@ void OutputFile::Flush() {
 }
 
 void OutputFile::WriteThrough(const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd_, data, size);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            ThrowIoError(errno);
-        }
-        if (written == 0) ThrowIoError(ENOSPC);  // no progress on a regular file means no room
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-}
-
-void OutputFile::CloseDescriptor() noexcept {
-    if (fd_ >= 0 && ownsDescriptor_) ::close(fd_);
-    fd_ = -1;
-    used_ = 0;
+    if (const int error = WriteAll(fd_, std::string_view(data, size)); error != 0) ThrowIoError(error);
 }
 
 }  // namespace rastrace

@@ -1,5 +1,7 @@
-// The output file of a conversion: created (or cut to length 0) when the
-// conversion starts, written through a large buffer, closed when it ends.
+// The output file of a conversion: opened when the conversion starts,
+// written through a large buffer, finished when it ends. A regular file is
+// replaced whole or not at all (ReplacementFile): a conversion that fails
+// or is stopped leaves the file that was there as it was.
 //
 // Thread rule: an OutputFile is used by its owner thread only (the thread
 // that runs the conversion's hand-offs); it has no lock of its own.
@@ -7,6 +9,9 @@
 // Every failure throws rastrace::Error with the I/O error text of the
 // failing call's errno (IoErrorMessage below), such as "Disk full".
 #pragma once
+
+#include "common/FileHandle.h"
+#include "common/ReplacementFile.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -41,21 +46,27 @@ public:
     // Writes of this size or more go straight to the file, after what is buffered.
     static constexpr size_t kWriteThroughSize = size_t{64} << 10;
 
-    OutputFile() = default;  // no file
+    OutputFile();  // no file
     OutputFile(OutputFile&& other) noexcept;
     OutputFile& operator=(OutputFile&& other) noexcept;
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
-    // Flushes and closes quietly: errors are lost here, so call Close() to
-    // learn of them.
+    // Abandon(): only Close() finishes a file.
     ~OutputFile();
 
-    // Creates path for writing, or cuts an existing file to length 0
-    // (mode 0666 before the umask). "-" is the standard output, which is
-    // never closed or removed. Throws Error with the I/O error text.
+    // Opens the output at path. A regular file, new or existing, is written
+    // as a ReplacementFile: nothing at path changes until Close() succeeds.
+    // "-" is the standard output, which is never closed. An existing special
+    // file (a device such as /dev/null, a pipe) is written directly; a pipe
+    // without a reader fails at once instead of waiting for one. Throws
+    // Error with the I/O error text.
     static OutputFile Create(const std::string& path);
 
     bool IsOpen() const { return fd_ >= 0; }
+
+    // The temporary file a replacement writes before Close() renames it;
+    // empty for the standard output and devices, and once closed.
+    std::string TemporaryPath() const;
 
     // Appends bytes; they reach the file when the buffer is full and at
     // Close(). Throws Error on a failed write; the bytes of that write and
@@ -63,27 +74,25 @@ public:
     // open throws "I/O error 103".
     void Write(std::string_view bytes);
 
-    // Writes what is buffered, then closes. Throws Error when either
-    // fails; the descriptor is released either way.
+    // Writes what is buffered, then finishes the file: a replacement is
+    // flushed to disk and renamed over its target. Throws Error when any
+    // step fails; the replacement is abandoned then and the descriptor is
+    // released either way.
     void Close();
 
-    // For an incomplete file: drops the buffer, closes without reporting
-    // errors, and removes the file if it is a regular file that Create
-    // opened and its path still names it (never "-" or a device such as
-    // /dev/null). Safe on an empty OutputFile; after Close(), failed or
-    // not, it still removes the file.
+    // For an incomplete file: drops the buffer and closes without reporting
+    // errors. A replacement's temporary file goes and the target stays as it
+    // was; the standard output and devices are left alone. Safe on an empty
+    // OutputFile and after Close().
     void Abandon();
 
 private:
     void Flush();
     void WriteThrough(const char* data, size_t size);
-    void CloseDescriptor() noexcept;
 
-    int fd_ = -1;
-    bool ownsDescriptor_ = false;  // false for the standard output
-    bool removable_ = false;       // a regular file Create opened
-    uint64_t device_ = 0, inode_ = 0;
-    std::string path_;
+    int fd_ = -1;                                  // where the bytes go
+    FileHandle device_;                            // an opened special file
+    std::unique_ptr<ReplacementFile> replacement_; // a regular file's replacement
     std::unique_ptr<char[]> buffer_;
     size_t used_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "job/ScanThread.h"
 
 #include "job/HandOffQueue.h"
+#include "job/ItemCounter.h"
 
 #include <algorithm>
 #include <new>
@@ -129,7 +130,7 @@ void TScanThread::WriteRuns() {
         FRecord.clear();
         for (size_t i = begin; i < begin + count; ++i) {
             AppendRecordLine(FRecord, format_, number, mapping_.Map(runs_[i]), FWidthText, FLayerText);
-            number = static_cast<int32_t>(static_cast<uint32_t>(number) + 1u);  // wraps like the owner's counter
+            number = WrappingAdd(number, 1);  // wraps like the owner's counter
         }
         // The block completes the rows before the next run still to write.
         const size_t next = begin + count;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "job/ConversionJob.h"
+#include "job/ItemCounter.h"
 
 #include <cstdint>
 #include <optional>
@@ -16,19 +17,15 @@ public:
     void Wake() override {}  // RunToCompletion waits on the queue itself
     void ProgressStart(int64_t /*maximum*/) override {}
     void ProgressStep(int64_t /*steps*/) override {}
-    int32_t NextPolyNumbers(int32_t count) override {
-        const int32_t first = polyCount_ + 1;
-        polyCount_ += count;
-        return first;
-    }
+    int32_t NextPolyNumbers(int32_t count) override { return polyCount_.Take(count); }
     void ConversionFinished(const std::optional<std::string>& error) override { error_ = error; }
 
     // The error the last conversion ended with, if any.
     const std::optional<std::string>& Failure() const { return error_; }
-    int32_t PolyCount() const { return polyCount_; }
+    int32_t PolyCount() const { return polyCount_.Count(); }
 
 private:
-    int32_t polyCount_ = 0;
+    ItemCounter polyCount_;
     std::optional<std::string> error_;
 };
 

@@ -1,6 +1,7 @@
 #include "raster/BmpReader.h"
 
 #include "common/Error.h"
+#include "common/FileHandle.h"
 #include "common/MessageText.h"
 
 #include <algorithm>
@@ -51,18 +52,28 @@ uint64_t CheckedMul(uint64_t a, uint64_t b) {
     return product;
 }
 
-// Any buffer whose size comes from the file is checked here first: it may
-// not exceed what the picture itself would be allowed.
-void CheckBufferSize(uint64_t bytes) {
-    if (bytes > Raster::MemoryLimit() || bytes > SIZE_MAX / 2) ThrowOutOfMemory();
-}
+// The memory one load may still claim. The picture and every buffer whose
+// size comes from the file are claimed here first, before they are
+// allocated, so a header cannot make the load take more than its limit.
+class MemoryBudget {
+public:
+    explicit MemoryBudget(uint64_t bytes) : left_(bytes) {}
+    uint64_t Left() const { return left_; }
+    void Claim(uint64_t bytes) {
+        if (bytes > left_ || bytes > SIZE_MAX / 2) ThrowOutOfMemory();
+        left_ -= bytes;
+    }
+
+private:
+    uint64_t left_;
+};
 
 // ---------------------------------------------------------------------------
 // Sources: a file or a memory block, read forward only.
 
 class ByteSource {
 public:
-    explicit ByteSource(uint64_t size) : size_(size) {}
+    ByteSource(uint64_t size, MemoryBudget& budget) : size_(size), budget_(budget) {}
     virtual ~ByteSource() = default;
     ByteSource(const ByteSource&) = delete;
     ByteSource& operator=(const ByteSource&) = delete;
@@ -70,6 +81,7 @@ public:
     uint64_t Size() const { return size_; }
     uint64_t Position() const { return position_; }
     uint64_t Left() const { return size_ - position_; }
+    MemoryBudget& Budget() { return budget_; }
 
     // Reads exactly n bytes into dst; "Stream read error" when fewer are left.
     void Read(uint8_t* dst, uint64_t n) {
@@ -96,8 +108,10 @@ public:
         if (n > Left()) ThrowStreamReadError();
         std::span<const uint8_t> view = Borrow(static_cast<size_t>(n));
         if (view.size() != n) {
-            CheckBufferSize(n);
-            if (scratch.size() < n) scratch.resize(static_cast<size_t>(n));
+            if (scratch.size() < n) {
+                budget_.Claim(n - scratch.size());
+                scratch.resize(static_cast<size_t>(n));
+            }
             Fetch(scratch.data(), static_cast<size_t>(n));
             view = {scratch.data(), static_cast<size_t>(n)};
         }
@@ -116,12 +130,13 @@ protected:
 
 private:
     uint64_t size_;
+    MemoryBudget& budget_;
     uint64_t position_ = 0;
 };
 
 class MemorySource final : public ByteSource {
 public:
-    explicit MemorySource(std::span<const uint8_t> bytes) : ByteSource(bytes.size()), bytes_(bytes) {}
+    MemorySource(std::span<const uint8_t> bytes, MemoryBudget& budget) : ByteSource(bytes.size(), budget), bytes_(bytes) {}
 
 private:
     void Fetch(uint8_t* dst, size_t n) override { std::memcpy(dst, bytes_.data() + Position(), n); }
@@ -131,37 +146,15 @@ private:
     std::span<const uint8_t> bytes_;
 };
 
-// An open file descriptor, closed when the handle goes away, on every path.
-class FileHandle {
-public:
-    explicit FileHandle(int fd) : fd_(fd) {}
-    ~FileHandle() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    int Fd() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 // Reads with plain read() calls; the file position follows the source's.
 class FileSource final : public ByteSource {
 public:
-    FileSource(int fd, uint64_t size) : ByteSource(size), fd_(fd) {}
+    FileSource(int fd, uint64_t size, MemoryBudget& budget) : ByteSource(size, budget), fd_(fd) {}
 
 private:
     void Fetch(uint8_t* dst, size_t n) override {
-        // One call per block; read() may return less (signals, or more than
-        // about 2 GiB at once), so keep going until all n bytes are in.
-        while (n > 0) {
-            const ssize_t got = ::read(fd_, dst, n);
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) ThrowStreamReadError();  // an I/O error, or the file shrank under us
-            dst += got;
-            n -= static_cast<size_t>(got);
-        }
+        // Fewer bytes than asked: an I/O error, or the file shrank under us.
+        if (ReadUpTo(fd_, dst, n) != static_cast<int64_t>(n)) ThrowStreamReadError();
     }
 
     void Jump(uint64_t pos) override {
@@ -180,8 +173,29 @@ std::string FullPath(const std::string& path) {
     return absolute.lexically_normal().string();
 }
 
-[[noreturn]] void ThrowCannotOpen(const std::string& path, int code) {
-    throw Error("Cannot open file \"" + FullPath(path) + "\". " + SystemErrorText(code));
+[[noreturn]] void ThrowCannotOpen(const std::string& path, const std::string& reason) {
+    throw Error("Cannot open file \"" + FullPath(path) + "\". " + reason);
+}
+
+// The whole of a stream that has no size of its own (a pipe, a device),
+// read to its end. The buffer is claimed from the budget as it grows, so
+// an endless stream ends in "Out of memory", not in the machine's memory.
+std::vector<uint8_t> ReadStream(int fd, MemoryBudget& budget) {
+    std::vector<uint8_t> bytes;
+    size_t used = 0;
+    for (;;) {
+        if (used == bytes.size()) {
+            const uint64_t grow = std::max<uint64_t>(uint64_t{64} << 10, bytes.size());
+            budget.Claim(grow);
+            bytes.resize(bytes.size() + static_cast<size_t>(grow));
+        }
+        const int64_t got = ReadUpTo(fd, bytes.data() + used, bytes.size() - used);
+        if (got < 0) ThrowStreamReadError();
+        used += static_cast<size_t>(got);
+        if (used < bytes.size()) break;  // the end of the stream
+    }
+    bytes.resize(used);
+    return bytes;
 }
 
 // ---------------------------------------------------------------------------
@@ -501,8 +515,15 @@ void ConvertRow(const PixelConverter& conv, const uint8_t* src, uint64_t availab
 // A 24-bit uncompressed body: one read straight into the raster's memory,
 // which has the file's stride and row order. Rows the file does not reach
 // stay zero.
+// A raster of the header's size, claimed from the load's budget first.
+Raster NewRaster(ByteSource& src, const BitmapInfoHeader& h, Raster::RowOrder order) {
+    Raster raster(h.biWidth, AbsHeight(h), order, src.Budget().Left());
+    src.Budget().Claim(raster.StorageSize());
+    return raster;
+}
+
 Raster ReadStoredRows(ByteSource& src, const BitmapInfoHeader& h, uint64_t n) {
-    Raster raster(h.biWidth, AbsHeight(h), h.biHeight < 0 ? Raster::RowOrder::TopDown : Raster::RowOrder::BottomUp);
+    Raster raster = NewRaster(src, h, h.biHeight < 0 ? Raster::RowOrder::TopDown : Raster::RowOrder::BottomUp);
     src.Read(raster.StorageData(), n);  // n <= stride * |height| == StorageSize()
     return raster;
 }
@@ -511,7 +532,7 @@ Raster ReadStoredRows(ByteSource& src, const BitmapInfoHeader& h, uint64_t n) {
 // rows and converted into a bottom-up 24-bit raster as it comes in.
 Raster ReadConvertedRows(ByteSource& src, const BitmapInfoHeader& h, const PixelConverter& conv, uint64_t n) {
     const int32_t height = AbsHeight(h);
-    Raster raster(h.biWidth, height);
+    Raster raster = NewRaster(src, h, Raster::RowOrder::BottomUp);
     if (raster.Empty()) return raster;
     const bool topDown = h.biHeight < 0;
     const size_t width = static_cast<size_t>(h.biWidth);
@@ -520,6 +541,9 @@ Raster ReadConvertedRows(ByteSource& src, const BitmapInfoHeader& h, const Pixel
 
     std::vector<uint8_t> scratch;
     uint64_t left = n;
+    // Rows the file does not reach are all one colour: the first is
+    // converted, the others copied from it.
+    const uint8_t* emptyRow = nullptr;
     for (int32_t first = 0; first < height;) {
         const uint64_t rows = std::min<uint64_t>(blockRows, static_cast<uint64_t>(height - first));
         const uint64_t want = std::min(rows * stride, left);
@@ -529,8 +553,13 @@ Raster ReadConvertedRows(ByteSource& src, const BitmapInfoHeader& h, const Pixel
             const uint64_t offset = r * stride;
             const uint64_t available = offset < want ? std::min(stride, want - offset) : 0;
             const int32_t stored = first + static_cast<int32_t>(r);
-            const int32_t y = topDown ? stored : height - 1 - stored;
-            ConvertRow(conv, available > 0 ? block.data() + offset : nullptr, available, width, raster.RowBytes(y).data());
+            uint8_t* dst = raster.RowBytes(topDown ? stored : height - 1 - stored).data();
+            if (available == 0 && emptyRow != nullptr) {
+                if (!conv.ZeroIsBlack()) std::memcpy(dst, emptyRow, width * 3);
+                continue;
+            }
+            ConvertRow(conv, available > 0 ? block.data() + offset : nullptr, available, width, dst);
+            if (available == 0) emptyRow = dst;
         }
         first += static_cast<int32_t>(rows);
     }
@@ -597,13 +626,14 @@ void DecodeRunLength(std::span<const uint8_t> in, bool fourBit, const PixelConve
 }
 
 Raster ReadRunLengthBody(ByteSource& src, const BitmapInfoHeader& h, const PixelConverter& conv, uint64_t n) {
-    Raster raster(h.biWidth, AbsHeight(h));
+    Raster raster = NewRaster(src, h, Raster::RowOrder::BottomUp);
     if (raster.Empty()) return raster;
     if (!conv.ZeroIsBlack()) {
-        for (int32_t y = 0; y < raster.Height(); ++y) {
-            uint8_t* row = raster.RowBytes(y).data();
-            for (int32_t x = 0; x < raster.Width(); ++x) std::memcpy(row + 3 * static_cast<size_t>(x), conv.ZeroColour(), 3);
-        }
+        // Colour-table entry 0 everywhere: one row by pixels, then row copies.
+        const size_t rowBytes = static_cast<size_t>(raster.Width()) * 3;
+        const uint8_t* first = raster.RowBytes(0).data();
+        for (size_t x = 0; x < rowBytes; x += 3) std::memcpy(raster.RowBytes(0).data() + x, conv.ZeroColour(), 3);
+        for (int32_t y = 1; y < raster.Height(); ++y) std::memcpy(raster.RowBytes(y).data(), first, rowBytes);
     }
     std::vector<uint8_t> scratch;
     DecodeRunLength(src.Next(n, scratch), h.biCompression == BI_RLE4, conv, raster);
@@ -612,7 +642,66 @@ Raster ReadRunLengthBody(ByteSource& src, const BitmapInfoHeader& h, const Pixel
 
 // The whole read: file header, info header, validation, masks, colour
 // table, pixel body. Nothing outside this call's locals is touched.
-DecodedBitmap LoadBitmap(ByteSource& src) {
+// A picture sampled down as it is read, for a preview: at most maxSide
+// pixels a side, nearest pixel. Only the rows sampled are read (each once,
+// in file order) and, when even those would come to more bytes than the
+// load's memory limit, fewer of them, each then standing for several
+// target rows; the whole picture is never held.
+Raster ReadSampledRows(ByteSource& src, const BitmapInfoHeader& h, const PixelConverter& conv, uint64_t n,
+                       int32_t maxSide) {
+    const int64_t width = h.biWidth;
+    const int64_t height = AbsHeight(h);
+    if (width == 0 || height == 0) return Raster();
+    const int64_t longest = std::max(width, height);
+    const int64_t side = std::min<int64_t>(longest, maxSide);
+    const auto targetWidth = static_cast<int32_t>(std::max<int64_t>(1, width * side / longest));
+    const auto targetHeight = static_cast<int32_t>(std::max<int64_t>(1, height * side / longest));
+    Raster out(targetWidth, targetHeight, Raster::RowOrder::BottomUp, src.Budget().Left());
+    src.Budget().Claim(out.StorageSize());
+    const uint64_t rowBytes = static_cast<uint64_t>(width) * 3;
+    src.Budget().Claim(rowBytes);
+    std::vector<uint8_t> row(static_cast<size_t>(rowBytes));
+
+    const uint64_t stride = FileStride(h);
+    const int64_t rowsRead =
+        std::clamp<int64_t>(static_cast<int64_t>(src.Budget().Left() / std::max<uint64_t>(stride, 1)), 1, targetHeight);
+    const bool topDown = h.biHeight < 0;
+    const uint64_t start = src.Position();
+    std::vector<uint8_t> scratch;
+    bool rowIsEmpty = false;  // row holds a row the file does not reach: all alike
+    for (int64_t i = 0; i < rowsRead; ++i) {
+        // k counts sampled rows from the top; i goes in file order.
+        const int64_t k = topDown ? i : rowsRead - 1 - i;
+        const int64_t y = k * height / rowsRead;
+        const uint64_t offset = static_cast<uint64_t>(topDown ? y : height - 1 - y) * stride;
+        const uint64_t available = offset < n ? std::min(stride, n - offset) : 0;
+        std::span<const uint8_t> bytes;
+        if (available > 0) {
+            src.SeekTo(start + offset);
+            bytes = src.Next(available, scratch);
+        }
+        if (available > 0 || !rowIsEmpty) {
+            std::fill(row.begin(), row.end(), 0);  // what the file does not hold is zero bytes
+            if (h.biBitCount != 24) {
+                ConvertRow(conv, bytes.data(), available, static_cast<size_t>(width), row.data());
+            } else if (available > 0) {
+                std::memcpy(row.data(), bytes.data(), static_cast<size_t>(std::min(available, rowBytes)));
+            }
+            rowIsEmpty = available == 0;
+        }
+        // The target rows whose nearest sampled row is k.
+        for (int64_t ty = (k * targetHeight + rowsRead - 1) / rowsRead;
+             ty < ((k + 1) * targetHeight + rowsRead - 1) / rowsRead; ++ty) {
+            uint8_t* dst = out.RowBytes(static_cast<int32_t>(ty)).data();
+            for (int64_t tx = 0; tx < targetWidth; ++tx) {
+                std::memcpy(dst + 3 * tx, row.data() + 3 * (tx * width / targetWidth), 3);
+            }
+        }
+    }
+    return out;
+}
+
+DecodedBitmap LoadBitmap(ByteSource& src, int32_t sampleSide) {
     DecodedBitmap result;
     if (src.Size() == 0) return result;  // a zero-length file is the empty picture
 
@@ -629,12 +718,13 @@ DecodedBitmap LoadBitmap(ByteSource& src) {
     const uint64_t n = PixelByteCount(h, src.Left());
     result.truncated = PixelDataCutShort(h, src.Left());
 
-    if (h.biBitCount == 24) {
-        result.raster = ReadStoredRows(src, h, n);
-        return result;
-    }
     const PixelConverter conv(h.biBitCount, result.palette, result.masks);
-    if (h.biCompression == BI_RLE8 || h.biCompression == BI_RLE4) {
+    const bool runLength = h.biCompression == BI_RLE8 || h.biCompression == BI_RLE4;
+    if (sampleSide > 0 && !runLength) {
+        result.raster = ReadSampledRows(src, h, conv, n, sampleSide);
+    } else if (h.biBitCount == 24) {
+        result.raster = ReadStoredRows(src, h, n);
+    } else if (runLength) {
         result.raster = ReadRunLengthBody(src, h, conv, n);
     } else {
         result.raster = ReadConvertedRows(src, h, conv, n);
@@ -642,33 +732,51 @@ DecodedBitmap LoadBitmap(ByteSource& src) {
     return result;
 }
 
-DecodedBitmap LoadGuarded(ByteSource& src) {
+uint64_t MemoryLimitOf(const ReadLimits& limits) { return limits.memory ? *limits.memory : MemoryAvailableNow(); }
+
+DecodedBitmap LoadFile(const std::string& path, const ReadLimits& limits) {
+    // A pipe or device opened without O_NONBLOCK may wait for a writer; a
+    // caller that refuses them must not wait before it learns what it is.
+    const int flags = O_RDONLY | O_CLOEXEC | (limits.regularFileOnly ? O_NONBLOCK : 0);
+    const FileHandle file(::open(path.c_str(), flags));
+    if (!file.IsOpen()) ThrowCannotOpen(path, SystemErrorText(errno));
+    struct stat info {};
+    if (::fstat(file.Fd(), &info) != 0) ThrowCannotOpen(path, SystemErrorText(errno));
+    if (S_ISDIR(info.st_mode)) ThrowCannotOpen(path, SystemErrorText(EISDIR));
+    MemoryBudget budget(MemoryLimitOf(limits));
+    if (S_ISREG(info.st_mode)) {
+        FileSource src(file.Fd(), info.st_size > 0 ? static_cast<uint64_t>(info.st_size) : 0, budget);
+        return LoadBitmap(src, limits.sampleSide);
+    }
+    // A pipe or device has no size: it is read to its end first.
+    if (limits.regularFileOnly) ThrowCannotOpen(path, "Not a regular file");
+    const std::vector<uint8_t> bytes = ReadStream(file.Fd(), budget);
+    MemorySource src(bytes, budget);
+    return LoadBitmap(src, limits.sampleSide);
+}
+
+}  // namespace
+
+DecodedBitmap LoadBitmapMemory(std::span<const uint8_t> bytes, const ReadLimits& limits) {
     try {
-        return LoadBitmap(src);
+        MemoryBudget budget(MemoryLimitOf(limits));
+        MemorySource src(bytes, budget);
+        return LoadBitmap(src, limits.sampleSide);
     } catch (const std::bad_alloc&) {
         ThrowOutOfMemory();
     }
 }
 
-}  // namespace
-
-DecodedBitmap LoadBitmapMemory(std::span<const uint8_t> bytes) {
-    MemorySource src(bytes);
-    return LoadGuarded(src);
+DecodedBitmap LoadBitmapFile(const std::string& path, const ReadLimits& limits) {
+    try {
+        return LoadFile(path, limits);
+    } catch (const std::bad_alloc&) {
+        ThrowOutOfMemory();
+    }
 }
 
-DecodedBitmap LoadBitmapFile(const std::string& path) {
-    const FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.Fd() < 0) ThrowCannotOpen(path, errno);
-    struct stat info {};
-    if (::fstat(file.Fd(), &info) != 0) ThrowCannotOpen(path, errno);
-    if (S_ISDIR(info.st_mode)) ThrowCannotOpen(path, EISDIR);
-    FileSource src(file.Fd(), info.st_size > 0 ? static_cast<uint64_t>(info.st_size) : 0);
-    return LoadGuarded(src);
+Raster ReadBitmapFile(const std::string& path, const ReadLimits& limits) {
+    return std::move(LoadBitmapFile(path, limits).raster);
 }
-
-Raster ConvertTo24Bit(DecodedBitmap&& bitmap) { return std::move(bitmap.raster); }
-
-Raster ReadBitmapFile(const std::string& path) { return ConvertTo24Bit(LoadBitmapFile(path)); }
 
 }  // namespace rastrace

@@ -26,9 +26,15 @@
 //                                -2147483648; a depth or compression not read
 //                                here; bit fields on a 41..51-byte header;
 //                                a top-down run-length file
-//   "Out of memory"              a picture larger than Raster::MemoryLimit(),
-//                                or size arithmetic that overflows
-// A zero-length file gives the empty raster.
+//   "Out of memory"              a picture (plus the load's buffers) larger
+//                                than the load's memory limit, or size
+//                                arithmetic that overflows
+//   "Cannot open file "<full path>". Not a regular file"
+//                                a pipe or device, where the caller asked
+//                                for regular files only
+// A zero-length file gives the empty raster. A pipe or a device has no size
+// of its own: it is read to its end, within the same memory limit, and then
+// read as any file.
 //
 // Mended faults and choices where the format leaves room:
 //   - The file header's pixel-data offset is honoured when it lies at or after
@@ -46,6 +52,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -80,17 +87,32 @@ struct DecodedBitmap {
                                           // the missing pixels were filled as above
 };
 
+// What one load may take.
+struct ReadLimits {
+    // The most memory the load may claim: the picture and every buffer
+    // whose size comes from the file. nullopt: the memory available when
+    // the load starts (MemoryAvailableNow).
+    std::optional<uint64_t> memory;
+    // Refuse a pipe or device instead of reading it: for the window, which
+    // must never wait on a stream that may not end. The file is opened
+    // without waiting for a writer.
+    bool regularFileOnly = false;
+    // When above 0: the raster is the picture sampled down (nearest pixel)
+    // to at most this many pixels a side, for a preview. An uncompressed
+    // file is then read row by row, only the rows sampled, so neither the
+    // memory nor the bytes read grow with the size the header declares;
+    // a run-length file is still decoded whole, within the memory limit.
+    // The header keeps the picture's real size.
+    int32_t sampleSide = 0;
+};
+
 // Reads the file at path (opened read-only, closed on every path).
-DecodedBitmap LoadBitmapFile(const std::string& path);
+DecodedBitmap LoadBitmapFile(const std::string& path, const ReadLimits& limits = {});
 
 // Reads a bitmap held in memory; the same parsing as LoadBitmapFile.
-DecodedBitmap LoadBitmapMemory(std::span<const uint8_t> bytes);
+DecodedBitmap LoadBitmapMemory(std::span<const uint8_t> bytes, const ReadLimits& limits = {});
 
-// The 24-bit raster of a loaded bitmap. Loading already converts every depth
-// as it reads, so this only hands the raster over; it never fails.
-Raster ConvertTo24Bit(DecodedBitmap&& bitmap);
-
-// LoadBitmapFile then ConvertTo24Bit: what the Open command does.
-Raster ReadBitmapFile(const std::string& path);
+// The raster of LoadBitmapFile: what the Open command does.
+Raster ReadBitmapFile(const std::string& path, const ReadLimits& limits = {});
 
 }  // namespace rastrace

@@ -178,13 +178,13 @@ Picture ReadJpeg(PictureInput& input) {
     j_decompress_ptr info = decompressor.Get();
     info->err = &context.error;
     JpegHeader header;
-    if (!StartDecompress(info, context, header, Raster::MemoryLimit())) Fail(context);
+    if (!StartDecompress(info, context, header, input.MemoryLimit())) Fail(context);
     if (header.width > INT32_MAX || header.height > INT32_MAX) ThrowOutOfMemory();
 
     Picture picture;
     picture.format = PictureFormat::Jpeg;
     picture.raster = Raster(static_cast<int32_t>(header.width), static_cast<int32_t>(header.height),
-                            Raster::RowOrder::TopDown);
+                            Raster::RowOrder::TopDown, input.MemoryLimit());
     std::vector<uint8_t> cmykRow(header.cmyk ? static_cast<size_t>(header.width) * 4 : 0);
     if (!Decompress(info, context, picture.raster.StorageData(), picture.raster.Stride(),
                     header.cmyk ? cmykRow.data() : nullptr)) {

@@ -7,7 +7,7 @@
 // density is taken when its unit is dots per inch or per centimetre.
 //
 // Failures: "Cannot read JPEG file: <libjpeg's reason>", or "Out of memory"
-// for a picture larger than Raster::MemoryLimit() (or whose decoding would
+// for a picture larger than the memory limit (or whose decoding would
 // need more than that). A file that ends before its last row is an error
 // (libjpeg's own choice would be grey rows), and so is a progressive file
 // of more than 500 scans, which could take minutes to decode. Data errors

@@ -9,7 +9,16 @@
 
 namespace rastrace {
 
-void MirrorHorizontal(Raster& raster) {
+namespace {
+
+void CheckRoomToWrite(const Raster& raster, uint64_t memoryLimit) {
+    if (raster.UnbackedBytes() > memoryLimit) ThrowOutOfMemory();
+}
+
+}  // namespace
+
+void MirrorHorizontal(Raster& raster, uint64_t memoryLimit) {
+    CheckRoomToWrite(raster, memoryLimit);
     const int32_t w = raster.Width();
     for (int32_t y = 0; y < raster.Height(); ++y) {
         uint8_t* p = raster.RowBytes(y).data();
@@ -20,7 +29,8 @@ void MirrorHorizontal(Raster& raster) {
     }
 }
 
-void MirrorVertical(Raster& raster) {
+void MirrorVertical(Raster& raster, uint64_t memoryLimit) {
+    CheckRoomToWrite(raster, memoryLimit);
     const int32_t h = raster.Height();
     const size_t n = static_cast<size_t>(raster.Width()) * 3;
     if (h == 0 || n == 0) return;

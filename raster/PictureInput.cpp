@@ -64,8 +64,8 @@ void ThrowCannotRead(const char* kind, const std::string& reason) {
     throw Error(std::string("Cannot read ") + kind + " file: " + text);
 }
 
-void CheckBufferSize(uint64_t bytes) {
-    if (bytes > Raster::MemoryLimit() || bytes > SIZE_MAX / 2) ThrowOutOfMemory();
+void CheckBufferSize(uint64_t bytes, uint64_t limit) {
+    if (bytes > limit || bytes > SIZE_MAX / 2) ThrowOutOfMemory();
 }
 
 }  // namespace rastrace

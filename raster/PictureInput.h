@@ -5,6 +5,8 @@
 // so it is safe inside the libraries' callbacks, which may longjmp.
 #pragma once
 
+#include "common/SystemMemory.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -21,6 +23,11 @@ public:
 
     uint64_t Size() const { return size_; }
 
+    // The most memory a read from this input may claim: the picture and
+    // every buffer whose size comes from the file.
+    uint64_t MemoryLimit() const { return memoryLimit_; }
+    void SetMemoryLimit(uint64_t bytes) { memoryLimit_ = bytes; }
+
     // Copies up to n bytes from position pos to dst and returns how many
     // were copied: fewer only at the end of the input or on a read error.
     virtual size_t ReadAt(uint64_t pos, uint8_t* dst, size_t n) noexcept = 0;
@@ -31,6 +38,7 @@ public:
 
 private:
     uint64_t size_;
+    uint64_t memoryLimit_ = MemoryAvailableNow();
 };
 
 class MemoryInput final : public PictureInput {
@@ -65,6 +73,7 @@ private:
 
 // Fails with "Out of memory" when a buffer of this many bytes, whose size
 // comes from a file, would exceed what a picture may take.
-void CheckBufferSize(uint64_t bytes);
+// "Out of memory" for a buffer of bytes over limit.
+void CheckBufferSize(uint64_t bytes, uint64_t limit);
 
 }  // namespace rastrace

@@ -36,11 +36,14 @@ Picture FromBitmap(DecodedBitmap&& bitmap) {
     picture.format = PictureFormat::Bmp;
     if (bitmap.header.biXPelsPerMeter > 0) picture.dpiX = DpiFromPixelsPerMetre(bitmap.header.biXPelsPerMeter);
     if (bitmap.header.biYPelsPerMeter > 0) picture.dpiY = DpiFromPixelsPerMetre(bitmap.header.biYPelsPerMeter);
-    picture.raster = ConvertTo24Bit(std::move(bitmap));
+    picture.raster = std::move(bitmap.raster);
     return picture;
 }
 
-Picture ReadWith(PictureFormat format, PictureInput& input) {
+uint64_t MemoryLimitOf(const ReadLimits& limits) { return limits.memory ? *limits.memory : MemoryAvailableNow(); }
+
+Picture ReadWith(PictureFormat format, PictureInput& input, const ReadLimits& limits) {
+    input.SetMemoryLimit(MemoryLimitOf(limits));
     try {
         switch (format) {
             case PictureFormat::Png: return ReadPng(input);
@@ -91,20 +94,20 @@ void ReadStream(int fd, std::vector<uint8_t>& bytes, uint64_t limit) {
 // A file that is not regular cannot be read twice: it is read into memory
 // (as much as the bitmap reader needs to refuse it when it is no known kind)
 // and decoded there.
-Picture ReadStreamFile(int fd) {
+Picture ReadStreamFile(int fd, const ReadLimits& limits) {
     std::vector<uint8_t> bytes;
     try {
         ReadStream(fd, bytes, kBitmapFileHeaderSize);
         const bool known = RecognizeFormat(bytes) != PictureFormat::Bmp || StartsWith(bytes, {'B', 'M'});
         if (known) {
-            const uint64_t limit = Raster::MemoryLimit();
+            const uint64_t limit = MemoryLimitOf(limits);
             ReadStream(fd, bytes, limit == UINT64_MAX ? limit : limit + 1);
             if (bytes.size() > limit) ThrowOutOfMemory();
         }
     } catch (const std::bad_alloc&) {
         ThrowOutOfMemory();
     }
-    return ReadPictureMemory(bytes);
+    return ReadPictureMemory(bytes, limits);
 }
 
 }  // namespace
@@ -119,29 +122,37 @@ PictureFormat RecognizeFormat(std::span<const uint8_t> head) {
     return PictureFormat::Bmp;
 }
 
-Picture ReadPictureMemory(std::span<const uint8_t> bytes) {
+Picture ReadPictureMemory(std::span<const uint8_t> bytes, const ReadLimits& limits) {
     const PictureFormat format = RecognizeFormat(bytes);
-    if (format == PictureFormat::Bmp) return FromBitmap(LoadBitmapMemory(bytes));
+    if (format == PictureFormat::Bmp) return FromBitmap(LoadBitmapMemory(bytes, limits));
     MemoryInput input(bytes);
-    return ReadWith(format, input);
+    return ReadWith(format, input, limits);
 }
 
-Picture ReadPictureFile(const std::string& path) {
-    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+Picture ReadPictureFile(const std::string& path, const ReadLimits& limits) {
+    // Opened without waiting for a writer, so a pipe nobody writes to can be
+    // refused; a stream that is read waits for its data as usual.
+    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat info {};
-    // A file that cannot be opened, or a folder, gets the bitmap reader's
-    // message for it, the one message every kind shares.
-    if (file.Fd() < 0 || ::fstat(file.Fd(), &info) != 0 || S_ISDIR(info.st_mode)) {
-        return FromBitmap(LoadBitmapFile(path));
+    // A file that cannot be opened, a folder, or a stream the caller refuses
+    // gets the bitmap reader's message for it, the one message every kind
+    // shares.
+    if (file.Fd() < 0 || ::fstat(file.Fd(), &info) != 0 || S_ISDIR(info.st_mode) ||
+        (!S_ISREG(info.st_mode) && limits.regularFileOnly)) {
+        return FromBitmap(LoadBitmapFile(path, limits));
     }
-    if (!S_ISREG(info.st_mode)) return ReadStreamFile(file.Fd());
+    if (!S_ISREG(info.st_mode)) {
+        const int flags = ::fcntl(file.Fd(), F_GETFL);
+        if (flags >= 0) ::fcntl(file.Fd(), F_SETFL, flags & ~O_NONBLOCK);
+        return ReadStreamFile(file.Fd(), limits);
+    }
 
     FileInput input(file.Fd(), static_cast<uint64_t>(std::max<off_t>(info.st_size, 0)));
     uint8_t head[kHeadSize] = {};
     const size_t got = input.ReadAt(0, head, sizeof head);
     const PictureFormat format = RecognizeFormat({head, got});
-    if (format == PictureFormat::Bmp) return FromBitmap(LoadBitmapFile(path));
-    return ReadWith(format, input);
+    if (format == PictureFormat::Bmp) return FromBitmap(LoadBitmapFile(path, limits));
+    return ReadWith(format, input, limits);
 }
 
 std::optional<int32_t> StatedDpi(const Picture& picture, Axis axis) {

@@ -9,7 +9,7 @@
 // reader unchanged, with its own messages. The other kinds fail with one
 // message naming the kind and the library's reason, e.g.
 // "Cannot read PNG file: <reason>", or "Out of memory" for a picture larger
-// than Raster::MemoryLimit().
+// than the memory limit (by default the memory available now).
 //
 // Every kind becomes the same 24-bit raster: 1- to 16-bit channels; grey,
 // grey with alpha, palette, RGB and RGB with alpha (TIFF: also any other
@@ -21,6 +21,7 @@
 // entries, 16 bits wide, keep their high byte, as libtiff gives them.
 #pragma once
 
+#include "raster/BmpReader.h"
 #include "raster/Raster.h"
 
 #include <cstdint>
@@ -51,12 +52,12 @@ struct Picture {
 PictureFormat RecognizeFormat(std::span<const uint8_t> head);
 
 // Reads the file at path. A regular file is read in place; a file that is
-// not regular (a pipe) is read into memory first, at most
-// Raster::MemoryLimit() bytes of it ("Out of memory" beyond).
-Picture ReadPictureFile(const std::string& path);
+// not regular (a pipe) is read into memory first, at most the memory limit
+// of limits ("Out of memory" beyond), or refused when limits say so.
+Picture ReadPictureFile(const std::string& path, const ReadLimits& limits = {});
 
 // Reads a picture held in memory; the same readers as ReadPictureFile.
-Picture ReadPictureMemory(std::span<const uint8_t> bytes);
+Picture ReadPictureMemory(std::span<const uint8_t> bytes, const ReadLimits& limits = {});
 
 // The resolution the picture's file states on one axis, if any: what
 // "auto" resolution takes.

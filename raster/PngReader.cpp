@@ -138,7 +138,7 @@ Picture ReadPng(PictureInput& input) {
     Picture picture;
     picture.format = PictureFormat::Png;
     picture.raster = Raster(static_cast<int32_t>(header.width), static_cast<int32_t>(header.height),
-                            Raster::RowOrder::TopDown);
+                            Raster::RowOrder::TopDown, input.MemoryLimit());
     if (!picture.raster.Empty() &&
         !ReadImage(handles.Png(), handles.Info(), header.height, picture.raster.StorageData(),
                    picture.raster.Stride())) {

@@ -7,7 +7,7 @@
 // taken when its unit is the metre.
 //
 // Failures: "Cannot read PNG file: <libpng's reason>", or "Out of memory"
-// for a picture larger than Raster::MemoryLimit(). Ancillary chunks other
+// for a picture larger than the memory limit. Ancillary chunks other
 // than pHYs are skipped unread, and nothing after the last image row is
 // read, so a file cut after its pixels still loads.
 #pragma once

@@ -2,26 +2,16 @@
 
 #include "common/Error.h"
 
-#include <atomic>
+#include <algorithm>
 #include <cstring>
+#include <vector>
+
 #include <sys/mman.h>
 #include <unistd.h>
 
 namespace rastrace {
 
 namespace {
-
-uint64_t PhysicalMemory() {
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || pageSize <= 0) return uint64_t{1} << 32;
-    return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
-}
-
-std::atomic<uint64_t>& LimitSlot() {
-    static std::atomic<uint64_t> limit{PhysicalMemory()};
-    return limit;
-}
 
 // Pixel memory comes straight from the kernel: fresh pages are zero and are
 // only faulted in when touched, and large blocks are advised for huge pages,
@@ -42,14 +32,11 @@ uint64_t StrideFor(uint64_t width, uint32_t bitsPerPixel) {
     return (width * bitsPerPixel + 31) / 32 * 4;
 }
 
-void Raster::SetMemoryLimit(uint64_t bytes) { LimitSlot().store(bytes); }
-uint64_t Raster::MemoryLimit() { return LimitSlot().load(); }
-
-Raster::Raster(int32_t width, int32_t height, RowOrder order) : order_(order) {
+Raster::Raster(int32_t width, int32_t height, RowOrder order, uint64_t memoryLimit) : order_(order) {
     if (width < 0 || height < 0) ThrowOutOfMemory();
     const uint64_t stride = StrideFor(static_cast<uint64_t>(width), 24);
     const uint64_t size = stride * static_cast<uint64_t>(height);  // < 2^33 * 2^31: no overflow
-    if (size > MemoryLimit() || size > SIZE_MAX / 2) ThrowOutOfMemory();
+    if (size > memoryLimit || size > SIZE_MAX / 2) ThrowOutOfMemory();
     if (size > 0) data_ = MapPixels(static_cast<size_t>(size));
     width_ = width;
     height_ = height;
@@ -88,10 +75,27 @@ void Raster::Release() {
     data_ = nullptr;
 }
 
-Raster Raster::Clone() const {
-    Raster copy(width_, height_, order_);
+Raster Raster::Clone(uint64_t memoryLimit) const {
+    const uint64_t unbacked = UnbackedBytes();
+    Raster copy(width_, height_, order_, memoryLimit > unbacked ? memoryLimit - unbacked : 0);
     if (size_ > 0) std::memcpy(copy.data_, data_, size_);
     return copy;
+}
+
+uint64_t Raster::UnbackedBytes() const {
+    if (data_ == nullptr) return 0;
+    const long page = sysconf(_SC_PAGESIZE);
+    if (page <= 0) return size_;
+    const size_t pageSize = static_cast<size_t>(page);
+    const size_t pages = (size_ + pageSize - 1) / pageSize;
+    std::vector<unsigned char> resident(pages);
+    // A kernel that cannot say counts every page as not in memory.
+    if (mincore(data_, size_, resident.data()) != 0) return size_;
+    uint64_t unbacked = 0;
+    for (size_t i = 0; i < pages; ++i) {
+        if ((resident[i] & 1) == 0) unbacked += std::min(pageSize, size_ - i * pageSize);
+    }
+    return unbacked;
 }
 
 const uint8_t* Raster::RowPointer(int32_t y) const {

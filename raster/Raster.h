@@ -6,7 +6,16 @@
 // the padding after the pixels is never read, written or compared.
 // A Raster is a move-only value; Clone() makes the one explicit copy. Scan
 // workers share a raster as std::shared_ptr<const Raster> and only read it.
+//
+// Memory: every call that claims pixel memory takes the most it may claim
+// (memoryLimit), by default the memory available now; a size beyond it is
+// "Out of memory" before anything is allocated. Fresh pixel memory is only
+// mapped, and becomes real when first written, so a claim counts what the
+// call makes real, and a copy or a mirror also counts what the picture
+// itself has not made real yet.
 #pragma once
+
+#include "common/SystemMemory.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -35,8 +44,9 @@ public:
     Raster() = default;  // the empty raster: 0 x 0, no rows
     // A raster of width x height with uninitialised pixel bytes (zero where
     // the memory is fresh). Throws Error("Out of memory") when the size
-    // cannot be held or the memory cannot be had; nothing is allocated then.
-    Raster(int32_t width, int32_t height, RowOrder order = RowOrder::BottomUp);
+    // exceeds memoryLimit or cannot be had; nothing is allocated then.
+    Raster(int32_t width, int32_t height, RowOrder order = RowOrder::BottomUp,
+           uint64_t memoryLimit = MemoryAvailableNow());
 
     Raster(Raster&&) noexcept;
     Raster& operator=(Raster&&) noexcept;
@@ -44,7 +54,13 @@ public:
     Raster& operator=(const Raster&) = delete;
     ~Raster();
 
-    Raster Clone() const;
+    // A deep copy. "Out of memory" when the copy plus the bytes of this
+    // raster not yet in memory exceed memoryLimit; this raster is untouched.
+    Raster Clone(uint64_t memoryLimit = MemoryAvailableNow()) const;
+
+    // Pixel bytes that are mapped but not yet in memory (never written):
+    // what touching every row would still claim.
+    uint64_t UnbackedBytes() const;
 
     int32_t Width() const { return width_; }
     int32_t Height() const { return height_; }
@@ -70,12 +86,6 @@ public:
 
     // The start of storage row s (s counts in storage order, not picture order).
     uint8_t* StorageRow(int32_t s) { return data_ + static_cast<size_t>(s) * stride_; }
-
-    // Largest pixel block a raster may allocate; larger sizes fail with
-    // "Out of memory". Defaults to the machine's physical memory. Tests and
-    // the fuzzer lower it.
-    static void SetMemoryLimit(uint64_t bytes);
-    static uint64_t MemoryLimit();
 
 private:
     const uint8_t* RowPointer(int32_t y) const;

@@ -190,7 +190,7 @@ void ReadRgba(TIFF* tif, TiffContext& context, Raster& raster) {
     const auto width = static_cast<uint32_t>(raster.Width());
     const auto height = static_cast<uint32_t>(raster.Height());
     const uint32_t band = BandHeight(tif, height);
-    CheckBufferSize(uint64_t{width} * band * 4);
+    CheckBufferSize(uint64_t{width} * band * 4, context.input->MemoryLimit());
     std::vector<uint32_t> pixels(static_cast<size_t>(width) * band);
     context.failed = false;  // errors libtiff recovered from while opening do not count
     for (uint32_t top = 0; top < height; top += band) {
@@ -233,7 +233,7 @@ Picture ReadTiff(PictureInput& input) {
     TiffContext context;
     context.input = &input;
     const OpenOptions options;
-    const uint64_t limit = std::min<uint64_t>(Raster::MemoryLimit(), INT64_MAX);
+    const uint64_t limit = std::min<uint64_t>(input.MemoryLimit(), INT64_MAX);
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.Get(), static_cast<tmsize_t>(limit));
     TIFFOpenOptionsSetErrorHandlerExtR(options.Get(), OnError, &context);
     TIFFOpenOptionsSetWarningHandlerExtR(options.Get(), OnWarning, &context);
@@ -251,7 +251,8 @@ Picture ReadTiff(PictureInput& input) {
 
     Picture picture;
     picture.format = PictureFormat::Tiff;
-    picture.raster = Raster(static_cast<int32_t>(width), static_cast<int32_t>(height), Raster::RowOrder::TopDown);
+    picture.raster = Raster(static_cast<int32_t>(width), static_cast<int32_t>(height), Raster::RowOrder::TopDown,
+                            input.MemoryLimit());
     if (!picture.raster.Empty()) ReadRgba(tif, context, picture.raster);
     ReadResolution(tif, picture);
     return picture;

@@ -13,7 +13,7 @@
 // inch (the default) or centimetre.
 //
 // Failures: "Cannot read TIFF file: <libtiff's reason>", or "Out of memory"
-// for a picture larger than Raster::MemoryLimit(); no single buffer libtiff
+// for a picture larger than the memory limit; no single buffer libtiff
 // allocates may exceed that limit either. A regular file is mapped
 // read-only while it is read.
 #pragma once

@@ -1,13 +1,13 @@
 #include "settings/Settings.h"
 
 #include "common/Error.h"
+#include "common/FileHandle.h"
 #include "common/IntText.h"
 #include "common/ReplacementFile.h"
 #include "settings/IniFile.h"
 
 #include <cerrno>
 #include <cstdint>
-#include <optional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,21 +22,6 @@ constexpr std::string_view kFileName = "set.ini";
 
 std::string UnableToWrite(const std::string& path) { return "Unable to write to " + path; }
 
-// Closes a descriptor on every path out of a scope.
-class FileHandle {
-public:
-    explicit FileHandle(int fd) : fd_(fd) {}
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    ~FileHandle() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 enum class ReadOutcome { Read, Missing, Failed };
 
 // Reads the whole regular file at path into text. Missing means there is no
@@ -44,7 +29,7 @@ enum class ReadOutcome { Read, Missing, Failed };
 ReadOutcome ReadWholeFile(const std::string& path, std::string& text) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Failed;
-    FileHandle file(fd);
+    const FileHandle file(fd);
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return ReadOutcome::Failed;
 
@@ -61,43 +46,14 @@ ReadOutcome ReadWholeFile(const std::string& path, std::string& text) {
     }
 }
 
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
-// Makes the rename itself durable; a failure here leaves a complete file
-// either way, so it is not reported.
-void SyncFolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
 // Replaces the file at path with text as one step, flushed to disk before
 // the rename, so a crash or a full disk leaves either the old file or the
 // new one, never a part of either. Errors name path, the file the user knows.
-void ReplaceFile(const std::string& path, const std::string& text,
-                 const std::optional<mode_t>& keepMode) {
+void ReplaceFile(const std::string& path, const std::string& text) {
     ReplacementFile file;
-    if (!file.Create(path)) throw Error(UnableToWrite(path));
-    // Ignoring a failed fchmod would only change who may read the new file,
-    // not its content, so it is not a reason to lose the user's settings.
-    if (keepMode) (void)::fchmod(file.Descriptor(), *keepMode);
-    if (!WriteAll(file.Descriptor(), text) || ::fsync(file.Descriptor()) != 0 || !file.Commit()) {
+    if (!file.Create(path) || WriteAll(file.Descriptor(), text) != 0 || !file.Commit()) {
         throw Error(UnableToWrite(path));
     }
-    SyncFolderOf(file.Target());
 }
 
 }  // namespace
@@ -141,7 +97,6 @@ SettingsValues LoadSettings(const std::string& path) {
 
 void SaveSettings(const std::string& path, const SettingsValues& values) {
     std::string text;
-    std::optional<mode_t> keepMode;
     switch (ReadWholeFile(path, text)) {
     case ReadOutcome::Missing:
         text.clear();
@@ -150,16 +105,10 @@ void SaveSettings(const std::string& path, const SettingsValues& values) {
         // Replacing a file whose content could not be read would lose the
         // user's other sections.
         throw Error(UnableToWrite(path));
-    case ReadOutcome::Read: {
+    case ReadOutcome::Read:
         // A set.ini the user made read-only stays unchanged, as it would
-        // when written in place.
-        struct stat st {};
-        if (::access(path.c_str(), W_OK) != 0 || ::stat(path.c_str(), &st) != 0) {
-            throw Error(UnableToWrite(path));
-        }
-        keepMode = st.st_mode & 07777;
+        // when written in place: the replacement refuses it.
         break;
-    }
     }
 
     text = WriteIniValue(text, kSection, "XRES", values.xres);
@@ -176,7 +125,7 @@ void SaveSettings(const std::string& path, const SettingsValues& values) {
     writeOptional("TOLERANCE", values.tolerance, 0);
     writeOptional("DESPECKLE", values.despeckle, 0);
     writeOptional("OVERLAY", values.overlay ? 1 : 0, 0);
-    ReplaceFile(path, text, keepMode);
+    ReplaceFile(path, text);
 }
 
 }  // namespace rastrace

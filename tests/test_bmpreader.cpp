@@ -1,4 +1,6 @@
 #include "common/Error.h"
+#include "common/FileHandle.h"
+#include "common/SystemMemory.h"
 #include "raster/BmpReader.h"
 #include "support/BmpBuilder.h"
 
@@ -11,8 +13,15 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <thread>
 
 using namespace rastrace;
 using rastrace::test::BmpBuilder;
@@ -208,29 +217,36 @@ void ExpectPicture(const Raster& r, const Picture& p) {
     }
 }
 
-Raster FromMemory(const std::vector<uint8_t>& bytes) { return ConvertTo24Bit(LoadBitmapMemory(bytes)); }
+Raster FromMemory(const std::vector<uint8_t>& bytes, const ReadLimits& limits = {}) {
+    return std::move(LoadBitmapMemory(bytes, limits).raster);
+}
 
 // The message of the Error that loading bytes throws, or "" when it loads.
-std::string LoadMessage(const std::vector<uint8_t>& bytes) {
+std::string LoadMessage(const std::vector<uint8_t>& bytes, const ReadLimits& limits = {}) {
     try {
-        FromMemory(bytes);
+        FromMemory(bytes, limits);
     } catch (const Error& e) {
         return e.what();
     }
     return "";
 }
 
-// Lowers the raster memory limit for one test and puts it back afterwards.
-class MemoryLimitGuard {
-public:
-    explicit MemoryLimitGuard(uint64_t bytes) : saved_(Raster::MemoryLimit()) { Raster::SetMemoryLimit(bytes); }
-    ~MemoryLimitGuard() { Raster::SetMemoryLimit(saved_); }
-    MemoryLimitGuard(const MemoryLimitGuard&) = delete;
-    MemoryLimitGuard& operator=(const MemoryLimitGuard&) = delete;
+// The message of the Error that loading the file at path throws, or "".
+std::string LoadMessageOfFile(const std::string& path, const ReadLimits& limits) {
+    try {
+        ReadBitmapFile(path, limits);
+    } catch (const Error& e) {
+        return e.what();
+    }
+    return "";
+}
 
-private:
-    uint64_t saved_;
-};
+// A load that may take at most bytes of memory.
+ReadLimits MemoryLimit(uint64_t bytes) {
+    ReadLimits limits;
+    limits.memory = bytes;
+    return limits;
+}
 
 }  // namespace
 
@@ -248,6 +264,11 @@ TEST_P(EveryEncoding, DecodesToTheSamePixels) {
     const auto path = dir.Path() / "picture.bmp";
     WriteFile(path, bytes);
     ExpectPicture(ReadBitmapFile(path.string()), picture);
+
+    // Sampled to a side no smaller than the picture: the same pixels.
+    ReadLimits preview;
+    preview.sampleSide = 64;
+    ExpectPicture(ReadBitmapFile(path.string(), preview), picture);
 }
 
 INSTANTIATE_TEST_SUITE_P(BmpReader, EveryEncoding, ::testing::ValuesIn(EncodedPictures()),
@@ -634,18 +655,18 @@ class BrokenFiles : public ::testing::TestWithParam<BrokenFile> {
 protected:
     // A limit far above every well-formed test picture and far below the
     // pictures the hostile headers declare.
-    MemoryLimitGuard limit_{64u << 20};
+    const ReadLimits limit_ = MemoryLimit(64u << 20);
 };
 
 TEST_P(BrokenFiles, FailWithTheSystemsMessage) {
     const std::vector<uint8_t> bytes = GetParam().bytes();
-    EXPECT_EQ(LoadMessage(bytes), GetParam().message);
+    EXPECT_EQ(LoadMessage(bytes, limit_), GetParam().message);
 
     TempDir dir;
     const auto path = dir.Path() / "broken.bmp";
     WriteFile(path, bytes);
     try {
-        ReadBitmapFile(path.string());
+        ReadBitmapFile(path.string(), limit_);
         ADD_FAILURE() << "the file loaded";
     } catch (const Error& e) {
         EXPECT_EQ(e.what(), GetParam().message) << "read from a file";
@@ -773,7 +794,7 @@ size_t OpenDescriptors() {
 }  // namespace
 
 TEST(BmpReader, FileIsClosedOnEveryPath) {
-    MemoryLimitGuard limit(1u << 20);
+    const ReadLimits limit = MemoryLimit(1u << 20);
     TempDir dir;
     const std::vector<std::vector<uint8_t>> files = {
         Paletted(Sampler(), 40, 8).Build(),                                     // loads
@@ -787,9 +808,306 @@ TEST(BmpReader, FileIsClosedOnEveryPath) {
         const auto path = dir.Path() / ("f" + std::to_string(i) + ".bmp");
         WriteFile(path, files[i]);
         try {
-            ReadBitmapFile(path.string());
+            ReadBitmapFile(path.string(), limit);
         } catch (const Error&) {
         }
         EXPECT_EQ(OpenDescriptors(), before) << "file " << i;
     }
+}
+
+// ---------------------------------------------------------------------------
+// Pipes and devices: read to their end, with the same checks and limits.
+
+namespace {
+
+// A pipe whose write end a thread fills with bytes and then closes; Path()
+// names the read end as /dev/stdin would.
+class PipeInput {
+public:
+    explicit PipeInput(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {
+        std::signal(SIGPIPE, SIG_IGN);  // a reader that stops early must not end the tests
+        int fds[2];
+        if (::pipe(fds) != 0) throw std::runtime_error("pipe");
+        reader_ = FileHandle(fds[0]);
+        writer_ = std::thread([this, fd = fds[1]] {
+            const FileHandle end(fd);
+            // Fails with EPIPE once the reader has gone: that is fine.
+            (void)WriteAll(end.Fd(), std::string_view(reinterpret_cast<const char*>(bytes_.data()), bytes_.size()));
+        });
+    }
+    ~PipeInput() {
+        reader_ = FileHandle();  // a writer still blocked gets EPIPE
+        writer_.join();
+    }
+    std::string Path() const { return "/proc/self/fd/" + std::to_string(reader_.Fd()); }
+
+private:
+    std::vector<uint8_t> bytes_;
+    FileHandle reader_;
+    std::thread writer_;
+};
+
+}  // namespace
+
+TEST(BmpReader, APipeIsReadToItsEnd) {
+    // Larger than a pipe's buffer, so it comes in many reads.
+    BmpBuilder big = Direct(Sampler(), 24, false, ColourOf);
+    big.width = 300;
+    big.height = 300;
+    big.pixels.assign(big.width * 3 * big.height, 0x5A);
+    const std::vector<uint8_t> bytes = big.Build();
+    Raster fromPipe;
+    {
+        PipeInput pipe(bytes);
+        fromPipe = ReadBitmapFile(pipe.Path());
+    }
+    const Raster fromMemory = FromMemory(bytes);
+    ASSERT_EQ(fromPipe.Width(), 300);
+    ASSERT_EQ(fromPipe.Height(), 300);
+    EXPECT_EQ(0, std::memcmp(fromPipe.StorageData(), fromMemory.StorageData(), fromMemory.StorageSize()));
+
+    {
+        PipeInput pipe(Paletted(Sampler(), 40, 8).Build());
+        ExpectPicture(ReadBitmapFile(pipe.Path()), Sampler());
+    }
+    {
+        PipeInput pipe({});
+        EXPECT_TRUE(ReadBitmapFile(pipe.Path()).Empty()) << "an empty stream is the empty picture, as an empty file";
+    }
+}
+
+TEST(BmpReader, APipeHasTheSameChecksAndLimits) {
+    const auto message = [](std::vector<uint8_t> bytes, const ReadLimits& limits) {
+        PipeInput pipe(std::move(bytes));
+        try {
+            ReadBitmapFile(pipe.Path(), limits);
+        } catch (const Error& e) {
+            return std::string(e.what());
+        }
+        return std::string();
+    };
+    EXPECT_EQ(message(Prefix(Paletted(Sampler(), 40, 8).Build(), 30), {}), "Stream read error");
+    EXPECT_EQ(message(With([](BmpBuilder& b) { b.magic = "XX"; }).Build(), {}), "Bitmap image is not valid");
+    // The stream itself counts against the limit, before any picture.
+    EXPECT_EQ(message(std::vector<uint8_t>(4u << 20, 0x42), MemoryLimit(1u << 20)), kOutOfMemory);
+    // A stream that never ends (a device) ends in "Out of memory".
+    EXPECT_EQ(LoadMessageOfFile("/dev/zero", MemoryLimit(1u << 20)), kOutOfMemory);
+}
+
+// The window must not wait on a pipe nobody writes to, nor read a device
+// that never ends.
+TEST(BmpReader, OnlyRegularFilesWhenAsked) {
+    TempDir dir;
+    const auto fifo = dir.Path() / "scan.bmp";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ReadLimits limits;
+    limits.regularFileOnly = true;
+    EXPECT_EQ(LoadMessageOfFile(fifo.string(), limits), "Cannot open file \"" + fifo.string() + "\". Not a regular file");
+    EXPECT_EQ(LoadMessageOfFile("/dev/zero", limits), "Cannot open file \"/dev/zero\". Not a regular file");
+    const auto file = dir.Path() / "scan2.bmp";
+    WriteFile(file, Paletted(Sampler(), 40, 8).Build());
+    ExpectPicture(ReadBitmapFile(file.string(), limits), Sampler());
+}
+
+// ---------------------------------------------------------------------------
+// Hostile headers against the real limit: the memory available now.
+
+namespace {
+
+// The 54-byte file of a 24-bit picture of width x height with no pixels.
+std::vector<uint8_t> Header24(int32_t width, int32_t height) {
+    BmpBuilder b;
+    b.width = width;
+    b.height = height;
+    return b.Build();
+}
+
+// The 62-byte file of a 1-bit picture of width x height with no pixels,
+// whose colour-table entry 0 is not black: every pixel must be written.
+std::vector<uint8_t> Header1(int32_t width, int32_t height) {
+    BmpBuilder b;
+    b.width = width;
+    b.height = height;
+    b.bitCount = 1;
+    b.palette = {Rgb(200, 10, 10), Rgb(0, 0, 0)};
+    return b.Build();
+}
+
+uint64_t PictureBytes(int32_t width, int32_t height) { return StrideFor(static_cast<uint64_t>(width), 24) * height; }
+
+uint64_t PhysicalMemory() {
+    return static_cast<uint64_t>(::sysconf(_SC_PHYS_PAGES)) * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+}
+
+double Seconds(const std::function<void()>& body) {
+    const auto start = std::chrono::steady_clock::now();
+    body();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Runs body in a child process whose address space may grow by at most
+// room bytes; the child's exit code (0 on success), or -1.
+int InChildWithAddressRoom(uint64_t room, const std::function<bool()>& body) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::ifstream statm("/proc/self/statm");
+        uint64_t pages = 0;
+        statm >> pages;
+        const rlimit limit{pages * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE)) + room, RLIM_INFINITY};
+        if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(2);
+        ::_exit(body() ? 0 : 1);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+}  // namespace
+
+TEST(HostileHeaders, A54ByteFileOf85000SquaredNeverTakesTheMachine) {
+    const std::vector<uint8_t> bytes = Header24(85000, 85000);
+    ASSERT_EQ(bytes.size(), 54u);
+    const uint64_t size = PictureBytes(85000, 85000);  // 21.7 GB
+    const uint64_t available = MemoryAvailableNow();
+    if (size > available) {
+        double seconds = Seconds([&] { EXPECT_EQ(LoadMessage(bytes), kOutOfMemory); });
+        EXPECT_LT(seconds, 0.5);
+        return;
+    }
+    // It fits, as nothing but a mapping: no pixel is in the file, so none
+    // is made real, and a copy that must be real does not fit.
+    Raster raster;
+    EXPECT_LT(Seconds([&] { raster = FromMemory(bytes); }), 0.5);
+    EXPECT_EQ(raster.UnbackedBytes(), raster.StorageSize());
+    if (2 * size > MemoryAvailableNow()) {
+        EXPECT_THROW((void)raster.Clone(), Error) << "the window's copy for a mirror";
+    }
+}
+
+TEST(HostileHeaders, APictureBeyondTheMemoryAvailableIsRefusedBelowTheMachinesTotal) {
+    const uint64_t available = MemoryAvailableNow();
+    const uint64_t total = PhysicalMemory();
+    if (total < available + (uint64_t{512} << 20)) GTEST_SKIP() << "almost all of the memory is available";
+    // Half-way between what is available and what the machine has.
+    const uint64_t target = available + (total - available) / 2;
+    const int32_t width = 60000;
+    const auto height = static_cast<int32_t>(target / PictureBytes(width, 1));
+    EXPECT_EQ(LoadMessage(Header24(width, height)), kOutOfMemory);
+}
+
+// 20000 x 20000 pixels of colour-table entry 0: 1.2 GB to write from 62
+// bytes. Under an address-space limit it is refused before anything is
+// allocated, and at once.
+TEST(HostileHeaders, A62ByteOneBitFileIsRefusedWhereItDoesNotFit) {
+    const std::vector<uint8_t> bytes = Header1(20000, 20000);
+    ASSERT_EQ(bytes.size(), 62u);
+    const int code = InChildWithAddressRoom(uint64_t{512} << 20, [&] {
+        try {
+            FromMemory(bytes);
+        } catch (const Error& e) {
+            return std::string(e.what()) == kOutOfMemory;
+        }
+        return false;
+    });
+    EXPECT_EQ(code, 0) << "not refused under a 512 MB address-space limit";
+    if (PictureBytes(20000, 20000) > MemoryAvailableNow()) {
+        EXPECT_LT(Seconds([&] { EXPECT_EQ(LoadMessage(bytes), kOutOfMemory); }), 0.5);
+    }
+}
+
+TEST(HostileHeaders, AnAddressSpaceLimitIsTheLimit) {
+    const int code = InChildWithAddressRoom(uint64_t{256} << 20, [] {
+        for (const auto& bytes : {Header24(85000, 85000), Header24(10000, 10000), Header1(20000, 20000)}) {
+            try {
+                FromMemory(bytes);
+                return false;
+            } catch (const Error& e) {
+                if (std::string(e.what()) != kOutOfMemory) return false;
+            }
+        }
+        // What does fit still loads.
+        return FromMemory(Header24(1000, 1000)).Width() == 1000;
+    });
+    EXPECT_EQ(code, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Sampled reads for the preview
+
+namespace {
+
+// A width x height picture whose every pixel differs from its neighbours.
+BmpBuilder Gradient(int32_t width, int32_t height, uint16_t bitCount, bool topDown) {
+    BmpBuilder b;
+    b.width = width;
+    b.height = topDown ? -height : height;
+    b.bitCount = bitCount;
+    if (bitCount == 8) {
+        for (uint32_t i = 0; i < 256; ++i) b.palette.push_back(Rgb(i, 255 - i, i / 2));
+    }
+    std::vector<std::vector<uint32_t>> rows(static_cast<size_t>(height));
+    for (int32_t s = 0; s < height; ++s) {
+        for (int32_t x = 0; x < width; ++x) {
+            const uint32_t v = static_cast<uint32_t>(x * 7 + s * 13);
+            rows[static_cast<size_t>(s)].push_back(bitCount == 8 ? v % 256 : Rgb(v % 256, s % 256, x % 256));
+        }
+    }
+    b.pixels = PackRows(rows, bitCount);
+    return b;
+}
+
+}  // namespace
+
+TEST(SampledRead, TakesTheNearestPixelOfEveryTargetPixel) {
+    for (uint16_t bitCount : {8, 24}) {
+        for (bool topDown : {false, true}) {
+            const std::vector<uint8_t> bytes = Gradient(300, 200, bitCount, topDown).Build();
+            const Raster full = FromMemory(bytes);
+            ReadLimits limits;
+            limits.sampleSide = 50;
+            const DecodedBitmap sampled = LoadBitmapMemory(bytes, limits);
+            EXPECT_EQ(sampled.header.biWidth, 300);
+            ASSERT_EQ(sampled.raster.Width(), 50);
+            ASSERT_EQ(sampled.raster.Height(), 33);
+            for (int32_t ty = 0; ty < 33; ++ty) {
+                for (int32_t tx = 0; tx < 50; ++tx) {
+                    ASSERT_EQ(sampled.raster.PixelColor(tx, ty), full.PixelColor(tx * 300 / 50, ty * 200 / 33))
+                        << bitCount << " bits, top-down " << topDown << ", pixel " << tx << "," << ty;
+                }
+            }
+        }
+    }
+}
+
+// A memory limit too small for the sampled rows: fewer rows are read, each
+// standing for several target rows, and the picture keeps its proportions.
+TEST(SampledRead, ReadsFewerRowsWhenTheyWouldNotFit) {
+    const std::vector<uint8_t> bytes = Gradient(1000, 1000, 24, false).Build();
+    const Raster full = FromMemory(bytes);
+    ReadLimits limits;
+    limits.sampleSide = 100;
+    limits.memory = 100 * 100 * 3 + 100 * 4 + 3000 + 10 * 3000;  // picture, row, scratch and ten file rows
+    const Raster sampled = LoadBitmapMemory(bytes, limits).raster;
+    ASSERT_EQ(sampled.Width(), 100);
+    ASSERT_EQ(sampled.Height(), 100);
+    EXPECT_EQ(sampled.PixelColor(0, 0), full.PixelColor(0, 0));
+    EXPECT_EQ(sampled.PixelColor(0, 9), full.PixelColor(0, 0)) << "ten target rows share a file row";
+    EXPECT_EQ(sampled.PixelColor(37, 95), full.PixelColor(370, 900));
+}
+
+// What the preview does with the hostile headers: a small picture, at once,
+// whatever size the header declares.
+TEST(SampledRead, HostileHeadersGiveASmallPictureAtOnce) {
+    ReadLimits limits;
+    limits.sampleSide = 2048;
+    limits.memory = uint64_t{64} << 20;
+    DecodedBitmap bitmap;
+    EXPECT_LT(Seconds([&] { bitmap = LoadBitmapMemory(Header1(20000, 20000), limits); }), 1.0);
+    EXPECT_EQ(bitmap.header.biWidth, 20000);
+    EXPECT_EQ(bitmap.raster.Width(), 2048);
+    EXPECT_EQ(bitmap.raster.Height(), 2048);
+    EXPECT_EQ(bitmap.raster.PixelColor(2047, 2047), Packed(Rgb(200, 10, 10)));
+    EXPECT_LT(Seconds([&] { bitmap = LoadBitmapMemory(Header24(85000, 85000), limits); }), 1.0);
+    EXPECT_EQ(bitmap.raster.Width(), 2048);
+    EXPECT_EQ(LoadMessage(Header24(INT32_MAX, 1), limits), kOutOfMemory) << "a row wider than the limit";
 }

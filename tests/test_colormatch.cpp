@@ -401,15 +401,14 @@ TEST(BuildClassMap, EmptyPictureGivesAnEmptyMap) {
 
 TEST(BuildClassMap, TooLargeForTheMemoryLimitIsOutOfMemory) {
     Raster raster(100, 100);
-    const uint64_t saved = Raster::MemoryLimit();
-    Raster::SetMemoryLimit(9999);
+    MatchOptions options = Options(5);
+    options.memoryLimit = 9999;
     try {
-        BuildClassMap(raster, std::vector<uint32_t>{0}, Options(5));
+        BuildClassMap(raster, std::vector<uint32_t>{0}, options);
         ADD_FAILURE() << "no error";
     } catch (const Error& e) {
         EXPECT_STREQ(e.what(), "Out of memory");
     }
-    Raster::SetMemoryLimit(saved);
 }
 
 }  // namespace

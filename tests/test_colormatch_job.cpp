@@ -133,8 +133,6 @@ TEST_F(ColorMatchJob, BadOptionsThrowBeforeTheFileIsTouched) {
 
 TEST_F(ColorMatchJob, AMapThatCannotBeHadFailsEveryColourOnceAndLeavesNoFile) {
     const auto raster = Picture(0);  // 7011 pixels
-    const uint64_t saved = Raster::MemoryLimit();
-    Raster::SetMemoryLimit(7000);
     SimpleOwner owner;
     {
         ConversionJob job(owner, raster);
@@ -143,10 +141,10 @@ TEST_F(ColorMatchJob, AMapThatCannotBeHadFailsEveryColourOnceAndLeavesNoFile) {
         request.colorTexts = {std::to_string(kA), std::to_string(kB)};
         request.match.tolerance = 5;
         request.match.despeckle = 2;  // speckle removal needs the whole map
+        request.match.memoryLimit = 7000;
         ASSERT_TRUE(job.Start(request));
         job.RunToCompletion();
     }
-    Raster::SetMemoryLimit(saved);
     ASSERT_TRUE(owner.Failure());
     EXPECT_EQ(*owner.Failure(), "Out of memory");
     EXPECT_FALSE(std::filesystem::exists(path_));

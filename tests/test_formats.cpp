@@ -1,8 +1,11 @@
 #include "formats/Formats.h"
+#include "support/TrackText.h"
 
 #include <gtest/gtest.h>
 
 using namespace rastrace;
+using rastrace::test::AscRecord;
+using rastrace::test::PcbRecord;
 
 TEST(PcbFormat, HeaderRecordAndTrailer) {
     EXPECT_EQ(HeaderText(OutputFormat::Pcb), "PCB FILE 4\r\n");

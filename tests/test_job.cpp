@@ -5,12 +5,15 @@
 #include "job/OutputFile.h"
 #include "job/ScanThread.h"
 #include "support/Files.h"
+#include "support/TrackText.h"
 #include "trace/Scanner.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
 
 #include <algorithm>
 #include <atomic>
@@ -28,6 +31,7 @@
 using namespace rastrace;
 namespace fs = std::filesystem;
 using rastrace::test::ReadBytes;
+using rastrace::test::Scan;
 using rastrace::test::WriteBytes;
 
 namespace {
@@ -304,9 +308,11 @@ TEST(HandOffQueue, PostedStepsRunInOrderAndReportAtWait) {
     EXPECT_EQ(order.size(), 2u);
 }
 
-// A step that runs a nested event loop (a modal box) drains again inside
-// itself; the nested drain must run the steps queued meanwhile.
-TEST(HandOffQueue, DrainIsReentrant) {
+// A step that runs a nested event loop (a modal box) may drain again from
+// inside itself: that drain runs nothing, and the step queued meanwhile
+// runs after the outer step, so a nested drain can never run a worker's
+// end (and join workers) while an outer step's worker waits on it.
+TEST(HandOffQueue, DrainInsideAStepRunsNothing) {
     HandOffQueue queue(nullptr);
     std::atomic<bool> outerRunning{false};
     int nestedRan = -1;
@@ -324,12 +330,15 @@ TEST(HandOffQueue, DrainIsReentrant) {
         while (!outerRunning) std::this_thread::yield();
         queue.Run([&] { order.push_back("inner"); });
     });
-    queue.WaitPending();
-    EXPECT_EQ(queue.Drain(), 1);
+    int ran = 0;
+    while (ran < 2) {
+        queue.WaitPending();
+        ran += queue.Drain();
+    }
     first.join();
     second.join();
-    EXPECT_EQ(nestedRan, 1);
-    EXPECT_EQ(order, (std::vector<std::string>{"outer begins", "inner", "outer ends"}));
+    EXPECT_EQ(nestedRan, 0);
+    EXPECT_EQ(order, (std::vector<std::string>{"outer begins", "outer ends", "inner"}));
 }
 
 // ---------------------------------------------------------------------------
@@ -373,13 +382,13 @@ INSTANTIATE_TEST_SUITE_P(
                       CreateFailure{"NameTooLong", kLongName, "Invalid filename"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(JobTest, OutputFileCutsWritesThroughAndRemovesOnlyItsOwnFile) {
+TEST_F(JobTest, OutputFileReplacesTheOldFileOnlyWhenClosed) {
     const fs::path path = dir_ / "out.PCB";
     WriteBytes(path, std::string(5000, 'o'));
+    ::chmod(path.c_str(), 0640);
     std::string expected;
     {
         OutputFile file = OutputFile::Create(path.string());
-        EXPECT_EQ(fs::file_size(path), 0u) << "an existing file is cut to length 0";
         // Small pieces, then one larger than the buffer, then small again.
         for (int i = 0; i < 1000; ++i) expected += "FT\r\n" + std::to_string(i) + "\r\n";
         file.Write(expected);
@@ -387,24 +396,25 @@ TEST_F(JobTest, OutputFileCutsWritesThroughAndRemovesOnlyItsOwnFile) {
         file.Write(big);
         file.Write("tail");
         expected += big + "tail";
+        EXPECT_EQ(ReadBytes(path), std::string(5000, 'o')) << "the old file changes only at the end";
         OutputFile moved = std::move(file);
         moved.Close();
     }
     EXPECT_EQ(ReadBytes(path), expected);
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 
-    // The path names another file by the time the conversion is abandoned.
-    OutputFile file = OutputFile::Create(path.string());
-    fs::rename(path, dir_ / "old");
-    WriteBytes(path, "someone else's");
-    file.Abandon();
-    EXPECT_EQ(ReadBytes(path), "someone else's");
-    EXPECT_TRUE(fs::exists(dir_ / "old"));
-
-    OutputFile own = OutputFile::Create((dir_ / "own").string());
-    own.Write("partial");
-    own.Abandon();
-    EXPECT_FALSE(fs::exists(dir_ / "own"));
-    EXPECT_THROW(own.Write("x"), Error);
+    // Abandoned, or gone out of scope without Close: the old file stays.
+    for (bool abandon : {true, false}) {
+        OutputFile file = OutputFile::Create(path.string());
+        file.Write(std::string(OutputFile::kBufferSize * 2, 'p'));
+        if (abandon) {
+            file.Abandon();
+            EXPECT_THROW(file.Write("x"), Error);
+        }
+    }
+    EXPECT_EQ(ReadBytes(path), expected);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1) << "a temporary file is left";
 }
 
 TEST(OutputFile, StandardOutputIsNeitherClosedNorRemoved) {
@@ -612,11 +622,13 @@ INSTANTIATE_TEST_SUITE_P(Texts, BadTexts,
                                            BadText{"Colour", "600", "600", "12 ", "'12 ' is not a valid integer value"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(JobTest, StopMidwayRemovesTheFileAndReportsNothing) {
+// A new file is never made; a file that was there stays as it was.
+TEST_F(JobTest, StopMidwayLeavesWhatWasThereAndReportsNothing) {
     const auto raster = NoisyRaster(1000, 400, 13);
     for (bool grouped : {false, true}) {
         ConversionRequest request = Request({kRed, kGreen, kBlue});
         request.groupByColor = grouped;
+        if (grouped) WriteBytes(request.outputPath, "earlier output");
         ConversionJob& job = Job(raster);
         ASSERT_TRUE(job.Start(request));
         while (owner_.progress < owner_.progressMax / 3) {
@@ -626,7 +638,13 @@ TEST_F(JobTest, StopMidwayRemovesTheFileAndReportsNothing) {
         EXPECT_TRUE(job.Running());
         job.Stop();
         EXPECT_FALSE(job.Running());
-        EXPECT_FALSE(fs::exists(request.outputPath)) << "grouped " << grouped;
+        if (grouped) {
+            EXPECT_EQ(ReadBytes(request.outputPath), "earlier output");
+        } else {
+            EXPECT_FALSE(fs::exists(request.outputPath));
+        }
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), grouped ? 1 : 0)
+            << "a temporary file is left";
         EXPECT_LT(owner_.progress, owner_.progressMax);
         job.Stop();  // stopping an idle job does nothing
     }
@@ -670,4 +688,46 @@ TEST_F(JobTest, OwnerThreadDrainsWhenWoken) {
     ExpectNumbersCover(WalkRecords(ReadBytes(request.outputPath), OutputFormat::Asc,
                                    {ExpectedRecords(*raster, kRed, request), ExpectedRecords(*raster, kGreen, request)}),
                        1);
+}
+
+// The first failed write stops the workers that have nothing to write yet
+// at their next row: they do not scan the rest of the picture for a file
+// that will be thrown away.
+TEST_F(JobTest, AWriteErrorStopsEveryOtherWorker) {
+    const auto raster = NoisyRaster(1000, 2000, 19);
+    for (bool grouped : {false, true}) {
+        ConversionRequest request = Request({kRed, 0x123456, 0x654321});
+        request.outputPath = "/dev/full";
+        request.groupByColor = grouped;
+        ConversionJob& job = Job(raster);
+        ASSERT_TRUE(job.Start(request));
+        // Every worker hands over its first rows and waits for the owner,
+        // red with its first block posted: the race is over before it starts.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        job.RunToCompletion();
+        ASSERT_EQ(owner_.finished.size(), 1u);
+        EXPECT_EQ(owner_.finished[0], "Disk full");
+        owner_.finished.clear();
+        // Red's first block goes out after twenty rows; the other two colours
+        // have no pixels and would otherwise scan all 2000 rows.
+        EXPECT_LT(owner_.progress, owner_.progressMax / 10) << "grouped " << grouped;
+    }
+}
+
+// A file-size limit makes the writes fail half-way, as a full disk does:
+// the conversion fails with "Disk full" and the old file is untouched.
+TEST_F(JobTest, AFullDiskLeavesTheOldFile) {
+    const ConversionRequest request = Request({kRed, kGreen});
+    WriteBytes(request.outputPath, "earlier output");
+    ConversionJob& job = Job(NoisyRaster(1000, 200, 23));
+    {
+        const rastrace::test::FileSizeLimit limit(100000);
+        ASSERT_TRUE(limit.Set());
+        ASSERT_TRUE(job.Start(request));
+        job.RunToCompletion();
+    }
+    ASSERT_EQ(owner_.finished.size(), 1u);
+    EXPECT_EQ(owner_.finished[0], "Disk full");
+    EXPECT_EQ(ReadBytes(request.outputPath), "earlier output");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1) << "a temporary file is left";
 }

@@ -90,17 +90,41 @@ TEST(Raster, RowOutsideTheRasterFails) {
 }
 
 TEST(Raster, SizesBeyondTheLimitAreOutOfMemory) {
-    const uint64_t saved = Raster::MemoryLimit();
-    Raster::SetMemoryLimit(1000);
     try {
-        Raster r(100, 100);
+        Raster r(100, 100, Raster::RowOrder::BottomUp, 1000);
         FAIL() << "allocated past the limit";
     } catch (const Error& e) {
         EXPECT_STREQ(e.what(), "Out of memory");
     }
-    Raster::SetMemoryLimit(saved);
+    EXPECT_NO_THROW(Raster(100, 100, Raster::RowOrder::BottomUp, 30000));
     EXPECT_THROW(Raster(INT32_MAX, INT32_MAX), Error);
     EXPECT_THROW(Raster(-1, 5), Error);
+}
+
+// Fresh pixel memory is only a mapping until written; a copy or a mirror
+// makes it real, so it counts against the limit too.
+TEST(Raster, CopiesAndMirrorsCountWhatTheyMakeReal) {
+    Raster fresh(1000, 1000);  // 3 MB, never written
+    const uint64_t size = fresh.StorageSize();
+    EXPECT_EQ(fresh.UnbackedBytes(), size);
+    for (auto mirror : {&MirrorHorizontal, &MirrorVertical}) {
+        try {
+            mirror(fresh, size - 1);
+            ADD_FAILURE() << "mirrored past the limit";
+        } catch (const Error& e) {
+            EXPECT_STREQ(e.what(), "Out of memory");
+        }
+    }
+    EXPECT_EQ(fresh.UnbackedBytes(), size) << "a refused mirror touches nothing";
+    EXPECT_THROW((void)fresh.Clone(2 * size - 1), Error) << "the copy and the picture itself";
+    EXPECT_NO_THROW((void)fresh.Clone(2 * size));
+
+    Paint(fresh);
+    EXPECT_EQ(fresh.UnbackedBytes(), 0u);
+    EXPECT_NO_THROW(MirrorHorizontal(fresh, 0)) << "nothing left to make real";
+    EXPECT_THROW((void)fresh.Clone(size - 1), Error);
+    const Raster copy = fresh.Clone(size);
+    EXPECT_EQ(Storage(copy), Storage(fresh));
 }
 
 TEST(Raster, CloneIsADeepCopy) {

@@ -1,6 +1,7 @@
 #include "common/Error.h"
 #include "trace/ColorCount.h"
 #include "trace/Scanner.h"
+#include "support/TrackText.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <vector>
 
 using namespace rastrace;
+using rastrace::test::Scan;
 
 namespace {
 

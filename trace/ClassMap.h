@@ -6,6 +6,8 @@
 // It is the only extra memory tolerant matching needs: one byte per pixel.
 #pragma once
 
+#include "common/SystemMemory.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -20,11 +22,13 @@ class ClassMap {
 public:
     ClassMap() = default;  // 0 x 0
     // A map of width x height with every byte kNoClass. Throws
-    // Error("Out of memory") when the size exceeds the raster memory limit
-    // or cannot be had; nothing is allocated then.
-    ClassMap(int32_t width, int32_t height);
+    // Error("Out of memory") when the size exceeds memoryLimit or cannot be
+    // had; nothing is allocated then.
+    ClassMap(int32_t width, int32_t height, uint64_t memoryLimit = MemoryAvailableNow());
     // The same with the bytes left unset, for a caller that writes them all.
-    static ClassMap Unset(int32_t width, int32_t height) { return ClassMap(width, height, false); }
+    static ClassMap Unset(int32_t width, int32_t height, uint64_t memoryLimit = MemoryAvailableNow()) {
+        return ClassMap(width, height, false, memoryLimit);
+    }
 
     int32_t Width() const { return width_; }
     int32_t Height() const { return height_; }
@@ -35,7 +39,7 @@ public:
     }
 
 private:
-    ClassMap(int32_t width, int32_t height, bool zeroed);
+    ClassMap(int32_t width, int32_t height, bool zeroed, uint64_t memoryLimit);
 
     int32_t width_ = 0;
     int32_t height_ = 0;

@@ -13,12 +13,12 @@
 
 namespace rastrace {
 
-ClassMap::ClassMap(int32_t width, int32_t height) : ClassMap(width, height, true) {}
+ClassMap::ClassMap(int32_t width, int32_t height, uint64_t memoryLimit) : ClassMap(width, height, true, memoryLimit) {}
 
-ClassMap::ClassMap(int32_t width, int32_t height, bool zeroed) {
+ClassMap::ClassMap(int32_t width, int32_t height, bool zeroed, uint64_t memoryLimit) {
     if (width <= 0 || height <= 0) return;
     const uint64_t size = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
-    if (size > Raster::MemoryLimit() || size > std::numeric_limits<size_t>::max() / 2) ThrowOutOfMemory();
+    if (size > memoryLimit || size > std::numeric_limits<size_t>::max() / 2) ThrowOutOfMemory();
     try {
         data_ = zeroed ? std::make_unique<uint8_t[]>(static_cast<size_t>(size))
                        : std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(size));
@@ -177,7 +177,8 @@ void ColorMatcher::ClassifyRow(const uint8_t* pixels, int32_t width, uint8_t* ou
 ClassMap BuildClassMap(const Raster& raster, std::span<const uint32_t> copper, const MatchOptions& options,
                        int threads, const std::function<void()>& checkStop) {
     const ColorMatcher matcher(copper, options);
-    ClassMap map = ClassMap::Unset(raster.Width(), raster.Height());  // every row is written below
+    ClassMap map = ClassMap::Unset(raster.Width(), raster.Height(),
+                                   options.memoryLimit ? *options.memoryLimit : MemoryAvailableNow());  // every row is written below
     const int32_t height = map.Height();
     if (height > 0) {
         // Bands of rows are taken in turn from a shared counter; the

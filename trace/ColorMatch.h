@@ -23,6 +23,7 @@
 #include <condition_variable>
 #include <exception>
 #include <span>
+#include <optional>
 #include <vector>
 
 namespace rastrace {
@@ -40,6 +41,9 @@ struct MatchOptions {
     // pixels are dropped, and holes smaller than it are filled (see
     // Despeckle). 0 is off.
     int32_t despeckle = 0;
+    // The most memory the class map may claim; unset: the memory available
+    // when it is made.
+    std::optional<uint64_t> memoryLimit;
 
     // Whether the scan needs a class map. With tolerance 0 background
     // colours change nothing (copper wins every tie), so exact matching

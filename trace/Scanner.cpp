@@ -43,10 +43,4 @@ int64_t MapToMils(int64_t value, float scale) {
 TrackMapping::TrackMapping(int32_t xres, int32_t yres, int32_t height)
     : sx(ScaleFor(xres)), sy(ScaleFor(yres)), lastRow(height - 1) {}
 
-void Scan(const Raster& raster, int32_t color, int32_t xres, int32_t yres,
-          const std::function<void(int32_t row)>& onRow, const std::function<void(const Track&)>& onTrack) {
-    const TrackMapping mapping(xres, yres, raster.Height());
-    ScanRuns(raster, static_cast<uint32_t>(color), onRow, [&](const Run& run) { onTrack(mapping.Map(run)); });
-}
-
 }  // namespace rastrace

@@ -19,7 +19,6 @@
 #include <emmintrin.h>
 #endif
 #include <cstdint>
-#include <functional>
 
 namespace rastrace {
 
@@ -66,11 +65,6 @@ void ScanRuns(const Raster& raster, uint32_t color, OnRow&& onRow, OnRun&& onRun
 // the same row steps and the same run ends as a raster scan of a colour.
 template <class OnRow, class OnRun>
 void ScanClassRuns(const ClassMap& map, uint8_t value, OnRow&& onRow, OnRun&& onRun);
-
-// The whole scan with tracks: computes the mapping first (so a resolution
-// of 0 fails before the first row step), then reports each run as a track.
-void Scan(const Raster& raster, int32_t color, int32_t xres, int32_t yres,
-          const std::function<void(int32_t row)>& onRow, const std::function<void(const Track&)>& onTrack);
 
 // ---------------------------------------------------------------------------
 

@@ -14,15 +14,25 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QStyle>
+#include <QThreadPool>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
+#include <mutex>
 
 namespace rastrace::ui {
 
 namespace {
+
+// The scanners' file types, which the preview reads like the Open command.
+bool IsScanExtension(const QString& extension) {
+    static const QStringList scans = {QStringLiteral("png"), QStringLiteral("tif"), QStringLiteral("tiff"),
+                                      QStringLiteral("jpg"), QStringLiteral("jpeg")};
+    return scans.contains(extension);
+}
 
 // A copy of raster sampled down so that neither side exceeds kPreviewMaxSide.
 QImage previewImageOf(const Raster& raster) {
@@ -48,6 +58,7 @@ QImage previewImageOf(const Raster& raster) {
 
 std::optional<PreviewPicture> loadIcon(const QString& path) {
     QImageReader reader(path, "ico");
+    reader.setAllocationLimit(static_cast<int>(kPreviewMemory >> 20));  // in megabytes
     QImage best;
     // An icon file holds several images; the pane shows the largest.
     do {
@@ -55,7 +66,7 @@ std::optional<PreviewPicture> loadIcon(const QString& path) {
         if (!image.isNull() && image.width() * image.height() > best.width() * best.height()) best = image;
     } while (reader.jumpToNextImage());
     if (best.isNull()) return std::nullopt;
-    return PreviewPicture{best.size(), best};
+    return PreviewPicture{best.size(), best, {}};
 }
 
 }  // namespace
@@ -64,23 +75,38 @@ std::optional<PreviewPicture> loadPreviewPicture(const QString& path) {
     const QFileInfo info(path);
     if (!info.isFile()) return std::nullopt;
     const QString extension = info.suffix().toLower();
+    std::optional<PreviewPicture> picture;
     try {
         if (extension == QStringLiteral("bmp")) {
-            const Raster raster = ReadBitmapFile(QFile::encodeName(path).toStdString());
-            return PreviewPicture{QSize(raster.Width(), raster.Height()), previewImageOf(raster)};
-        }
-        if (extension == QStringLiteral("ico")) return loadIcon(path);
-        // Scanners' formats go through the same reader as the Open command.
-        static const QStringList scans = {QStringLiteral("png"), QStringLiteral("tif"), QStringLiteral("tiff"),
-                                          QStringLiteral("jpg"), QStringLiteral("jpeg")};
-        if (scans.contains(extension)) {
-            const Raster raster = ReadPictureForWindow(QFile::encodeName(path).toStdString());
-            return PreviewPicture{QSize(raster.Width(), raster.Height()), previewImageOf(raster)};
+            ReadLimits limits;
+            limits.memory = kPreviewMemory;
+            limits.regularFileOnly = true;
+            limits.sampleSide = kPreviewMaxSide;
+            const DecodedBitmap bitmap = LoadBitmapFile(QFile::encodeName(path).toStdString(), limits);
+            const int32_t height = bitmap.header.biHeight < 0 ? -bitmap.header.biHeight : bitmap.header.biHeight;
+            picture = PreviewPicture{QSize(bitmap.header.biWidth, height), previewImageOf(bitmap.raster), {}};
+        } else if (extension == QStringLiteral("ico")) {
+            picture = loadIcon(path);
+        } else if (IsScanExtension(extension)) {
+            // Scanners' formats go through the same reader as the Open
+            // command, decoded whole within the preview's memory.
+            ReadLimits limits;
+            limits.memory = kPreviewMemory;
+            limits.regularFileOnly = true;
+            const Raster raster = ReadPictureForWindow(QFile::encodeName(path).toStdString(), limits);
+            picture = PreviewPicture{QSize(raster.Width(), raster.Height()), previewImageOf(raster), {}};
         }
     } catch (const std::exception&) {
         // A file the pane cannot show is shown as "(None)", without a message.
+        return std::nullopt;
     }
-    return std::nullopt;
+    if (picture && !picture->image.isNull()) {
+        picture->thumbnail = picture->image.width() > kThumbnailMaxSide || picture->image.height() > kThumbnailMaxSide
+                                 ? picture->image.scaled(kThumbnailMaxSide, kThumbnailMaxSide, Qt::KeepAspectRatio,
+                                                         Qt::SmoothTransformation)
+                                 : picture->image;
+    }
+    return picture;
 }
 
 // ---- PreviewArea ----------------------------------------------------------
@@ -113,9 +139,18 @@ void PreviewArea::paintEvent(QPaintEvent* event) {
 
 // ---- PreviewPane ----------------------------------------------------------
 
+// What the pane and its loading threads share. A thread posts its result
+// to the pane under the lock, and only while the pane exists.
+struct PreviewPane::Loads {
+    std::mutex mutex;
+    PreviewPane* pane = nullptr;
+    std::atomic<uint64_t> latest{0};
+};
+
 PreviewPane::PreviewPane(QWidget* parent)
     : QWidget(parent), caption_(new QLabel(QStringLiteral("Picture:"), this)), button_(new QToolButton(this)),
-      area_(new PreviewArea(this)) {
+      area_(new PreviewArea(this)), loads_(std::make_shared<Loads>()) {
+    loads_->pane = this;
     button_->setToolTip(QStringLiteral("Preview"));
     button_->setIcon(style()->standardIcon(QStyle::SP_FileDialogContentsView));
     button_->setEnabled(false);
@@ -130,14 +165,41 @@ PreviewPane::PreviewPane(QWidget* parent)
     connect(button_, &QToolButton::clicked, this, &PreviewPane::openPreviewWindow);
 }
 
+PreviewPane::~PreviewPane() {
+    std::lock_guard lock(loads_->mutex);
+    loads_->pane = nullptr;
+}
+
 void PreviewPane::showFile(const QString& path) {
     if (path == shownPath_) return;  // only a change to another name reloads
     shownPath_ = path;
-    picture_ = loadPreviewPicture(path);
+    ticket_ = ++loads_->latest;
+    loading_ = true;
+    showPicture(std::nullopt);
+    QThreadPool::globalInstance()->start([loads = loads_, path, ticket = ticket_] {
+        if (loads->latest.load() != ticket) return;  // another file was selected meanwhile
+        std::optional<PreviewPicture> picture = loadPreviewPicture(path);
+        std::lock_guard lock(loads->mutex);
+        if (loads->pane == nullptr) return;
+        PreviewPane* pane = loads->pane;
+        QMetaObject::invokeMethod(
+            pane,
+            [pane, ticket, picture = std::move(picture)]() mutable {
+                if (ticket != pane->ticket_) return;
+                pane->loading_ = false;
+                pane->showPicture(std::move(picture));
+                emit pane->loaded();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void PreviewPane::showPicture(std::optional<PreviewPicture> picture) {
+    picture_ = std::move(picture);
     if (picture_) {
         caption_->setText(QString::asprintf(" (%dx%d)", picture_->size.width(), picture_->size.height()));
         button_->setEnabled(true);
-        area_->setImage(picture_->image, true);
+        area_->setImage(picture_->thumbnail, true);
     } else {
         caption_->setText(QStringLiteral("Picture:"));
         button_->setEnabled(false);

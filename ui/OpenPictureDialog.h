@@ -6,6 +6,11 @@
 // The one fact a caller must know: the pane goes by the file's extension
 // (bmp, ico; emf and wmf have no renderer here and show "(None)"), while the
 // Open command reads every chosen file as a bitmap whatever its name.
+//
+// The pane loads off the interface thread, from a reduced read of the file
+// (the picture sampled down as it is read, within kPreviewMemory), so a
+// file whose header declares a huge picture never holds up the dialog: the
+// interface thread only starts the load and shows its result.
 #pragma once
 
 #include "ui/DialogService.h"
@@ -16,6 +21,8 @@
 #include <QImage>
 #include <QSize>
 
+#include <cstdint>
+#include <memory>
 #include <optional>
 
 class QLabel;
@@ -23,20 +30,26 @@ class QToolButton;
 
 namespace rastrace::ui {
 
-// A picture as the preview shows it: its real size and an image of at most
-// kPreviewMaxSide pixels a side (a huge scan is sampled down once).
+// A picture as the preview shows it: its real size, an image of at most
+// kPreviewMaxSide pixels a side for the "Preview" window (a huge scan is
+// sampled down as it is read) and a smaller one the pane draws.
 struct PreviewPicture {
     QSize size;
     QImage image;
+    QImage thumbnail;
 };
 
 inline constexpr int kPreviewMaxSide = 2048;
+inline constexpr int kThumbnailMaxSide = 512;
+// The most memory one preview load may take.
+inline constexpr uint64_t kPreviewMemory = uint64_t{64} << 20;
 
 // Loads path for the preview by its extension, letter case ignored: "bmp"
 // through the program's bitmap reader, "ico" as an icon (its largest
 // image), "png", "tif", "tiff", "jpg" and "jpeg" through the Open command's
-// picture reader (ReadPictureForWindow). nullopt for a missing file, any other extension (emf and wmf
-// included) or a file that fails to load. Never throws.
+// picture reader (ReadPictureForWindow). nullopt for a missing file, any
+// other extension (emf and wmf included), a pipe or device, or a file that
+// fails to load within kPreviewMemory. Never throws; safe on any thread.
 std::optional<PreviewPicture> loadPreviewPicture(const QString& path);
 
 // The framed area: the picture scaled to fit, proportions kept, centred;
@@ -62,14 +75,26 @@ class PreviewPane : public QWidget {
 public:
     explicit PreviewPane(QWidget* parent = nullptr);
 
-    // Shows path (called whenever the current file changes).
+    ~PreviewPane() override;
+
+    // Shows path (called whenever the current file changes): "(None)" at
+    // once, the picture when its load, started here on another thread, has
+    // ended. A later call makes the earlier load's result go unseen.
     void showFile(const QString& path);
 
     QString caption() const;
     bool previewEnabled() const;
     const PreviewArea* area() const { return area_; }
+    // True from showFile until the result of its load is shown.
+    bool loading() const { return loading_; }
+
+signals:
+    // The result of the latest load is shown.
+    void loaded();
 
 private:
+    struct Loads;
+    void showPicture(std::optional<PreviewPicture> picture);
     void openPreviewWindow();
 
     QLabel* caption_;
@@ -77,6 +102,9 @@ private:
     PreviewArea* area_;
     std::optional<PreviewPicture> picture_;
     QString shownPath_;
+    std::shared_ptr<Loads> loads_;  // shared with the loading threads
+    uint64_t ticket_ = 0;           // of the latest load
+    bool loading_ = false;
 };
 
 // The "Preview" window: modal, resizable, centred on the screen; the picture

@@ -1,9 +1,11 @@
 #include "ui/PictureFile.h"
 
-#include "raster/BmpReader.h"
+#include "raster/PictureReader.h"
 
 namespace rastrace::ui {
 
-Raster ReadPictureForWindow(const std::string& path) { return ReadBitmapFile(path); }
+Raster ReadPictureForWindow(const std::string& path, const ReadLimits& limits) {
+    return ReadPictureFile(path, limits).raster;
+}
 
 }  // namespace rastrace::ui

@@ -249,8 +249,9 @@ void TRtcFrmMain::FormDestroy() {
 }
 
 void TRtcFrmMain::closeEvent(QCloseEvent* event) {
-    // The workers go before the window: the incomplete file is removed and,
-    // as FReady stays false, the settings are not saved.
+    // The workers go before the window: the incomplete output is dropped
+    // (a file it was to replace stays as it was) and, as FReady stays
+    // false, the settings are not saved.
     stopJob();
     QWidget::closeEvent(event);
 }
@@ -266,8 +267,11 @@ void TRtcFrmMain::stopJob() {
 void TRtcFrmMain::ToolButton1Click() {
     if (!OpenPictureDialog1.execute(dialogs_, this)) return;
     // Read into a new raster first: a file that fails leaves the picture
-    // and the controls as they were.
-    auto raster = std::make_shared<Raster>(ReadPictureForWindow(pathToCore(OpenPictureDialog1.fileName())));
+    // and the controls as they were. A pipe or device is refused, as
+    // reading it could keep the window waiting for ever.
+    ReadLimits limits;
+    limits.regularFileOnly = true;
+    auto raster = std::make_shared<Raster>(ReadPictureForWindow(pathToCore(OpenPictureDialog1.fileName()), limits));
     picture_ = std::move(raster);  // a running conversion keeps its own snapshot
     Image1->setRaster(picture_.get());
     match_->pictureChanged();
@@ -278,6 +282,8 @@ void TRtcFrmMain::ToolButton1Click() {
 }
 
 void TRtcFrmMain::unsharePicture() {
+    // The copy is checked against the memory available now (Clone), so a
+    // picture too large to hold twice fails here with "Out of memory".
     if (picture_.use_count() > 1) {
         picture_ = std::make_shared<Raster>(picture_->Clone());
         Image1->setRaster(picture_.get());
@@ -414,11 +420,7 @@ void TRtcFrmMain::ProgressStep(int64_t steps) {
     prgbr->setValue(static_cast<int>(progressPos_ / progressScale_));
 }
 
-int32_t TRtcFrmMain::NextPolyNumbers(int32_t count) {
-    const uint32_t first = static_cast<uint32_t>(FPolyCount) + 1u;
-    FPolyCount = static_cast<int32_t>(static_cast<uint32_t>(FPolyCount) + static_cast<uint32_t>(count));
-    return static_cast<int32_t>(first);
-}
+int32_t TRtcFrmMain::NextPolyNumbers(int32_t count) { return FPolyCount.Take(count); }
 
 void TRtcFrmMain::ConversionFinished(const std::optional<std::string>& error) {
     // Called from inside the job's drain: the notice (a modal box) and the

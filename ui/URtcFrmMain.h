@@ -9,11 +9,14 @@
 // std::shared_ptr<Raster> and a conversion reads a snapshot of it. Open and
 // the mirror buttons never touch that snapshot: Open replaces the window's
 // pointer, and a mirror first copies the picture while a conversion shares
-// it. Closing the window during a conversion stops the workers, removes the
-// incomplete file and leaves the settings file as it was.
+// it. Closing the window during a conversion stops the workers, drops the
+// incomplete output (a file it was to replace stays as it was) and leaves
+// the settings file as it was. The output is written as the command line
+// writes it: replaced whole, and only when the conversion succeeds.
 #pragma once
 
 #include "job/ConversionJob.h"
+#include "job/ItemCounter.h"
 #include "raster/Raster.h"
 #include "settings/Settings.h"
 #include "ui/Controls.h"
@@ -110,7 +113,7 @@ public:
     void handle(void (TRtcFrmMain::*handler)());
 
     bool ready() const { return FReady; }
-    int32_t polyCount() const { return FPolyCount; }
+    int32_t polyCount() const { return FPolyCount.Count(); }
     // The window's picture; nullptr before the first successful Open.
     std::shared_ptr<const Raster> picture() const { return picture_; }
     // True from a conversion's start until its workers have all ended.
@@ -162,7 +165,7 @@ private:
     int64_t progressScale_ = 1;  // raster positions per bar unit when the range exceeds int
 
     bool FReady = false;
-    int32_t FPolyCount = 0;
+    ItemCounter FPolyCount;
 };
 
 }  // namespace rastrace::ui

@@ -4,6 +4,8 @@
 #include "formats/Formats.h"
 #include "settings/Settings.h"
 #include "support/BmpBuilder.h"
+#include "support/Files.h"
+#include "support/TrackText.h"
 #include "ui/AppLook.h"
 #include "ui/DialogService.h"
 #include "ui/OpenPictureDialog.h"
@@ -15,6 +17,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileSystemModel>
 #include <QGroupBox>
@@ -28,8 +31,12 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
+
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -574,7 +581,7 @@ TEST_F(WindowTest, ConvertsToTheExactAscFileAndKeepsCountingItems) {
         const QString out = startConversion(QStringLiteral("out.ASC"));
         ASSERT_TRUE(waitForCompletion());
         const std::string expected =
-            std::string(HeaderText(OutputFormat::Asc)) + AscRecord(number, track, "8", "6") + "\r\n" +
+            std::string(HeaderText(OutputFormat::Asc)) + rastrace::test::AscRecord(number, track, "8", "6") + "\r\n" +
             std::string(TrailerText(OutputFormat::Asc));
         EXPECT_EQ(readAll(out).toStdString(), expected);
         EXPECT_EQ(window_->polyCount(), number);
@@ -652,24 +659,64 @@ TEST_F(WindowTest, OpenAndMirrorsDuringAConversionLeaveItsPictureAlone) {
     EXPECT_EQ(window_->picture().get(), own);
 }
 
-TEST_F(WindowTest, ClosingDuringAConversionStopsItRemovesTheFileAndSavesNothing) {
+// A 200 x 200 checkerboard of red and blue: 40000 one-pixel tracks, about
+// a megabyte of PCB text.
+std::vector<std::vector<uint32_t>> checkerboard() {
     std::vector<std::vector<uint32_t>> rows(200, std::vector<uint32_t>(200));
     for (int y = 0; y < 200; ++y)
         for (int x = 0; x < 200; ++x) rows[y][x] = (x + y) % 2 == 0 ? kRed : kBlue;
-    openPicture(rows);
+    return rows;
+}
+
+QStringList filesIn(const QTemporaryDir& dir) {
+    return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+TEST_F(WindowTest, ClosingDuringAConversionStopsItKeepsTheOldFileAndSavesNothing) {
+    openPicture(checkerboard());
     pick(0, 0);
     pick(1, 0);
     window_->edtx->setText(QStringLiteral("300"));
+    writeText(path("big.PCB"), "earlier output");
     const QString out = startConversion(QStringLiteral("big.PCB"));
     ASSERT_TRUE(window_->converting());
-    EXPECT_TRUE(QFile::exists(out));
     window_->close();
     EXPECT_FALSE(window_->converting());
-    EXPECT_FALSE(QFile::exists(out));
+    EXPECT_EQ(readAll(out), QByteArray("earlier output"));
     window_.reset();
-    EXPECT_FALSE(QFile::exists(path("set.ini")));
+    EXPECT_EQ(filesIn(dir_), QStringList({"big.PCB", "p.bmp"})) << "no temporary file and no set.ini";
     EXPECT_TRUE(dialogs_.errors.isEmpty());
     EXPECT_TRUE(dialogs_.notices.isEmpty());
+}
+
+// A file-size limit makes the writes fail half-way, as a full disk does.
+TEST_F(WindowTest, AFullDiskIsShownAndKeepsTheOldFile) {
+    openPicture(checkerboard());
+    pick(0, 0);
+    pick(1, 0);
+    writeText(path("big.PCB"), "earlier output");
+    QString out;
+    {
+        const rastrace::test::FileSizeLimit limit(100000);
+        ASSERT_TRUE(limit.Set());
+        out = startConversion(QStringLiteral("big.PCB"));
+        ASSERT_TRUE(waitForCompletion());
+    }
+    EXPECT_EQ(dialogs_.errors, QStringList{QStringLiteral("Disk full.")});
+    EXPECT_EQ(readAll(out), QByteArray("earlier output"));
+    EXPECT_EQ(filesIn(dir_), QStringList({"big.PCB", "p.bmp"})) << "a temporary file is left";
+    EXPECT_TRUE(window_->ready());
+}
+
+TEST_F(WindowTest, APipeOrADeviceIsRefusedWithoutWaiting) {
+    const QString fifo = path("scan.bmp");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    open(fifo);  // nobody writes to it: reading it would wait for ever
+    open(QStringLiteral("/dev/zero"));  // reading it would never end
+    EXPECT_EQ(dialogs_.errors, QStringList({QStringLiteral("Cannot open file \"%1\". Not a regular file.").arg(fifo),
+                                            QStringLiteral("Cannot open file \"/dev/zero\". Not a regular file.")}));
+    EXPECT_EQ(window_->picture(), nullptr);
+    EXPECT_FALSE(window_->ToolButton2->isEnabled());
 }
 
 // ---- Settings -------------------------------------------------------------
@@ -786,6 +833,8 @@ TEST_P(PreviewTest, PaneShowsTheFileByItsExtension) {
     }
     PreviewPane pane;
     pane.showFile(path);
+    EXPECT_EQ(pane.caption(), QStringLiteral("Picture:")) << "nothing is shown before the load ends";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !pane.loading(); }, 10000));
     EXPECT_EQ(pane.caption(), QString::fromUtf8(c.caption));
     const bool shown = QString::fromUtf8(c.caption) != QStringLiteral("Picture:");
     EXPECT_EQ(pane.previewEnabled(), shown);
@@ -803,6 +852,57 @@ INSTANTIATE_TEST_SUITE_P(
                       PreviewCase{"EnhancedMetafile", "c.emf", PreviewCase::Text, "Picture:"},
                       PreviewCase{"Missing", "gone.bmp", PreviewCase::Missing, "Picture:"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Files whose headers declare huge pictures, and a real large scan: the
+// pane shows each without holding up the interface thread, from a reduced
+// read whatever the header declares.
+TEST(PreviewLoadTest, TheInterfaceThreadStaysFree) {
+    QTemporaryDir dir;
+    struct HugeFile {
+        QString name;
+        rastrace::test::BmpBuilder bmp;
+        QString caption;
+    };
+    std::vector<HugeFile> files(3);
+    files[0] = {QStringLiteral("onebit.bmp"), {}, QStringLiteral(" (20000x20000)")};
+    files[0].bmp.width = files[0].bmp.height = 20000;
+    files[0].bmp.bitCount = 1;
+    files[0].bmp.palette = {0xC80A0A, 0};
+    files[1] = {QStringLiteral("huge.bmp"), {}, QStringLiteral(" (85000x85000)")};
+    files[1].bmp.width = files[1].bmp.height = 85000;
+    files[2] = {QStringLiteral("scan.bmp"), {}, QStringLiteral(" (6000x4000)")};  // 72 MB of pixels
+    files[2].bmp.width = 6000;
+    files[2].bmp.height = 4000;
+    files[2].bmp.pixels.assign(size_t{6000} * 3 * 4000, 0x40);
+
+    PreviewPane pane;
+    pane.resize(300, 300);
+    pane.show();
+    for (const HugeFile& file : files) {
+        const QString path = dir.filePath(file.name);
+        rastrace::test::WriteFile(path.toStdString(), file.bmp.Build());
+        QElapsedTimer call;
+        call.start();
+        pane.showFile(path);
+        EXPECT_LT(call.elapsed(), 50) << file.name.toStdString();
+        // The longest the event loop goes without turning while it loads.
+        QElapsedTimer sinceTurn;
+        sinceTurn.start();
+        qint64 longest = 0;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            longest = std::max(longest, sinceTurn.restart());
+        });
+        tick.start(5);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !pane.loading(); }, 20000)) << file.name.toStdString();
+        QTest::qWait(20);  // the result's first paint
+        tick.stop();
+        longest = std::max(longest, sinceTurn.elapsed());
+        EXPECT_LT(longest, 50) << file.name.toStdString();
+        EXPECT_EQ(pane.caption(), file.caption);
+        EXPECT_TRUE(pane.previewEnabled());
+    }
+}
 
 TEST(PreviewWindowTest, FitsThePictureButAtMostThreeQuartersOfTheScreen) {
     EXPECT_EQ(PreviewWindow::clientSizeFor(QSize(100, 50), QSize(1000, 800)), QSize(110, 60));
