@@ -1,7 +1,9 @@
 #include "support/Files.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 namespace rastrace::test {
 
@@ -14,6 +16,12 @@ std::string ReadBytes(const std::filesystem::path& path) {
 
 void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::filesystem::path MakeTempFolder(const std::string& prefix) {
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a folder like " + pattern);
+    return pattern;
 }
 
 }  // namespace rastrace::test

@@ -12,4 +12,9 @@ std::string ReadBytes(const std::filesystem::path& path);
 // Replaces the file with bytes.
 void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
 
+// Makes a fresh, uniquely named folder prefixXXXXXX in the temporary folder
+// ($TMPDIR, else /tmp); throws std::runtime_error when it cannot. The caller
+// removes it.
+std::filesystem::path MakeTempFolder(const std::string& prefix);
+
 }  // namespace rastrace::test
