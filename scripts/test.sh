@@ -4,14 +4,15 @@
 #   2. the reader, scanner, formats, command-line and settings tests under AddressSanitizer and
 #      UndefinedBehaviorSanitizer;
 #   3. the conversion job tests under ThreadSanitizer;
-#   4. the BMP reader fuzzer for a bounded time on the BMP suite.
+#   4. the fuzzers (BMP reader, settings file, command-line options) for a bounded total time,
+#      from the project's seeds and the BMP suite where it is present;
 #   5. the Debian package: built, its contents listed and checked, lintian.
 # Every suite runs with TMPDIR at a fresh folder that must be empty again
 # when it ends: a test that leaves a file behind fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
-fuzz_seconds=${RASTRACE_FUZZ_SECONDS:-60}
+fuzz_seconds=${RASTRACE_FUZZ_SECONDS:-75}
 
 scripts/install-deps.sh
 
@@ -49,8 +50,8 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRASTRACE_SANITIZE=t
 cmake --build build-tsan -j "$jobs"
 TSAN_OPTIONS="halt_on_error=1" run_suite --test-dir build-tsan --output-on-failure -j "$jobs" -L job
 
-step "BMP reader fuzzer (${fuzz_seconds} s)"
-scripts/fuzz-reader.sh "$fuzz_seconds"
+step "Fuzzers: BMP reader, settings file, command-line options (${fuzz_seconds} s in all)"
+scripts/fuzz.sh "$fuzz_seconds"
 
 step "Debian package"
 scripts/test-package.sh build
