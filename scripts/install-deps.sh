@@ -10,7 +10,7 @@ packages=(
   fonts-arphic-uming
   clang libclang-rt-14-dev libfuzzer-14-dev
   xvfb xauth imagemagick xdotool time
-  help2man dpkg-dev file lintian
+  help2man dpkg-dev file lintian openbox wmctrl
 )
 
 missing=()
