@@ -6,8 +6,8 @@
 #include "settings/IniFile.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 
 #include <fcntl.h>
