@@ -39,16 +39,18 @@ done
 # and its manual page must carry its options.
 unpacked=$(mktemp -d "${TMPDIR:-/tmp}/rastrace-package.XXXXXX")
 trap 'rm -rf "$unpacked"' EXIT
-dpkg-deb --extract "$deb" "$unpacked"
-[ "$("$unpacked/usr/bin/rastrace-cli" --version)" = "$("$build/rastrace-cli" --version)" ] ||
+dpkg-deb --extract "$deb" "$unpacked/root"
+[ "$("$unpacked/root/usr/bin/rastrace-cli" --version)" = "$("$build/rastrace-cli" --version)" ] ||
   fail "the packed rastrace-cli --version differs from the built one"
-man=$(zcat "$unpacked/usr/share/man/man1/rastrace-cli.1.gz")
+man=$(zcat "$unpacked/root/usr/share/man/man1/rastrace-cli.1.gz")
 for text in '.TH RASTRACE-CLI "1"' '\-\-list\-colors' '\fB\-\-color\fR'; do
   grep -qF -- "$text" <<<"$man" || fail "the manual page of rastrace-cli lacks $text"
 done
-file "$unpacked/usr/bin/rastrace-cli" | grep -q ', stripped' || fail "rastrace-cli is not stripped"
+file "$unpacked/root/usr/bin/rastrace-cli" | grep -q ', stripped' || fail "rastrace-cli is not stripped"
 
-report=$(lintian --pedantic --display-info "$deb" 2>&1 | grep -v '^running with root privileges' || true)
+# lintian leaves a cache file in its temporary folder: give it one of ours.
+mkdir "$unpacked/lintian-tmp"
+report=$(TMPDIR="$unpacked/lintian-tmp" lintian --pedantic --display-info "$deb" 2>&1 | grep -v '^running with root privileges' || true)
 echo "lintian: $(grep -c '^E:' <<<"$report" || true) errors, $(grep -c '^W:' <<<"$report" || true) warnings," \
      "$(grep -c '^[IP]:' <<<"$report" || true) notes"
 [ -z "$report" ] || printf '%s\n' "$report"

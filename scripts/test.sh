@@ -7,7 +7,7 @@
 #   4. the fuzzers (BMP reader, settings file, command-line options) for a bounded total time,
 #      from the project's seeds and the BMP suite where it is present;
 #   5. the Debian package: built, its contents listed and checked, lintian.
-# Every suite runs with TMPDIR at a fresh folder that must be empty again
+# Every stage runs with TMPDIR at a fresh folder that must be empty again
 # when it ends: a test that leaves a file behind fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,9 +22,9 @@ scratch=$(mktemp -d "${TMPDIR:-/tmp}/rastrace-test-tmp.XXXXXX")
 runtime=$(mktemp -d "${TMPDIR:-/tmp}/rastrace-test-runtime.XXXXXX")  # Qt's, where none is set
 trap 'rm -rf "$scratch" "$runtime"' EXIT
 
-# ctest with the given arguments, then the check that nothing was left.
-run_suite() {
-  TMPDIR="$scratch" XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$runtime}" ctest "$@"
+# Runs the command, then checks that it left nothing in the temporary folder.
+clean_run() {
+  TMPDIR="$scratch" XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$runtime}" "$@"
   local left
   left=$(find "$scratch" -mindepth 1 -maxdepth 1)
   if [ -n "$left" ]; then
@@ -36,24 +36,24 @@ run_suite() {
 step "Release build and all tests"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j "$jobs"
-QT_QPA_PLATFORM=offscreen run_suite --test-dir build --output-on-failure -j "$jobs"
+QT_QPA_PLATFORM=offscreen clean_run ctest --test-dir build --output-on-failure -j "$jobs"
 
 step "Reader, scanner, formats, command line and settings under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRASTRACE_SANITIZE=address,undefined \
   -DRASTRACE_BUILD_UI=OFF -DRASTRACE_BUILD_BENCH=OFF >/dev/null
 cmake --build build-asan -j "$jobs"
-run_suite --test-dir build-asan --output-on-failure -j "$jobs" -L 'reader|cli|settings'
+clean_run ctest --test-dir build-asan --output-on-failure -j "$jobs" -L 'reader|cli|settings'
 
 step "Conversion job under ThreadSanitizer"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRASTRACE_SANITIZE=thread \
   -DRASTRACE_BUILD_UI=OFF -DRASTRACE_BUILD_BENCH=OFF >/dev/null
 cmake --build build-tsan -j "$jobs"
-TSAN_OPTIONS="halt_on_error=1" run_suite --test-dir build-tsan --output-on-failure -j "$jobs" -L job
+TSAN_OPTIONS="halt_on_error=1" clean_run ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L job
 
 step "Fuzzers: BMP reader, settings file, command-line options (${fuzz_seconds} s in all)"
-scripts/fuzz.sh "$fuzz_seconds"
+clean_run scripts/fuzz.sh "$fuzz_seconds"
 
 step "Debian package"
-scripts/test-package.sh build
+clean_run scripts/test-package.sh build
 
 step "All tests passed"
