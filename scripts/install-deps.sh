@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev libfuzzer-14-dev
   xvfb xauth imagemagick xdotool time
   gerbv
+  help2man dpkg-dev file lintian openbox wmctrl
 )
 
 missing=()

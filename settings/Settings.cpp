@@ -8,8 +8,11 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
+#include <optional>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,6 +129,74 @@ void SaveSettings(const std::string& path, const SettingsValues& values) {
     writeOptional("DESPECKLE", values.despeckle, 0);
     writeOptional("OVERLAY", values.overlay ? 1 : 0, 0);
     ReplaceFile(path, text);
+}
+
+// ---- Where the file lives --------------------------------------------------
+
+namespace {
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Makes every missing folder above path, private to the user as the
+// base-directory rules ask for a configuration folder. Failures are left to
+// the write that follows, which then names the file.
+void MakeFoldersAbove(const std::string& path) {
+    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+        (void)::mkdir(path.substr(0, slash).c_str(), 0700);
+    }
+}
+
+}  // namespace
+
+std::string UserSettingsFilePath(const char* xdgConfigHome, const char* home) {
+    std::string base;
+    if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/') {
+        base = xdgConfigHome;
+    } else if (home != nullptr && home[0] == '/') {
+        base = std::string(home) + (home[1] == '\0' ? "" : "/") + ".config";
+    } else {
+        return std::string();
+    }
+    if (base.back() != '/') base += '/';
+    return base + "rastrace/" + std::string(kFileName);
+}
+
+SettingsLocation ChooseSettingsLocation(const std::string& besideExecutable, const std::string& userFile,
+                                        const std::function<bool(const std::string& folder)>& folderWritable) {
+    // An unknown executable path stays as it was: nothing to read, and a
+    // write that fails with the empty path.
+    if (besideExecutable.empty() || userFile.empty() || folderWritable(FolderOf(besideExecutable))) {
+        return SettingsLocation(besideExecutable);
+    }
+    return SettingsLocation(userFile, besideExecutable, true);
+}
+
+SettingsLocation DefaultSettingsLocation() {
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] == '\0') {
+        const passwd* user = ::getpwuid(::getuid());
+        home = user != nullptr ? user->pw_dir : nullptr;
+    }
+    return ChooseSettingsLocation(SettingsFilePath(), UserSettingsFilePath(std::getenv("XDG_CONFIG_HOME"), home),
+                                  [](const std::string& folder) { return ::access(folder.c_str(), W_OK) == 0; });
+}
+
+SettingsValues LoadSettings(const SettingsLocation& location) {
+    // A file under something that is not a folder cannot exist either.
+    struct stat st {};
+    if (!location.fallback.empty() && ::stat(location.file.c_str(), &st) != 0 &&
+        (errno == ENOENT || errno == ENOTDIR)) {
+        return LoadSettings(location.fallback);
+    }
+    return LoadSettings(location.file);
+}
+
+void SaveSettings(const SettingsLocation& location, const SettingsValues& values) {
+    if (location.makeFolder) MakeFoldersAbove(location.file);
+    SaveSettings(location.file, values);
 }
 
 }  // namespace rastrace

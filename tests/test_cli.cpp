@@ -38,9 +38,7 @@ constexpr uint32_t kRed = 255, kBlue = 16711680, kWhite = 16777215;
 class Cli : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/rastrace-cli-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        dir_ = rastrace::test::MakeTempFolder("rastrace-cli-").string();
         // Bottom row: red at columns 0..2, then white; top row: blue, blue, red, red.
         rastrace::test::WriteFile(Path("board.bmp"),
                                   rastrace::test::Bmp24FromPacked({{kBlue, kBlue, kRed, kRed}, {kRed, kRed, kRed, kWhite}}));

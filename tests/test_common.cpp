@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
 
 using namespace rastrace;
 
@@ -58,7 +59,23 @@ INSTANTIATE_TEST_SUITE_P(
                       IntCase{"0x", false, 0}, IntCase{"-0x", false, 0}, IntCase{"5 ", false, 0},
                       IntCase{"5a", false, 0}, IntCase{"\t5", false, 0}, IntCase{"abc", false, 0},
                       IntCase{"+-5", false, 0}, IntCase{"1.5", false, 0}, IntCase{"$G", false, 0},
-                      IntCase{"0x-5", false, 0}, IntCase{"- 5", false, 0}));
+                      IntCase{"0x-5", false, 0}, IntCase{"- 5", false, 0}),
+    [](const ::testing::TestParamInfo<IntCase>& info) {
+        // The text itself, its signs and blanks spelt out: "MinusDollarFF".
+        std::string name = *info.param.text == '\0' ? "Empty" : "";
+        for (const char* c = info.param.text; *c != '\0'; ++c) {
+            switch (*c) {
+            case '+': name += "Plus"; break;
+            case '-': name += "Minus"; break;
+            case '$': name += "Dollar"; break;
+            case ' ': name += "Space"; break;
+            case '\t': name += "Tab"; break;
+            case '.': name += "Dot"; break;
+            default: name += *c;
+            }
+        }
+        return name;
+    });
 
 TEST(IntegerTextMessages, NameTheUntrimmedText) {
     try {

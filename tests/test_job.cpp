@@ -135,10 +135,7 @@ private:
 class JobTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("rastrace_job_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        dir_ = rastrace::test::MakeTempFolder("rastrace_job_");
     }
     void TearDown() override {
         EXPECT_EQ(owner_.offThreadCalls.load(), 0) << "an owner callback ran off the owner thread";

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 using namespace rastrace;
@@ -170,7 +171,11 @@ TEST_P(MirrorSizes, VerticalSwapsRowsAndKeepsPadding) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, MirrorSizes,
                          ::testing::Values(std::pair{1, 1}, std::pair{1, 4}, std::pair{2, 1}, std::pair{3, 5},
-                                           std::pair{4, 4}, std::pair{5, 2}, std::pair{10, 3}));
+                                           std::pair{4, 4}, std::pair{5, 2}, std::pair{10, 3}),
+                         [](const ::testing::TestParamInfo<std::pair<int, int>>& info) {
+                             return "Width" + std::to_string(info.param.first) + "_Height" +
+                                    std::to_string(info.param.second);
+                         });
 
 TEST(Mirror, APixelsBytesMoveTogether) {
     Raster r(10, 1);

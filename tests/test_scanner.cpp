@@ -88,7 +88,12 @@ INSTANTIATE_TEST_SUITE_P(
                       MapCase{600, 4, 7}, MapCase{600, 5, 8}, MapCase{600, 6, 10}, MapCase{600, 7, 12},
                       MapCase{400, 1, 2}, MapCase{400, 3, 8}, MapCase{400, 5, 12}, MapCase{400, 7, 18},
                       MapCase{48, 3, 63}, MapCase{240, 9, 37}, MapCase{1000, 123, 123}, MapCase{-1000, 5, -5},
-                      MapCase{-400, 1, -2}, MapCase{-400, 3, -8}, MapCase{1, 2147483647, 2147483647000}));
+                      MapCase{-400, 1, -2}, MapCase{-400, 3, -8}, MapCase{1, 2147483647, 2147483647000}),
+    [](const ::testing::TestParamInfo<MapCase>& info) {
+        const int32_t r = info.param.resolution;
+        return "Resolution" + std::string(r < 0 ? "Minus" : "") + std::to_string(r < 0 ? -int64_t{r} : r) +
+               "_Column" + std::to_string(info.param.column);
+    });
 
 TEST(Mapping, AgreesWithExtendedPrecisionEverywhere) {
     const int32_t resolutions[] = {1, 3, 7, 48, 72, 96, 150, 240, 300, 333, 400, 600, 1200, 2400, 4800, 9600,

@@ -100,9 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
 class SettingsFile : public testing::Test {
 protected:
     void SetUp() override {
-        char name[] = "/tmp/rastrace-settings-XXXXXX";
-        ASSERT_NE(::mkdtemp(name), nullptr);
-        dir_ = name;
+        dir_ = rastrace::test::MakeTempFolder("rastrace-settings-").string();
         path_ = dir_ + "/set.ini";
     }
     void TearDown() override {
@@ -112,12 +110,13 @@ protected:
     size_t EntriesInDir() const {
         return static_cast<size_t>(std::distance(fs::directory_iterator(dir_), {}));
     }
-    void ExpectUnableToWrite(const std::string& path) {
+    void ExpectUnableToWrite(const std::string& path) { ExpectUnableToWrite(path, path); }
+    void ExpectUnableToWrite(const rastrace::SettingsLocation& location, const std::string& named) {
         try {
-            rastrace::SaveSettings(path, SettingsValues{"1", "2", "3", 4});
-            ADD_FAILURE() << "no error for " << path;
+            rastrace::SaveSettings(location, SettingsValues{"1", "2", "3", 4});
+            ADD_FAILURE() << "no error for " << named;
         } catch (const rastrace::Error& e) {
-            EXPECT_STREQ(e.what(), ("Unable to write to " + path).c_str());
+            EXPECT_STREQ(e.what(), ("Unable to write to " + named).c_str());
         }
     }
 
@@ -266,6 +265,142 @@ TEST_F(SettingsFile, FailedWriteLeavesOldFileAndNoTemporary) {
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(ReadBytes(path_), old);
     EXPECT_EQ(EntriesInDir(), 1u);
+}
+
+// ---- Where the file lives -------------------------------------------------
+
+struct UserPathCase {
+    const char* name;
+    const char* xdgConfigHome;
+    const char* home;
+    std::string expected;
+};
+
+class UserSettingsPath : public testing::TestWithParam<UserPathCase> {};
+
+TEST_P(UserSettingsPath, FollowsTheBaseDirectoryRules) {
+    EXPECT_EQ(rastrace::UserSettingsFilePath(GetParam().xdgConfigHome, GetParam().home), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UserSettingsPath,
+    testing::Values(UserPathCase{"ConfigHomeWins", "/cfg", "/home/u", "/cfg/rastrace/set.ini"},
+                    UserPathCase{"ConfigHomeWithSlash", "/cfg/", "/home/u", "/cfg/rastrace/set.ini"},
+                    UserPathCase{"ConfigHomeUnset", nullptr, "/home/u", "/home/u/.config/rastrace/set.ini"},
+                    UserPathCase{"ConfigHomeEmpty", "", "/home/u", "/home/u/.config/rastrace/set.ini"},
+                    UserPathCase{"ConfigHomeRelative", "cfg", "/home/u", "/home/u/.config/rastrace/set.ini"},
+                    UserPathCase{"HomeIsRoot", nullptr, "/", "/.config/rastrace/set.ini"},
+                    UserPathCase{"HomeRelative", nullptr, "home", ""},
+                    UserPathCase{"NothingSet", nullptr, nullptr, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SettingsChoice, WritableProgramFolderKeepsTheFileBesideTheExecutable) {
+    std::string asked;
+    const rastrace::SettingsLocation location = rastrace::ChooseSettingsLocation(
+        "/opt/rt/set.ini", "/home/u/.config/rastrace/set.ini", [&](const std::string& folder) {
+            asked = folder;
+            return true;
+        });
+    EXPECT_EQ(asked, "/opt/rt/");
+    EXPECT_EQ(location.file, "/opt/rt/set.ini");
+    EXPECT_EQ(location.fallback, "");
+    EXPECT_FALSE(location.makeFolder);
+}
+
+TEST(SettingsChoice, ReadOnlyProgramFolderTurnsToTheUsersFile) {
+    const auto readOnly = [](const std::string&) { return false; };
+    const rastrace::SettingsLocation location =
+        rastrace::ChooseSettingsLocation("/usr/bin/set.ini", "/home/u/.config/rastrace/set.ini", readOnly);
+    EXPECT_EQ(location.file, "/home/u/.config/rastrace/set.ini");
+    EXPECT_EQ(location.fallback, "/usr/bin/set.ini");
+    EXPECT_TRUE(location.makeFolder);
+
+    // With no user folder to turn to, or no known executable, it stays as before.
+    EXPECT_EQ(rastrace::ChooseSettingsLocation("/usr/bin/set.ini", "", readOnly).file, "/usr/bin/set.ini");
+    EXPECT_EQ(rastrace::ChooseSettingsLocation("", "/home/u/.config/rastrace/set.ini", readOnly).file, "");
+}
+
+// A program folder that holds a set.ini, and a home folder, both fresh; the
+// write permission of the program folder is what the test says it is, so the
+// read-only case holds for root as well.
+class SettingsInstall : public SettingsFile {
+protected:
+    void SetUp() override {
+        SettingsFile::SetUp();
+        programIni_ = dir_ + "/bin/set.ini";
+        home_ = dir_ + "/home";
+        userIni_ = home_ + "/.config/rastrace/set.ini";
+        fs::create_directories(dir_ + "/bin");
+        fs::create_directories(home_);
+    }
+    rastrace::SettingsLocation Start(bool programFolderWritable) const {
+        return rastrace::ChooseSettingsLocation(programIni_, rastrace::UserSettingsFilePath(nullptr, home_.c_str()),
+                                                [=](const std::string&) { return programFolderWritable; });
+    }
+
+    std::string programIni_;
+    std::string home_;
+    std::string userIni_;
+};
+
+TEST_F(SettingsInstall, ReadOnlyFolderDefaultsFirstThenTheUsersFileFromThenOn) {
+    const std::string shipped = "; site defaults\r\n[CONFIG]\r\nXRES=1200\r\nYRES=1200\r\nLAYER=5\r\nMIL=8\r\n";
+    WriteBytes(programIni_, shipped);
+
+    // First start: the values beside the executable show.
+    const rastrace::SettingsLocation first = Start(false);
+    ExpectValues(rastrace::LoadSettings(first), SettingsValues{"1200", "1200", "8", 5});
+    EXPECT_FALSE(fs::exists(home_ + "/.config"));  // reading makes nothing
+
+    // Exit: the user's file is made with its folders, the shipped one is untouched.
+    rastrace::SaveSettings(first, SettingsValues{"300", "1200", "8", 2});
+    EXPECT_EQ(ReadBytes(userIni_), "[CONFIG]\r\nXRES=300\r\nYRES=1200\r\nLAYER=2\r\nMIL=8\r\n");
+    EXPECT_EQ(ReadBytes(programIni_), shipped);
+    EXPECT_EQ(fs::status(home_ + "/.config/rastrace").permissions() & fs::perms::all, fs::perms::owner_all);
+
+    // From then on the user's file is read, whatever the shipped one says.
+    WriteBytes(programIni_, "[CONFIG]\r\nXRES=50\r\n");
+    const rastrace::SettingsLocation second = Start(false);
+    ExpectValues(rastrace::LoadSettings(second), SettingsValues{"300", "1200", "8", 2});
+    rastrace::SaveSettings(second, SettingsValues{"301", "1200", "8", -1});
+    ExpectValues(rastrace::LoadSettings(Start(false)), SettingsValues{"301", "1200", "8", -1});
+}
+
+TEST_F(SettingsInstall, ReadOnlyFolderWithoutAFileStartsFromTheDefaults) {
+    const rastrace::SettingsLocation location = Start(false);
+    ExpectValues(rastrace::LoadSettings(location), SettingsValues{});
+    rastrace::SaveSettings(location, SettingsValues{});
+    EXPECT_EQ(ReadBytes(userIni_), "[CONFIG]\r\nXRES=600\r\nYRES=600\r\nLAYER=0\r\nMIL=2\r\n");
+    EXPECT_FALSE(fs::exists(programIni_));
+}
+
+TEST_F(SettingsInstall, WritableFolderBehavesAsBefore) {
+    const std::string old = "[CONFIG]\r\nXRES=7\r\n";
+    WriteBytes(programIni_, old);
+    WriteBytes(dir_ + "/reference.ini", old);
+    const rastrace::SettingsLocation location = Start(true);
+    ExpectValues(rastrace::LoadSettings(location), rastrace::LoadSettings(dir_ + "/reference.ini"));
+    rastrace::SaveSettings(location, SettingsValues{"1", "2", "3", 4});
+    rastrace::SaveSettings(dir_ + "/reference.ini", SettingsValues{"1", "2", "3", 4});
+    EXPECT_EQ(ReadBytes(programIni_), ReadBytes(dir_ + "/reference.ini"));
+    EXPECT_FALSE(fs::exists(home_ + "/.config"));
+}
+
+TEST_F(SettingsInstall, UsersFileThatCannotBeMadeIsTheErrorAndTheDefaultStays) {
+    WriteBytes(programIni_, "[CONFIG]\r\nXRES=7\r\n");
+    WriteBytes(home_ + "/.config", "a file where the folder should be");
+    const rastrace::SettingsLocation location = Start(false);
+    EXPECT_EQ(rastrace::LoadSettings(location).xres, "7");
+    ExpectUnableToWrite(location, userIni_);
+    EXPECT_EQ(ReadBytes(programIni_), "[CONFIG]\r\nXRES=7\r\n");
+}
+
+TEST_F(SettingsInstall, UsersFileThatExistsButCannotBeReadGivesDefaultsNotTheShippedFile) {
+    WriteBytes(programIni_, "[CONFIG]\r\nXRES=7\r\n");
+    fs::create_directories(userIni_);  // there, but not a file
+    const rastrace::SettingsLocation location = Start(false);
+    ExpectValues(rastrace::LoadSettings(location), SettingsValues{});
+    ExpectUnableToWrite(location, userIni_);
 }
 
 TEST(SettingsPath, IsBesideTheExecutable) {

@@ -90,7 +90,7 @@ private:
 
 }  // namespace
 
-TRtcFrmMain::TRtcFrmMain(DialogService& dialogs, std::string settingsPath, QWidget* parent)
+TRtcFrmMain::TRtcFrmMain(DialogService& dialogs, SettingsLocation settingsPath, QWidget* parent)
     : QWidget(parent, Qt::Window), dialogs_(dialogs), settingsPath_(std::move(settingsPath)) {
     setFont(rastraceFont());
     setWindowIcon(programIcon());

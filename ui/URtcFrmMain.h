@@ -50,9 +50,9 @@ class TRtcFrmMain : public QWidget, public JobOwner {
     Q_OBJECT
 public:
     // Builds the window from its layout (FormCreate is not run yet).
-    // dialogs answers every dialog and message box; settingsPath is the
-    // settings file FormCreate reads and FormDestroy writes.
-    explicit TRtcFrmMain(DialogService& dialogs, std::string settingsPath = SettingsFilePath(),
+    // dialogs answers every dialog and message box; settingsPath is where
+    // FormCreate reads and FormDestroy writes the settings.
+    explicit TRtcFrmMain(DialogService& dialogs, SettingsLocation settingsPath = DefaultSettingsLocation(),
                          QWidget* parent = nullptr);
     // Stops a running conversion first, then runs FormDestroy unless it ran.
     ~TRtcFrmMain() override;
@@ -154,7 +154,7 @@ private:
     ConversionRequest conversionRequest(OutputFormat format, const QString& outputPath) const;
 
     DialogService& dialogs_;
-    std::string settingsPath_;
+    SettingsLocation settingsPath_;
     std::shared_ptr<Raster> picture_;
     MatchPanel* match_ = nullptr;
     std::unique_ptr<ConversionJob> job_;

@@ -1,7 +1,9 @@
 #include "support/Files.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 namespace rastrace::test {
 
@@ -27,6 +29,12 @@ FileSizeLimit::FileSizeLimit(rlim_t bytes) {
 FileSizeLimit::~FileSizeLimit() {
     if (set_) ::setrlimit(RLIMIT_FSIZE, &saved_);
     std::signal(SIGXFSZ, savedHandler_);
+}
+
+std::filesystem::path MakeTempFolder(const std::string& prefix) {
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a folder like " + pattern);
+    return pattern;
 }
 
 }  // namespace rastrace::test

@@ -33,4 +33,9 @@ private:
     bool set_ = false;
 };
 
+// Makes a fresh, uniquely named folder prefixXXXXXX in the temporary folder
+// ($TMPDIR, else /tmp); throws std::runtime_error when it cannot. The caller
+// removes it.
+std::filesystem::path MakeTempFolder(const std::string& prefix);
+
 }  // namespace rastrace::test

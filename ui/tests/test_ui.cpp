@@ -764,6 +764,27 @@ TEST_F(WindowTest, ASettingsFileThatCannotBeWrittenIsShownInTheErrorBox) {
     EXPECT_EQ(dialogs_.errors, QStringList{QStringLiteral("Unable to write to %1.").arg(settings)});
 }
 
+// A system-wide install: the program's set.ini is the default shown at the
+// first start, and the user's own file (made with its folder) is written.
+TEST_F(WindowTest, SettingsOfAReadOnlyInstallGoToTheUsersFile) {
+    window_.reset();
+    QDir().mkpath(path("bin"));
+    writeText(path("bin/set.ini"), "[CONFIG]\r\nXRES=1200\r\nYRES=1200\r\nLAYER=5\r\nMIL=8\r\n");
+    const std::string userFile = path("home/.config/rastrace/set.ini").toStdString();
+    window_ = std::make_unique<TRtcFrmMain>(
+        dialogs_, SettingsLocation(userFile, path("bin/set.ini").toStdString(), true));
+    window_->handle(&TRtcFrmMain::FormCreate);
+    EXPECT_EQ(window_->edtx->text(), QStringLiteral("1200"));
+    EXPECT_EQ(window_->cmbbox->currentIndex(), 5);
+    window_->edtmil->setText(QStringLiteral("12"));
+    window_.reset();
+
+    EXPECT_TRUE(dialogs_.errors.isEmpty());
+    EXPECT_EQ(readAll(QString::fromStdString(userFile)),
+              QByteArray("[CONFIG]\r\nXRES=1200\r\nYRES=1200\r\nLAYER=5\r\nMIL=12\r\n"));
+    EXPECT_EQ(readAll(path("bin/set.ini")), QByteArray("[CONFIG]\r\nXRES=1200\r\nYRES=1200\r\nLAYER=5\r\nMIL=8\r\n"));
+}
+
 // ---- About ----------------------------------------------------------------
 
 TEST_F(WindowTest, AboutShowsAFreshFiftySixLineTextEachTime) {
