@@ -3,8 +3,10 @@
 #include "formats/AreaScale.h"
 #include "formats/Gerber.h"
 #include "formats/KiCad.h"
+#include "trace/Scanner.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace rastrace {
 
@@ -58,6 +60,32 @@ RowRunsSource CopperRows(const Raster& raster, std::vector<uint32_t> colors) {
     colors.erase(std::unique(colors.begin(), colors.end()), colors.end());
     return [&raster, colors = std::move(colors)](int32_t row, std::vector<Span>& runs) {
         CopperRowRuns(raster, row, colors, runs);
+    };
+}
+
+RowRunsSource MatchedCopperRows(const Raster& raster, std::vector<uint32_t> colors, const MatchOptions& options,
+                                const std::function<void()>& checkStop) {
+    if (!options.NeedsClassMap()) return CopperRows(raster, std::move(colors));
+    CheckMatchOptions(options, colors.size());
+    auto map = std::make_shared<const ClassMap>(BuildClassMap(raster, colors, options, 2, checkStop));
+    const auto classes = static_cast<int>(colors.size());
+    return [map, classes](int32_t row, std::vector<Span>& runs) {
+        runs.clear();
+        const int32_t width = map->Width();
+        if (width == 0) return;
+        const uint8_t* bytes = map->Row(row);
+        const int32_t last = width - 1;
+        // Each class's runs through the byte-row kernel, whose run that
+        // reaches the last column ends at it: the half-open end is one further.
+        for (int k = 1; k <= classes; ++k) {
+            const auto value = static_cast<uint8_t>(k);
+            detail::ScanByteRow(bytes, width, value, [&](int32_t s, int32_t e) {
+                runs.push_back(Span{s, e == last && bytes[last] == value ? width : e});
+            });
+        }
+        if (classes > 1) {
+            std::sort(runs.begin(), runs.end(), [](const Span& a, const Span& b) { return a.start < b.start; });
+        }
     };
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "raster/Raster.h"
+#include "trace/ColorMatch.h"
 #include "trace/Outline.h"
 
 #include <cstdint>
@@ -48,6 +49,14 @@ AreaStats WriteArea(const AreaOptions& options, const RowRunsSource& rows,
 // The source of the raster's copper: every pixel of any of colors (repeats
 // ignored). The raster must outlive the source.
 RowRunsSource CopperRows(const Raster& raster, std::vector<uint32_t> colors);
+
+// The source of the copper that colors select under options: with exact
+// matching the same as CopperRows; with a tolerance or speckle removal the
+// class map is built first (on two threads; checkStop as BuildClassMap
+// takes it) and every pixel of a copper class is copper. Throws what
+// BuildClassMap throws.
+RowRunsSource MatchedCopperRows(const Raster& raster, std::vector<uint32_t> colors, const MatchOptions& options,
+                                const std::function<void()>& checkStop = {});
 
 // WriteArea over the raster's copper colours, the picture's size taken from
 // the raster.

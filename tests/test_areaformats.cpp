@@ -568,3 +568,46 @@ TEST(KiCadPcbnew, LoadsTheFootprintWithTheCopperArea) {
     }
     fs::remove_all(dir.parent_path());
 }
+
+namespace {
+
+std::vector<std::vector<Span>> AllRows(const RowRunsSource& source, int32_t height) {
+    std::vector<std::vector<Span>> rows(static_cast<size_t>(height));
+    for (int32_t r = 0; r < height; ++r) source(r, rows[static_cast<size_t>(r)]);
+    return rows;
+}
+
+}  // namespace
+
+// The area formats take the tolerance rule's copper: a noisy picture under a
+// tolerance gives the clean picture's exact runs, colours merged, and
+// speckle removal drops a lone speck.
+TEST(MatchedCopperRows, ToleranceAndSpeckleRemovalFeedTheAreaOutput) {
+    const std::vector<std::string> pattern = {"##..++#", "##..++.", "......#", "+++####"};
+    const Raster clean = FromPattern(pattern);
+    Raster noisy = FromPattern(pattern);
+    std::mt19937 rng(7);
+    for (int32_t y = 0; y < noisy.Height(); ++y) {
+        for (uint8_t& byte : noisy.RowBytes(y)) byte = static_cast<uint8_t>(byte + (rng() % 5) - 2);
+    }
+    const std::vector<uint32_t> colors = {kCopper, kCopper2};
+    MatchOptions exact;
+    EXPECT_EQ(AllRows(MatchedCopperRows(clean, colors, exact), 4), AllRows(CopperRows(clean, colors), 4));
+
+    MatchOptions tolerant;
+    tolerant.tolerance = 8;
+    tolerant.backgroundColors = {kOther};
+    EXPECT_EQ(AllRows(MatchedCopperRows(noisy, colors, tolerant), 4), AllRows(CopperRows(clean, colors), 4));
+
+    // The lone pixel at the right of row 0 is a region of one pixel, the
+    // "+++" of row 3 one of three: speckle size 3 drops the first only,
+    // size 4 both.
+    tolerant.despeckle = 3;
+    auto despeckled = AllRows(MatchedCopperRows(noisy, colors, tolerant), 4);
+    EXPECT_EQ(despeckled[0], (std::vector<Span>{{0, 2}, {4, 6}}));
+    EXPECT_EQ(despeckled[2], (std::vector<Span>{{6, 7}}));
+    EXPECT_EQ(despeckled[3], (std::vector<Span>{{0, 3}, {3, 7}}));
+    tolerant.despeckle = 4;
+    despeckled = AllRows(MatchedCopperRows(noisy, colors, tolerant), 4);
+    EXPECT_EQ(despeckled[3], (std::vector<Span>{{3, 7}}));
+}

@@ -39,16 +39,11 @@ std::optional<OutputFormat> CoreFormatOf(OutputKind kind) {
         return OutputFormat::Pcb;
     case OutputKind::Asc:
         return OutputFormat::Asc;
-    case OutputKind::Gerber:  // the area writers map here once the core has them
+    case OutputKind::Gerber:
     case OutputKind::KiCad:
         return std::nullopt;
     }
     return std::nullopt;
-}
-
-std::string NotAvailableMessage(OutputKind kind) {
-    return std::string("This version cannot write ") + (kind == OutputKind::Gerber ? "Gerber" : "KiCad") +
-           " files yet; choose the PCB or ASC file type";
 }
 
 }  // namespace rastrace::ui

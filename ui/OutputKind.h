@@ -26,10 +26,8 @@ OutputKind KindOfFileType(const QString& fileType, bool pcbChecked);
 // "kicad_mod").
 QString DefaultSuffixOf(OutputKind kind);
 
-// The core's format for kind; nothing while the core cannot write it.
+// The track format of kind; nothing for the area formats, which are not
+// written by the conversion job.
 std::optional<OutputFormat> CoreFormatOf(OutputKind kind);
-
-// The message shown instead of converting to a kind the core cannot write.
-std::string NotAvailableMessage(OutputKind kind);
 
 }  // namespace rastrace::ui

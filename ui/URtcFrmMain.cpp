@@ -3,6 +3,9 @@
 #include "common/Error.h"
 #include "common/IntText.h"
 #include "common/MessageText.h"
+#include "formats/AreaOutput.h"
+#include "formats/KiCad.h"
+#include "job/OutputFile.h"
 #include "raster/Mirror.h"
 #include "ui/AppLook.h"
 #include "ui/PictureFile.h"
@@ -352,8 +355,12 @@ void TRtcFrmMain::ToolButton2Click() {
     if (!SaveDialog1.execute(dialogs_, this)) return;
 
     const OutputKind kind = ChosenOutputKind();
+    if (kind == OutputKind::Gerber || kind == OutputKind::KiCad) {
+        writeAreaFile(kind);
+        return;
+    }
     const std::optional<OutputFormat> format = CoreFormatOf(kind);
-    if (!format) throw Error(NotAvailableMessage(kind));
+    if (!format) return;  // not reached: the area kinds are written above
     const ConversionRequest request = conversionRequest(*format, SaveDialog1.fileName());
 
     // The job reads a snapshot: Open and the mirrors leave it alone.
@@ -377,9 +384,54 @@ ConversionRequest TRtcFrmMain::conversionRequest(OutputFormat format, const QStr
     request.yresText = toCore(edty->text());
     request.widthText = toCore(edtmil->text());
     request.layerNumber = cmbbox->currentIndex() + 1;  // 0 when none is selected
-    // The matching settings (match_->settings(): tolerance, background,
-    // despeckle) join the request here once it carries them.
+    // Tolerance, background colours and speckle size; at their defaults the
+    // conversion is the exact one.
+    const MatchSettings match = match_->settings();
+    request.match.tolerance = match.tolerance;
+    request.match.backgroundColors = match.background;
+    request.match.despeckle = match.despeckle;
     return request;
+}
+
+void TRtcFrmMain::writeAreaFile(OutputKind kind) {
+    // Every text is parsed before the file is touched, as for the track
+    // formats: a bad value leaves an existing file as it was.
+    std::vector<uint32_t> colors;
+    for (const QString& entry : lstCl->entries()) colors.push_back(static_cast<uint32_t>(StrToInt(toCore(entry))));
+    AreaOptions options;
+    options.format = kind == OutputKind::Gerber ? AreaFormat::Gerber : AreaFormat::KiCad;
+    options.width = picture_->Width();
+    options.height = picture_->Height();
+    options.xres = StrToInt(toCore(edtx->text()));
+    options.yres = StrToInt(toCore(edty->text()));
+    options.layer = std::max(cmbbox->currentIndex() + 1, 0);  // 0 when none is selected
+    const std::string path = pathToCore(SaveDialog1.fileName());
+    options.name = FootprintNameFor(path);
+    const MatchSettings match = match_->settings();
+    MatchOptions matching;
+    matching.tolerance = match.tolerance;
+    matching.backgroundColors = match.background;
+    matching.despeckle = match.despeckle;
+
+    // An area file is traced in one pass on this thread: the whole A4 scan
+    // takes well under a second, and the bar shows the rows done.
+    const RowRunsSource rows = MatchedCopperRows(*picture_, colors, matching);
+    OutputFile file = OutputFile::Create(path);
+    const int32_t height = picture_->Height();
+    prgbr->setRange(0, std::max(height, 1));
+    prgbr->setValue(0);
+    try {
+        WriteArea(options, rows, [&file](std::string_view text) { file.Write(text); },
+                  [this](int32_t row) {
+                      if ((row & 255) == 0) prgbr->setValue(row);
+                  });
+        file.Close();
+    } catch (...) {
+        file.Abandon();  // the file it was to replace stays as it was
+        throw;
+    }
+    prgbr->setValue(std::max(height, 1));
+    dialogs_.showNotice(this, QString::fromUtf8("转换完成！"), QString::fromUtf8("提示"));
 }
 
 void TRtcFrmMain::adoptJob(std::unique_ptr<ConversionJob> job) {

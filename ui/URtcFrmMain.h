@@ -152,6 +152,9 @@ private:
     // Everything the conversion takes from the window, for a file of format
     // at outputPath.
     ConversionRequest conversionRequest(OutputFormat format, const QString& outputPath) const;
+    // Writes the copper as a Gerber or KiCad area file to the save dialog's
+    // file, replacing it only when complete, then shows the notice.
+    void writeAreaFile(OutputKind kind);
 
     DialogService& dialogs_;
     SettingsLocation settingsPath_;

@@ -417,7 +417,7 @@ TEST_F(ScanWindowTest, SettingsOutsideTheFieldsRangeAreKeptInRange) {
 
 // ---- Output formats -------------------------------------------------------
 
-TEST_F(ScanWindowTest, SaveDialogOffersTheAreaFormatsAfterTheRadioButtonsOwn) {
+TEST_F(ScanWindowTest, SaveDialogsAreaFileTypesWriteGerberAndKiCad) {
     openPicture({{kRed, kRed, kRed, kBlack}});
     pick(QPoint(0, 0), Qt::ControlModifier);
 
@@ -426,23 +426,38 @@ TEST_F(ScanWindowTest, SaveDialogOffersTheAreaFormatsAfterTheRadioButtonsOwn) {
     EXPECT_EQ(dialogs_.savedTypes, QStringList({"PCB (*.PCB)", "Gerber (*.gbr)", "KiCad (*.kicad_mod)"}));
     EXPECT_EQ(dialogs_.savedSuffix, QStringLiteral("PCB"));
     EXPECT_EQ(window_->ChosenOutputKind(), OutputKind::Gerber);
-    EXPECT_EQ(dialogs_.errors, QStringList{QStringLiteral(
-                                   "This version cannot write Gerber files yet; choose the PCB or ASC file type.")});
-    EXPECT_FALSE(QFile::exists(path("out.gbr")));
+    // The area file is written at once, with the notice and no error.
+    EXPECT_TRUE(dialogs_.errors.isEmpty());
+    ASSERT_EQ(dialogs_.notices.size(), 1);
+    const QByteArray gerber = readAll(path("out.gbr"));
+    EXPECT_TRUE(gerber.contains("%TF.FileFunction,Copper,L1,Top*%")) << gerber.toStdString();
+    EXPECT_TRUE(gerber.contains("G36*")) << gerber.toStdString();
     EXPECT_FALSE(window_->converting());
 
     window_->RadioButton2->click();
+    window_->cmbbox->setCurrentIndex(5);  // the bottom layer
     dialogs_.saveAnswer = FileChoice{path("out.kicad_mod"), QStringLiteral("KiCad (*.kicad_mod)")};
     window_->ToolButton2->click();
     EXPECT_EQ(dialogs_.savedTypes.value(0), QStringLiteral("ASC (*.ASC)"));
     EXPECT_EQ(window_->ChosenOutputKind(), OutputKind::KiCad);
-    EXPECT_EQ(dialogs_.errors.size(), 2);
+    EXPECT_TRUE(dialogs_.errors.isEmpty());
+    const QByteArray kicad = readAll(path("out.kicad_mod"));
+    EXPECT_TRUE(kicad.startsWith("(footprint \"out\"")) << kicad.toStdString();
+    EXPECT_TRUE(kicad.contains("(layer \"B.Cu\")")) << kicad.toStdString();
+
+    // A bad resolution leaves the existing area file as it was.
+    window_->edtx->setText(QStringLiteral("0"));
+    window_->ToolButton2->click();
+    EXPECT_EQ(dialogs_.errors.size(), 1);
+    EXPECT_EQ(readAll(path("out.kicad_mod")), kicad);
+    window_->edtx->setText(QStringLiteral("600"));
+    window_->cmbbox->setCurrentIndex(0);
 
     // The radio buttons' own type converts as before.
     window_->RadioButton1->click();
     dialogs_.saveAnswer = FileChoice{path("out.PCB"), QStringLiteral("PCB (*.PCB)")};
     window_->ToolButton2->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs_.notices.isEmpty(); }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs_.notices.size() == 3; }, 20000));
     EXPECT_EQ(window_->ChosenOutputKind(), OutputKind::Pcb);
     EXPECT_EQ(readAll(path("out.PCB")), QByteArray("PCB FILE 4\r\nFT\r\n0 0 5 0 2 1 1\r\n1\r\nENDPCB\r\n"));
 }
