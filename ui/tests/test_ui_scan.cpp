@@ -620,3 +620,24 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+// The conversion traces what the overlay shows: a near-red pixel joins the
+// red track under a tolerance, and the exact conversion stays as it was.
+TEST_F(ScanWindowTest, ConversionUsesTheToleranceAndBackgroundColours) {
+    openPicture({{kRed, 0x0000F0, kRed, kBlack}});
+    pick(QPoint(0, 0), Qt::ControlModifier);
+
+    dialogs_.saveAnswer = FileChoice{path("exact.PCB"), QStringLiteral("PCB (*.PCB)")};
+    window_->ToolButton2->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs_.notices.size() == 1; }, 20000));
+    const QByteArray exact = readAll(path("exact.PCB"));
+    EXPECT_EQ(exact.count("FT\r\n"), 2) << exact.toStdString();  // two lone red pixels
+
+    match().spnTolerance->setValue(20);
+    dialogs_.saveAnswer = FileChoice{path("tolerant.PCB"), QStringLiteral("PCB (*.PCB)")};
+    window_->ToolButton2->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs_.notices.size() == 2; }, 20000));
+    const QByteArray tolerant = readAll(path("tolerant.PCB"));
+    EXPECT_EQ(tolerant.count("FT\r\n"), 1) << tolerant.toStdString();  // one run of three
+    EXPECT_TRUE(tolerant.contains("FT\r\n0 0 5 0 2 1 1\r\n")) << tolerant.toStdString();
+}
