@@ -130,9 +130,10 @@ Picture ReadPictureMemory(std::span<const uint8_t> bytes, const ReadLimits& limi
 }
 
 Picture ReadPictureFile(const std::string& path, const ReadLimits& limits) {
-    // Opened without waiting for a writer, so a pipe nobody writes to can be
-    // refused; a stream that is read waits for its data as usual.
-    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    // A caller that refuses streams opens without waiting for a writer, so
+    // a pipe nobody writes to is refused at once; a stream that is read
+    // waits for its writer and its data as usual.
+    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | (limits.regularFileOnly ? O_NONBLOCK : 0)));
     struct stat info {};
     // A file that cannot be opened, a folder, or a stream the caller refuses
     // gets the bitmap reader's message for it, the one message every kind
@@ -141,11 +142,7 @@ Picture ReadPictureFile(const std::string& path, const ReadLimits& limits) {
         (!S_ISREG(info.st_mode) && limits.regularFileOnly)) {
         return FromBitmap(LoadBitmapFile(path, limits));
     }
-    if (!S_ISREG(info.st_mode)) {
-        const int flags = ::fcntl(file.Fd(), F_GETFL);
-        if (flags >= 0) ::fcntl(file.Fd(), F_SETFL, flags & ~O_NONBLOCK);
-        return ReadStreamFile(file.Fd(), limits);
-    }
+    if (!S_ISREG(info.st_mode)) return ReadStreamFile(file.Fd(), limits);
 
     FileInput input(file.Fd(), static_cast<uint64_t>(std::max<off_t>(info.st_size, 0)));
     uint8_t head[kHeadSize] = {};
