@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets in build-fuzz/ and runs each for its share of
-# a bounded total time (default 75 seconds; the first argument overrides):
-# the BMP reader 60 %, the settings file's INI text and the command-line
-# options 20 % each. Each starts from the project's own seeds in
+# a bounded total time (default 120 seconds; the first argument overrides):
+# the BMP reader 35 %, the PNG, TIFF and JPEG readers 15 % each, the
+# settings file's INI text and the command-line options 10 % each. Each starts from the project's own seeds in
 # fuzz/corpus/ (scripts/make-fuzz-seeds.sh writes them); the reader also
 # from the BMP suite beside the checkout when it is there ($RASTRACE_BMPSUITE
 # names another folder). Reports every target's seed count and coverage
@@ -12,13 +12,14 @@
 set -euo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-total="${1:-75}"
+total="${1:-120}"
 build="$repo/build-fuzz"
 suite="${RASTRACE_BMPSUITE:-$repo/../shared/bmpsuite}"
 
 cmake -S "$repo" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DRASTRACE_BUILD_FUZZ=ON -DRASTRACE_BUILD_UI=OFF -DRASTRACE_BUILD_TESTS=OFF -DRASTRACE_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" --target fuzz_bmpreader fuzz_inifile fuzz_cli_options -j2 >/dev/null
+cmake --build "$build" --target fuzz_bmpreader fuzz_pngreader fuzz_tiffreader fuzz_jpegreader \
+  fuzz_inifile fuzz_cli_options -j2 >/dev/null
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/rastrace-fuzz.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
@@ -57,11 +58,15 @@ run() {
     "$target" "$seeds" "$start" "$end" "$seconds" "$runs")")
 }
 
-reader_seconds=$((total * 60 / 100))
-text_seconds=$(((total - reader_seconds) / 2))
-run fuzz_bmpreader "$reader_seconds" "${bmp_seeds[@]}"
+bmp_seconds=$((total * 35 / 100))
+picture_seconds=$((total * 15 / 100))
+text_seconds=$(((total - bmp_seconds - 3 * picture_seconds) / 2))
+run fuzz_bmpreader "$bmp_seconds" "${bmp_seeds[@]}"
+for kind in png tiff jpeg; do
+  run "fuzz_${kind}reader" "$picture_seconds" "$repo/fuzz/corpus/$kind"
+done
 run fuzz_inifile "$text_seconds" "$repo/fuzz/corpus/ini"
-run fuzz_cli_options "$((total - reader_seconds - text_seconds))" "$repo/fuzz/corpus/cli"
+run fuzz_cli_options "$((total - bmp_seconds - 3 * picture_seconds - text_seconds))" "$repo/fuzz/corpus/cli"
 
 printf '%s\n' "${summary[@]}"
 echo "fuzz: no findings in ${total} s"

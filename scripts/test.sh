@@ -4,7 +4,7 @@
 #   2. the reader, scanner, formats, command-line and settings tests under AddressSanitizer and
 #      UndefinedBehaviorSanitizer;
 #   3. the conversion job tests under ThreadSanitizer;
-#   4. the fuzzers (BMP reader, settings file, command-line options) for a bounded total time,
+#   4. the fuzzers (BMP, PNG, TIFF and JPEG readers, settings file, command-line options) for a bounded total time,
 #      from the project's seeds and the BMP suite where it is present;
 #   5. the Debian package: built, its contents listed and checked, lintian.
 # Every stage runs with TMPDIR at a fresh folder that must be empty again
@@ -12,7 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
-fuzz_seconds=${RASTRACE_FUZZ_SECONDS:-75}
+fuzz_seconds=${RASTRACE_FUZZ_SECONDS:-120}
 
 scripts/install-deps.sh
 
@@ -50,7 +50,7 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRASTRACE_SANITIZE=t
 cmake --build build-tsan -j "$jobs"
 TSAN_OPTIONS="halt_on_error=1" clean_run ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L job
 
-step "Fuzzers: BMP reader, settings file, command-line options (${fuzz_seconds} s in all)"
+step "Fuzzers: BMP, PNG, TIFF and JPEG readers, settings file, command-line options (${fuzz_seconds} s in all)"
 clean_run scripts/fuzz.sh "$fuzz_seconds"
 
 step "Debian package"
