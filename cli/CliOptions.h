@@ -3,6 +3,7 @@
 // does not touch any file.
 #pragma once
 
+#include "formats/AreaOutput.h"
 #include "formats/Formats.h"
 
 #include <cstdint>
@@ -28,6 +29,11 @@ struct CliOptions {
     bool widthAuto = false;
     int layer = 1;
     std::optional<OutputFormat> format;  // unset: from OUTPUT's extension
+    // Set for an area format (Gerber, KiCad); format is then unused.
+    std::optional<AreaFormat> areaFormat;
+    int32_t tolerance = 0;               // -t: 0..442
+    std::vector<ColorOption> backgrounds;  // -b: in the order given, each value once
+    int32_t despeckle = 0;               // -s: 0 is off
     std::string mirrors;                 // 'h' and 'v' in the order given
     bool listColors = false;
     std::optional<int64_t> top;          // --top N: the N most common colours
@@ -73,6 +79,10 @@ std::string RowPitchWidth(int32_t yres);
 // The format an OUTPUT name implies: ASC when it ends in ".asc" in any
 // letter case, PCB otherwise.
 OutputFormat FormatForOutput(const std::string& output);
+
+// The area format an OUTPUT name implies: Gerber for ".gbr", KiCad for
+// ".kicad_mod", in any letter case; none otherwise.
+std::optional<AreaFormat> AreaFormatForOutput(const std::string& output);
 
 std::string UsageText();
 

@@ -11,12 +11,15 @@
 #include "common/Error.h"
 #include "common/IntText.h"
 #include "common/MessageText.h"
+#include "formats/AreaOutput.h"
+#include "formats/KiCad.h"
 #include "job/ConversionJob.h"
 #include "job/OutputFile.h"
 #include "job/SimpleOwner.h"
 #include "raster/BmpReader.h"
 #include "raster/Mirror.h"
 #include "trace/ColorCount.h"
+#include "trace/ColorMatch.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -203,6 +206,104 @@ Failure JobFailure(const std::string& message, const CliOptions& options) {
     return Failure{IsIoErrorText(message) ? OutputName(options.output) : "", message};
 }
 
+MatchOptions MatchOptionsOf(const CliOptions& options) {
+    MatchOptions match;
+    match.tolerance = options.tolerance;
+    match.despeckle = options.despeckle;
+    for (const ColorOption& b : options.backgrounds) match.backgroundColors.push_back(b.value);
+    return match;
+}
+
+// The copper runs of one row of a class map: every pixel of any copper class.
+RowRunsSource ClassMapRows(const ClassMap& map) {
+    return [&map](int32_t row, std::vector<Span>& runs) {
+        runs.clear();
+        const uint8_t* classes = map.Row(row);
+        const int32_t width = map.Width();
+        for (int32_t x = 0; x < width;) {
+            if (classes[x] == kNoClass) {
+                ++x;
+                continue;
+            }
+            const int32_t start = x;
+            while (x < width && classes[x] != kNoClass) ++x;
+            runs.push_back({start, x});
+        }
+    };
+}
+
+// Writes the copper of all colours together as the areas of a Gerber or
+// KiCad file. The file is replaced whole or not at all, as the track
+// formats' files are.
+int ConvertArea(const CliOptions& options, const Raster& raster) {
+    std::vector<uint32_t> colors;
+    for (const ColorOption& c : options.colors) colors.push_back(c.value);
+    AreaOptions area;
+    area.format = *options.areaFormat;
+    area.xres = options.xresValue;
+    area.yres = options.yresValue;
+    area.layer = options.layer;
+    area.name = FootprintNameFor(options.output);
+    area.width = raster.Width();
+    area.height = raster.Height();
+
+    const MatchOptions match = MatchOptionsOf(options);
+    ClassMap map;
+    RowRunsSource rows;
+    try {
+        CheckMatchOptions(match, colors.size());
+        if (match.NeedsClassMap()) {
+            map = BuildClassMap(raster, colors, match, 2);
+            rows = ClassMapRows(map);
+        } else {
+            rows = CopperRows(raster, colors);
+        }
+    } catch (const std::bad_alloc&) {
+        throw Failure{"", "Out of memory"};
+    } catch (const std::exception& e) {
+        throw Failure{"", e.what()};
+    }
+
+    OutputFile file;
+    {
+        TerminationSignalBlock block;
+        try {
+            file = OutputFile::Create(options.output);
+        } catch (const std::exception& e) {
+            throw Failure{OutputName(options.output), e.what()};
+        }
+        RemoveOnTermination(file.TemporaryPath());
+    }
+    ProgressBar bar(ProgressBarWanted(options.quiet, options.output == "-"));
+    AreaStats stats;
+    try {
+        bar.Start(raster.Height());
+        stats = WriteArea(area, rows, [&file](std::string_view text) { file.Write(text); },
+                          [&bar](int32_t row) {
+                              if (row > 0) bar.Step(1);
+                          });
+        if (raster.Height() > 0) bar.Step(1);
+        bar.End();
+        TerminationSignalBlock block;
+        RemoveOnTermination("");
+        file.Close();
+    } catch (const std::exception& e) {
+        bar.End();
+        file.Abandon();
+        TerminationSignalBlock block;
+        RemoveOnTermination("");
+        if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) throw Failure{"", "Out of memory"};
+        const std::string message = e.what();
+        throw Failure{IsIoErrorText(message) ? OutputName(options.output) : "", message};
+    }
+    if (stats.pixels == 0 && !raster.Empty()) Warn("the colours given match no pixel");
+    if (!options.quiet) {
+        Say(IntToStr(stats.shapes) + (stats.shapes == 1 ? " shape" : " shapes") + " written to " +
+            OutputName(options.output));
+    }
+    return 0;
+}
+
 int Convert(const CliOptions& options) {
     // Both scales are known before anything is read or written.
     if (options.xresValue == 0) throw Failure{"-x", "Floating point division by zero"};
@@ -217,9 +318,11 @@ int Convert(const CliOptions& options) {
     request.layerNumber = options.layer;
     request.groupByColor = true;
     for (const ColorOption& c : options.colors) request.colorTexts.push_back(IntToStr(c.value));
+    request.match = MatchOptionsOf(options);
 
     Picture picture = LoadPicture(options);
     if (!options.quiet) NoteStatedResolution(picture.header, options);
+    if (options.areaFormat) return ConvertArea(options, picture.raster);
     auto raster = std::make_shared<const Raster>(std::move(picture.raster));
 
     // The output is written to a temporary file beside it, renamed into
