@@ -58,9 +58,10 @@ std::string UsageText() {
     return "Usage: rastrace-cli [OPTION]... INPUT OUTPUT\n"
            "  or:  rastrace-cli --list-colors [--top N] INPUT\n"
            "  or:  rastrace-cli --color-at X,Y INPUT\n"
-           "Convert every horizontal run of the given colours in the BMP picture INPUT into\n"
-           "a straight track of a PCB file (\"PCB FILE 4\") or a PADS ASCII file OUTPUT,\n"
-           "or write their copper as exact areas of a Gerber file or a KiCad footprint.\n"
+           "Convert every horizontal run of the given colours in the picture INPUT (BMP,\n"
+           "PNG, TIFF or JPEG, told apart by content) into a straight track of a PCB file\n"
+           "(\"PCB FILE 4\") or a PADS ASCII file OUTPUT, or write their copper as exact\n"
+           "areas of a Gerber file or a KiCad footprint.\n"
            "INPUT \"-\" reads the picture from standard input, OUTPUT \"-\" writes to\n"
            "standard output. Options may come before or after the file names.\n"
            "\n"
@@ -69,8 +70,10 @@ std::string UsageText() {
            "                           programs show it) or the packed value 0x00BBGGRR\n"
            "                           (255, $FF, 0xFF and #FF0000 are pure red); repeat\n"
            "                           for several colours; at least one\n"
-           "  -x, --xres=DPI         horizontal scan resolution (default 600)\n"
-           "  -y, --yres=DPI         vertical scan resolution (default 600)\n"
+           "  -x, --xres=DPI         horizontal scan resolution (default 600); 'auto' takes\n"
+           "                           the one the file states\n"
+           "  -y, --yres=DPI         vertical scan resolution (default 600); 'auto' takes\n"
+           "                           the one the file states\n"
            "  -w, --width=TEXT       track width in mil, written as given (default 2);\n"
            "                           'auto' is the row pitch, 1000 / Y resolution\n"
            "                           rounded up, so rows of tracks join into copper\n"
@@ -330,8 +333,10 @@ CliOptions ParseCommandLine(int argc, char** argv) {
         if (seen.insert(value).second) options.backgrounds.push_back({text, value});
     }
     if (!options.listColors && !options.colorAt) {
-        options.xresValue = ParseInteger("-x", options.xres);
-        options.yresValue = ParseInteger("-y", options.yres);
+        options.xresAuto = options.xres == "auto";
+        options.yresAuto = options.yres == "auto";
+        if (!options.xresAuto) options.xresValue = ParseInteger("-x", options.xres);
+        if (!options.yresAuto) options.yresValue = ParseInteger("-y", options.yres);
     }
     return options;
 }

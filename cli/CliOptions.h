@@ -25,6 +25,8 @@ struct CliOptions {
     std::string yres = "600";
     int32_t xresValue = 600;
     int32_t yresValue = 600;
+    bool xresAuto = false;             // "-x auto": the file's stated resolution, set in main
+    bool yresAuto = false;
     std::string width = "2";           // "auto" is replaced by the row pitch in main
     bool widthAuto = false;
     int layer = 1;

@@ -16,8 +16,8 @@
 #include "job/ConversionJob.h"
 #include "job/OutputFile.h"
 #include "job/SimpleOwner.h"
-#include "raster/BmpReader.h"
 #include "raster/Mirror.h"
+#include "raster/PictureReader.h"
 #include "trace/ColorCount.h"
 #include "trace/ColorMatch.h"
 
@@ -74,29 +74,22 @@ void WriteStdout(const std::string& text) {
     if (err != 0) throw Failure{"standard output", IoErrorMessage(err)};
 }
 
-struct Picture {
-    Raster raster;
-    BitmapInfoHeader header;
-};
-
 Picture LoadPicture(const CliOptions& options) {
     // Standard input is read through its own name, so a redirected file is
-    // read like any other.
+    // read like any other. The kind (BMP, PNG, TIFF, JPEG) comes from the
+    // file's first bytes.
     const std::string path = options.input == "-" ? "/dev/stdin" : options.input;
-    DecodedBitmap bitmap;
+    Picture picture;
     try {
-        bitmap = LoadBitmapFile(path);
+        picture = ReadPictureFile(path);
     } catch (const std::bad_alloc&) {
         throw Failure{InputName(options.input), "Out of memory"};
     } catch (const std::exception& e) {
         throw Failure{InputName(options.input), e.what()};
     }
-    if (bitmap.truncated) {
+    if (picture.truncated) {
         Warn(InputName(options.input) + ": the file ends before its pixel data; the missing pixels were filled in");
     }
-    Picture picture;
-    picture.header = bitmap.header;
-    picture.raster = std::move(bitmap.raster);
     if (picture.raster.Empty()) Warn(InputName(options.input) + ": the picture is empty");
     for (char m : options.mirrors) {
         if (m == 'h') {
@@ -108,9 +101,6 @@ Picture LoadPicture(const CliOptions& options) {
     return picture;
 }
 
-// Dots per inch from a BMP's pixels per metre, rounded; 0 when not stated.
-int64_t DpiFromPixelsPerMetre(int32_t ppm) { return ppm > 0 ? std::llround(ppm * 0.0254) : 0; }
-
 std::string DpiText(int64_t x, int64_t y) {
     return x == y ? IntToStr(x) + " dpi" : IntToStr(x) + " x " + IntToStr(y) + " dpi";
 }
@@ -118,13 +108,27 @@ std::string DpiText(int64_t x, int64_t y) {
 // A note when the file states a resolution other than the one converted
 // at: a scan at 150 dpi converted at the default 600 comes out four times
 // too small.
-void NoteStatedResolution(const BitmapInfoHeader& header, const CliOptions& options) {
-    const int64_t fileX = DpiFromPixelsPerMetre(header.biXPelsPerMeter);
-    const int64_t fileY = DpiFromPixelsPerMetre(header.biYPelsPerMeter);
-    if (fileX == 0 || fileY == 0) return;
-    if (fileX == options.xresValue && fileY == options.yresValue) return;
-    Say("note: the file says " + DpiText(fileX, fileY) + "; converting at " +
+void NoteStatedResolution(const Picture& picture, const CliOptions& options) {
+    if (!picture.dpiX || !picture.dpiY) return;
+    if (*picture.dpiX == options.xresValue && *picture.dpiY == options.yresValue) return;
+    Say("note: the file says " + DpiText(*picture.dpiX, *picture.dpiY) + "; converting at " +
         DpiText(options.xresValue, options.yresValue) + " (-x, -y)");
+}
+
+// "-x auto" and "-y auto": the resolution the file states.
+void TakeStatedResolution(const Picture& picture, CliOptions& options) {
+    try {
+        if (options.xresAuto) {
+            options.xresValue = RequireStatedDpi(picture, Axis::X);
+            options.xres = IntToStr(options.xresValue);
+        }
+        if (options.yresAuto) {
+            options.yresValue = RequireStatedDpi(picture, Axis::Y);
+            options.yres = IntToStr(options.yresValue);
+        }
+    } catch (const std::exception& e) {
+        throw Failure{InputName(options.input), e.what()};
+    }
 }
 
 // An OUTPUT that is the INPUT file itself, under any name or link, would
@@ -304,24 +308,26 @@ int ConvertArea(const CliOptions& options, const Raster& raster) {
     return 0;
 }
 
-int Convert(const CliOptions& options) {
-    // Both scales are known before anything is read or written.
+int Convert(CliOptions options) {
+    // Both scales are known before anything is written; a stated one
+    // ("auto") once the picture is read.
     if (options.xresValue == 0) throw Failure{"-x", "Floating point division by zero"};
     if (options.yresValue == 0) throw Failure{"-y", "Floating point division by zero"};
     RefuseOutputOverInput(options);
 
     ConversionRequest request;
     request.format = *options.format;
-    request.xresText = options.xres;
-    request.yresText = options.yres;
-    request.widthText = options.widthAuto ? RowPitchWidth(options.yresValue) : options.width;
     request.layerNumber = options.layer;
     request.groupByColor = true;
     for (const ColorOption& c : options.colors) request.colorTexts.push_back(IntToStr(c.value));
     request.match = MatchOptionsOf(options);
 
     Picture picture = LoadPicture(options);
-    if (!options.quiet) NoteStatedResolution(picture.header, options);
+    TakeStatedResolution(picture, options);
+    if (!options.quiet) NoteStatedResolution(picture, options);
+    request.xresText = options.xres;
+    request.yresText = options.yres;
+    request.widthText = options.widthAuto ? RowPitchWidth(options.yresValue) : options.width;
     if (options.areaFormat) return ConvertArea(options, picture.raster);
     auto raster = std::make_shared<const Raster>(std::move(picture.raster));
 

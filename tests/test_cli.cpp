@@ -1,6 +1,7 @@
 // rastrace-cli end to end: the binary is run as a user would run it.
 #include "support/BmpBuilder.h"
 #include "support/Files.h"
+#include "support/PictureWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -591,4 +592,46 @@ TEST_F(Cli, ToleranceBackgroundAndSpeckleSizeChooseThePixels) {
     r = Run({"-c", "254", "-t", "1", "-f", "gerber", Path("board.bmp"), Path("near.gbr")});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(ReadBytes(Path("near.gbr")), Run({"-c", "255", "-f", "gerber", Path("board.bmp"), "-"}).out);
+}
+
+TEST_F(Cli, ReadsPngByContentAndTakesItsStatedResolution) {
+    // The fixture's picture as a PNG stating 11811 pixels per metre (300 dpi), named .bmp.
+    rastrace::test::PngPicture png;
+    png.width = 4;
+    png.height = 2;
+    png.samples = {0, 0, 255, 0, 0, 255, 255, 0, 0, 255, 0, 0,  255, 0, 0, 255, 0, 0, 255, 0, 0, 255, 255, 255};
+    png.xPerUnit = 11811;
+    png.yPerUnit = 11811;
+    const std::vector<uint8_t> bytes = rastrace::test::WritePng(png);
+    WriteBytes(Path("scan.bmp"), std::string(bytes.begin(), bytes.end()));
+
+    const std::string fromBmp = Run({"-c", "255", Path("board.bmp"), "-"}).out;
+    Result r = Run({"-c", "255", Path("scan.bmp"), "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, fromBmp);
+    EXPECT_EQ(r.err, "rastrace-cli: note: the file says 300 dpi; converting at 600 dpi (-x, -y)\n"
+                     "rastrace-cli: 2 tracks of 255 written to standard output\n");
+    r = Run({"-c", "255", "-x", "auto", "-y", "auto", "-w", "auto", Path("scan.bmp"), "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, Run({"-c", "255", "-x", "300", "-y", "300", "-w", "4", Path("scan.bmp"), "-"}).out);
+    EXPECT_EQ(r.err, "rastrace-cli: 2 tracks of 255 written to standard output\n");
+    r = Run({"-c", "255", "-x", "auto", Path("scan.bmp"), Path("area.gbr")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(Path("area.gbr")), Run({"-c", "255", "-x", "300", "-f", "gerber", Path("board.bmp"), "-"}).out);
+
+    // A file that states no resolution cannot give one; nothing is written.
+    WriteBytes(Path("old.pcb"), "keep me");
+    r = Run({"-c", "255", "-y", "auto", Path("board.bmp"), Path("old.pcb")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "rastrace-cli: " + Path("board.bmp") + ": The picture file states no Y resolution.\n");
+    EXPECT_EQ(ReadBytes(Path("old.pcb")), "keep me");
+
+    // A damaged PNG names its kind.
+    WriteBytes(Path("cut.png"), std::string(bytes.begin(), bytes.begin() + 40));
+    r = Run({"-c", "255", Path("cut.png"), Path("old.pcb")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("rastrace-cli: " + Path("cut.png") + ": Cannot read PNG file: ", 0), 0u) << r.err;
+    EXPECT_EQ(ReadBytes(Path("old.pcb")), "keep me");
+    r = Run({"--list-colors", Path("scan.bmp")});
+    EXPECT_EQ(r.out, Run({"--list-colors", Path("board.bmp")}).out);
 }
