@@ -50,7 +50,7 @@ bool ParseCount(const std::string& text, int64_t max, int64_t& value) {
     return value <= max;
 }
 
-enum LongOnly { kListColors = 256, kVersion, kTop, kColorAt };
+enum LongOnly { kListColors = 256, kVersion, kTop, kColorAt, kPreview };
 
 }  // namespace
 
@@ -58,6 +58,7 @@ std::string UsageText() {
     return "Usage: rastrace-cli [OPTION]... INPUT OUTPUT\n"
            "  or:  rastrace-cli --list-colors [--top N] INPUT\n"
            "  or:  rastrace-cli --color-at X,Y INPUT\n"
+           "  or:  rastrace-cli --preview FILE.png [OPTION]... INPUT [OUTPUT]\n"
            "Convert every horizontal run of the given colours in the picture INPUT (BMP,\n"
            "PNG, TIFF or JPEG, told apart by content) into a straight track of a PCB file\n"
            "(\"PCB FILE 4\") or a PADS ASCII file OUTPUT, or write their copper as exact\n"
@@ -99,6 +100,10 @@ std::string UsageText() {
            "                           common first, with their #RRGGBB form\n"
            "      --color-at=X,Y     print the colour of the pixel at column X, row Y\n"
            "                           (row 0 on top, as a viewer shows it)\n"
+           "      --preview=FILE     write FILE, a PNG picture of what would be traced:\n"
+           "                           each colour's matched pixels in that colour, every\n"
+           "                           other pixel white; without OUTPUT nothing else is\n"
+           "                           done, with OUTPUT the conversion follows\n"
            "  -q, --quiet            no progress bar, no note and no summary line\n"
            "  -h, --help             display this help and exit\n"
            "      --version          output version information and exit\n"
@@ -205,6 +210,7 @@ CliOptions ParseCommandLine(int argc, char** argv) {
         {"quiet", no_argument, nullptr, 'q'},        {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, kVersion}, {"tolerance", required_argument, nullptr, 't'},
         {"background", required_argument, nullptr, 'b'}, {"despeckle", required_argument, nullptr, 's'},
+        {"preview", required_argument, nullptr, kPreview},
         {nullptr, 0, nullptr, 0}};
 
     CliOptions options;
@@ -255,6 +261,10 @@ CliOptions ParseCommandLine(int argc, char** argv) {
         case kListColors: options.listColors = true; break;
         case kTop: topText = value; options.top = 0; break;
         case kColorAt: colorAtText = value; options.colorAt = std::pair<int32_t, int32_t>{}; break;
+        case kPreview:
+            if (value.empty()) throw UsageError{"--preview: the file name is empty"};
+            options.preview = value;
+            break;
         case 'q': options.quiet = true; break;
         case 'h': options.help = true; break;
         case kVersion: options.version = true; break;
@@ -270,7 +280,15 @@ CliOptions ParseCommandLine(int argc, char** argv) {
     const int left = argc - optind;
     if (options.listColors && options.colorAt) throw UsageError{"--list-colors and --color-at do not go together"};
     if (options.top && !options.listColors) throw UsageError{"--top goes with --list-colors"};
-    if (options.listColors || options.colorAt) {
+    if ((options.listColors || options.colorAt) && options.preview) {
+        throw UsageError{std::string(options.listColors ? "--list-colors" : "--color-at") +
+                         " and --preview do not go together"};
+    }
+    if (options.preview && left == 1) {
+        // The preview alone: no conversion, no OUTPUT.
+        options.input = argv[optind];
+        if (colorTexts.empty()) throw UsageError{"at least one colour is needed (-c COLOUR)"};
+    } else if (options.listColors || options.colorAt) {
         const char* what = options.listColors ? "--list-colors" : "--color-at";
         if (left != 1) throw UsageError{std::string(what) + " takes one INPUT"};
         options.input = argv[optind];

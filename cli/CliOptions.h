@@ -40,11 +40,12 @@ struct CliOptions {
     bool listColors = false;
     std::optional<int64_t> top;          // --top N: the N most common colours
     std::optional<std::pair<int32_t, int32_t>> colorAt;  // --color-at X,Y
+    std::optional<std::string> preview;  // --preview FILE: the PNG of what would be traced
     bool quiet = false;
     bool help = false;
     bool version = false;
     std::string input;                   // "-": standard input
-    std::string output;                  // "-": standard output
+    std::string output;                  // "-": standard output; empty with --preview alone
 };
 
 // A command line that cannot be used: main prints "rastrace-cli: <message>"

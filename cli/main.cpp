@@ -6,6 +6,7 @@
 // about (an option, the input, the output); the system's own message text
 // follows unchanged. Exit status: 0 done, 1 failed, 2 unusable command line.
 #include "cli/CliOptions.h"
+#include "cli/PreviewPng.h"
 #include "cli/ProgressBar.h"
 #include "cli/Signals.h"
 #include "common/Error.h"
@@ -30,6 +31,7 @@
 #include <cstdio>
 #include <new>
 #include <string>
+#include <unordered_set>
 
 using namespace rastrace;
 using namespace rastrace::cli;
@@ -133,14 +135,14 @@ void TakeStatedResolution(const Picture& picture, CliOptions& options) {
 
 // An OUTPUT that is the INPUT file itself, under any name or link, would
 // replace the picture with the tracks.
-void RefuseOutputOverInput(const CliOptions& options) {
+void RefuseOutputOverInput(const CliOptions& options, const std::string& output, const char* what) {
     struct stat in {}, out {};
     const bool haveIn = options.input == "-" ? ::fstat(STDIN_FILENO, &in) == 0 : ::stat(options.input.c_str(), &in) == 0;
     if (!haveIn || !S_ISREG(in.st_mode)) return;
     const bool haveOut =
-        options.output == "-" ? ::fstat(STDOUT_FILENO, &out) == 0 : ::stat(options.output.c_str(), &out) == 0;
+        output == "-" ? ::fstat(STDOUT_FILENO, &out) == 0 : ::stat(output.c_str(), &out) == 0;
     if (haveOut && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
-        throw UsageError{"OUTPUT '" + OutputName(options.output) + "' is the same file as INPUT '" +
+        throw UsageError{what + ("'" + OutputName(output) + "' is the same file as INPUT '") +
                          InputName(options.input) + "'"};
     }
 }
@@ -308,12 +310,74 @@ int ConvertArea(const CliOptions& options, const Raster& raster) {
     return 0;
 }
 
+// Writes the --preview picture: what the conversion would trace, each copper
+// colour's pixels in that colour, every other pixel white.
+void WritePreview(const CliOptions& options, const Raster& raster) {
+    const std::string& path = *options.preview;
+    if (raster.Empty()) throw Failure{"--preview", "The picture is empty"};
+    std::vector<uint32_t> colors;
+    for (const ColorOption& c : options.colors) colors.push_back(c.value);
+    const MatchOptions match = MatchOptionsOf(options);
+    ClassMap map;
+    try {
+        CheckMatchOptions(match, colors.size());
+        if (match.NeedsClassMap()) map = BuildClassMap(raster, colors, match, 2);
+    } catch (const std::bad_alloc&) {
+        throw Failure{"", "Out of memory"};
+    } catch (const std::exception& e) {
+        throw Failure{"", e.what()};
+    }
+    const bool mapped = match.NeedsClassMap();
+    const std::unordered_set<uint32_t> exact(colors.begin(), colors.end());
+    auto fillRow = [&](int32_t y, uint8_t* rgb) {
+        const uint8_t* pixels = raster.RowBytes(y).data();
+        const uint8_t* classes = mapped ? map.Row(y) : nullptr;
+        for (int32_t x = 0; x < raster.Width(); ++x, pixels += 3, rgb += 3) {
+            uint32_t shown = 0xFFFFFF;
+            if (mapped) {
+                if (classes[x] != kNoClass) shown = colors[classes[x] - 1];
+            } else if (const uint32_t c = PackColor(pixels); exact.count(c) != 0) {
+                shown = c;
+            }
+            rgb[0] = static_cast<uint8_t>(shown);
+            rgb[1] = static_cast<uint8_t>(shown >> 8);
+            rgb[2] = static_cast<uint8_t>(shown >> 16);
+        }
+    };
+
+    OutputFile file;
+    {
+        TerminationSignalBlock block;
+        try {
+            file = OutputFile::Create(path);
+        } catch (const std::exception& e) {
+            throw Failure{OutputName(path), e.what()};
+        }
+        RemoveOnTermination(file.TemporaryPath());
+    }
+    try {
+        EncodePreviewPng(raster.Width(), raster.Height(), fillRow, [&file](std::string_view bytes) { file.Write(bytes); });
+        TerminationSignalBlock block;
+        RemoveOnTermination("");
+        file.Close();
+    } catch (const std::exception& e) {
+        file.Abandon();
+        TerminationSignalBlock block;
+        RemoveOnTermination("");
+        if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) throw Failure{"", "Out of memory"};
+        const std::string message = e.what();
+        throw Failure{IsIoErrorText(message) ? OutputName(path) : "--preview", message};
+    }
+    if (!options.quiet) Say("preview written to " + OutputName(path));
+}
+
 int Convert(CliOptions options) {
     // Both scales are known before anything is written; a stated one
     // ("auto") once the picture is read.
-    if (options.xresValue == 0) throw Failure{"-x", "Floating point division by zero"};
-    if (options.yresValue == 0) throw Failure{"-y", "Floating point division by zero"};
-    RefuseOutputOverInput(options);
+    if (!options.output.empty() && options.xresValue == 0) throw Failure{"-x", "Floating point division by zero"};
+    if (!options.output.empty() && options.yresValue == 0) throw Failure{"-y", "Floating point division by zero"};
+    if (!options.output.empty()) RefuseOutputOverInput(options, options.output, "OUTPUT ");
+    if (options.preview) RefuseOutputOverInput(options, *options.preview, "--preview: ");
 
     ConversionRequest request;
     request.format = *options.format;
@@ -323,6 +387,8 @@ int Convert(CliOptions options) {
     request.match = MatchOptionsOf(options);
 
     Picture picture = LoadPicture(options);
+    if (options.preview) WritePreview(options, picture.raster);
+    if (options.output.empty()) return 0;
     TakeStatedResolution(picture, options);
     if (!options.quiet) NoteStatedResolution(picture, options);
     request.xresText = options.xres;

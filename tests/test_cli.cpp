@@ -2,6 +2,7 @@
 #include "support/BmpBuilder.h"
 #include "support/Files.h"
 #include "support/PictureWriter.h"
+#include "raster/PictureReader.h"
 
 #include <gtest/gtest.h>
 
@@ -634,4 +635,43 @@ TEST_F(Cli, ReadsPngByContentAndTakesItsStatedResolution) {
     EXPECT_EQ(ReadBytes(Path("old.pcb")), "keep me");
     r = Run({"--list-colors", Path("scan.bmp")});
     EXPECT_EQ(r.out, Run({"--list-colors", Path("board.bmp")}).out);
+}
+
+TEST_F(Cli, PreviewShowsWhatWouldBeTracedAndConvertsOnlyWithAnOutput) {
+    auto colours = [](const std::string& path) {
+        const rastrace::Picture picture = rastrace::ReadPictureFile(path);
+        std::vector<uint32_t> all;
+        for (int32_t y = 0; y < picture.raster.Height(); ++y) {
+            for (int32_t x = 0; x < picture.raster.Width(); ++x) all.push_back(picture.raster.PixelColor(x, y));
+        }
+        return all;
+    };
+    Result r = Run({"-c", "255", "--preview", Path("p.png"), Path("board.bmp")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "rastrace-cli: preview written to " + Path("p.png") + "\n");
+    EXPECT_EQ(colours(Path("p.png")), (std::vector<uint32_t>{kWhite, kWhite, kRed, kRed, kRed, kRed, kRed, kWhite}));
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{"p.png"});
+
+    // Both colours, blue shown in blue; with OUTPUT the conversion follows.
+    r = Run({"-c", "255", "-c", "#0000FF", "--preview", Path("p.png"), Path("board.bmp"), Path("out.pcb")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(colours(Path("p.png")), (std::vector<uint32_t>{kBlue, kBlue, kRed, kRed, kRed, kRed, kRed, kWhite}));
+    EXPECT_EQ(ReadBytes(Path("out.pcb")).rfind("PCB FILE 4\r\n", 0), 0u);
+
+    // Tolerance and speckle removal as the conversion applies them.
+    r = Run({"-c", "254", "-t", "1", "-s", "6", "--preview", Path("p.png"), Path("board.bmp")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(colours(Path("p.png")), std::vector<uint32_t>(8, kWhite));
+    r = Run({"-c", "254", "-t", "1", "--preview", Path("p.png"), Path("board.bmp")});
+    EXPECT_EQ(colours(Path("p.png")), (std::vector<uint32_t>{kWhite, kWhite, 254, 254, 254, 254, 254, kWhite}));
+
+    r = Run({"-c", "255", "--preview", Path("no-such-folder/p.png"), Path("board.bmp")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "rastrace-cli: " + Path("no-such-folder/p.png") + ": File not found.\n");
+    r = Run({"-c", "255", "--preview", Path("board.bmp"), Path("board.bmp")});
+    EXPECT_EQ(r.status, 2);
+    r = Run({"--preview", Path("p.png"), Path("board.bmp")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "rastrace-cli: at least one colour is needed (-c COLOUR)\n"
+                     "Try 'rastrace-cli --help' for more information.\n");
 }
