@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "common/IntText.h"
+#include "trace/ColorMatch.h"
 
 #include <getopt.h>
 
@@ -49,7 +50,7 @@ bool ParseCount(const std::string& text, int64_t max, int64_t& value) {
     return value <= max;
 }
 
-enum LongOnly { kListColors = 256, kVersion, kTop, kColorAt };
+enum LongOnly { kListColors = 256, kVersion, kTop, kColorAt, kPreview };
 
 }  // namespace
 
@@ -57,8 +58,11 @@ std::string UsageText() {
     return "Usage: rastrace-cli [OPTION]... INPUT OUTPUT\n"
            "  or:  rastrace-cli --list-colors [--top N] INPUT\n"
            "  or:  rastrace-cli --color-at X,Y INPUT\n"
-           "Convert every horizontal run of the given colours in the BMP picture INPUT into\n"
-           "a straight track of a PCB file (\"PCB FILE 4\") or a PADS ASCII file OUTPUT.\n"
+           "  or:  rastrace-cli --preview FILE.png [OPTION]... INPUT [OUTPUT]\n"
+           "Convert every horizontal run of the given colours in the picture INPUT (BMP,\n"
+           "PNG, TIFF or JPEG, told apart by content) into a straight track of a PCB file\n"
+           "(\"PCB FILE 4\") or a PADS ASCII file OUTPUT, or write their copper as exact\n"
+           "areas of a Gerber file or a KiCad footprint.\n"
            "INPUT \"-\" reads the picture from standard input, OUTPUT \"-\" writes to\n"
            "standard output. Options may come before or after the file names.\n"
            "\n"
@@ -67,14 +71,27 @@ std::string UsageText() {
            "                           programs show it) or the packed value 0x00BBGGRR\n"
            "                           (255, $FF, 0xFF and #FF0000 are pure red); repeat\n"
            "                           for several colours; at least one\n"
-           "  -x, --xres=DPI         horizontal scan resolution (default 600)\n"
-           "  -y, --yres=DPI         vertical scan resolution (default 600)\n"
+           "  -x, --xres=DPI         horizontal scan resolution (default 600); 'auto' takes\n"
+           "                           the one the file states\n"
+           "  -y, --yres=DPI         vertical scan resolution (default 600); 'auto' takes\n"
+           "                           the one the file states\n"
            "  -w, --width=TEXT       track width in mil, written as given (default 2);\n"
            "                           'auto' is the row pitch, 1000 / Y resolution\n"
            "                           rounded up, so rows of tracks join into copper\n"
-           "  -l, --layer=N          layer number 0 to 8 (default 1, Top Layer)\n"
-           "  -f, --format=FORMAT    pcb or asc (default: asc when OUTPUT ends in .asc,\n"
-           "                           else pcb)\n"
+           "  -l, --layer=N          layer number 0 to 8 (default 1, Top Layer); gerber and\n"
+           "                           kicad: 1 top copper, 2 to 5 inner, 6 bottom copper,\n"
+           "                           7 and 8 top and bottom silkscreen\n"
+           "  -f, --format=FORMAT    pcb, asc, gerber or kicad (default: asc when OUTPUT\n"
+           "                           ends in .asc, gerber for .gbr, kicad for\n"
+           "                           .kicad_mod, in any letter case, else pcb)\n"
+           "  -t, --tolerance=N      0 to 442: a pixel within this RGB distance of a listed\n"
+           "                           colour counts as the nearest such colour, copper or\n"
+           "                           background (default 0, exact colours only)\n"
+           "  -b, --background=COLOUR  a colour never traced, written as for -c; it takes\n"
+           "                           the pixels nearer to it away from the copper\n"
+           "                           colours; repeatable\n"
+           "  -s, --despeckle=N      drop copper regions smaller than N pixels and fill\n"
+           "                           holes smaller than N pixels (default 0, off)\n"
            "  -m, --mirror=h|v       mirror the picture horizontally or vertically first;\n"
            "                           repeatable, applied in the order given\n"
            "      --list-colors      print every colour of the picture with its pixel\n"
@@ -83,6 +100,10 @@ std::string UsageText() {
            "                           common first, with their #RRGGBB form\n"
            "      --color-at=X,Y     print the colour of the pixel at column X, row Y\n"
            "                           (row 0 on top, as a viewer shows it)\n"
+           "      --preview=FILE     write FILE, a PNG picture of what would be traced:\n"
+           "                           each colour's matched pixels in that colour, every\n"
+           "                           other pixel white; without OUTPUT nothing else is\n"
+           "                           done, with OUTPUT the conversion follows\n"
            "  -q, --quiet            no progress bar, no note and no summary line\n"
            "  -h, --help             display this help and exit\n"
            "      --version          output version information and exit\n"
@@ -94,6 +115,11 @@ std::string UsageText() {
            "  pcb    the line \"PCB FILE 4\", then for each track the line \"FT\" and the\n"
            "         line \"x1 y1 x2 y2 width layer 1\" (for example \"147 2593 153 2593\n"
            "         2 1 1\"), and last the lines \"1\" and \"ENDPCB\".\n"
+           "  gerber RS-274X in mm with X2 attributes: all copper colours together as\n"
+           "         regions covering exactly the matched pixels, the origin at the\n"
+           "         picture's bottom-left corner; -w is ignored.\n"
+           "  kicad  a KiCad 6 footprint named after OUTPUT, the copper as filled\n"
+           "         polygons on the layer -l chooses; -w is ignored.\n"
            "  asc    six header lines starting \"!PADS-POWERPCB-V2.1-MILS!\", then for each\n"
            "         track a four-line item \"JTPOLY00000001 LINES x1 y1 1\", \"OPEN 2\n"
            "         width layer\", \"0 0\" and the end point relative to the start\n"
@@ -155,6 +181,20 @@ std::string RowPitchWidth(int32_t yres) {
     return IntToStr((1000 + dpi - 1) / dpi);
 }
 
+namespace {
+
+bool EndsWithIgnoringCase(const std::string& text, const std::string& ending) {
+    return text.size() >= ending.size() && EqualsIgnoringCase(text.substr(text.size() - ending.size()), ending);
+}
+
+}  // namespace
+
+std::optional<AreaFormat> AreaFormatForOutput(const std::string& output) {
+    if (EndsWithIgnoringCase(output, ".gbr")) return AreaFormat::Gerber;
+    if (EndsWithIgnoringCase(output, ".kicad_mod")) return AreaFormat::KiCad;
+    return std::nullopt;
+}
+
 OutputFormat FormatForOutput(const std::string& output) {
     if (output.size() >= 4 && EqualsIgnoringCase(output.substr(output.size() - 4), ".asc")) return OutputFormat::Asc;
     return OutputFormat::Pcb;
@@ -168,15 +208,19 @@ CliOptions ParseCommandLine(int argc, char** argv) {
         {"mirror", required_argument, nullptr, 'm'}, {"list-colors", no_argument, nullptr, kListColors},
         {"top", required_argument, nullptr, kTop},   {"color-at", required_argument, nullptr, kColorAt},
         {"quiet", no_argument, nullptr, 'q'},        {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, kVersion}, {nullptr, 0, nullptr, 0}};
+        {"version", no_argument, nullptr, kVersion}, {"tolerance", required_argument, nullptr, 't'},
+        {"background", required_argument, nullptr, 'b'}, {"despeckle", required_argument, nullptr, 's'},
+        {"preview", required_argument, nullptr, kPreview},
+        {nullptr, 0, nullptr, 0}};
 
     CliOptions options;
-    std::vector<std::string> colorTexts;
+    std::vector<std::string> colorTexts, backgroundTexts;
+    std::string toleranceText, despeckleText;
     std::string topText, colorAtText;
     optind = 0;   // getopt keeps its position in globals: start afresh on every call
     opterr = 0;   // we report errors ourselves
     for (;;) {
-        const int c = getopt_long(argc, argv, ":c:x:y:w:l:f:m:qh", kLongOptions, nullptr);
+        const int c = getopt_long(argc, argv, ":c:x:y:w:l:f:m:t:b:s:qh", kLongOptions, nullptr);
         if (c == -1) break;
         const std::string value = optarg != nullptr ? optarg : "";
         switch (c) {
@@ -193,12 +237,23 @@ CliOptions ParseCommandLine(int argc, char** argv) {
         case 'f':
             if (EqualsIgnoringCase(value, "pcb")) {
                 options.format = OutputFormat::Pcb;
+                options.areaFormat.reset();
             } else if (EqualsIgnoringCase(value, "asc")) {
                 options.format = OutputFormat::Asc;
+                options.areaFormat.reset();
+            } else if (EqualsIgnoringCase(value, "gerber")) {
+                options.areaFormat = AreaFormat::Gerber;
+                options.format.reset();
+            } else if (EqualsIgnoringCase(value, "kicad")) {
+                options.areaFormat = AreaFormat::KiCad;
+                options.format.reset();
             } else {
-                throw UsageError{"-f: the format must be pcb or asc, not '" + value + "'"};
+                throw UsageError{"-f: the format must be pcb, asc, gerber or kicad, not '" + value + "'"};
             }
             break;
+        case 't': toleranceText = value; break;
+        case 'b': backgroundTexts.push_back(value); break;
+        case 's': despeckleText = value; break;
         case 'm':
             if (value != "h" && value != "v") throw UsageError{"-m: the mirror must be h or v, not '" + value + "'"};
             options.mirrors += value;
@@ -206,6 +261,10 @@ CliOptions ParseCommandLine(int argc, char** argv) {
         case kListColors: options.listColors = true; break;
         case kTop: topText = value; options.top = 0; break;
         case kColorAt: colorAtText = value; options.colorAt = std::pair<int32_t, int32_t>{}; break;
+        case kPreview:
+            if (value.empty()) throw UsageError{"--preview: the file name is empty"};
+            options.preview = value;
+            break;
         case 'q': options.quiet = true; break;
         case 'h': options.help = true; break;
         case kVersion: options.version = true; break;
@@ -221,7 +280,15 @@ CliOptions ParseCommandLine(int argc, char** argv) {
     const int left = argc - optind;
     if (options.listColors && options.colorAt) throw UsageError{"--list-colors and --color-at do not go together"};
     if (options.top && !options.listColors) throw UsageError{"--top goes with --list-colors"};
-    if (options.listColors || options.colorAt) {
+    if ((options.listColors || options.colorAt) && options.preview) {
+        throw UsageError{std::string(options.listColors ? "--list-colors" : "--color-at") +
+                         " and --preview do not go together"};
+    }
+    if (options.preview && left == 1) {
+        // The preview alone: no conversion, no OUTPUT.
+        options.input = argv[optind];
+        if (colorTexts.empty()) throw UsageError{"at least one colour is needed (-c COLOUR)"};
+    } else if (options.listColors || options.colorAt) {
         const char* what = options.listColors ? "--list-colors" : "--color-at";
         if (left != 1) throw UsageError{std::string(what) + " takes one INPUT"};
         options.input = argv[optind];
@@ -230,6 +297,8 @@ CliOptions ParseCommandLine(int argc, char** argv) {
         options.input = argv[optind];
         options.output = argv[optind + 1];
         if (colorTexts.empty()) throw UsageError{"at least one colour is needed (-c COLOUR)"};
+        // The last -f counts; without one, OUTPUT's extension decides.
+        if (!options.format && !options.areaFormat) options.areaFormat = AreaFormatForOutput(options.output);
         if (!options.format) options.format = FormatForOutput(options.output);
     }
     if (options.top) {
@@ -248,6 +317,22 @@ CliOptions ParseCommandLine(int argc, char** argv) {
         }
         options.colorAt = std::pair<int32_t, int32_t>{static_cast<int32_t>(x), static_cast<int32_t>(y)};
     }
+    if (!toleranceText.empty()) {
+        int64_t t = 0;
+        if (!ParseCount(toleranceText, kMaxTolerance, t)) {
+            throw UsageError{"-t: the tolerance must be a number from 0 to " + std::to_string(kMaxTolerance) +
+                             ", not '" + toleranceText + "'"};
+        }
+        options.tolerance = static_cast<int32_t>(t);
+    }
+    if (!despeckleText.empty()) {
+        int64_t n = 0;
+        if (!ParseCount(despeckleText, INT32_MAX, n)) {
+            throw UsageError{"-s: the speckle size must be a whole number of pixels, 0 or more, not '" +
+                             despeckleText + "'"};
+        }
+        options.despeckle = static_cast<int32_t>(n);
+    }
     if (HoldsControlCharacter(options.width)) {
         throw UsageError{"-w: the width may not hold a control character (such as a line break or a tab)"};
     }
@@ -260,9 +345,16 @@ CliOptions ParseCommandLine(int argc, char** argv) {
         // The same colour given twice (255, $FF, 0xFF, #FF0000) is traced once.
         if (seen.insert(value).second) options.colors.push_back({text, value});
     }
+    seen.clear();
+    for (const std::string& text : backgroundTexts) {
+        const uint32_t value = ParseColorValue("-b", text);
+        if (seen.insert(value).second) options.backgrounds.push_back({text, value});
+    }
     if (!options.listColors && !options.colorAt) {
-        options.xresValue = ParseInteger("-x", options.xres);
-        options.yresValue = ParseInteger("-y", options.yres);
+        options.xresAuto = options.xres == "auto";
+        options.yresAuto = options.yres == "auto";
+        if (!options.xresAuto) options.xresValue = ParseInteger("-x", options.xres);
+        if (!options.yresAuto) options.yresValue = ParseInteger("-y", options.yres);
     }
     return options;
 }

@@ -3,6 +3,7 @@
 // does not touch any file.
 #pragma once
 
+#include "formats/AreaOutput.h"
 #include "formats/Formats.h"
 
 #include <cstdint>
@@ -24,19 +25,27 @@ struct CliOptions {
     std::string yres = "600";
     int32_t xresValue = 600;
     int32_t yresValue = 600;
+    bool xresAuto = false;             // "-x auto": the file's stated resolution, set in main
+    bool yresAuto = false;
     std::string width = "2";           // "auto" is replaced by the row pitch in main
     bool widthAuto = false;
     int layer = 1;
     std::optional<OutputFormat> format;  // unset: from OUTPUT's extension
+    // Set for an area format (Gerber, KiCad); format is then unused.
+    std::optional<AreaFormat> areaFormat;
+    int32_t tolerance = 0;               // -t: 0..442
+    std::vector<ColorOption> backgrounds;  // -b: in the order given, each value once
+    int32_t despeckle = 0;               // -s: 0 is off
     std::string mirrors;                 // 'h' and 'v' in the order given
     bool listColors = false;
     std::optional<int64_t> top;          // --top N: the N most common colours
     std::optional<std::pair<int32_t, int32_t>> colorAt;  // --color-at X,Y
+    std::optional<std::string> preview;  // --preview FILE: the PNG of what would be traced
     bool quiet = false;
     bool help = false;
     bool version = false;
     std::string input;                   // "-": standard input
-    std::string output;                  // "-": standard output
+    std::string output;                  // "-": standard output; empty with --preview alone
 };
 
 // A command line that cannot be used: main prints "rastrace-cli: <message>"
@@ -73,6 +82,10 @@ std::string RowPitchWidth(int32_t yres);
 // The format an OUTPUT name implies: ASC when it ends in ".asc" in any
 // letter case, PCB otherwise.
 OutputFormat FormatForOutput(const std::string& output);
+
+// The area format an OUTPUT name implies: Gerber for ".gbr", KiCad for
+// ".kicad_mod", in any letter case; none otherwise.
+std::optional<AreaFormat> AreaFormatForOutput(const std::string& output);
 
 std::string UsageText();
 

@@ -6,17 +6,21 @@
 // about (an option, the input, the output); the system's own message text
 // follows unchanged. Exit status: 0 done, 1 failed, 2 unusable command line.
 #include "cli/CliOptions.h"
+#include "cli/PreviewPng.h"
 #include "cli/ProgressBar.h"
 #include "cli/Signals.h"
 #include "common/Error.h"
 #include "common/IntText.h"
 #include "common/MessageText.h"
+#include "formats/AreaOutput.h"
+#include "formats/KiCad.h"
 #include "job/ConversionJob.h"
 #include "job/OutputFile.h"
 #include "job/SimpleOwner.h"
-#include "raster/BmpReader.h"
 #include "raster/Mirror.h"
+#include "raster/PictureReader.h"
 #include "trace/ColorCount.h"
+#include "trace/ColorMatch.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,6 +31,7 @@
 #include <cstdio>
 #include <new>
 #include <string>
+#include <unordered_set>
 
 using namespace rastrace;
 using namespace rastrace::cli;
@@ -71,29 +76,22 @@ void WriteStdout(const std::string& text) {
     if (err != 0) throw Failure{"standard output", IoErrorMessage(err)};
 }
 
-struct Picture {
-    Raster raster;
-    BitmapInfoHeader header;
-};
-
 Picture LoadPicture(const CliOptions& options) {
     // Standard input is read through its own name, so a redirected file is
-    // read like any other.
+    // read like any other. The kind (BMP, PNG, TIFF, JPEG) comes from the
+    // file's first bytes.
     const std::string path = options.input == "-" ? "/dev/stdin" : options.input;
-    DecodedBitmap bitmap;
+    Picture picture;
     try {
-        bitmap = LoadBitmapFile(path);
+        picture = ReadPictureFile(path);
     } catch (const std::bad_alloc&) {
         throw Failure{InputName(options.input), "Out of memory"};
     } catch (const std::exception& e) {
         throw Failure{InputName(options.input), e.what()};
     }
-    if (bitmap.truncated) {
+    if (picture.truncated) {
         Warn(InputName(options.input) + ": the file ends before its pixel data; the missing pixels were filled in");
     }
-    Picture picture;
-    picture.header = bitmap.header;
-    picture.raster = std::move(bitmap.raster);
     if (picture.raster.Empty()) Warn(InputName(options.input) + ": the picture is empty");
     for (char m : options.mirrors) {
         if (m == 'h') {
@@ -105,9 +103,6 @@ Picture LoadPicture(const CliOptions& options) {
     return picture;
 }
 
-// Dots per inch from a BMP's pixels per metre, rounded; 0 when not stated.
-int64_t DpiFromPixelsPerMetre(int32_t ppm) { return ppm > 0 ? std::llround(ppm * 0.0254) : 0; }
-
 std::string DpiText(int64_t x, int64_t y) {
     return x == y ? IntToStr(x) + " dpi" : IntToStr(x) + " x " + IntToStr(y) + " dpi";
 }
@@ -115,25 +110,39 @@ std::string DpiText(int64_t x, int64_t y) {
 // A note when the file states a resolution other than the one converted
 // at: a scan at 150 dpi converted at the default 600 comes out four times
 // too small.
-void NoteStatedResolution(const BitmapInfoHeader& header, const CliOptions& options) {
-    const int64_t fileX = DpiFromPixelsPerMetre(header.biXPelsPerMeter);
-    const int64_t fileY = DpiFromPixelsPerMetre(header.biYPelsPerMeter);
-    if (fileX == 0 || fileY == 0) return;
-    if (fileX == options.xresValue && fileY == options.yresValue) return;
-    Say("note: the file says " + DpiText(fileX, fileY) + "; converting at " +
+void NoteStatedResolution(const Picture& picture, const CliOptions& options) {
+    if (!picture.dpiX || !picture.dpiY) return;
+    if (*picture.dpiX == options.xresValue && *picture.dpiY == options.yresValue) return;
+    Say("note: the file says " + DpiText(*picture.dpiX, *picture.dpiY) + "; converting at " +
         DpiText(options.xresValue, options.yresValue) + " (-x, -y)");
+}
+
+// "-x auto" and "-y auto": the resolution the file states.
+void TakeStatedResolution(const Picture& picture, CliOptions& options) {
+    try {
+        if (options.xresAuto) {
+            options.xresValue = RequireStatedDpi(picture, Axis::X);
+            options.xres = IntToStr(options.xresValue);
+        }
+        if (options.yresAuto) {
+            options.yresValue = RequireStatedDpi(picture, Axis::Y);
+            options.yres = IntToStr(options.yresValue);
+        }
+    } catch (const std::exception& e) {
+        throw Failure{InputName(options.input), e.what()};
+    }
 }
 
 // An OUTPUT that is the INPUT file itself, under any name or link, would
 // replace the picture with the tracks.
-void RefuseOutputOverInput(const CliOptions& options) {
+void RefuseOutputOverInput(const CliOptions& options, const std::string& output, const char* what) {
     struct stat in {}, out {};
     const bool haveIn = options.input == "-" ? ::fstat(STDIN_FILENO, &in) == 0 : ::stat(options.input.c_str(), &in) == 0;
     if (!haveIn || !S_ISREG(in.st_mode)) return;
     const bool haveOut =
-        options.output == "-" ? ::fstat(STDOUT_FILENO, &out) == 0 : ::stat(options.output.c_str(), &out) == 0;
+        output == "-" ? ::fstat(STDOUT_FILENO, &out) == 0 : ::stat(output.c_str(), &out) == 0;
     if (haveOut && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
-        throw UsageError{"OUTPUT '" + OutputName(options.output) + "' is the same file as INPUT '" +
+        throw UsageError{what + ("'" + OutputName(output) + "' is the same file as INPUT '") +
                          InputName(options.input) + "'"};
     }
 }
@@ -203,23 +212,189 @@ Failure JobFailure(const std::string& message, const CliOptions& options) {
     return Failure{IsIoErrorText(message) ? OutputName(options.output) : "", message};
 }
 
-int Convert(const CliOptions& options) {
-    // Both scales are known before anything is read or written.
-    if (options.xresValue == 0) throw Failure{"-x", "Floating point division by zero"};
-    if (options.yresValue == 0) throw Failure{"-y", "Floating point division by zero"};
-    RefuseOutputOverInput(options);
+MatchOptions MatchOptionsOf(const CliOptions& options) {
+    MatchOptions match;
+    match.tolerance = options.tolerance;
+    match.despeckle = options.despeckle;
+    for (const ColorOption& b : options.backgrounds) match.backgroundColors.push_back(b.value);
+    return match;
+}
+
+// The copper runs of one row of a class map: every pixel of any copper class.
+RowRunsSource ClassMapRows(const ClassMap& map) {
+    return [&map](int32_t row, std::vector<Span>& runs) {
+        runs.clear();
+        const uint8_t* classes = map.Row(row);
+        const int32_t width = map.Width();
+        for (int32_t x = 0; x < width;) {
+            if (classes[x] == kNoClass) {
+                ++x;
+                continue;
+            }
+            const int32_t start = x;
+            while (x < width && classes[x] != kNoClass) ++x;
+            runs.push_back({start, x});
+        }
+    };
+}
+
+// Writes the copper of all colours together as the areas of a Gerber or
+// KiCad file. The file is replaced whole or not at all, as the track
+// formats' files are.
+int ConvertArea(const CliOptions& options, const Raster& raster) {
+    std::vector<uint32_t> colors;
+    for (const ColorOption& c : options.colors) colors.push_back(c.value);
+    AreaOptions area;
+    area.format = *options.areaFormat;
+    area.xres = options.xresValue;
+    area.yres = options.yresValue;
+    area.layer = options.layer;
+    area.name = FootprintNameFor(options.output);
+    area.width = raster.Width();
+    area.height = raster.Height();
+
+    const MatchOptions match = MatchOptionsOf(options);
+    ClassMap map;
+    RowRunsSource rows;
+    try {
+        CheckMatchOptions(match, colors.size());
+        if (match.NeedsClassMap()) {
+            map = BuildClassMap(raster, colors, match, 2);
+            rows = ClassMapRows(map);
+        } else {
+            rows = CopperRows(raster, colors);
+        }
+    } catch (const std::bad_alloc&) {
+        throw Failure{"", "Out of memory"};
+    } catch (const std::exception& e) {
+        throw Failure{"", e.what()};
+    }
+
+    OutputFile file;
+    {
+        TerminationSignalBlock block;
+        try {
+            file = OutputFile::Create(options.output);
+        } catch (const std::exception& e) {
+            throw Failure{OutputName(options.output), e.what()};
+        }
+        RemoveOnTermination(file.TemporaryPath());
+    }
+    ProgressBar bar(ProgressBarWanted(options.quiet, options.output == "-"));
+    AreaStats stats;
+    try {
+        bar.Start(raster.Height());
+        stats = WriteArea(area, rows, [&file](std::string_view text) { file.Write(text); },
+                          [&bar](int32_t row) {
+                              if (row > 0) bar.Step(1);
+                          });
+        if (raster.Height() > 0) bar.Step(1);
+        bar.End();
+        TerminationSignalBlock block;
+        RemoveOnTermination("");
+        file.Close();
+    } catch (const std::exception& e) {
+        bar.End();
+        file.Abandon();
+        TerminationSignalBlock block;
+        RemoveOnTermination("");
+        if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) throw Failure{"", "Out of memory"};
+        const std::string message = e.what();
+        throw Failure{IsIoErrorText(message) ? OutputName(options.output) : "", message};
+    }
+    if (stats.pixels == 0 && !raster.Empty()) Warn("the colours given match no pixel");
+    if (!options.quiet) {
+        Say(IntToStr(stats.shapes) + (stats.shapes == 1 ? " shape" : " shapes") + " written to " +
+            OutputName(options.output));
+    }
+    return 0;
+}
+
+// Writes the --preview picture: what the conversion would trace, each copper
+// colour's pixels in that colour, every other pixel white.
+void WritePreview(const CliOptions& options, const Raster& raster) {
+    const std::string& path = *options.preview;
+    if (raster.Empty()) throw Failure{"--preview", "The picture is empty"};
+    std::vector<uint32_t> colors;
+    for (const ColorOption& c : options.colors) colors.push_back(c.value);
+    const MatchOptions match = MatchOptionsOf(options);
+    ClassMap map;
+    try {
+        CheckMatchOptions(match, colors.size());
+        if (match.NeedsClassMap()) map = BuildClassMap(raster, colors, match, 2);
+    } catch (const std::bad_alloc&) {
+        throw Failure{"", "Out of memory"};
+    } catch (const std::exception& e) {
+        throw Failure{"", e.what()};
+    }
+    const bool mapped = match.NeedsClassMap();
+    const std::unordered_set<uint32_t> exact(colors.begin(), colors.end());
+    auto fillRow = [&](int32_t y, uint8_t* rgb) {
+        const uint8_t* pixels = raster.RowBytes(y).data();
+        const uint8_t* classes = mapped ? map.Row(y) : nullptr;
+        for (int32_t x = 0; x < raster.Width(); ++x, pixels += 3, rgb += 3) {
+            uint32_t shown = 0xFFFFFF;
+            if (mapped) {
+                if (classes[x] != kNoClass) shown = colors[classes[x] - 1];
+            } else if (const uint32_t c = PackColor(pixels); exact.count(c) != 0) {
+                shown = c;
+            }
+            rgb[0] = static_cast<uint8_t>(shown);
+            rgb[1] = static_cast<uint8_t>(shown >> 8);
+            rgb[2] = static_cast<uint8_t>(shown >> 16);
+        }
+    };
+
+    OutputFile file;
+    {
+        TerminationSignalBlock block;
+        try {
+            file = OutputFile::Create(path);
+        } catch (const std::exception& e) {
+            throw Failure{OutputName(path), e.what()};
+        }
+        RemoveOnTermination(file.TemporaryPath());
+    }
+    try {
+        EncodePreviewPng(raster.Width(), raster.Height(), fillRow, [&file](std::string_view bytes) { file.Write(bytes); });
+        TerminationSignalBlock block;
+        RemoveOnTermination("");
+        file.Close();
+    } catch (const std::exception& e) {
+        file.Abandon();
+        TerminationSignalBlock block;
+        RemoveOnTermination("");
+        if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) throw Failure{"", "Out of memory"};
+        const std::string message = e.what();
+        throw Failure{IsIoErrorText(message) ? OutputName(path) : "--preview", message};
+    }
+    if (!options.quiet) Say("preview written to " + OutputName(path));
+}
+
+int Convert(CliOptions options) {
+    // Both scales are known before anything is written; a stated one
+    // ("auto") once the picture is read.
+    if (!options.output.empty() && options.xresValue == 0) throw Failure{"-x", "Floating point division by zero"};
+    if (!options.output.empty() && options.yresValue == 0) throw Failure{"-y", "Floating point division by zero"};
+    if (!options.output.empty()) RefuseOutputOverInput(options, options.output, "OUTPUT ");
+    if (options.preview) RefuseOutputOverInput(options, *options.preview, "--preview: ");
 
     ConversionRequest request;
     request.format = *options.format;
-    request.xresText = options.xres;
-    request.yresText = options.yres;
-    request.widthText = options.widthAuto ? RowPitchWidth(options.yresValue) : options.width;
     request.layerNumber = options.layer;
     request.groupByColor = true;
     for (const ColorOption& c : options.colors) request.colorTexts.push_back(IntToStr(c.value));
+    request.match = MatchOptionsOf(options);
 
     Picture picture = LoadPicture(options);
-    if (!options.quiet) NoteStatedResolution(picture.header, options);
+    if (options.preview) WritePreview(options, picture.raster);
+    if (options.output.empty()) return 0;
+    TakeStatedResolution(picture, options);
+    if (!options.quiet) NoteStatedResolution(picture, options);
+    request.xresText = options.xres;
+    request.yresText = options.yres;
+    request.widthText = options.widthAuto ? RowPitchWidth(options.yresValue) : options.width;
+    if (options.areaFormat) return ConvertArea(options, picture.raster);
     auto raster = std::make_shared<const Raster>(std::move(picture.raster));
 
     // The output is written to a temporary file beside it, renamed into

@@ -37,6 +37,7 @@ Picture FromBitmap(DecodedBitmap&& bitmap) {
     if (bitmap.header.biXPelsPerMeter > 0) picture.dpiX = DpiFromPixelsPerMetre(bitmap.header.biXPelsPerMeter);
     if (bitmap.header.biYPelsPerMeter > 0) picture.dpiY = DpiFromPixelsPerMetre(bitmap.header.biYPelsPerMeter);
     picture.raster = std::move(bitmap.raster);
+    picture.truncated = bitmap.truncated;
     return picture;
 }
 

@@ -44,6 +44,9 @@ struct Picture {
     // empty where the file states none, or one that rounds to 0 dpi.
     std::optional<int32_t> dpiX;
     std::optional<int32_t> dpiY;
+    // A BMP file that ended before its pixel data did: the bitmap reader
+    // filled in the missing pixels.
+    bool truncated = false;
 };
 
 // The kind the first bytes of a file say it is: PNG's 8-byte signature,

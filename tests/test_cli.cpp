@@ -1,6 +1,8 @@
 // rastrace-cli end to end: the binary is run as a user would run it.
 #include "support/BmpBuilder.h"
 #include "support/Files.h"
+#include "support/PictureWriter.h"
+#include "raster/PictureReader.h"
 
 #include <gtest/gtest.h>
 
@@ -195,8 +197,16 @@ TEST_F(Cli, UsageErrorsSayOneLineAndPointToHelp) {
         {{Path("board.bmp"), Path("out.pcb")}, "at least one colour is needed (-c COLOUR)"},
         {{"-c", "255", Path("board.bmp")}, "INPUT and OUTPUT are needed"},
         {{"-c", "255", "-l", "9", Path("board.bmp"), "-"}, "-l: the layer must be a number from 0 to 8, not '9'"},
-        {{"-c", "255", "-f", "dxf", Path("board.bmp"), "-"}, "-f: the format must be pcb or asc, not 'dxf'"},
+        {{"-c", "255", "-f", "dxf", Path("board.bmp"), "-"}, "-f: the format must be pcb, asc, gerber or kicad, not 'dxf'"},
         {{"-c", "255", "-m", "x", Path("board.bmp"), "-"}, "-m: the mirror must be h or v, not 'x'"},
+        {{"-c", "255", "-t", "443", Path("board.bmp"), "-"}, "-t: the tolerance must be a number from 0 to 442, not '443'"},
+        {{"-c", "255", "-t", "-1", Path("board.bmp"), "-"}, "-t: the tolerance must be a number from 0 to 442, not '-1'"},
+        {{"-c", "255", "--tolerance=x", Path("board.bmp"), "-"},
+         "-t: the tolerance must be a number from 0 to 442, not 'x'"},
+        {{"-c", "255", "-s", "-3", Path("board.bmp"), "-"},
+         "-s: the speckle size must be a whole number of pixels, 0 or more, not '-3'"},
+        {{"-c", "255", "-b", "#12", Path("board.bmp"), "-"},
+         "-b: '#12' is not a colour: write #RRGGBB with six hexadecimal digits"},
         {{"--bogus", Path("board.bmp"), "-"}, "unknown option '--bogus'"},
         {{"-Z", Path("board.bmp"), "-"}, "unknown option '-Z'"},
         {{"-c"}, "option '-c' needs a value"},
@@ -230,6 +240,7 @@ TEST_F(Cli, UsageErrorsSayOneLineAndPointToHelp) {
     EXPECT_EQ(help.out.rfind("Usage: rastrace-cli [OPTION]... INPUT OUTPUT\n", 0), 0u);
     for (const char* option : {"--color=", "--xres=", "--yres=", "--width=", "--layer=", "--format=", "--mirror=",
                                "--list-colors", "--top=", "--color-at=", "--quiet", "--help", "--version",
+                               "--tolerance=", "--background=", "--despeckle=", "gerber", "kicad",
                                "Output formats:", "Examples:", "CR LF", "bottom edge"}) {
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     }
@@ -499,4 +510,168 @@ TEST_F(Cli, EveryMessageLineNamesTheProgram) {
                 << line;
         }
     }
+}
+
+// The picture of the fixture, red copper: top row columns 2..3, bottom row
+// columns 0..2, one region of five pixels.
+TEST_F(Cli, WritesGerberAndKiCadAreasChosenByFormatOrExtension) {
+    Result r = Run({"-c", "255", Path("board.bmp"), Path("Out.GBR")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "rastrace-cli: 1 shape written to " + Path("Out.GBR") + "\n");
+    std::string text = ReadBytes(Path("Out.GBR"));
+    EXPECT_NE(text.find("%TF.FileFunction,Copper,L1,Top*%\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("%MOMM*%\n"), std::string::npos);
+    EXPECT_NE(text.find("G36*\n"), std::string::npos);
+    EXPECT_EQ(text.substr(text.size() - 5), "M02*\n");
+
+    // -l picks the layer; -w means nothing here and is ignored.
+    r = Run({"-c", "255", "-l", "6", "-w", "8", Path("board.bmp"), Path("bottom.gbr")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(ReadBytes(Path("bottom.gbr")).find("%TF.FileFunction,Copper,L6,Bot*%"), std::string::npos);
+
+    r = Run({"-c", "255", "-l", "6", "-x", "100", Path("board.bmp"), Path("Pads.KiCad_Mod")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    text = ReadBytes(Path("Pads.KiCad_Mod"));
+    EXPECT_EQ(text.rfind("(footprint \"Pads\"", 0), 0u) << text;
+    EXPECT_NE(text.find("(layer \"B.Cu\") (width 0) (fill solid)"), std::string::npos) << text;
+    // 3 pixels at 100 dpi are 0.762 mm wide.
+    EXPECT_NE(text.find("(xy 0.762 0)"), std::string::npos) << text;
+
+    // -f wins over the extension either way; the last -f counts.
+    r = Run({"-c", "255", "-f", "kicad", Path("board.bmp"), "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("(fp_poly"), std::string::npos);
+    r = Run({"-c", "255", "-f", "GERBER", "-f", "pcb", Path("board.bmp"), Path("tracks.gbr")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(Path("tracks.gbr")).rfind("PCB FILE 4\r\n", 0), 0u);
+    r = Run({"-c", "255", "-f", "gerber", Path("board.bmp"), Path("area.pcb")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(Path("area.pcb")), ReadBytes(Path("Out.GBR")));
+}
+
+TEST_F(Cli, AreaFailuresLeaveNoPartialFileAndTheOldOneIntact) {
+    WriteBytes(Path("old.gbr"), "keep me");
+    Result r = Run({"-c", "255", Path("board.bmp"), Path("no-such-folder/out.gbr")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "rastrace-cli: " + Path("no-such-folder/out.gbr") + ": File not found.\n");
+    r = Run({"-c", "255", "-y", "0", Path("board.bmp"), Path("old.gbr")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "rastrace-cli: -y: Floating point division by zero.\n");
+    r = Run({"-c", "255", Path("notes.txt"), Path("old.gbr")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(ReadBytes(Path("old.gbr")), "keep me");
+    std::vector<std::string> left = Leftovers();
+    EXPECT_EQ(left, std::vector<std::string>{"old.gbr"});
+    r = Run({"-c", "255", Path("board.bmp"), "/dev/full"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "rastrace-cli: /dev/full: Disk full.\n");
+}
+
+TEST_F(Cli, ToleranceBackgroundAndSpeckleSizeChooseThePixels) {
+    const std::string exact = Run({"-c", "255", Path("board.bmp"), "-"}).out;
+    // 254 is one step from red: matched from a tolerance of 1.
+    Result r = Run({"-c", "254", Path("board.bmp"), "-"});
+    EXPECT_EQ(r.out, "PCB FILE 4\r\n1\r\nENDPCB\r\n");
+    r = Run({"-c", "254", "-t", "1", Path("board.bmp"), "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, exact);
+    // Blue is as far from red as from white: the copper colour wins the tie,
+    // a background colour nearer to blue takes it away.
+    r = Run({"-c", "255", "-b", "#FFFFFF", "-t", "442", Path("board.bmp"), "-"});
+    EXPECT_EQ(r.out, "PCB FILE 4\r\nFT\r\n0 2 5 2 2 1 1\r\nFT\r\n0 0 5 0 2 1 1\r\n1\r\nENDPCB\r\n");
+    r = Run({"-c", "255", "-b", "#FFFFFF", "-b", "#0000F0", "-t", "442", Path("board.bmp"), "-"});
+    EXPECT_EQ(r.out, exact);
+    // The five red pixels are one region: kept at 5, dropped at 6, in both kinds of output.
+    r = Run({"-c", "255", "-s", "5", Path("board.bmp"), "-"});
+    EXPECT_EQ(r.out, exact);
+    r = Run({"-c", "255", "-s", "6", Path("board.bmp"), "-"});
+    EXPECT_EQ(r.out, "PCB FILE 4\r\n1\r\nENDPCB\r\n");
+    r = Run({"-c", "255", "-s", "6", "-f", "gerber", Path("board.bmp"), Path("none.gbr")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "rastrace-cli: warning: the colours given match no pixel\n"
+                     "rastrace-cli: 0 shapes written to " + Path("none.gbr") + "\n");
+    r = Run({"-c", "254", "-t", "1", "-f", "gerber", Path("board.bmp"), Path("near.gbr")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(Path("near.gbr")), Run({"-c", "255", "-f", "gerber", Path("board.bmp"), "-"}).out);
+}
+
+TEST_F(Cli, ReadsPngByContentAndTakesItsStatedResolution) {
+    // The fixture's picture as a PNG stating 11811 pixels per metre (300 dpi), named .bmp.
+    rastrace::test::PngPicture png;
+    png.width = 4;
+    png.height = 2;
+    png.samples = {0, 0, 255, 0, 0, 255, 255, 0, 0, 255, 0, 0,  255, 0, 0, 255, 0, 0, 255, 0, 0, 255, 255, 255};
+    png.xPerUnit = 11811;
+    png.yPerUnit = 11811;
+    const std::vector<uint8_t> bytes = rastrace::test::WritePng(png);
+    WriteBytes(Path("scan.bmp"), std::string(bytes.begin(), bytes.end()));
+
+    const std::string fromBmp = Run({"-c", "255", Path("board.bmp"), "-"}).out;
+    Result r = Run({"-c", "255", Path("scan.bmp"), "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, fromBmp);
+    EXPECT_EQ(r.err, "rastrace-cli: note: the file says 300 dpi; converting at 600 dpi (-x, -y)\n"
+                     "rastrace-cli: 2 tracks of 255 written to standard output\n");
+    r = Run({"-c", "255", "-x", "auto", "-y", "auto", "-w", "auto", Path("scan.bmp"), "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, Run({"-c", "255", "-x", "300", "-y", "300", "-w", "4", Path("scan.bmp"), "-"}).out);
+    EXPECT_EQ(r.err, "rastrace-cli: 2 tracks of 255 written to standard output\n");
+    r = Run({"-c", "255", "-x", "auto", Path("scan.bmp"), Path("area.gbr")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(Path("area.gbr")), Run({"-c", "255", "-x", "300", "-f", "gerber", Path("board.bmp"), "-"}).out);
+
+    // A file that states no resolution cannot give one; nothing is written.
+    WriteBytes(Path("old.pcb"), "keep me");
+    r = Run({"-c", "255", "-y", "auto", Path("board.bmp"), Path("old.pcb")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "rastrace-cli: " + Path("board.bmp") + ": The picture file states no Y resolution.\n");
+    EXPECT_EQ(ReadBytes(Path("old.pcb")), "keep me");
+
+    // A damaged PNG names its kind.
+    WriteBytes(Path("cut.png"), std::string(bytes.begin(), bytes.begin() + 40));
+    r = Run({"-c", "255", Path("cut.png"), Path("old.pcb")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("rastrace-cli: " + Path("cut.png") + ": Cannot read PNG file: ", 0), 0u) << r.err;
+    EXPECT_EQ(ReadBytes(Path("old.pcb")), "keep me");
+    r = Run({"--list-colors", Path("scan.bmp")});
+    EXPECT_EQ(r.out, Run({"--list-colors", Path("board.bmp")}).out);
+}
+
+TEST_F(Cli, PreviewShowsWhatWouldBeTracedAndConvertsOnlyWithAnOutput) {
+    auto colours = [](const std::string& path) {
+        const rastrace::Picture picture = rastrace::ReadPictureFile(path);
+        std::vector<uint32_t> all;
+        for (int32_t y = 0; y < picture.raster.Height(); ++y) {
+            for (int32_t x = 0; x < picture.raster.Width(); ++x) all.push_back(picture.raster.PixelColor(x, y));
+        }
+        return all;
+    };
+    Result r = Run({"-c", "255", "--preview", Path("p.png"), Path("board.bmp")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "rastrace-cli: preview written to " + Path("p.png") + "\n");
+    EXPECT_EQ(colours(Path("p.png")), (std::vector<uint32_t>{kWhite, kWhite, kRed, kRed, kRed, kRed, kRed, kWhite}));
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{"p.png"});
+
+    // Both colours, blue shown in blue; with OUTPUT the conversion follows.
+    r = Run({"-c", "255", "-c", "#0000FF", "--preview", Path("p.png"), Path("board.bmp"), Path("out.pcb")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(colours(Path("p.png")), (std::vector<uint32_t>{kBlue, kBlue, kRed, kRed, kRed, kRed, kRed, kWhite}));
+    EXPECT_EQ(ReadBytes(Path("out.pcb")).rfind("PCB FILE 4\r\n", 0), 0u);
+
+    // Tolerance and speckle removal as the conversion applies them.
+    r = Run({"-c", "254", "-t", "1", "-s", "6", "--preview", Path("p.png"), Path("board.bmp")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(colours(Path("p.png")), std::vector<uint32_t>(8, kWhite));
+    r = Run({"-c", "254", "-t", "1", "--preview", Path("p.png"), Path("board.bmp")});
+    EXPECT_EQ(colours(Path("p.png")), (std::vector<uint32_t>{kWhite, kWhite, 254, 254, 254, 254, 254, kWhite}));
+
+    r = Run({"-c", "255", "--preview", Path("no-such-folder/p.png"), Path("board.bmp")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "rastrace-cli: " + Path("no-such-folder/p.png") + ": File not found.\n");
+    r = Run({"-c", "255", "--preview", Path("board.bmp"), Path("board.bmp")});
+    EXPECT_EQ(r.status, 2);
+    r = Run({"--preview", Path("p.png"), Path("board.bmp")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "rastrace-cli: at least one colour is needed (-c COLOUR)\n"
+                     "Try 'rastrace-cli --help' for more information.\n");
 }
