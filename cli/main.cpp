@@ -220,24 +220,6 @@ MatchOptions MatchOptionsOf(const CliOptions& options) {
     return match;
 }
 
-// The copper runs of one row of a class map: every pixel of any copper class.
-RowRunsSource ClassMapRows(const ClassMap& map) {
-    return [&map](int32_t row, std::vector<Span>& runs) {
-        runs.clear();
-        const uint8_t* classes = map.Row(row);
-        const int32_t width = map.Width();
-        for (int32_t x = 0; x < width;) {
-            if (classes[x] == kNoClass) {
-                ++x;
-                continue;
-            }
-            const int32_t start = x;
-            while (x < width && classes[x] != kNoClass) ++x;
-            runs.push_back({start, x});
-        }
-    };
-}
-
 // Writes the copper of all colours together as the areas of a Gerber or
 // KiCad file. The file is replaced whole or not at all, as the track
 // formats' files are.
@@ -254,16 +236,10 @@ int ConvertArea(const CliOptions& options, const Raster& raster) {
     area.height = raster.Height();
 
     const MatchOptions match = MatchOptionsOf(options);
-    ClassMap map;
     RowRunsSource rows;
     try {
         CheckMatchOptions(match, colors.size());
-        if (match.NeedsClassMap()) {
-            map = BuildClassMap(raster, colors, match, 2);
-            rows = ClassMapRows(map);
-        } else {
-            rows = CopperRows(raster, colors);
-        }
+        rows = MatchedCopperRows(raster, colors, match);
     } catch (const std::bad_alloc&) {
         throw Failure{"", "Out of memory"};
     } catch (const std::exception& e) {
@@ -291,8 +267,8 @@ int ConvertArea(const CliOptions& options, const Raster& raster) {
         if (raster.Height() > 0) bar.Step(1);
         bar.End();
         TerminationSignalBlock block;
+        file.Close();  // renamed into place: what a signal would remove is gone
         RemoveOnTermination("");
-        file.Close();
     } catch (const std::exception& e) {
         bar.End();
         file.Abandon();
