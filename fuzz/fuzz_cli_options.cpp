@@ -38,6 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         (void)rastrace::cli::FormatForOutput(options.output);
     } catch (const rastrace::cli::UsageError& e) {
         if (e.message.empty()) std::abort();
+    } catch (const rastrace::cli::OptionValueError& e) {
+        // A value the program reports with its option's name (exit 1).
+        if (e.option.empty() || e.message.empty()) std::abort();
     }
     return 0;
 }
