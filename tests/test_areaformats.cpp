@@ -4,6 +4,7 @@
 // and compared with the copper pixels. Where gerbv and KiCad's pcbnew module
 // are installed, they have the last word.
 #include "common/Error.h"
+#include "support/Pixels.h"
 #include "formats/AreaOutput.h"
 #include "formats/Gerber.h"
 #include "formats/KiCad.h"
@@ -30,12 +31,7 @@ namespace {
 
 constexpr uint32_t kCopper = 0x4088C4, kCopper2 = 0x60A4D6, kOther = 0x2E5424;
 
-void SetPixel(Raster& r, int32_t x, int32_t y, uint32_t color) {
-    auto row = r.RowBytes(y);
-    row[3 * x] = static_cast<uint8_t>(color >> 16);
-    row[3 * x + 1] = static_cast<uint8_t>(color >> 8);
-    row[3 * x + 2] = static_cast<uint8_t>(color);
-}
+using test::SetPixel;
 
 // '#' copper, '+' second copper colour, anything else substrate; row 0 first.
 Raster FromPattern(const std::vector<std::string>& rows) {

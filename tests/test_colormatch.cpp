@@ -2,6 +2,7 @@
 // tolerance, ties, background colours, the class-map scan kernel, and
 // speckle removal at and around its size.
 #include "common/Error.h"
+#include "support/Pixels.h"
 #include "trace/ColorMatch.h"
 #include "trace/Scanner.h"
 
@@ -21,12 +22,7 @@ constexpr uint32_t Rgb(int r, int g, int b) {
     return static_cast<uint32_t>(b) << 16 | static_cast<uint32_t>(g) << 8 | static_cast<uint32_t>(r);
 }
 
-void SetPixel(Raster& r, int32_t x, int32_t y, uint32_t color) {
-    uint8_t* p = r.RowBytes(y).data() + 3 * static_cast<size_t>(x);
-    p[0] = static_cast<uint8_t>(color >> 16);
-    p[1] = static_cast<uint8_t>(color >> 8);
-    p[2] = static_cast<uint8_t>(color);
-}
+using test::SetPixel;
 
 MatchOptions Options(int32_t tolerance, std::vector<uint32_t> background = {}, int32_t despeckle = 0) {
     MatchOptions o;

@@ -2,6 +2,7 @@
 // exactly what the exact path writes for the same pixels, for every
 // format and order, and options are checked before any file is touched.
 #include "common/Error.h"
+#include "support/Pixels.h"
 #include "job/ConversionJob.h"
 #include "job/SimpleOwner.h"
 #include "support/Files.h"
@@ -22,12 +23,7 @@ namespace {
 
 constexpr uint32_t kA = 0x2060C0, kB = 0x80A0E0, kC = 0x303030;
 
-void SetPixel(Raster& r, int32_t x, int32_t y, uint32_t color) {
-    uint8_t* p = r.RowBytes(y).data() + 3 * static_cast<size_t>(x);
-    p[0] = static_cast<uint8_t>(color >> 16);
-    p[1] = static_cast<uint8_t>(color >> 8);
-    p[2] = static_cast<uint8_t>(color);
-}
+using test::SetPixel;
 
 // Blocks of three colours, each pixel nudged by up to noise on every channel.
 std::shared_ptr<const Raster> Picture(int noise, uint32_t seed = 1) {

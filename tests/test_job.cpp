@@ -1,4 +1,5 @@
 #include "common/Error.h"
+#include "support/Pixels.h"
 #include "formats/Formats.h"
 #include "job/ConversionJob.h"
 #include "job/HandOffQueue.h"
@@ -41,12 +42,7 @@ constexpr uint32_t kGreen = 0x00FF00;
 constexpr uint32_t kBlue = 0xFF0000;
 constexpr uint32_t kWhite = 0xFFFFFF;
 
-void SetPixel(Raster& r, int32_t x, int32_t y, uint32_t color) {
-    auto row = r.RowBytes(y);
-    row[3 * x] = static_cast<uint8_t>(color >> 16);
-    row[3 * x + 1] = static_cast<uint8_t>(color >> 8);
-    row[3 * x + 2] = static_cast<uint8_t>(color);
-}
+using test::SetPixel;
 
 template <class ColorAt>
 std::shared_ptr<const Raster> MakeRaster(int32_t width, int32_t height, ColorAt colorAt) {

@@ -1,4 +1,5 @@
 #include "common/Error.h"
+#include "support/Pixels.h"
 #include "trace/ColorCount.h"
 #include "trace/Scanner.h"
 #include "support/TrackText.h"
@@ -17,12 +18,7 @@ namespace {
 constexpr uint32_t C = 0x00123456;  // the target colour
 constexpr uint32_t D = 0x00654321;  // any other colour
 
-void SetPixel(Raster& r, int32_t x, int32_t y, uint32_t color) {
-    auto row = r.RowBytes(y);
-    row[3 * x] = static_cast<uint8_t>(color >> 16);
-    row[3 * x + 1] = static_cast<uint8_t>(color >> 8);
-    row[3 * x + 2] = static_cast<uint8_t>(color);
-}
+using test::SetPixel;
 
 // A raster from rows of 'C' and 'D' characters, row 0 first.
 Raster FromPattern(const std::vector<std::string>& rows) {

@@ -954,18 +954,3 @@ TEST(PictureFileDialogTest, OffersTheRememberedChoiceAndFiltersBySemicolonPatter
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The offscreen platform reports each window it cannot size by hints;
-    // that says nothing about the window under test.
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
-        if (message.contains(QStringLiteral("propagateSizeHints"))) return;
-        std::fprintf(stderr, "%s\n", qPrintable(message));
-        if (type == QtFatalMsg) std::abort();
-    });
-    QApplication app(argc, argv);
-    applyApplicationLook(app);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

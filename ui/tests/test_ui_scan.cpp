@@ -608,19 +608,6 @@ TEST(MatchRule, TheVisiblePartOfAnA4ScanIsClassifiedWellWithinATenthOfASecond) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
-        if (message.contains(QStringLiteral("propagateSizeHints"))) return;
-        std::fprintf(stderr, "%s\n", qPrintable(message));
-        if (type == QtFatalMsg) std::abort();
-    });
-    QApplication app(argc, argv);
-    applyApplicationLook(app);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
-
 // The conversion traces what the overlay shows: a near-red pixel joins the
 // red track under a tolerance, and the exact conversion stays as it was.
 TEST_F(ScanWindowTest, ConversionUsesTheToleranceAndBackgroundColours) {
