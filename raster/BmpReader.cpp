@@ -1,4 +1,5 @@
 #include "raster/BmpReader.h"
+#include "raster/PictureRows.h"
 
 #include "common/Error.h"
 #include "common/FileHandle.h"
@@ -778,5 +779,11 @@ DecodedBitmap LoadBitmapFile(const std::string& path, const ReadLimits& limits) 
 Raster ReadBitmapFile(const std::string& path, const ReadLimits& limits) {
     return std::move(LoadBitmapFile(path, limits).raster);
 }
+
+}  // namespace rastrace
+
+namespace rastrace {
+
+std::unique_ptr<PictureRows> OpenBitmapRows(PictureInput& /*input*/) { return nullptr; }
 
 }  // namespace rastrace

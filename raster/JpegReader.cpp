@@ -1,4 +1,5 @@
 #include "raster/JpegReader.h"
+#include "raster/PictureRows.h"
 
 #include "common/Error.h"
 
@@ -196,5 +197,12 @@ Picture ReadJpeg(PictureInput& input) {
     picture.dpiY = DensityDpi(header.densityUnit, header.yDensity);
     return picture;
 }
+
+}  // namespace rastrace
+
+namespace rastrace {
+
+// Not read by rows yet: the file is read whole.
+std::unique_ptr<PictureRows> OpenJpegRows(PictureInput& /*input*/) { return nullptr; }
 
 }  // namespace rastrace

@@ -153,11 +153,11 @@ Picture ReadPictureFile(const std::string& path, const ReadLimits& limits) {
     return ReadWith(format, input, limits);
 }
 
-std::optional<int32_t> StatedDpi(const Picture& picture, Axis axis) {
+std::optional<int32_t> StatedDpi(const PictureFacts& picture, Axis axis) {
     return axis == Axis::X ? picture.dpiX : picture.dpiY;
 }
 
-int32_t RequireStatedDpi(const Picture& picture, Axis axis) {
+int32_t RequireStatedDpi(const PictureFacts& picture, Axis axis) {
     const std::optional<int32_t> dpi = StatedDpi(picture, axis);
     if (!dpi) throw Error(axis == Axis::X ? "The picture file states no X resolution" : "The picture file states no Y resolution");
     return *dpi;

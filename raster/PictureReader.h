@@ -37,8 +37,8 @@ enum class PictureFormat { Bmp, Png, Tiff, Jpeg };
 
 enum class Axis { X, Y };
 
-struct Picture {
-    Raster raster;                       // always 24 bits per pixel
+// What a file says of its picture besides the pixels.
+struct PictureFacts {
     PictureFormat format = PictureFormat::Bmp;
     // The resolution the file states, in whole dots per inch, per axis;
     // empty where the file states none, or one that rounds to 0 dpi.
@@ -47,6 +47,10 @@ struct Picture {
     // A BMP file that ended before its pixel data did: the bitmap reader
     // filled in the missing pixels.
     bool truncated = false;
+};
+
+struct Picture : PictureFacts {
+    Raster raster;  // always 24 bits per pixel
 };
 
 // The kind the first bytes of a file say it is: PNG's 8-byte signature,
@@ -64,11 +68,11 @@ Picture ReadPictureMemory(std::span<const uint8_t> bytes, const ReadLimits& limi
 
 // The resolution the picture's file states on one axis, if any: what
 // "auto" resolution takes.
-std::optional<int32_t> StatedDpi(const Picture& picture, Axis axis);
+std::optional<int32_t> StatedDpi(const PictureFacts& picture, Axis axis);
 
 // StatedDpi, or Error("The picture file states no X resolution") (Y for
 // the Y axis) when the file states none.
-int32_t RequireStatedDpi(const Picture& picture, Axis axis);
+int32_t RequireStatedDpi(const PictureFacts& picture, Axis axis);
 
 // Conversions of the units files state resolutions in to whole dpi, rounded
 // to the nearest (half away from zero). Empty for a value that is not a

@@ -1,4 +1,5 @@
 #include "raster/PngReader.h"
+#include "raster/PictureRows.h"
 
 #include "common/Error.h"
 
@@ -150,5 +151,12 @@ Picture ReadPng(PictureInput& input) {
     }
     return picture;
 }
+
+}  // namespace rastrace
+
+namespace rastrace {
+
+// Not read by rows yet: the file is read whole.
+std::unique_ptr<PictureRows> OpenPngRows(PictureInput& /*input*/) { return nullptr; }
 
 }  // namespace rastrace

@@ -1,4 +1,5 @@
 #include "raster/TiffReader.h"
+#include "raster/PictureRows.h"
 
 #include "common/Error.h"
 
@@ -257,5 +258,12 @@ Picture ReadTiff(PictureInput& input) {
     ReadResolution(tif, picture);
     return picture;
 }
+
+}  // namespace rastrace
+
+namespace rastrace {
+
+// Not read by rows yet: the file is read whole.
+std::unique_ptr<PictureRows> OpenTiffRows(PictureInput& /*input*/) { return nullptr; }
 
 }  // namespace rastrace

@@ -1,0 +1,166 @@
+#include "raster/PictureRows.h"
+
+#include "common/Error.h"
+#include "common/FileHandle.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace rastrace {
+
+namespace {
+
+constexpr size_t kHeadSize = 8;
+
+// A picture held whole, served by rows.
+class HeldRows final : public PictureRows {
+public:
+    explicit HeldRows(Picture picture)
+        : PictureRows(picture.raster.Width(), picture.raster.Height(), picture), raster_(std::move(picture.raster)) {}
+
+    bool AnyOrder() const override { return true; }
+    int32_t BandRows() const override { return 64; }
+    void ReadRows(int32_t first, int32_t count, uint8_t* dst, size_t stride) override {
+        const auto bytes = static_cast<size_t>(Width()) * 3;
+        for (int32_t i = 0; i < count; ++i) std::memcpy(dst + static_cast<size_t>(i) * stride, raster_.RowBytes(first + i).data(), bytes);
+    }
+    bool HoldsWholePicture() const override { return true; }
+
+private:
+    Raster raster_;
+};
+
+// A reader's rows over a regular file this object keeps open.
+class FileRows final : public PictureRows {
+public:
+    FileRows(FileHandle file, std::unique_ptr<FileInput> input, std::unique_ptr<PictureRows> rows, struct stat info)
+        : PictureRows(rows->Width(), rows->Height(), rows->Facts()),
+          file_(std::move(file)),
+          input_(std::move(input)),
+          rows_(std::move(rows)),
+          info_(info) {}
+    ~FileRows() override {
+        rows_.reset();  // the reader before the input it reads
+        input_.reset();
+    }
+
+    bool AnyOrder() const override { return rows_->AnyOrder(); }
+    int32_t BandRows() const override { return rows_->BandRows(); }
+    void ReadRows(int32_t first, int32_t count, uint8_t* dst, size_t stride) override {
+        rows_->ReadRows(first, count, dst, stride);
+    }
+    void CheckUnchanged() override {
+        struct stat now {};
+        if (::fstat(file_.Fd(), &now) != 0 || now.st_size != info_.st_size ||
+            now.st_mtim.tv_sec != info_.st_mtim.tv_sec || now.st_mtim.tv_nsec != info_.st_mtim.tv_nsec) {
+            throw Error("Stream read error");
+        }
+    }
+
+private:
+    FileHandle file_;
+    std::unique_ptr<FileInput> input_;
+    std::unique_ptr<PictureRows> rows_;
+    struct stat info_;
+};
+
+class MirrorRows final : public PictureRows {
+public:
+    MirrorRows(std::unique_ptr<PictureRows> rows, bool horizontal, bool vertical)
+        : PictureRows(rows->Width(), rows->Height(), rows->Facts()),
+          rows_(std::move(rows)),
+          horizontal_(horizontal),
+          vertical_(vertical) {}
+
+    bool AnyOrder() const override { return rows_->AnyOrder(); }
+    int32_t BandRows() const override { return rows_->BandRows(); }
+    void ReadRows(int32_t first, int32_t count, uint8_t* dst, size_t stride) override {
+        if (vertical_) {
+            // Rows first..first+count-1 of the mirror are the source's rows
+            // height-first-count..height-first-1, in the other order.
+            const int32_t sourceFirst = Height() - first - count;
+            rows_->ReadRows(sourceFirst, count, dst, stride);
+            for (int32_t i = 0, j = count - 1; i < j; ++i, --j) SwapRows(dst + static_cast<size_t>(i) * stride, dst + static_cast<size_t>(j) * stride);
+        } else {
+            rows_->ReadRows(first, count, dst, stride);
+        }
+        if (horizontal_) {
+            for (int32_t i = 0; i < count; ++i) ReverseRow(dst + static_cast<size_t>(i) * stride);
+        }
+    }
+    void CheckUnchanged() override { rows_->CheckUnchanged(); }
+    bool HoldsWholePicture() const override { return rows_->HoldsWholePicture(); }
+
+private:
+    void SwapRows(uint8_t* a, uint8_t* b) const {
+        std::swap_ranges(a, a + static_cast<size_t>(Width()) * 3, b);
+    }
+    void ReverseRow(uint8_t* row) const {
+        for (int32_t i = 0, j = Width() - 1; i < j; ++i, --j) {
+            std::swap_ranges(row + 3 * static_cast<size_t>(i), row + 3 * static_cast<size_t>(i) + 3, row + 3 * static_cast<size_t>(j));
+        }
+    }
+
+    std::unique_ptr<PictureRows> rows_;
+    bool horizontal_;
+    bool vertical_;
+};
+
+uint64_t MemoryLimitOf(const ReadLimits& limits) { return limits.memory ? *limits.memory : MemoryAvailableNow(); }
+
+std::unique_ptr<PictureRows> ReadWhole(const std::string& path, const ReadLimits& limits) {
+    return RasterRows(ReadPictureFile(path, limits));
+}
+
+std::unique_ptr<PictureRows> OpenRows(const std::string& path, const ReadLimits& limits, bool bottomUp) {
+    FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | (limits.regularFileOnly ? O_NONBLOCK : 0)));
+    struct stat info {};
+    // Anything but a regular file (and any file that cannot be opened) goes
+    // the whole-picture way, which has the messages for it and reads a
+    // pipe to its end.
+    if (!file.IsOpen() || ::fstat(file.Fd(), &info) != 0 || !S_ISREG(info.st_mode)) return ReadWhole(path, limits);
+    auto input = std::make_unique<FileInput>(file.Fd(), static_cast<uint64_t>(std::max<off_t>(info.st_size, 0)));
+    input->SetMemoryLimit(MemoryLimitOf(limits));
+    uint8_t head[kHeadSize] = {};
+    const size_t got = input->ReadAt(0, head, sizeof head);
+    std::unique_ptr<PictureRows> rows;
+    switch (RecognizeFormat({head, got})) {
+        case PictureFormat::Bmp: rows = OpenBitmapRows(*input); break;
+        case PictureFormat::Png: rows = OpenPngRows(*input); break;
+        case PictureFormat::Tiff: rows = OpenTiffRows(*input); break;
+        case PictureFormat::Jpeg: rows = OpenJpegRows(*input); break;
+    }
+    if (!rows || (bottomUp && !rows->AnyOrder())) {
+        rows.reset();
+        input.reset();
+        file = FileHandle();
+        return ReadWhole(path, limits);
+    }
+    return std::make_unique<FileRows>(std::move(file), std::move(input), std::move(rows), info);
+}
+
+}  // namespace
+
+std::unique_ptr<PictureRows> OpenPictureRows(const std::string& path, const ReadLimits& limits, bool bottomUp) {
+    try {
+        return OpenRows(path, limits, bottomUp);
+    } catch (const std::bad_alloc&) {
+        ThrowOutOfMemory();
+    }
+}
+
+std::unique_ptr<PictureRows> RasterRows(Picture picture) { return std::make_unique<HeldRows>(std::move(picture)); }
+
+std::unique_ptr<PictureRows> MirroredRows(std::unique_ptr<PictureRows> rows, bool horizontal, bool vertical) {
+    if (!horizontal && !vertical) return rows;
+    return std::make_unique<MirrorRows>(std::move(rows), horizontal, vertical);
+}
+
+}  // namespace rastrace

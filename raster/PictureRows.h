@@ -1,0 +1,82 @@
+// A picture read a band of rows at a time, for the command-line converter,
+// which traces rows as they come and never holds the whole picture.
+//
+// The one fact a caller must know: OpenPictureRows always gives rows of the
+// same 24-bit pixels ReadPictureFile would give, with the same messages;
+// a file that cannot be read by rows (a run-length bitmap, an interlaced
+// PNG, a pipe, ...) is read whole first and then served from memory.
+#pragma once
+
+#include "raster/BmpReader.h"
+#include "raster/PictureInput.h"
+#include "raster/PictureReader.h"
+#include "raster/Raster.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace rastrace {
+
+class PictureRows {
+public:
+    virtual ~PictureRows() = default;
+    PictureRows(const PictureRows&) = delete;
+    PictureRows& operator=(const PictureRows&) = delete;
+
+    int32_t Width() const { return width_; }
+    int32_t Height() const { return height_; }
+    const PictureFacts& Facts() const { return facts_; }
+
+    // Whether ReadRows takes rows in any order. False: only from the top
+    // down, each row once, every call going on from where the last ended.
+    virtual bool AnyOrder() const = 0;
+    // How many rows are worth reading in one call (a strip of the file, or
+    // about a megabyte of pixels); at least 1.
+    virtual int32_t BandRows() const { return 1; }
+    // Reads rows first .. first + count - 1 (0 = top; count >= 1, within
+    // the picture) into dst: row first + i at dst + i * stride, Width() * 3
+    // bytes of blue, green, red each. Throws Error with the reader's own
+    // messages; "Stream read error" where the file no longer holds what it
+    // held when it was opened.
+    virtual void ReadRows(int32_t first, int32_t count, uint8_t* dst, size_t stride) = 0;
+    // Once the rows have been read: throws Error("Stream read error") when
+    // the file changed while it was read (its size or modification time).
+    virtual void CheckUnchanged() {}
+    // Whether the whole picture is held in memory.
+    virtual bool HoldsWholePicture() const { return false; }
+
+protected:
+    PictureRows(int32_t width, int32_t height, PictureFacts facts) : width_(width), height_(height), facts_(facts) {}
+
+private:
+    int32_t width_;
+    int32_t height_;
+    PictureFacts facts_;
+};
+
+// Opens the picture at path to be read by rows. With bottomUp, rows will be
+// wanted from the bottom up (a vertical mirror): a kind that reads only
+// from the top down is then read whole. limits.memory bounds what the
+// readers' buffers (or a picture read whole) may claim.
+std::unique_ptr<PictureRows> OpenPictureRows(const std::string& path, const ReadLimits& limits = {},
+                                             bool bottomUp = false);
+
+// A picture in memory, read by rows in any order.
+std::unique_ptr<PictureRows> RasterRows(Picture picture);
+
+// Rows mirrored as MirrorHorizontal (within each row) and MirrorVertical
+// (the other reading direction) would mirror the picture; vertical needs a
+// source that takes rows in any order.
+std::unique_ptr<PictureRows> MirroredRows(std::unique_ptr<PictureRows> rows, bool horizontal, bool vertical);
+
+// The readers' own row sources over an input that must outlive them. Each
+// gives nullptr where its file cannot be read by rows, so the caller reads
+// it whole instead.
+std::unique_ptr<PictureRows> OpenBitmapRows(PictureInput& input);
+std::unique_ptr<PictureRows> OpenPngRows(PictureInput& input);
+std::unique_ptr<PictureRows> OpenTiffRows(PictureInput& input);
+std::unique_ptr<PictureRows> OpenJpegRows(PictureInput& input);
+
+}  // namespace rastrace
