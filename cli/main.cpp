@@ -14,11 +14,11 @@
 #include "common/MessageText.h"
 #include "formats/AreaOutput.h"
 #include "formats/KiCad.h"
-#include "job/ConversionJob.h"
 #include "job/OutputFile.h"
-#include "job/SimpleOwner.h"
+#include "job/StreamConversion.h"
 #include "raster/Mirror.h"
 #include "raster/PictureReader.h"
+#include "raster/PictureRows.h"
 #include "trace/ColorCount.h"
 #include "trace/ColorMatch.h"
 
@@ -76,11 +76,42 @@ void WriteStdout(const std::string& text) {
     if (err != 0) throw Failure{"standard output", IoErrorMessage(err)};
 }
 
+std::string InputPath(const CliOptions& options) { return options.input == "-" ? "/dev/stdin" : options.input; }
+
+void WarnOfPicture(const PictureFacts& facts, bool empty, const CliOptions& options) {
+    if (facts.truncated) {
+        Warn(InputName(options.input) + ": the file ends before its pixel data; the missing pixels were filled in");
+    }
+    if (empty) Warn(InputName(options.input) + ": the picture is empty");
+}
+
+// Whether the mirrors given, applied in order, turn the picture over on
+// each axis: two of one kind undo each other.
+bool MirrorsOdd(const CliOptions& options, char kind) {
+    return std::count(options.mirrors.begin(), options.mirrors.end(), kind) % 2 == 1;
+}
+
+// The picture to be read by rows, mirrored as the options say: rows come
+// from the file as they are traced, never the whole picture at once (but
+// for the kinds that cannot be read so, which are read whole).
+std::unique_ptr<PictureRows> OpenRows(const CliOptions& options) {
+    std::unique_ptr<PictureRows> rows;
+    try {
+        rows = OpenPictureRows(InputPath(options), {}, MirrorsOdd(options, 'v'));
+    } catch (const std::bad_alloc&) {
+        throw Failure{InputName(options.input), "Out of memory"};
+    } catch (const std::exception& e) {
+        throw Failure{InputName(options.input), e.what()};
+    }
+    WarnOfPicture(rows->Facts(), rows->Width() == 0 || rows->Height() == 0, options);
+    return MirroredRows(std::move(rows), MirrorsOdd(options, 'h'), MirrorsOdd(options, 'v'));
+}
+
 Picture LoadPicture(const CliOptions& options) {
     // Standard input is read through its own name, so a redirected file is
     // read like any other. The kind (BMP, PNG, TIFF, JPEG) comes from the
     // file's first bytes.
-    const std::string path = options.input == "-" ? "/dev/stdin" : options.input;
+    const std::string path = InputPath(options);
     Picture picture;
     try {
         picture = ReadPictureFile(path);
@@ -89,10 +120,7 @@ Picture LoadPicture(const CliOptions& options) {
     } catch (const std::exception& e) {
         throw Failure{InputName(options.input), e.what()};
     }
-    if (picture.truncated) {
-        Warn(InputName(options.input) + ": the file ends before its pixel data; the missing pixels were filled in");
-    }
-    if (picture.raster.Empty()) Warn(InputName(options.input) + ": the picture is empty");
+    WarnOfPicture(picture, picture.raster.Empty(), options);
     for (char m : options.mirrors) {
         if (m == 'h') {
             MirrorHorizontal(picture.raster);
@@ -110,7 +138,7 @@ std::string DpiText(int64_t x, int64_t y) {
 // A note when the file states a resolution other than the one converted
 // at: a scan at 150 dpi converted at the default 600 comes out four times
 // too small.
-void NoteStatedResolution(const Picture& picture, const CliOptions& options) {
+void NoteStatedResolution(const PictureFacts& picture, const CliOptions& options) {
     if (!picture.dpiX || !picture.dpiY) return;
     if (*picture.dpiX == options.xresValue && *picture.dpiY == options.yresValue) return;
     Say("note: the file says " + DpiText(*picture.dpiX, *picture.dpiY) + "; converting at " +
@@ -118,7 +146,7 @@ void NoteStatedResolution(const Picture& picture, const CliOptions& options) {
 }
 
 // "-x auto" and "-y auto": the resolution the file states.
-void TakeStatedResolution(const Picture& picture, CliOptions& options) {
+void TakeStatedResolution(const PictureFacts& picture, CliOptions& options) {
     try {
         if (options.xresAuto) {
             options.xresValue = RequireStatedDpi(picture, Axis::X);
@@ -189,27 +217,6 @@ int ColorAt(const CliOptions& options) {
     const uint32_t color = r.PixelColor(x, y);
     WriteStdout(IntToStr(color) + " " + HexColor(color) + "\n");
     return 0;
-}
-
-// The owner of the command line's conversion: the main thread drains the
-// job's queue; progress goes to the bar.
-class CliOwner : public SimpleOwner {
-public:
-    explicit CliOwner(ProgressBar& bar) : bar_(bar) {}
-
-    void ProgressStart(int64_t maximum) override { bar_.Start(maximum); }
-    void ProgressStep(int64_t steps) override { bar_.Step(steps); }
-    void ConversionFinished(const std::optional<std::string>& error) override {
-        bar_.End();
-        SimpleOwner::ConversionFinished(error);
-    }
-
-private:
-    ProgressBar& bar_;
-};
-
-Failure JobFailure(const std::string& message, const CliOptions& options) {
-    return Failure{IsIoErrorText(message) ? OutputName(options.output) : "", message};
 }
 
 MatchOptions MatchOptionsOf(const CliOptions& options) {
@@ -347,6 +354,85 @@ void WritePreview(const CliOptions& options, const Raster& raster) {
     if (!options.quiet) Say("preview written to " + OutputName(path));
 }
 
+// A write to the output that failed: its message is about the output.
+struct OutputWriteError {
+    std::string message;
+};
+
+// Converts the rows into a PCB or PADS file, replaced whole once complete;
+// returns the records written per colour.
+std::vector<int64_t> ConvertTracks(const CliOptions& options, PictureRows& rows) {
+    StreamRequest request;
+    request.format = *options.format;
+    request.layerText = IntToStr(options.layer);
+    for (const ColorOption& c : options.colors) request.colors.push_back(c.value);
+    request.xres = options.xresValue;
+    request.yres = options.yresValue;
+    request.widthText = options.widthAuto ? RowPitchWidth(options.yresValue) : options.width;
+    request.match = MatchOptionsOf(options);
+    try {
+        CheckMatchOptions(request.match, request.colors.size());
+    } catch (const std::exception& e) {
+        throw Failure{"", e.what()};
+    }
+
+    // The output is written to a temporary file beside it, renamed into
+    // place when complete; it is made and registered for removal as one
+    // step, so an interrupt in between cannot leave it behind.
+    OutputFile file;
+    {
+        TerminationSignalBlock block;
+        try {
+            file = OutputFile::Create(options.output);
+        } catch (const std::exception& e) {
+            throw Failure{OutputName(options.output), e.what()};
+        }
+        RemoveOnTermination(file.TemporaryPath());
+    }
+    ProgressBar bar(ProgressBarWanted(options.quiet, options.output == "-"));
+    std::vector<int64_t> tracks;
+    try {
+        bar.Start(static_cast<int64_t>(rows.Height()) * static_cast<int64_t>(request.colors.size()));
+        tracks = ConvertRows(
+            rows, request,
+            [&file](std::string_view text) {
+                try {
+                    file.Write(text);
+                } catch (const std::exception& e) {
+                    throw OutputWriteError{e.what()};
+                }
+            },
+            [&bar](int64_t steps) { bar.Step(steps); });
+        try {
+            TerminationSignalBlock block;
+            file.Close();  // renamed into place: what a signal would remove is gone
+            RemoveOnTermination("");
+        } catch (const std::exception& e) {
+            throw OutputWriteError{e.what()};
+        }
+        bar.End();
+    } catch (...) {
+        bar.End();
+        file.Abandon();
+        {
+            TerminationSignalBlock block;
+            RemoveOnTermination("");
+        }
+        try {
+            throw;
+        } catch (const OutputWriteError& e) {
+            throw Failure{OutputName(options.output), e.message};
+        } catch (const std::bad_alloc&) {
+            throw Failure{"", "Out of memory"};
+        } catch (const Failure&) {
+            throw;
+        } catch (const std::exception& e) {
+            throw Failure{InputName(options.input), e.what()};
+        }
+    }
+    return tracks;
+}
+
 int Convert(CliOptions options) {
     // Both scales are known before anything is written; a stated one
     // ("auto") once the picture is read.
@@ -355,57 +441,36 @@ int Convert(CliOptions options) {
     if (!options.output.empty()) RefuseOutputOverInput(options, options.output, "OUTPUT ");
     if (options.preview) RefuseOutputOverInput(options, *options.preview, "--preview: ");
 
-    ConversionRequest request;
-    request.format = *options.format;
-    request.layerNumber = options.layer;
-    request.groupByColor = true;
-    for (const ColorOption& c : options.colors) request.colorTexts.push_back(IntToStr(c.value));
-    request.match = MatchOptionsOf(options);
-
-    Picture picture = LoadPicture(options);
-    if (options.preview) WritePreview(options, picture.raster);
-    if (options.output.empty()) return 0;
-    TakeStatedResolution(picture, options);
-    if (!options.quiet) NoteStatedResolution(picture, options);
-    request.xresText = options.xres;
-    request.yresText = options.yres;
-    request.widthText = options.widthAuto ? RowPitchWidth(options.yresValue) : options.width;
-    if (options.areaFormat) return ConvertArea(options, picture.raster);
-    auto raster = std::make_shared<const Raster>(std::move(picture.raster));
-
-    // The output is written to a temporary file beside it, renamed into
-    // place when complete. It is made (in Start) and registered for removal
-    // as one step, so an interrupt in between cannot leave it behind; the
-    // workers, started with the signals blocked, leave them to this thread.
-    request.outputPath = options.output;
-    ProgressBar bar(ProgressBarWanted(options.quiet, options.output == "-"));
-    CliOwner owner(bar);
-    ConversionJob job(owner, raster);
-    {
-        TerminationSignalBlock block;
-        try {
-            job.Start(request);
-        } catch (const std::bad_alloc&) {
-            bar.End();
-            throw Failure{"", "Out of memory"};
-        } catch (const std::exception& e) {
-            bar.End();
-            throw JobFailure(e.what(), options);
+    std::unique_ptr<PictureRows> rows;
+    if (options.preview) {
+        // The preview is made from the whole picture, which the conversion
+        // then reads from memory.
+        Picture picture = LoadPicture(options);
+        WritePreview(options, picture.raster);
+        if (options.output.empty()) return 0;
+        if (options.areaFormat) {
+            TakeStatedResolution(picture, options);
+            if (!options.quiet) NoteStatedResolution(picture, options);
+            return ConvertArea(options, picture.raster);
         }
-        RemoveOnTermination(job.TemporaryPath());
+        rows = RasterRows(std::move(picture));
+    } else if (options.areaFormat) {
+        Picture picture = LoadPicture(options);
+        TakeStatedResolution(picture, options);
+        if (!options.quiet) NoteStatedResolution(picture, options);
+        return ConvertArea(options, picture.raster);
+    } else {
+        rows = OpenRows(options);
     }
-    job.RunToCompletion();
-    {
-        TerminationSignalBlock block;
-        RemoveOnTermination("");
-    }
-    if (owner.Failure()) throw JobFailure(*owner.Failure(), options);
+    TakeStatedResolution(rows->Facts(), options);
+    if (!options.quiet) NoteStatedResolution(rows->Facts(), options);
 
-    const std::vector<int64_t>& tracks = job.TracksWritten();
+    const std::vector<int64_t> tracks = ConvertTracks(options, *rows);
+    const bool empty = rows->Width() == 0 || rows->Height() == 0;
     std::string summary;
     for (size_t i = 0; i < options.colors.size() && i < tracks.size(); ++i) {
         const ColorOption& c = options.colors[i];
-        if (tracks[i] == 0 && !raster->Empty()) {
+        if (tracks[i] == 0 && !empty) {
             Warn("colour " + c.text + " (" + HexColor(c.value) + ") matches no pixel");
         }
         if (i > 0) summary += ", ";

@@ -702,25 +702,49 @@ Raster ReadSampledRows(ByteSource& src, const BitmapInfoHeader& h, const PixelCo
     return out;
 }
 
+// Where the pixels are and how to read them: what the headers, masks and
+// colour table say.
+struct BitmapLayout {
+    BitmapInfoHeader header;
+    std::array<uint32_t, 3> masks{};
+    std::vector<uint32_t> palette;
+    uint64_t pixelStart = 0;  // where the pixel bytes start
+    uint64_t pixelBytes = 0;  // how many of them are read
+    bool truncated = false;
+};
+
+BitmapLayout ReadLayout(ByteSource& src) {
+    BitmapLayout layout;
+    const BitmapFileHeader fileHeader = ReadFileHeader(src);
+    const InfoHeader info = ReadInfoHeader(src);
+    ValidateInfoHeader(info);
+    layout.header = info.fields;
+    layout.masks = ReadColourMasks(src, info);
+    layout.palette = ReadColourTable(src, info);
+    layout.pixelStart = PixelDataStart(fileHeader.bfOffBits, src.Position(), src.Size());
+    src.SeekTo(layout.pixelStart);
+    layout.pixelBytes = PixelByteCount(layout.header, src.Left());
+    layout.truncated = PixelDataCutShort(layout.header, src.Left());
+    return layout;
+}
+
+bool IsRunLength(const BitmapInfoHeader& h) { return h.biCompression == BI_RLE8 || h.biCompression == BI_RLE4; }
+
 DecodedBitmap LoadBitmap(ByteSource& src, int32_t sampleSide) {
     DecodedBitmap result;
     if (src.Size() == 0) return result;  // a zero-length file is the empty picture
 
-    const BitmapFileHeader fileHeader = ReadFileHeader(src);
-    const InfoHeader info = ReadInfoHeader(src);
-    ValidateInfoHeader(info);
-    const BitmapInfoHeader& h = info.fields;
+    BitmapLayout layout = ReadLayout(src);
+    const BitmapInfoHeader& h = layout.header;
     result.header = h;
-    result.masks = ReadColourMasks(src, info);
+    result.masks = layout.masks;
     result.hasMasks = h.biCompression == BI_BITFIELDS;
-    result.palette = ReadColourTable(src, info);
-
-    src.SeekTo(PixelDataStart(fileHeader.bfOffBits, src.Position(), src.Size()));
-    const uint64_t n = PixelByteCount(h, src.Left());
-    result.truncated = PixelDataCutShort(h, src.Left());
+    result.palette = std::move(layout.palette);
+    const uint64_t n = layout.pixelBytes;
+    result.truncated = layout.truncated;
 
     const PixelConverter conv(h.biBitCount, result.palette, result.masks);
-    const bool runLength = h.biCompression == BI_RLE8 || h.biCompression == BI_RLE4;
+    const bool runLength = IsRunLength(h);
     if (sampleSide > 0 && !runLength) {
         result.raster = ReadSampledRows(src, h, conv, n, sampleSide);
     } else if (h.biBitCount == 24) {
@@ -784,6 +808,111 @@ Raster ReadBitmapFile(const std::string& path, const ReadLimits& limits) {
 
 namespace rastrace {
 
-std::unique_ptr<PictureRows> OpenBitmapRows(PictureInput& /*input*/) { return nullptr; }
+namespace {
+
+// The headers read through a picture input (pread): only up to the pixels.
+class InputSource final : public ByteSource {
+public:
+    InputSource(PictureInput& input, MemoryBudget& budget) : ByteSource(input.Size(), budget), input_(input) {}
+
+private:
+    void Fetch(uint8_t* dst, size_t n) override {
+        if (input_.ReadAt(Position(), dst, n) != n) ThrowStreamReadError();
+    }
+    void Jump(uint64_t /*pos*/) override {}
+
+    PictureInput& input_;
+};
+
+// An uncompressed bitmap read a band of rows at a time, in any order: a
+// band of the picture is one block of the file, read with one pread and
+// converted row by row (24 bits: read straight into the caller's rows when
+// the caller takes the file's own row step).
+class BitmapRows final : public PictureRows {
+public:
+    BitmapRows(PictureInput& input, BitmapLayout layout, const PictureFacts& facts)
+        : PictureRows(layout.header.biWidth, AbsHeight(layout.header), facts),
+          input_(input),
+          layout_(std::move(layout)),
+          conv_(layout_.header.biBitCount, layout_.palette, layout_.masks),
+          stride_(FileStride(layout_.header)),
+          topDown_(layout_.header.biHeight < 0) {}
+
+    bool AnyOrder() const override { return true; }
+    int32_t BandRows() const override {
+        return static_cast<int32_t>(std::clamp<uint64_t>(kBandBytes / std::max<uint64_t>(stride_, 1), 1,
+                                                         static_cast<uint64_t>(std::max(Height(), 1))));
+    }
+    ptrdiff_t NaturalStride() const override {
+        if (layout_.header.biBitCount != 24) return PictureRows::NaturalStride();
+        return topDown_ ? static_cast<ptrdiff_t>(stride_) : -static_cast<ptrdiff_t>(stride_);
+    }
+
+    void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) override {
+        // The band's file rows, lowest file row first.
+        const int32_t fileFirst = topDown_ ? first : Height() - first - count;
+        const ptrdiff_t fileStep = topDown_ ? stride : -stride;  // from one file row to the next in dst
+        uint8_t* const lowest = topDown_ ? dst : dst + (count - 1) * stride;
+        const uint64_t offset = static_cast<uint64_t>(fileFirst) * stride_;
+        const uint64_t want = static_cast<uint64_t>(count) * stride_;
+        const uint64_t available = offset < layout_.pixelBytes ? std::min(want, layout_.pixelBytes - offset) : 0;
+        const size_t rowBytes = static_cast<size_t>(Width()) * 3;
+        if (layout_.header.biBitCount == 24 && fileStep == static_cast<ptrdiff_t>(stride_)) {
+            Fetch(offset, lowest, available);
+            for (int32_t r = 0; r < count; ++r) {
+                const uint64_t at = static_cast<uint64_t>(r) * stride_;
+                const uint64_t have = at < available ? std::min<uint64_t>(rowBytes, available - at) : 0;
+                if (have < rowBytes) std::memset(lowest + at + have, 0, rowBytes - static_cast<size_t>(have));
+            }
+            return;
+        }
+        if (block_.size() < want) block_.resize(static_cast<size_t>(want));
+        Fetch(offset, block_.data(), available);
+        for (int32_t r = 0; r < count; ++r) {
+            const uint64_t at = static_cast<uint64_t>(r) * stride_;
+            const uint64_t have = at < available ? std::min(stride_, available - at) : 0;
+            uint8_t* out = lowest + r * fileStep;
+            if (layout_.header.biBitCount == 24) {
+                const size_t copied = static_cast<size_t>(std::min<uint64_t>(have, rowBytes));
+                std::memcpy(out, block_.data() + at, copied);
+                std::memset(out + copied, 0, rowBytes - copied);
+            } else {
+                std::memset(out, 0, rowBytes);  // what ConvertRow leaves is black
+                ConvertRow(conv_, block_.data() + at, have, static_cast<size_t>(Width()), out);
+            }
+        }
+    }
+
+private:
+    static constexpr uint64_t kBandBytes = uint64_t{1} << 20;
+
+    // Exactly n bytes from pos: the file held them when it was opened, so
+    // fewer now means it shrank or failed under us.
+    void Fetch(uint64_t pos, uint8_t* dst, uint64_t n) {
+        if (n > 0 && input_.ReadAt(layout_.pixelStart + pos, dst, static_cast<size_t>(n)) != n) ThrowStreamReadError();
+    }
+
+    PictureInput& input_;
+    const BitmapLayout layout_;
+    const PixelConverter conv_;
+    const uint64_t stride_;
+    const bool topDown_;
+    std::vector<uint8_t> block_;
+};
+
+}  // namespace
+
+std::unique_ptr<PictureRows> OpenBitmapRows(PictureInput& input) {
+    if (input.Size() == 0) return nullptr;  // the empty picture: nothing to stream
+    MemoryBudget budget(input.MemoryLimit());
+    InputSource src(input, budget);
+    BitmapLayout layout = ReadLayout(src);
+    if (IsRunLength(layout.header)) return nullptr;  // read in file order only: whole
+    const uint64_t stride = FileStride(layout.header);
+    const uint64_t band = std::max<uint64_t>(stride, uint64_t{1} << 20);
+    budget.Claim(band + static_cast<uint64_t>(layout.header.biWidth) * 3);  // the band and a row of pixels
+    PictureFacts facts = BitmapFacts(layout.header, layout.truncated);
+    return std::make_unique<BitmapRows>(input, std::move(layout), facts);
+}
 
 }  // namespace rastrace

@@ -33,11 +33,8 @@ bool StartsWith(std::span<const uint8_t> head, std::initializer_list<uint8_t> ma
 
 Picture FromBitmap(DecodedBitmap&& bitmap) {
     Picture picture;
-    picture.format = PictureFormat::Bmp;
-    if (bitmap.header.biXPelsPerMeter > 0) picture.dpiX = DpiFromPixelsPerMetre(bitmap.header.biXPelsPerMeter);
-    if (bitmap.header.biYPelsPerMeter > 0) picture.dpiY = DpiFromPixelsPerMetre(bitmap.header.biYPelsPerMeter);
+    static_cast<PictureFacts&>(picture) = BitmapFacts(bitmap.header, bitmap.truncated);
     picture.raster = std::move(bitmap.raster);
-    picture.truncated = bitmap.truncated;
     return picture;
 }
 
@@ -112,6 +109,15 @@ Picture ReadStreamFile(int fd, const ReadLimits& limits) {
 }
 
 }  // namespace
+
+PictureFacts BitmapFacts(const BitmapInfoHeader& header, bool truncated) {
+    PictureFacts facts;
+    facts.format = PictureFormat::Bmp;
+    if (header.biXPelsPerMeter > 0) facts.dpiX = DpiFromPixelsPerMetre(header.biXPelsPerMeter);
+    if (header.biYPelsPerMeter > 0) facts.dpiY = DpiFromPixelsPerMetre(header.biYPelsPerMeter);
+    facts.truncated = truncated;
+    return facts;
+}
 
 PictureFormat RecognizeFormat(std::span<const uint8_t> head) {
     if (StartsWith(head, {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'})) return PictureFormat::Png;

@@ -58,6 +58,9 @@ struct Picture : PictureFacts {
 // FF D8 FF. Anything else is Bmp: the bitmap reader decides about it.
 PictureFormat RecognizeFormat(std::span<const uint8_t> head);
 
+// What a bitmap's header says: its resolution and whether the file ended early.
+PictureFacts BitmapFacts(const BitmapInfoHeader& header, bool truncated);
+
 // Reads the file at path. A regular file is read in place; a file that is
 // not regular (a pipe) is read into memory first, at most the memory limit
 // of limits ("Out of memory" beyond), or refused when limits say so.

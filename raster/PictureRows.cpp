@@ -27,9 +27,9 @@ public:
 
     bool AnyOrder() const override { return true; }
     int32_t BandRows() const override { return 64; }
-    void ReadRows(int32_t first, int32_t count, uint8_t* dst, size_t stride) override {
+    void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) override {
         const auto bytes = static_cast<size_t>(Width()) * 3;
-        for (int32_t i = 0; i < count; ++i) std::memcpy(dst + static_cast<size_t>(i) * stride, raster_.RowBytes(first + i).data(), bytes);
+        for (int32_t i = 0; i < count; ++i) std::memcpy(dst + i * stride, raster_.RowBytes(first + i).data(), bytes);
     }
     bool HoldsWholePicture() const override { return true; }
 
@@ -53,7 +53,8 @@ public:
 
     bool AnyOrder() const override { return rows_->AnyOrder(); }
     int32_t BandRows() const override { return rows_->BandRows(); }
-    void ReadRows(int32_t first, int32_t count, uint8_t* dst, size_t stride) override {
+    ptrdiff_t NaturalStride() const override { return rows_->NaturalStride(); }
+    void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) override {
         rows_->ReadRows(first, count, dst, stride);
     }
     void CheckUnchanged() override {
@@ -81,27 +82,24 @@ public:
 
     bool AnyOrder() const override { return rows_->AnyOrder(); }
     int32_t BandRows() const override { return rows_->BandRows(); }
-    void ReadRows(int32_t first, int32_t count, uint8_t* dst, size_t stride) override {
+    ptrdiff_t NaturalStride() const override { return vertical_ ? -rows_->NaturalStride() : rows_->NaturalStride(); }
+    void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) override {
         if (vertical_) {
             // Rows first..first+count-1 of the mirror are the source's rows
-            // height-first-count..height-first-1, in the other order.
-            const int32_t sourceFirst = Height() - first - count;
-            rows_->ReadRows(sourceFirst, count, dst, stride);
-            for (int32_t i = 0, j = count - 1; i < j; ++i, --j) SwapRows(dst + static_cast<size_t>(i) * stride, dst + static_cast<size_t>(j) * stride);
+            // height-first-count..height-first-1, in the other order: the
+            // same bytes read with the step turned round.
+            rows_->ReadRows(Height() - first - count, count, dst + (count - 1) * stride, -stride);
         } else {
             rows_->ReadRows(first, count, dst, stride);
         }
         if (horizontal_) {
-            for (int32_t i = 0; i < count; ++i) ReverseRow(dst + static_cast<size_t>(i) * stride);
+            for (int32_t i = 0; i < count; ++i) ReverseRow(dst + i * stride);
         }
     }
     void CheckUnchanged() override { rows_->CheckUnchanged(); }
     bool HoldsWholePicture() const override { return rows_->HoldsWholePicture(); }
 
 private:
-    void SwapRows(uint8_t* a, uint8_t* b) const {
-        std::swap_ranges(a, a + static_cast<size_t>(Width()) * 3, b);
-    }
     void ReverseRow(uint8_t* row) const {
         for (int32_t i = 0, j = Width() - 1; i < j; ++i, --j) {
             std::swap_ranges(row + 3 * static_cast<size_t>(i), row + 3 * static_cast<size_t>(i) + 3, row + 3 * static_cast<size_t>(j));

@@ -35,12 +35,17 @@ public:
     // How many rows are worth reading in one call (a strip of the file, or
     // about a megabyte of pixels); at least 1.
     virtual int32_t BandRows() const { return 1; }
+    // The row step a band is read fastest with: the file's own where its
+    // rows are stored as they are given (negative where the file stores the
+    // bottom row first), else Width() * 3.
+    virtual ptrdiff_t NaturalStride() const { return static_cast<ptrdiff_t>(Width()) * 3; }
     // Reads rows first .. first + count - 1 (0 = top; count >= 1, within
-    // the picture) into dst: row first + i at dst + i * stride, Width() * 3
-    // bytes of blue, green, red each. Throws Error with the reader's own
-    // messages; "Stream read error" where the file no longer holds what it
-    // held when it was opened.
-    virtual void ReadRows(int32_t first, int32_t count, uint8_t* dst, size_t stride) = 0;
+    // the picture) into dst: row first + i at dst + i * stride (stride may
+    // be negative; |stride| >= Width() * 3), Width() * 3 bytes of blue,
+    // green, red each; the bytes between rows may be overwritten. Throws
+    // Error with the reader's own messages; "Stream read error" where the
+    // file no longer holds what it held when it was opened.
+    virtual void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) = 0;
     // Once the rows have been read: throws Error("Stream read error") when
     // the file changed while it was read (its size or modification time).
     virtual void CheckUnchanged() {}

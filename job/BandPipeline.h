@@ -1,0 +1,36 @@
+// Bands of a picture's rows read in order and worked on by several threads
+// at once, their results taken in band order on the calling thread: the
+// streaming converter's one loop over a file.
+//
+// The one fact a caller must know: at most `slots` bands are read ahead of
+// the one being taken, so memory stays that of a few bands whatever the
+// picture's size; results live in the caller's slots (band % slots).
+#pragma once
+
+#include "raster/PictureRows.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+namespace rastrace {
+
+struct Band {
+    int32_t first = 0;  // the band's first row (0 = top)
+    int32_t count = 0;  // rows in the band
+    size_t slot = 0;    // band number % slots: where its result is kept
+};
+
+// Reads every band of bandRows rows (the last may be shorter) top to bottom
+// with rows.NaturalStride(); reads happen one at a time, in band order, so
+// a source read only forward is read as it must be. work(worker, band,
+// firstRow, stride) runs on worker 0..threads-1 for each band it read,
+// while other bands are read and worked on; take(band) runs on the
+// calling thread for each band in order once its work is done. An
+// exception from a read, work or take stops everything (every worker is
+// joined) and comes out of here.
+void RunBands(PictureRows& rows, int threads, int32_t bandRows, size_t slots,
+              const std::function<void(int worker, const Band& band, const uint8_t* firstRow, ptrdiff_t stride)>& work,
+              const std::function<void(const Band& band)>& take);
+
+}  // namespace rastrace

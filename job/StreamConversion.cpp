@@ -1,0 +1,170 @@
+#include "job/StreamConversion.h"
+
+#include "job/BandPipeline.h"
+#include "job/ItemCounter.h"
+#include "trace/ClassMap.h"
+#include "trace/RowTracer.h"
+#include "trace/Scanner.h"
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+
+namespace rastrace {
+
+namespace {
+
+constexpr size_t kFlushBytes = size_t{1} << 20;
+// Bands in flight: two per worker keeps both busy while one is taken.
+constexpr size_t kSlotsPerWorker = 2;
+// Rows of a band where the reader has no preference: about a megabyte.
+constexpr int64_t kBandBytes = int64_t{1} << 20;
+
+int32_t BandRowsFor(const PictureRows& rows) {
+    const int64_t rowBytes = std::max<int64_t>(1, static_cast<int64_t>(rows.Width()) * 3);
+    const int64_t natural = rows.BandRows();
+    const int64_t rowsForBytes = std::max<int64_t>(1, kBandBytes / rowBytes);
+    return static_cast<int32_t>(std::clamp<int64_t>(std::max(natural, rowsForBytes), 1, std::max(rows.Height(), 1)));
+}
+
+// Formats records and hands them on in large pieces; numbers PADS items.
+class RecordWriter {
+public:
+    RecordWriter(const StreamRequest& request, int32_t height, const std::function<void(std::string_view)>& write)
+        : request_(request), mapping_(request.xres, request.yres, height), write_(write) {}
+
+    void Add(const Run& run) {
+        int32_t number = 0;
+        if (request_.format == OutputFormat::Asc) number = counter_.Take(1);
+        AppendRecordLine(text_, request_.format, number, mapping_.Map(run), request_.widthText, request_.layerText);
+        if (text_.size() >= kFlushBytes) Flush();
+    }
+    void Text(std::string_view text) {
+        text_ += text;
+        if (text_.size() >= kFlushBytes) Flush();
+    }
+    void Flush() {
+        if (text_.empty()) return;
+        write_(text_);
+        text_.clear();
+    }
+
+private:
+    const StreamRequest& request_;
+    const TrackMapping mapping_;
+    const std::function<void(std::string_view)>& write_;
+    ItemCounter counter_;
+    std::string text_;
+};
+
+class Progress {
+public:
+    explicit Progress(const std::function<void(int64_t)>& step) : step_(step) {}
+    void Step(int64_t steps) {
+        if (step_ && steps > 0) step_(steps);
+    }
+
+private:
+    const std::function<void(int64_t)>& step_;
+};
+
+// Writes a kept colour's runs, stepping its rows as they pass.
+void WriteKept(const std::vector<Run>& runs, int32_t height, RecordWriter& out, Progress& progress) {
+    int32_t row = 0;  // rows of this colour stepped so far
+    for (const Run& run : runs) {
+        if (run.row > row) {
+            progress.Step(run.row - row);
+            row = run.row;
+        }
+        out.Add(run);
+    }
+    progress.Step(height - row);
+}
+
+// The rows matched into a class map, speckles removed, then each colour's
+// runs from the map.
+void ConvertThroughClassMap(PictureRows& rows, const StreamRequest& request, RecordWriter& out, Progress& progress,
+                            std::vector<int64_t>& tracks) {
+    const int32_t width = rows.Width(), height = rows.Height();
+    const int threads = std::max(request.threads, 1);
+    ClassMap map = ClassMap::Unset(width, height, request.match.memoryLimit.value_or(MemoryAvailableNow()));
+    std::vector<RowTracer> tracers;
+    for (int w = 0; w < threads; ++w) tracers.emplace_back(width, request.colors, request.match);
+    const size_t slots = kSlotsPerWorker * static_cast<size_t>(threads);
+    RunBands(
+        rows, threads, BandRowsFor(rows), slots,
+        [&](int worker, const Band& band, const uint8_t* first, ptrdiff_t stride) {
+            for (int32_t i = 0; i < band.count; ++i) tracers[static_cast<size_t>(worker)].ClassifyRow(first + i * stride, map.Row(band.first + i));
+        },
+        [](const Band&) {});
+    rows.CheckUnchanged();
+    Despeckle(map, request.match.despeckle, {}, threads);
+    for (size_t k = 0; k < request.colors.size(); ++k) {
+        std::vector<Run> runs;
+        ScanClassRuns(map, static_cast<uint8_t>(k + 1), [](int32_t) {}, [&](const Run& run) { runs.push_back(run); });
+        tracks[k] = static_cast<int64_t>(runs.size());
+        WriteKept(runs, height, out, progress);
+    }
+}
+
+}  // namespace
+
+std::vector<int64_t> ConvertRows(PictureRows& rows, const StreamRequest& request,
+                                 const std::function<void(std::string_view)>& write,
+                                 const std::function<void(int64_t)>& progressStep) {
+    CheckMatchOptions(request.match, request.colors.size());
+    const int32_t width = rows.Width(), height = rows.Height();
+    RecordWriter out(request, height, write);  // both scales first: a resolution of 0 fails here
+    Progress progress(progressStep);
+    std::vector<int64_t> tracks(request.colors.size(), 0);
+    out.Text(HeaderText(request.format));
+    if (request.colors.empty()) {
+        out.Text(TrailerText(request.format));
+        out.Flush();
+        return tracks;
+    }
+
+    if (request.match.despeckle > 1) {
+        ConvertThroughClassMap(rows, request, out, progress, tracks);
+    } else {
+        const int threads = std::max(request.threads, 1);
+        const size_t slots = kSlotsPerWorker * static_cast<size_t>(threads);
+        const size_t colors = request.colors.size();
+        std::vector<RowTracer> tracers;
+        for (int w = 0; w < threads; ++w) tracers.emplace_back(width, request.colors, request.match);
+        // Each slot: the band's runs, colour by colour.
+        std::vector<std::vector<std::vector<Run>>> found(slots, std::vector<std::vector<Run>>(colors));
+        // The other colours' runs wait for their turn here.
+        std::vector<std::vector<Run>> kept(colors);
+        RunBands(
+            rows, threads, BandRowsFor(rows), slots,
+            [&](int worker, const Band& band, const uint8_t* first, ptrdiff_t stride) {
+                std::vector<std::vector<Run>>& runs = found[band.slot];
+                for (std::vector<Run>& r : runs) r.clear();
+                RowTracer& tracer = tracers[static_cast<size_t>(worker)];
+                for (int32_t i = 0; i < band.count; ++i) {
+                    const int32_t row = band.first + i;
+                    tracer.TraceRow(first + i * stride,
+                                    [&](size_t k, int32_t s, int32_t e) { runs[k].push_back(Run{s, e, row}); });
+                }
+            },
+            [&](const Band& band) {
+                std::vector<std::vector<Run>>& runs = found[band.slot];
+                for (const Run& run : runs[0]) out.Add(run);
+                tracks[0] += static_cast<int64_t>(runs[0].size());
+                for (size_t k = 1; k < colors; ++k) kept[k].insert(kept[k].end(), runs[k].begin(), runs[k].end());
+                progress.Step(band.count);
+            });
+        rows.CheckUnchanged();
+        for (size_t k = 1; k < colors; ++k) {
+            tracks[k] = static_cast<int64_t>(kept[k].size());
+            WriteKept(kept[k], height, out, progress);
+            kept[k] = {};
+        }
+    }
+    out.Text(TrailerText(request.format));
+    out.Flush();
+    return tracks;
+}
+
+}  // namespace rastrace

@@ -1,0 +1,63 @@
+// The runs of every copper colour of a conversion, found one row at a time
+// from the row's pixels alone: what the command line traces a picture with
+// as its rows stream past. Each pixel is classified once, whatever the
+// number of colours, and the runs come from the scanner's own kernels
+// (ScanRow for one exact colour, ScanByteRow over a row of classes).
+#pragma once
+
+#include "trace/ColorMatch.h"
+#include "trace/Scanner.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace rastrace {
+
+class RowTracer {
+public:
+    // Throws CheckMatchOptions' errors.
+    RowTracer(int32_t width, std::span<const uint32_t> copper, const MatchOptions& options);
+
+    int32_t Width() const { return width_; }
+    size_t Colors() const { return copper_.size(); }
+
+    // Calls onRun(k, startCol, endCol) for every run of copper colour k in
+    // the row, colour by colour in list order, each colour's runs left to
+    // right, with the run ends of a raster scan. Not thread-safe: one
+    // tracer per thread (they are cheap).
+    template <class OnRun>
+    void TraceRow(const uint8_t* pixels, OnRun&& onRun) {
+        if (width_ == 0 || copper_.empty()) return;
+        if (!matcher_) {
+            detail::ScanRow(pixels, width_, copper_[0], [&](int32_t s, int32_t e) { onRun(size_t{0}, s, e); });
+            return;
+        }
+        matcher_->ClassifyRow(pixels, width_, classes_.data());
+        TraceClassRow(classes_.data(), onRun);
+    }
+
+    // The same runs from a row of classes (k + 1 for copper colour k).
+    template <class OnRun>
+    void TraceClassRow(const uint8_t* classes, OnRun&& onRun) const {
+        if (width_ == 0) return;
+        for (size_t k = 0; k < copper_.size(); ++k) {
+            detail::ScanByteRow(classes, width_, static_cast<uint8_t>(k + 1),
+                                [&](int32_t s, int32_t e) { onRun(k, s, e); });
+        }
+    }
+
+    // The row's classes into out (Width() bytes).
+    void ClassifyRow(const uint8_t* pixels, uint8_t* out) const;
+
+private:
+    int32_t width_;
+    std::vector<uint32_t> copper_;
+    // Unset for one colour matched exactly, which the pixel kernel scans
+    // directly; otherwise every pixel is classified once into classes_.
+    std::optional<ColorMatcher> matcher_;
+    std::vector<uint8_t> classes_;
+};
+
+}  // namespace rastrace
