@@ -20,7 +20,8 @@ constexpr size_t kSlotsPerWorker = 2;
 // Rows of a band where the reader has no preference: about a megabyte.
 constexpr int64_t kBandBytes = int64_t{1} << 20;
 
-int32_t BandRowsFor(const PictureRows& rows) {
+int32_t BandRowsFor(const PictureRows& rows, int32_t wanted) {
+    if (wanted > 0) return wanted;
     const int64_t rowBytes = std::max<int64_t>(1, static_cast<int64_t>(rows.Width()) * 3);
     const int64_t natural = rows.BandRows();
     const int64_t rowsForBytes = std::max<int64_t>(1, kBandBytes / rowBytes);
@@ -92,7 +93,7 @@ void ConvertThroughClassMap(PictureRows& rows, const StreamRequest& request, Rec
     for (int w = 0; w < threads; ++w) tracers.emplace_back(width, request.colors, request.match);
     const size_t slots = kSlotsPerWorker * static_cast<size_t>(threads);
     RunBands(
-        rows, threads, BandRowsFor(rows), slots,
+        rows, threads, BandRowsFor(rows, request.bandRows), slots,
         [&](int worker, const Band& band, const uint8_t* first, ptrdiff_t stride) {
             for (int32_t i = 0; i < band.count; ++i) tracers[static_cast<size_t>(worker)].ClassifyRow(first + i * stride, map.Row(band.first + i));
         },
@@ -137,7 +138,7 @@ std::vector<int64_t> ConvertRows(PictureRows& rows, const StreamRequest& request
         // The other colours' runs wait for their turn here.
         std::vector<std::vector<Run>> kept(colors);
         RunBands(
-            rows, threads, BandRowsFor(rows), slots,
+            rows, threads, BandRowsFor(rows, request.bandRows), slots,
             [&](int worker, const Band& band, const uint8_t* first, ptrdiff_t stride) {
                 std::vector<std::vector<Run>>& runs = found[band.slot];
                 for (std::vector<Run>& r : runs) r.clear();

@@ -32,6 +32,7 @@ struct StreamRequest {
     std::string layerText = "1";
     MatchOptions match;
     int threads = 2;               // band workers
+    int32_t bandRows = 0;          // rows read at once; 0: about a megabyte's worth
 };
 
 // Converts every row of rows, handing the file's text to write in pieces of

@@ -1,0 +1,310 @@
+// The streaming conversion against the whole-picture job: for random
+// pictures of every depth the bitmap reader reads, both row orders, every
+// mirror, both formats and the tolerance rule, the text must be the same
+// bytes. Also: a file that shrinks or changes while it is read.
+#include "job/ConversionJob.h"
+#include "job/SimpleOwner.h"
+#include "job/StreamConversion.h"
+#include "raster/Mirror.h"
+#include "raster/PictureReader.h"
+#include "raster/PictureRows.h"
+#include "support/BmpBuilder.h"
+#include "support/Files.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace rastrace {
+namespace {
+
+using test::BmpBuilder;
+using test::TempDir;
+
+struct Depth {
+    unsigned bits;
+    bool bitFields;
+};
+
+// A random BMP of a few colours in long and short runs.
+std::vector<uint8_t> RandomBmp(std::mt19937& rng, Depth depth, bool topDown, int32_t width, int32_t height) {
+    BmpBuilder b;
+    b.width = width;
+    b.height = topDown ? -height : height;
+    b.bitCount = static_cast<uint16_t>(depth.bits);
+    std::vector<uint32_t> values;
+    if (depth.bits <= 8) {
+        const uint32_t entries = 1u << std::min(depth.bits, 3u);
+        for (uint32_t i = 0; i < entries; ++i) b.palette.push_back(rng() & 0xFFFFFF);
+        b.clrUsed = entries;
+        b.palette[1] = b.palette[0] ^ 0x000001;  // a near miss of entry 0
+        for (uint32_t i = 0; i < entries; ++i) values.push_back(i);
+    } else {
+        for (int i = 0; i < 5; ++i) values.push_back(rng() & (depth.bits == 16 ? 0xFFFF : 0xFFFFFF));
+        values[1] = values[0] ^ 1;
+    }
+    if (depth.bitFields) {
+        b.compression = 3;
+        b.masks = depth.bits == 16 ? std::array<uint32_t, 4>{0xF800, 0x07E0, 0x001F, 0}
+                                   : std::array<uint32_t, 4>{0x00FF0000, 0x0000FF00, 0x000000FF, 0};
+    }
+    std::vector<std::vector<uint32_t>> rows(static_cast<size_t>(height));
+    for (auto& row : rows) {
+        while (row.size() < static_cast<size_t>(width)) {
+            const uint32_t v = values[rng() % values.size()];
+            const size_t run = 1 + rng() % (rng() % 4 == 0 ? 20 : 3);
+            for (size_t i = 0; i < run && row.size() < static_cast<size_t>(width); ++i) row.push_back(v);
+        }
+    }
+    b.pixels = test::PackRows(rows, depth.bits);
+    return b.Build();
+}
+
+// The whole-picture job's text, records grouped by colour.
+std::string JobText(const std::filesystem::path& file, const std::string& mirrors, const StreamRequest& request,
+                    const std::filesystem::path& out) {
+    auto picture = ReadPictureFile(file.string());
+    for (char m : mirrors) {
+        if (m == 'h') MirrorHorizontal(picture.raster);
+        if (m == 'v') MirrorVertical(picture.raster);
+    }
+    SimpleOwner owner;
+    ConversionJob job(owner, std::make_shared<const Raster>(std::move(picture.raster)));
+    ConversionRequest r;
+    r.format = request.format;
+    r.outputPath = out.string();
+    for (uint32_t c : request.colors) r.colorTexts.push_back(std::to_string(c));
+    r.xresText = std::to_string(request.xres);
+    r.yresText = std::to_string(request.yres);
+    r.widthText = request.widthText;
+    r.layerNumber = std::stoi(request.layerText);
+    r.groupByColor = true;
+    r.match = request.match;
+    job.Start(r);
+    job.RunToCompletion();
+    EXPECT_FALSE(owner.Failure()) << *owner.Failure();
+    return test::ReadBytes(out);
+}
+
+std::string StreamText(const std::filesystem::path& file, const std::string& mirrors, const StreamRequest& request,
+                       std::vector<int64_t>* tracks = nullptr, int64_t* steps = nullptr) {
+    const auto h = std::count(mirrors.begin(), mirrors.end(), 'h') % 2 == 1;
+    const auto v = std::count(mirrors.begin(), mirrors.end(), 'v') % 2 == 1;
+    auto rows = MirroredRows(OpenPictureRows(file.string(), {}, v), h, v);
+    std::string text;
+    int64_t stepped = 0;
+    auto found = ConvertRows(*rows, request, [&](std::string_view t) { text += t; }, [&](int64_t s) { stepped += s; });
+    if (tracks != nullptr) *tracks = found;
+    if (steps != nullptr) *steps = stepped;
+    return text;
+}
+
+// The colours at a few pixels of the picture: colours that are there.
+std::vector<uint32_t> ColorsOf(const std::filesystem::path& file, size_t count, std::mt19937& rng) {
+    const Raster raster = ReadPictureFile(file.string()).raster;
+    std::vector<uint32_t> colors;
+    for (int tries = 0; colors.size() < count && tries < 100; ++tries) {
+        const uint32_t c = raster.PixelColor(static_cast<int32_t>(rng() % static_cast<uint32_t>(raster.Width())),
+                                             static_cast<int32_t>(rng() % static_cast<uint32_t>(raster.Height())));
+        if (std::find(colors.begin(), colors.end(), c) == colors.end()) colors.push_back(c);
+    }
+    return colors;
+}
+
+struct MatchCase {
+    const char* name;
+    int32_t tolerance;
+    int32_t despeckle;
+    bool background;
+};
+
+constexpr Depth kDepths[] = {{1, false}, {4, false}, {8, false}, {16, false},
+                             {16, true}, {24, false}, {32, false}, {32, true}};
+constexpr MatchCase kMatches[] = {{"exact", 0, 0, false}, {"tolerance", 40, 0, true}, {"speckles", 30, 3, true}};
+const char* const kMirrors[] = {"", "h", "v", "hv", "vhv"};
+
+// Every depth, row order, mirror, format, colour count and matching rule.
+TEST(StreamConversion, WritesTheJobsBytesForRandomPictures) {
+    std::mt19937 rng(20261209);
+    TempDir dir;
+    int cases = 0;
+    for (const Depth depth : kDepths) {
+        for (const bool topDown : {false, true}) {
+            const auto width = static_cast<int32_t>(1 + rng() % 45);
+            const auto height = static_cast<int32_t>(1 + rng() % 40);
+            const auto file = dir.Path() / "p.bmp";
+            test::WriteFile(file, RandomBmp(rng, depth, topDown, width, height));
+            for (const char* mirrors : kMirrors) {
+                for (const MatchCase& match : kMatches) {
+                    StreamRequest request;
+                    request.format = rng() % 2 == 0 ? OutputFormat::Pcb : OutputFormat::Asc;
+                    request.colors = ColorsOf(file, 1 + rng() % 3, rng);
+                    request.xres = 150 + static_cast<int32_t>(rng() % 1200);
+                    request.yres = 150 + static_cast<int32_t>(rng() % 1200);
+                    request.widthText = "8";
+                    request.layerText = "6";
+                    request.match.tolerance = match.tolerance;
+                    request.match.despeckle = match.despeckle;
+                    if (match.background) request.match.backgroundColors = ColorsOf(file, 1, rng);
+                    request.threads = 1 + static_cast<int>(rng() % 3);
+                    request.bandRows = 1 + static_cast<int32_t>(rng() % 7);
+                    const std::string expected = JobText(file, mirrors, request, dir.Path() / "job.out");
+                    ASSERT_EQ(StreamText(file, mirrors, request), expected)
+                        << depth.bits << " bits" << (depth.bitFields ? " (bit fields)" : "") << ", "
+                        << (topDown ? "top-down" : "bottom-up") << ", mirrors '" << mirrors << "', " << match.name
+                        << ", " << width << " x " << height << ", " << request.threads << " workers, bands of "
+                        << request.bandRows;
+                    ++cases;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(cases, 8 * 2 * 5 * 3);
+}
+
+TEST(StreamConversion, CountsTracksAndStepsEveryColoursRows) {
+    std::mt19937 rng(7);
+    TempDir dir;
+    const auto file = dir.Path() / "p.bmp";
+    test::WriteFile(file, RandomBmp(rng, {24, false}, false, 30, 25));
+    StreamRequest request;
+    request.colors = ColorsOf(file, 3, rng);
+    request.bandRows = 4;
+    std::vector<int64_t> tracks;
+    int64_t steps = 0;
+    const std::string text = StreamText(file, "", request, &tracks, &steps);
+    ASSERT_EQ(tracks.size(), 3u);
+    size_t records = 0;
+    for (size_t at = text.find("FT\r\n"); at != std::string::npos; at = text.find("FT\r\n", at + 1)) ++records;
+    EXPECT_EQ(static_cast<int64_t>(records), tracks[0] + tracks[1] + tracks[2]);
+    EXPECT_GT(tracks[2], 0);
+    EXPECT_EQ(steps, 25 * 3);
+}
+
+// Kinds that cannot be read by rows are read whole, and give the same text.
+TEST(StreamConversion, RunLengthAndTruncatedBitmapsGiveTheJobsBytes) {
+    TempDir dir;
+    std::mt19937 rng(3);
+    std::vector<std::vector<uint8_t>> rows(12, std::vector<uint8_t>(17));
+    for (auto& row : rows) {
+        for (auto& p : row) p = static_cast<uint8_t>(rng() % 3);
+    }
+    BmpBuilder rle;
+    rle.width = 17;
+    rle.height = 12;
+    rle.bitCount = 8;
+    rle.compression = 1;
+    rle.palette = {0x102030, 0x405060, 0x708090};
+    rle.clrUsed = 3;
+    rle.pixels = test::EncodeRunLength(rows, false, true);
+    const auto rleFile = dir.Path() / "rle.bmp";
+    test::WriteFile(rleFile, rle.Build());
+    EXPECT_TRUE(OpenPictureRows(rleFile.string())->HoldsWholePicture());
+
+    std::vector<uint8_t> cut = RandomBmp(rng, {24, false}, false, 21, 30);
+    cut.resize(cut.size() - 21 * 3 * 11);  // the top rows are missing
+    const auto cutFile = dir.Path() / "cut.bmp";
+    test::WriteFile(cutFile, cut);
+    EXPECT_TRUE(OpenPictureRows(cutFile.string())->Facts().truncated);
+    EXPECT_FALSE(OpenPictureRows(cutFile.string())->HoldsWholePicture());
+
+    for (const auto& file : {rleFile, cutFile}) {
+        StreamRequest request;
+        request.format = OutputFormat::Asc;
+        request.colors = ColorsOf(file, 2, rng);
+        if (std::find(request.colors.begin(), request.colors.end(), 0u) == request.colors.end()) {
+            request.colors.push_back(0);  // the filled-in rows
+        }
+        request.bandRows = 5;
+        for (const char* mirrors : kMirrors) {
+            EXPECT_EQ(StreamText(file, mirrors, request), JobText(file, mirrors, request, dir.Path() / "job.out"))
+                << file << " mirrors '" << mirrors << "'";
+        }
+    }
+}
+
+// A picture whose file is cut short, or rewritten, while it is read gives
+// "Stream read error", never a crash or a complete-looking text.
+TEST(StreamConversion, AFileThatShrinksOrChangesWhileReadIsAStreamReadError) {
+    std::mt19937 rng(11);
+    TempDir dir;
+    const auto file = dir.Path() / "p.bmp";
+    for (const bool shrink : {true, false}) {
+        for (const bool topDown : {false, true}) {
+            test::WriteFile(file, RandomBmp(rng, {24, false}, topDown, 40, 60));
+            auto rows = OpenPictureRows(file.string());
+            StreamRequest request;
+            request.colors = ColorsOf(file, 1, rng);
+            request.bandRows = 4;
+            request.threads = 1;
+            bool changed = false;
+            std::string text;
+            try {
+                ConvertRows(*rows, request, [&](std::string_view t) { text += t; },
+                            [&](int64_t) {
+                                if (changed) return;
+                                changed = true;
+                                if (shrink) {
+                                    ASSERT_EQ(::truncate(file.c_str(), 200), 0);
+                                } else {
+                                    // The same size, other bytes, a later time.
+                                    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+                                    f.seekp(100);
+                                    f.put('\x7F');
+                                    f.close();
+                                    timespec times[2] = {{0, UTIME_NOW}, {0, UTIME_NOW}};
+                                    struct stat st {};
+                                    ::stat(file.c_str(), &st);
+                                    times[1].tv_sec = st.st_mtim.tv_sec + 5;
+                                    times[1].tv_nsec = 0;
+                                    ::utimensat(AT_FDCWD, file.c_str(), times, 0);
+                                }
+                            });
+                FAIL() << "no error; shrink " << shrink;
+            } catch (const std::exception& e) {
+                EXPECT_STREQ(e.what(), "Stream read error");
+            }
+            EXPECT_EQ(text.find("ENDPCB"), std::string::npos);
+        }
+    }
+}
+
+// Rows read band by band, in any order and through the mirrors, are the
+// whole reader's rows.
+TEST(PictureRows, BandsInAnyOrderAreTheWholeReadersRows) {
+    std::mt19937 rng(5);
+    TempDir dir;
+    const auto file = dir.Path() / "p.bmp";
+    for (const Depth depth : kDepths) {
+        for (const bool topDown : {false, true}) {
+            test::WriteFile(file, RandomBmp(rng, depth, topDown, 23, 19));
+            const Raster whole = ReadPictureFile(file.string()).raster;
+            auto rows = OpenPictureRows(file.string());
+            ASSERT_FALSE(rows->HoldsWholePicture());
+            ASSERT_TRUE(rows->AnyOrder());
+            for (const ptrdiff_t stride : {ptrdiff_t{23 * 3}, rows->NaturalStride(), ptrdiff_t{-80}}) {
+                std::vector<uint8_t> buffer(5 * 80);
+                for (int32_t first : {14, 0, 7, 18}) {
+                    const int32_t count = std::min(5, 19 - first);
+                    uint8_t* base = stride < 0 ? buffer.data() + (count - 1) * -stride : buffer.data();
+                    rows->ReadRows(first, count, base, stride);
+                    for (int32_t i = 0; i < count; ++i) {
+                        const auto expected = whole.RowBytes(first + i);
+                        ASSERT_TRUE(std::equal(expected.begin(), expected.end(), base + i * stride))
+                            << depth.bits << " bits, row " << first + i << ", stride " << stride;
+                    }
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace rastrace
