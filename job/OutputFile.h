@@ -95,6 +95,7 @@ private:
     std::unique_ptr<ReplacementFile> replacement_; // a regular file's replacement
     std::unique_ptr<char[]> buffer_;
     size_t used_ = 0;
+    uint64_t written_ = 0;  // bytes written to the file so far
 };
 
 }  // namespace rastrace

@@ -34,6 +34,8 @@ public:
     RecordWriter(const StreamRequest& request, int32_t height, const std::function<void(std::string_view)>& write)
         : request_(request), mapping_(request.xres, request.yres, height), write_(write) {}
 
+    const TrackMapping& Mapping() const { return mapping_; }
+
     void Add(const Run& run) {
         int32_t number = 0;
         if (request_.format == OutputFormat::Asc) number = counter_.Take(1);
@@ -133,8 +135,14 @@ std::vector<int64_t> ConvertRows(PictureRows& rows, const StreamRequest& request
         const size_t colors = request.colors.size();
         std::vector<RowTracer> tracers;
         for (int w = 0; w < threads; ++w) tracers.emplace_back(width, request.colors, request.match);
-        // Each slot: the band's runs, colour by colour.
+        // Each slot: the band's runs, colour by colour, and for PCB the
+        // first colour's records already formatted by the worker (a PADS
+        // item's number depends on every band before it, so those are
+        // formatted in order as they are taken).
         std::vector<std::vector<std::vector<Run>>> found(slots, std::vector<std::vector<Run>>(colors));
+        std::vector<std::string> formatted(slots);
+        std::vector<int64_t> formattedCount(slots, 0);
+        const bool formatOnWorkers = request.format == OutputFormat::Pcb;
         // The other colours' runs wait for their turn here.
         std::vector<std::vector<Run>> kept(colors);
         RunBands(
@@ -148,11 +156,26 @@ std::vector<int64_t> ConvertRows(PictureRows& rows, const StreamRequest& request
                     tracer.TraceRow(first + i * stride,
                                     [&](size_t k, int32_t s, int32_t e) { runs[k].push_back(Run{s, e, row}); });
                 }
+                if (formatOnWorkers) {
+                    std::string& text = formatted[band.slot];
+                    text.clear();
+                    for (const Run& run : runs[0]) {
+                        AppendRecordLine(text, request.format, 0, out.Mapping().Map(run), request.widthText,
+                                         request.layerText);
+                    }
+                    formattedCount[band.slot] = static_cast<int64_t>(runs[0].size());
+                    runs[0].clear();
+                }
             },
             [&](const Band& band) {
                 std::vector<std::vector<Run>>& runs = found[band.slot];
-                for (const Run& run : runs[0]) out.Add(run);
-                tracks[0] += static_cast<int64_t>(runs[0].size());
+                if (formatOnWorkers) {
+                    out.Text(formatted[band.slot]);
+                    tracks[0] += formattedCount[band.slot];
+                } else {
+                    for (const Run& run : runs[0]) out.Add(run);
+                    tracks[0] += static_cast<int64_t>(runs[0].size());
+                }
                 for (size_t k = 1; k < colors; ++k) kept[k].insert(kept[k].end(), runs[k].begin(), runs[k].end());
                 progress.Step(band.count);
             });
