@@ -14,6 +14,7 @@
 #include "common/MessageText.h"
 #include "formats/AreaOutput.h"
 #include "formats/KiCad.h"
+#include "job/BandPipeline.h"
 #include "job/OutputFile.h"
 #include "job/StreamConversion.h"
 #include "raster/Mirror.h"
@@ -176,15 +177,29 @@ void RefuseOutputOverInput(const CliOptions& options, const std::string& output,
 }
 
 int ListColors(const CliOptions& options) {
-    const Picture picture = LoadPicture(options);
+    const std::unique_ptr<PictureRows> rows = OpenRows(options);
     ProgressBar bar(ProgressBarWanted(options.quiet, true));
-    bar.Start(picture.raster.Height());
-    int32_t shown = 0;
-    std::vector<ColorCount> counts = CountColors(picture.raster, [&](int32_t rows) {
-        bar.Step(rows - shown);
-        shown = rows;
-    });
+    bar.Start(rows->Height());
+    // One worker reads and counts the bands in order; colours are listed
+    // in order of first appearance.
+    ColorCounter counter;
+    try {
+        RunBands(
+            *rows, 1, BandRowsFor(*rows, 0), 2,
+            [&](int, const Band& band, const uint8_t* first, ptrdiff_t stride) {
+                for (int32_t i = 0; i < band.count; ++i) counter.AddRow(first + i * stride, rows->Width());
+            },
+            [&](const Band& band) { bar.Step(band.count); });
+        rows->CheckUnchanged();
+    } catch (const std::bad_alloc&) {
+        bar.End();
+        throw Failure{InputName(options.input), "Out of memory"};
+    } catch (const std::exception& e) {
+        bar.End();
+        throw Failure{InputName(options.input), e.what()};
+    }
     bar.End();
+    std::vector<ColorCount> counts = counter.Take();
     std::string text;
     if (options.top) {
         // Most common first; equal counts keep their order of appearance.

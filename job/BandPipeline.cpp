@@ -13,6 +13,9 @@ namespace rastrace {
 
 namespace {
 
+// Rows of a band where the reader has no preference: about a megabyte.
+constexpr int64_t kBandBytes = int64_t{1} << 20;
+
 class Pipeline {
 public:
     Pipeline(PictureRows& rows, int32_t bandRows, size_t slots)
@@ -122,6 +125,14 @@ private:
 };
 
 }  // namespace
+
+int32_t BandRowsFor(const PictureRows& rows, int32_t wanted) {
+    if (wanted > 0) return wanted;
+    const int64_t rowBytes = std::max<int64_t>(1, static_cast<int64_t>(rows.Width()) * 3);
+    const int64_t natural = rows.BandRows();
+    const int64_t rowsForBytes = std::max<int64_t>(1, kBandBytes / rowBytes);
+    return static_cast<int32_t>(std::clamp<int64_t>(std::max(natural, rowsForBytes), 1, std::max(rows.Height(), 1)));
+}
 
 void RunBands(PictureRows& rows, int threads, int32_t bandRows, size_t slots,
               const std::function<void(int, const Band&, const uint8_t*, ptrdiff_t)>& work,

@@ -21,6 +21,10 @@ struct Band {
     size_t slot = 0;    // band number % slots: where its result is kept
 };
 
+// Rows a band of rows holds: wanted when above 0, else about a megabyte
+// of pixels, or the reader's own band (a strip) where that is larger.
+int32_t BandRowsFor(const PictureRows& rows, int32_t wanted);
+
 // Reads every band of bandRows rows (the last may be shorter) top to bottom
 // with rows.NaturalStride(); reads happen one at a time, in band order, so
 // a source read only forward is read as it must be. work(worker, band,

@@ -17,17 +17,6 @@ namespace {
 constexpr size_t kFlushBytes = size_t{1} << 20;
 // Bands in flight: two per worker keeps both busy while one is taken.
 constexpr size_t kSlotsPerWorker = 2;
-// Rows of a band where the reader has no preference: about a megabyte.
-constexpr int64_t kBandBytes = int64_t{1} << 20;
-
-int32_t BandRowsFor(const PictureRows& rows, int32_t wanted) {
-    if (wanted > 0) return wanted;
-    const int64_t rowBytes = std::max<int64_t>(1, static_cast<int64_t>(rows.Width()) * 3);
-    const int64_t natural = rows.BandRows();
-    const int64_t rowsForBytes = std::max<int64_t>(1, kBandBytes / rowBytes);
-    return static_cast<int32_t>(std::clamp<int64_t>(std::max(natural, rowsForBytes), 1, std::max(rows.Height(), 1)));
-}
-
 // Formats records and hands them on in large pieces; numbers PADS items.
 class RecordWriter {
 public:

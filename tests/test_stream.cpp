@@ -8,6 +8,7 @@
 #include "raster/Mirror.h"
 #include "raster/PictureReader.h"
 #include "raster/PictureRows.h"
+#include "trace/ColorCount.h"
 #include "support/BmpBuilder.h"
 #include "support/Files.h"
 
@@ -302,6 +303,45 @@ TEST(PictureRows, BandsInAnyOrderAreTheWholeReadersRows) {
                     }
                 }
             }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace rastrace
+
+namespace rastrace {
+namespace {
+
+// Colours counted band by band, through the mirrors, are the whole
+// picture's counts in the same order of first appearance.
+TEST(ColorCounter, CountsRowsAsTheWholePictureCount) {
+    std::mt19937 rng(9);
+    TempDir dir;
+    const auto file = dir.Path() / "p.bmp";
+    test::WriteFile(file, RandomBmp(rng, {8, false}, false, 31, 27));
+    for (const char* mirrors : kMirrors) {
+        auto picture = ReadPictureFile(file.string());
+        for (char m : std::string(mirrors)) {
+            if (m == 'h') MirrorHorizontal(picture.raster);
+            if (m == 'v') MirrorVertical(picture.raster);
+        }
+        const std::string text(mirrors);
+        const bool h = std::count(text.begin(), text.end(), 'h') % 2 == 1;
+        const bool v = std::count(text.begin(), text.end(), 'v') % 2 == 1;
+        auto rows = MirroredRows(OpenPictureRows(file.string(), {}, v), h, v);
+        ColorCounter counter;
+        std::vector<uint8_t> row(31 * 3);
+        for (int32_t y = 0; y < rows->Height(); ++y) {
+            rows->ReadRows(y, 1, row.data(), 31 * 3);
+            counter.AddRow(row.data(), 31);
+        }
+        const std::vector<ColorCount> expected = CountColors(picture.raster);
+        const std::vector<ColorCount> counted = counter.Take();
+        ASSERT_EQ(counted.size(), expected.size()) << mirrors;
+        for (size_t i = 0; i < counted.size(); ++i) {
+            EXPECT_EQ(counted[i].color, expected[i].color) << mirrors;
+            EXPECT_EQ(counted[i].pixels, expected[i].pixels) << mirrors;
         }
     }
 }

@@ -9,9 +9,9 @@ namespace {
 // Open addressing from packed colour to its place in the list: a noisy scan
 // has tens of thousands of colours and millions of runs, so the look-up is
 // the hot path.
-class ColorIndex {
+class ColorIndexTable {
 public:
-    ColorIndex() : slots_(kInitialSlots, kEmpty) {}
+    ColorIndexTable() : slots_(kInitialSlots, kEmpty) {}
 
     // The place of color in counts, adding it at the end when new.
     size_t Find(uint32_t color, std::vector<ColorCount>& counts) {
@@ -51,28 +51,40 @@ private:
 
 }  // namespace
 
+class ColorCounter::Index : public ColorIndexTable {};
+
+ColorCounter::ColorCounter() : index_(std::make_unique<Index>()) {}
+ColorCounter::~ColorCounter() = default;
+
+void ColorCounter::AddRow(const uint8_t* p, int32_t width) {
+    int32_t x = 0;
+    while (x < width) {
+        // Neighbouring pixels mostly share a colour: count a whole run
+        // with one look-up.
+        const uint32_t color = PackColor(p + 3 * static_cast<size_t>(x));
+        int32_t end = x + 1;
+        while (end < width && PackColor(p + 3 * static_cast<size_t>(end)) == color) ++end;
+        counts_[index_->Find(color, counts_)].pixels += static_cast<uint64_t>(end - x);
+        x = end;
+    }
+}
+
+std::vector<ColorCount> ColorCounter::Take() {
+    index_ = std::make_unique<Index>();
+    return std::move(counts_);
+}
+
 std::vector<ColorCount> CountColors(const Raster& raster) { return CountColors(raster, {}); }
 
 std::vector<ColorCount> CountColors(const Raster& raster, const std::function<void(int32_t rowsDone)>& progress) {
-    std::vector<ColorCount> counts;
-    ColorIndex index;
+    ColorCounter counter;
     const int32_t interval = std::max<int32_t>(1, raster.Height() / 100);
     for (int32_t y = 0; y < raster.Height(); ++y) {
         if (progress && y > 0 && y % interval == 0) progress(y);
-        const uint8_t* p = raster.RowBytes(y).data();
-        int32_t x = 0;
-        while (x < raster.Width()) {
-            // Neighbouring pixels mostly share a colour: count a whole run
-            // with one look-up.
-            const uint32_t color = PackColor(p + 3 * static_cast<size_t>(x));
-            int32_t end = x + 1;
-            while (end < raster.Width() && PackColor(p + 3 * static_cast<size_t>(end)) == color) ++end;
-            counts[index.Find(color, counts)].pixels += static_cast<uint64_t>(end - x);
-            x = end;
-        }
+        counter.AddRow(raster.RowBytes(y).data(), raster.Width());
     }
     if (progress) progress(raster.Height());
-    return counts;
+    return counter.Take();
 }
 
 }  // namespace rastrace

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace rastrace {
@@ -12,6 +13,26 @@ namespace rastrace {
 struct ColorCount {
     uint32_t color = 0;  // packed 0x00BBGGRR
     uint64_t pixels = 0;
+};
+
+// Counts colours row by row, for pictures that come a band at a time.
+class ColorCounter {
+public:
+    ColorCounter();
+    ~ColorCounter();
+    ColorCounter(const ColorCounter&) = delete;
+    ColorCounter& operator=(const ColorCounter&) = delete;
+
+    // Counts the width pixels (blue, green, red) of the next row.
+    void AddRow(const uint8_t* pixels, int32_t width);
+    // Every colour counted so far with its pixel count, in order of first
+    // appearance; the counter is left empty.
+    std::vector<ColorCount> Take();
+
+private:
+    class Index;
+    std::vector<ColorCount> counts_;
+    std::unique_ptr<Index> index_;
 };
 
 // Every colour of the raster with its pixel count, in order of first
