@@ -14,7 +14,7 @@
 #include "common/MessageText.h"
 #include "formats/AreaOutput.h"
 #include "formats/KiCad.h"
-#include "job/BandPipeline.h"
+#include "raster/BandPipeline.h"
 #include "job/OutputFile.h"
 #include "job/StreamConversion.h"
 #include "raster/Mirror.h"
@@ -234,6 +234,11 @@ int ColorAt(const CliOptions& options) {
     return 0;
 }
 
+// A write to the output that failed: its message is about the output.
+struct OutputWriteError {
+    std::string message;
+};
+
 MatchOptions MatchOptionsOf(const CliOptions& options) {
     MatchOptions match;
     match.tolerance = options.tolerance;
@@ -245,7 +250,7 @@ MatchOptions MatchOptionsOf(const CliOptions& options) {
 // Writes the copper of all colours together as the areas of a Gerber or
 // KiCad file. The file is replaced whole or not at all, as the track
 // formats' files are.
-int ConvertArea(const CliOptions& options, const Raster& raster) {
+int ConvertArea(const CliOptions& options, PictureRows& picture) {
     std::vector<uint32_t> colors;
     for (const ColorOption& c : options.colors) colors.push_back(c.value);
     AreaOptions area;
@@ -254,18 +259,23 @@ int ConvertArea(const CliOptions& options, const Raster& raster) {
     area.yres = options.yresValue;
     area.layer = options.layer;
     area.name = FootprintNameFor(options.output);
-    area.width = raster.Width();
-    area.height = raster.Height();
+    area.width = picture.Width();
+    area.height = picture.Height();
+    const bool empty = picture.Width() == 0 || picture.Height() == 0;
 
     const MatchOptions match = MatchOptionsOf(options);
     RowRunsSource rows;
     try {
         CheckMatchOptions(match, colors.size());
-        rows = MatchedCopperRows(raster, colors, match);
+    } catch (const std::exception& e) {
+        throw Failure{"", e.what()};
+    }
+    try {
+        rows = MatchedCopperRows(picture, colors, match);
     } catch (const std::bad_alloc&) {
         throw Failure{"", "Out of memory"};
     } catch (const std::exception& e) {
-        throw Failure{"", e.what()};
+        throw Failure{InputName(options.input), e.what()};
     }
 
     OutputFile file;
@@ -281,12 +291,21 @@ int ConvertArea(const CliOptions& options, const Raster& raster) {
     ProgressBar bar(ProgressBarWanted(options.quiet, options.output == "-"));
     AreaStats stats;
     try {
-        bar.Start(raster.Height());
-        stats = WriteArea(area, rows, [&file](std::string_view text) { file.Write(text); },
-                          [&bar](int32_t row) {
-                              if (row > 0) bar.Step(1);
-                          });
-        if (raster.Height() > 0) bar.Step(1);
+        bar.Start(picture.Height());
+        stats = WriteArea(
+            area, rows,
+            [&file](std::string_view text) {
+                try {
+                    file.Write(text);
+                } catch (const std::exception& e) {
+                    throw OutputWriteError{e.what()};
+                }
+            },
+            [&bar](int32_t row) {
+                if (row > 0) bar.Step(1);
+            });
+        if (picture.Height() > 0) bar.Step(1);
+        picture.CheckUnchanged();
         bar.End();
         TerminationSignalBlock block;
         file.Close();  // renamed into place: what a signal would remove is gone
@@ -298,9 +317,15 @@ int ConvertArea(const CliOptions& options, const Raster& raster) {
         RemoveOnTermination("");
         if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) throw Failure{"", "Out of memory"};
         const std::string message = e.what();
-        throw Failure{IsIoErrorText(message) ? OutputName(options.output) : "", message};
+        throw Failure{IsIoErrorText(message) ? OutputName(options.output) : InputName(options.input), message};
+    } catch (const OutputWriteError& e) {
+        bar.End();
+        file.Abandon();
+        TerminationSignalBlock block;
+        RemoveOnTermination("");
+        throw Failure{OutputName(options.output), e.message};
     }
-    if (stats.pixels == 0 && !raster.Empty()) Warn("the colours given match no pixel");
+    if (stats.pixels == 0 && !empty) Warn("the colours given match no pixel");
     if (!options.quiet) {
         Say(IntToStr(stats.shapes) + (stats.shapes == 1 ? " shape" : " shapes") + " written to " +
             OutputName(options.output));
@@ -368,11 +393,6 @@ void WritePreview(const CliOptions& options, const Raster& raster) {
     }
     if (!options.quiet) Say("preview written to " + OutputName(path));
 }
-
-// A write to the output that failed: its message is about the output.
-struct OutputWriteError {
-    std::string message;
-};
 
 // Converts the rows into a PCB or PADS file, replaced whole once complete;
 // returns the records written per colour.
@@ -463,22 +483,13 @@ int Convert(CliOptions options) {
         Picture picture = LoadPicture(options);
         WritePreview(options, picture.raster);
         if (options.output.empty()) return 0;
-        if (options.areaFormat) {
-            TakeStatedResolution(picture, options);
-            if (!options.quiet) NoteStatedResolution(picture, options);
-            return ConvertArea(options, picture.raster);
-        }
         rows = RasterRows(std::move(picture));
-    } else if (options.areaFormat) {
-        Picture picture = LoadPicture(options);
-        TakeStatedResolution(picture, options);
-        if (!options.quiet) NoteStatedResolution(picture, options);
-        return ConvertArea(options, picture.raster);
     } else {
         rows = OpenRows(options);
     }
     TakeStatedResolution(rows->Facts(), options);
     if (!options.quiet) NoteStatedResolution(rows->Facts(), options);
+    if (options.areaFormat) return ConvertArea(options, *rows);
 
     const std::vector<int64_t> tracks = ConvertTracks(options, *rows);
     const bool empty = rows->Width() == 0 || rows->Height() == 0;

@@ -3,6 +3,8 @@
 #include "formats/AreaScale.h"
 #include "formats/Gerber.h"
 #include "formats/KiCad.h"
+#include "raster/BandPipeline.h"
+#include "trace/RowTracer.h"
 #include "trace/Scanner.h"
 
 #include <algorithm>
@@ -86,6 +88,41 @@ RowRunsSource MatchedCopperRows(const Raster& raster, std::vector<uint32_t> colo
         if (classes > 1) {
             std::sort(runs.begin(), runs.end(), [](const Span& a, const Span& b) { return a.start < b.start; });
         }
+    };
+}
+
+RowRunsSource MatchedCopperRows(PictureRows& rows, std::vector<uint32_t> colors, const MatchOptions& options) {
+    // Each pixel goes to the first of equal colours, so a repeat adds nothing.
+    CheckMatchOptions(options, colors.size());
+    if (options.despeckle > 1) {
+        auto map = std::make_shared<const ClassMap>(ClassifyRows(rows, colors, options, 2));
+        auto tracer = std::make_shared<const RowTracer>(rows.Width(), colors, options);
+        return [map, tracer](int32_t row, std::vector<Span>& runs) { tracer->CopperClassSpans(map->Row(row), runs); };
+    }
+    // One band of rows at a time, read as the rows are asked for.
+    struct Reader {
+        PictureRows& rows;
+        RowTracer tracer;
+        int32_t bandRows;
+        ptrdiff_t stride;
+        std::vector<uint8_t> band;
+        int32_t first = 0, count = 0;
+        uint8_t* base = nullptr;
+    };
+    const int32_t bandRows = BandRowsFor(rows, 0);
+    auto reader = std::make_shared<Reader>(Reader{rows, RowTracer(rows.Width(), colors, options), bandRows,
+                                                  rows.NaturalStride(), {}});
+    reader->band.resize(static_cast<size_t>(bandRows) * static_cast<size_t>(std::abs(reader->stride)));
+    return [reader](int32_t row, std::vector<Span>& runs) {
+        Reader& r = *reader;
+        if (row >= r.first + r.count) {
+            r.first = row;
+            r.count = std::min(r.bandRows, r.rows.Height() - row);
+            r.base = r.stride < 0 ? r.band.data() + static_cast<size_t>(r.count - 1) * static_cast<size_t>(-r.stride)
+                                  : r.band.data();
+            r.rows.ReadRows(r.first, r.count, r.base, r.stride);
+        }
+        r.tracer.CopperSpans(r.base + (row - r.first) * r.stride, runs);
     };
 }
 

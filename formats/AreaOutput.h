@@ -4,6 +4,7 @@
 // unit opens no files and starts no threads.
 #pragma once
 
+#include "raster/PictureRows.h"
 #include "raster/Raster.h"
 #include "trace/ColorMatch.h"
 #include "trace/Outline.h"
@@ -57,6 +58,13 @@ RowRunsSource CopperRows(const Raster& raster, std::vector<uint32_t> colors);
 // BuildClassMap throws.
 RowRunsSource MatchedCopperRows(const Raster& raster, std::vector<uint32_t> colors, const MatchOptions& options,
                                 const std::function<void()>& checkStop = {});
+
+// The same copper from a picture read by rows, top to bottom, one band at
+// a time: the rows the raster's source gives for the picture in memory.
+// With speckle removal the rows are first classified into a class map (one
+// byte per pixel). rows must outlive the source; once the last row has
+// been asked for, rows.CheckUnchanged() tells whether the file changed.
+RowRunsSource MatchedCopperRows(PictureRows& rows, std::vector<uint32_t> colors, const MatchOptions& options);
 
 // WriteArea over the raster's copper colours, the picture's size taken from
 // the raster.

@@ -1,6 +1,6 @@
 #include "job/StreamConversion.h"
 
-#include "job/BandPipeline.h"
+#include "raster/BandPipeline.h"
 #include "job/ItemCounter.h"
 #include "trace/ClassMap.h"
 #include "trace/RowTracer.h"
@@ -77,20 +77,8 @@ void WriteKept(const std::vector<Run>& runs, int32_t height, RecordWriter& out, 
 // runs from the map.
 void ConvertThroughClassMap(PictureRows& rows, const StreamRequest& request, RecordWriter& out, Progress& progress,
                             std::vector<int64_t>& tracks) {
-    const int32_t width = rows.Width(), height = rows.Height();
-    const int threads = std::max(request.threads, 1);
-    ClassMap map = ClassMap::Unset(width, height, request.match.memoryLimit.value_or(MemoryAvailableNow()));
-    std::vector<RowTracer> tracers;
-    for (int w = 0; w < threads; ++w) tracers.emplace_back(width, request.colors, request.match);
-    const size_t slots = kSlotsPerWorker * static_cast<size_t>(threads);
-    RunBands(
-        rows, threads, BandRowsFor(rows, request.bandRows), slots,
-        [&](int worker, const Band& band, const uint8_t* first, ptrdiff_t stride) {
-            for (int32_t i = 0; i < band.count; ++i) tracers[static_cast<size_t>(worker)].ClassifyRow(first + i * stride, map.Row(band.first + i));
-        },
-        [](const Band&) {});
-    rows.CheckUnchanged();
-    Despeckle(map, request.match.despeckle, {}, threads);
+    const int32_t height = rows.Height();
+    const ClassMap map = ClassifyRows(rows, request.colors, request.match, std::max(request.threads, 1), request.bandRows);
     for (size_t k = 0; k < request.colors.size(); ++k) {
         std::vector<Run> runs;
         ScanClassRuns(map, static_cast<uint8_t>(k + 1), [](int32_t) {}, [&](const Run& run) { runs.push_back(run); });

@@ -2,6 +2,7 @@
 // pictures of every depth the bitmap reader reads, both row orders, every
 // mirror, both formats and the tolerance rule, the text must be the same
 // bytes. Also: a file that shrinks or changes while it is read.
+#include "formats/AreaOutput.h"
 #include "job/ConversionJob.h"
 #include "job/SimpleOwner.h"
 #include "job/StreamConversion.h"
@@ -342,6 +343,56 @@ TEST(ColorCounter, CountsRowsAsTheWholePictureCount) {
         for (size_t i = 0; i < counted.size(); ++i) {
             EXPECT_EQ(counted[i].color, expected[i].color) << mirrors;
             EXPECT_EQ(counted[i].pixels, expected[i].pixels) << mirrors;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace rastrace
+
+namespace rastrace {
+namespace {
+
+// Gerber and KiCad text from a picture read by rows is the text from the
+// picture in memory, for every matching rule and mirror.
+TEST(StreamConversion, AreaOutputsFromRowsAreTheWholePicturesText) {
+    std::mt19937 rng(13);
+    TempDir dir;
+    const auto file = dir.Path() / "p.bmp";
+    for (const Depth depth : {Depth{8, false}, Depth{24, false}}) {
+        for (const bool topDown : {false, true}) {
+            test::WriteFile(file, RandomBmp(rng, depth, topDown, 37, 33));
+            for (const char* mirrors : kMirrors) {
+                for (const MatchCase& match : kMatches) {
+                    MatchOptions options;
+                    options.tolerance = match.tolerance;
+                    options.despeckle = match.despeckle;
+                    if (match.background) options.backgroundColors = ColorsOf(file, 1, rng);
+                    const std::vector<uint32_t> colors = ColorsOf(file, 1 + rng() % 3, rng);
+                    AreaOptions area;
+                    area.format = rng() % 2 == 0 ? AreaFormat::Gerber : AreaFormat::KiCad;
+                    area.width = 37;
+                    area.height = 33;
+
+                    auto picture = ReadPictureFile(file.string());
+                    for (char m : std::string(mirrors)) {
+                        if (m == 'h') MirrorHorizontal(picture.raster);
+                        if (m == 'v') MirrorVertical(picture.raster);
+                    }
+                    std::string expected;
+                    WriteArea(area, MatchedCopperRows(picture.raster, colors, options),
+                              [&](std::string_view t) { expected += t; });
+
+                    const std::string text(mirrors);
+                    const bool h = std::count(text.begin(), text.end(), 'h') % 2 == 1;
+                    const bool v = std::count(text.begin(), text.end(), 'v') % 2 == 1;
+                    auto rows = MirroredRows(OpenPictureRows(file.string(), {}, v), h, v);
+                    std::string streamed;
+                    WriteArea(area, MatchedCopperRows(*rows, colors, options),
+                              [&](std::string_view t) { streamed += t; });
+                    ASSERT_EQ(streamed, expected) << depth.bits << " bits, mirrors '" << mirrors << "', " << match.name;
+                }
+            }
         }
     }
 }

@@ -1,5 +1,7 @@
 #include "trace/RowTracer.h"
 
+#include "raster/BandPipeline.h"
+
 #include <algorithm>
 
 namespace rastrace {
@@ -40,6 +42,53 @@ void RowTracer::ClassifyRow(const uint8_t* pixels, uint8_t* out) const {
         const int32_t end = e == width_ - 1 && PackColor(pixels + 3 * static_cast<size_t>(e)) == copper_[0] ? width_ : e;
         for (int32_t x = s; x < end; ++x) out[x] = 1;
     });
+}
+
+void RowTracer::CopperSpans(const uint8_t* pixels, std::vector<Span>& runs) {
+    runs.clear();
+    if (width_ == 0 || copper_.empty()) return;
+    if (!matcher_) {
+        // The kernel ends a run that reaches the last column at the last
+        // column itself; the half-open end is one further then.
+        const int32_t last = width_ - 1;
+        const bool lastIsColor = PackColor(pixels + 3 * static_cast<size_t>(last)) == copper_[0];
+        detail::ScanRow(pixels, width_, copper_[0], [&](int32_t s, int32_t e) {
+            runs.push_back(Span{s, e == last && lastIsColor ? width_ : e});
+        });
+        return;
+    }
+    matcher_->ClassifyRow(pixels, width_, classes_.data());
+    CopperClassSpans(classes_.data(), runs);
+}
+
+void RowTracer::CopperClassSpans(const uint8_t* classes, std::vector<Span>& runs) const {
+    runs.clear();
+    if (width_ == 0) return;
+    const int32_t last = width_ - 1;
+    TraceClassRow(classes, [&](size_t k, int32_t s, int32_t e) {
+        runs.push_back(Span{s, e == last && classes[last] == k + 1 ? width_ : e});
+    });
+    if (copper_.size() > 1) {
+        std::sort(runs.begin(), runs.end(), [](const Span& a, const Span& b) { return a.start < b.start; });
+    }
+}
+
+ClassMap ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, const MatchOptions& options, int threads,
+                      int32_t bandRows) {
+    ClassMap map = ClassMap::Unset(rows.Width(), rows.Height(), options.memoryLimit.value_or(MemoryAvailableNow()));
+    std::vector<RowTracer> tracers;
+    for (int w = 0; w < threads; ++w) tracers.emplace_back(rows.Width(), copper, options);
+    RunBands(
+        rows, threads, BandRowsFor(rows, bandRows), 2 * static_cast<size_t>(threads),
+        [&](int worker, const Band& band, const uint8_t* first, ptrdiff_t stride) {
+            for (int32_t i = 0; i < band.count; ++i) {
+                tracers[static_cast<size_t>(worker)].ClassifyRow(first + i * stride, map.Row(band.first + i));
+            }
+        },
+        [](const Band&) {});
+    rows.CheckUnchanged();
+    Despeckle(map, options.despeckle, {}, threads);
+    return map;
 }
 
 }  // namespace rastrace

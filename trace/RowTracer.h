@@ -5,7 +5,9 @@
 // (ScanRow for one exact colour, ScanByteRow over a row of classes).
 #pragma once
 
+#include "raster/PictureRows.h"
 #include "trace/ColorMatch.h"
+#include "trace/Outline.h"
 #include "trace/Scanner.h"
 
 #include <cstdint>
@@ -51,6 +53,12 @@ public:
     // The row's classes into out (Width() bytes).
     void ClassifyRow(const uint8_t* pixels, uint8_t* out) const;
 
+    // Every colour's runs of the row as half-open spans sorted by start
+    // (CopperRowRuns' spans, for the outline tracer), replacing runs.
+    void CopperSpans(const uint8_t* pixels, std::vector<Span>& runs);
+    // The same from a row of classes.
+    void CopperClassSpans(const uint8_t* classes, std::vector<Span>& runs) const;
+
 private:
     int32_t width_;
     std::vector<uint32_t> copper_;
@@ -59,5 +67,13 @@ private:
     std::optional<ColorMatcher> matcher_;
     std::vector<uint8_t> classes_;
 };
+
+// The class map of a picture read by rows (on threads band workers, bands
+// of bandRows rows or the reader's own when 0), speckles removed as
+// options say: for speckle removal, which needs whole regions, on a picture
+// that is never held whole. Checks that the file did not change while read.
+// Throws the reader's errors, CheckMatchOptions' and "Out of memory".
+ClassMap ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, const MatchOptions& options, int threads,
+                      int32_t bandRows = 0);
 
 }  // namespace rastrace

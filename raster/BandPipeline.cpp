@@ -1,4 +1,4 @@
-#include "job/BandPipeline.h"
+#include "raster/BandPipeline.h"
 
 #include <algorithm>
 #include <condition_variable>
