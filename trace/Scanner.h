@@ -40,6 +40,34 @@ float ScaleFor(int32_t resolution);
 // R(value * scale): the exact product, rounded to nearest with ties to even.
 int64_t MapToMils(int64_t value, float scale);
 
+// A scale split once into its 24-bit integer mantissa and power of two, so
+// that each product is one multiplication and a rounding shift.
+class MilsScale {
+public:
+    MilsScale() = default;
+    explicit MilsScale(float scale);
+    // MapToMils(value, scale).
+    int64_t operator()(int64_t value) const {
+        const int64_t product = value * mantissa_;
+        if (product == 0) return 0;
+        if (shift_ <= 0) return product << -shift_;  // only for scales of 2^23 and more
+        const bool negative = product < 0;
+        const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(product) : static_cast<uint64_t>(product);
+        uint64_t quotient = 0;  // for shifts of 64 and more: magnitude < 2^57, far below half of 2^shift
+        if (shift_ < 64) {
+            quotient = magnitude >> shift_;
+            const uint64_t remainder = magnitude & ((uint64_t{1} << shift_) - 1);
+            const uint64_t half = uint64_t{1} << (shift_ - 1);
+            if (remainder > half || (remainder == half && (quotient & 1) != 0)) ++quotient;
+        }
+        return negative ? -static_cast<int64_t>(quotient) : static_cast<int64_t>(quotient);
+    }
+
+private:
+    int64_t mantissa_ = 0;
+    int shift_ = 0;  // the product is divided by 2^shift (multiplied for shift <= 0)
+};
+
 // The mapping of one scan: both scales and the picture's last row.
 struct TrackMapping {
     float sx = 0, sy = 0;
@@ -50,9 +78,12 @@ struct TrackMapping {
     TrackMapping(int32_t xres, int32_t yres, int32_t height);
 
     Track Map(const Run& run) const {
-        const int64_t y = MapToMils(static_cast<int64_t>(lastRow) - run.row, sy);
-        return Track{MapToMils(run.startCol, sx), y, MapToMils(run.endCol, sx), y};
+        const int64_t y = my_(static_cast<int64_t>(lastRow) - run.row);
+        return Track{mx_(run.startCol), y, mx_(run.endCol), y};
     }
+
+private:
+    MilsScale mx_, my_;
 };
 
 // Calls onRow(row) at the start of every row, before any of its pixels is
