@@ -21,13 +21,14 @@ struct Band {
     size_t slot = 0;    // band number % slots: where its result is kept
 };
 
-// Rows a band of rows holds: wanted when above 0, else about a megabyte
+// Rows a band of rows holds: wanted when above 0, else about two megabytes
 // of pixels, or the reader's own band (a strip) where that is larger.
 int32_t BandRowsFor(const PictureRows& rows, int32_t wanted);
 
 // Reads every band of bandRows rows (the last may be shorter) top to bottom
 // with rows.NaturalStride(); reads happen one at a time, in band order, so
-// a source read only forward is read as it must be. work(worker, band,
+// a source read only forward is read as it must be (side by side where
+// rows.ConcurrentReads()). work(worker, band,
 // firstRow, stride) runs on worker 0..threads-1 for each band it read,
 // while other bands are read and worked on; take(band) runs on the
 // calling thread for each band in order once its work is done. An

@@ -843,6 +843,9 @@ public:
         return static_cast<int32_t>(std::clamp<uint64_t>(kBandBytes / std::max<uint64_t>(stride_, 1), 1,
                                                          static_cast<uint64_t>(std::max(Height(), 1))));
     }
+    // 24-bit rows read with the file's own step need no buffer of this
+    // object's: each read is one pread into the caller's rows.
+    bool ConcurrentReads() const override { return layout_.header.biBitCount == 24; }
     ptrdiff_t NaturalStride() const override {
         if (layout_.header.biBitCount != 24) return PictureRows::NaturalStride();
         return topDown_ ? static_cast<ptrdiff_t>(stride_) : -static_cast<ptrdiff_t>(stride_);

@@ -32,6 +32,7 @@ public:
         for (int32_t i = 0; i < count; ++i) std::memcpy(dst + i * stride, raster_.RowBytes(first + i).data(), bytes);
     }
     bool HoldsWholePicture() const override { return true; }
+    bool ConcurrentReads() const override { return true; }
 
 private:
     Raster raster_;
@@ -54,6 +55,7 @@ public:
     bool AnyOrder() const override { return rows_->AnyOrder(); }
     int32_t BandRows() const override { return rows_->BandRows(); }
     ptrdiff_t NaturalStride() const override { return rows_->NaturalStride(); }
+    bool ConcurrentReads() const override { return rows_->ConcurrentReads(); }
     void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) override {
         rows_->ReadRows(first, count, dst, stride);
     }
@@ -98,6 +100,7 @@ public:
     }
     void CheckUnchanged() override { rows_->CheckUnchanged(); }
     bool HoldsWholePicture() const override { return rows_->HoldsWholePicture(); }
+    bool ConcurrentReads() const override { return rows_->ConcurrentReads(); }
 
 private:
     void ReverseRow(uint8_t* row) const {

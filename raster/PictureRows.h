@@ -46,6 +46,9 @@ public:
     // Error with the reader's own messages; "Stream read error" where the
     // file no longer holds what it held when it was opened.
     virtual void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) = 0;
+    // Whether ReadRows may be called from several threads at once (for
+    // different rows).
+    virtual bool ConcurrentReads() const { return false; }
     // Once the rows have been read: throws Error("Stream read error") when
     // the file changed while it was read (its size or modification time).
     virtual void CheckUnchanged() {}

@@ -75,6 +75,10 @@ private:
     std::vector<Reference> refs_;  // copper colours in list order, then background colours
     std::vector<uint64_t> packedRefs_;  // per reference: its colour as 16-bit lanes, its class
     int32_t limit_ = 1;            // tolerance² + 1: a distance² below it is within the tolerance
+    // The copper colours as the words a pixel's bytes make, and their
+    // classes, for exact matching.
+    std::vector<uint32_t> exactColors_;
+    std::vector<uint8_t> exactClasses_;
 };
 
 // The runs of copper colour index (class index + 1) as the class map would
