@@ -239,6 +239,18 @@ struct OutputWriteError {
     std::string message;
 };
 
+// The sink that writes text to the output file; a failed write is about
+// the output.
+std::function<void(std::string_view)> WriterTo(OutputFile& file) {
+    return [&file](std::string_view text) {
+        try {
+            file.Write(text);
+        } catch (const std::exception& e) {
+            throw OutputWriteError{e.what()};
+        }
+    };
+}
+
 MatchOptions MatchOptionsOf(const CliOptions& options) {
     MatchOptions match;
     match.tolerance = options.tolerance;
@@ -293,14 +305,7 @@ int ConvertArea(const CliOptions& options, PictureRows& picture) {
     try {
         bar.Start(picture.Height());
         stats = WriteArea(
-            area, rows,
-            [&file](std::string_view text) {
-                try {
-                    file.Write(text);
-                } catch (const std::exception& e) {
-                    throw OutputWriteError{e.what()};
-                }
-            },
+            area, rows, WriterTo(file),
             [&bar](int32_t row) {
                 if (row > 0) bar.Step(1);
             });
@@ -428,16 +433,7 @@ std::vector<int64_t> ConvertTracks(const CliOptions& options, PictureRows& rows)
     std::vector<int64_t> tracks;
     try {
         bar.Start(static_cast<int64_t>(rows.Height()) * static_cast<int64_t>(request.colors.size()));
-        tracks = ConvertRows(
-            rows, request,
-            [&file](std::string_view text) {
-                try {
-                    file.Write(text);
-                } catch (const std::exception& e) {
-                    throw OutputWriteError{e.what()};
-                }
-            },
-            [&bar](int64_t steps) { bar.Step(steps); });
+        tracks = ConvertRows(rows, request, WriterTo(file), [&bar](int64_t steps) { bar.Step(steps); });
         try {
             TerminationSignalBlock block;
             file.Close();  // renamed into place: what a signal would remove is gone

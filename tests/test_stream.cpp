@@ -69,14 +69,28 @@ std::vector<uint8_t> RandomBmp(std::mt19937& rng, Depth depth, bool topDown, int
     return b.Build();
 }
 
-// The whole-picture job's text, records grouped by colour.
-std::string JobText(const std::filesystem::path& file, const std::string& mirrors, const StreamRequest& request,
-                    const std::filesystem::path& out) {
+// The picture read whole and mirrored in the order given.
+Picture MirroredPicture(const std::filesystem::path& file, const std::string& mirrors) {
     auto picture = ReadPictureFile(file.string());
     for (char m : mirrors) {
         if (m == 'h') MirrorHorizontal(picture.raster);
         if (m == 'v') MirrorVertical(picture.raster);
     }
+    return picture;
+}
+
+// The same picture read by rows: each kind of mirror turns it over when
+// given an odd number of times.
+std::unique_ptr<PictureRows> MirroredPictureRows(const std::filesystem::path& file, const std::string& mirrors) {
+    const bool h = std::count(mirrors.begin(), mirrors.end(), 'h') % 2 == 1;
+    const bool v = std::count(mirrors.begin(), mirrors.end(), 'v') % 2 == 1;
+    return MirroredRows(OpenPictureRows(file.string(), {}, v), h, v);
+}
+
+// The whole-picture job's text, records grouped by colour.
+std::string JobText(const std::filesystem::path& file, const std::string& mirrors, const StreamRequest& request,
+                    const std::filesystem::path& out) {
+    auto picture = MirroredPicture(file, mirrors);
     SimpleOwner owner;
     ConversionJob job(owner, std::make_shared<const Raster>(std::move(picture.raster)));
     ConversionRequest r;
@@ -97,9 +111,7 @@ std::string JobText(const std::filesystem::path& file, const std::string& mirror
 
 std::string StreamText(const std::filesystem::path& file, const std::string& mirrors, const StreamRequest& request,
                        std::vector<int64_t>* tracks = nullptr, int64_t* steps = nullptr) {
-    const auto h = std::count(mirrors.begin(), mirrors.end(), 'h') % 2 == 1;
-    const auto v = std::count(mirrors.begin(), mirrors.end(), 'v') % 2 == 1;
-    auto rows = MirroredRows(OpenPictureRows(file.string(), {}, v), h, v);
+    auto rows = MirroredPictureRows(file, mirrors);
     std::string text;
     int64_t stepped = 0;
     auto found = ConvertRows(*rows, request, [&](std::string_view t) { text += t; }, [&](int64_t s) { stepped += s; });
@@ -308,12 +320,6 @@ TEST(PictureRows, BandsInAnyOrderAreTheWholeReadersRows) {
     }
 }
 
-}  // namespace
-}  // namespace rastrace
-
-namespace rastrace {
-namespace {
-
 // Colours counted band by band, through the mirrors, are the whole
 // picture's counts in the same order of first appearance.
 TEST(ColorCounter, CountsRowsAsTheWholePictureCount) {
@@ -322,15 +328,8 @@ TEST(ColorCounter, CountsRowsAsTheWholePictureCount) {
     const auto file = dir.Path() / "p.bmp";
     test::WriteFile(file, RandomBmp(rng, {8, false}, false, 31, 27));
     for (const char* mirrors : kMirrors) {
-        auto picture = ReadPictureFile(file.string());
-        for (char m : std::string(mirrors)) {
-            if (m == 'h') MirrorHorizontal(picture.raster);
-            if (m == 'v') MirrorVertical(picture.raster);
-        }
-        const std::string text(mirrors);
-        const bool h = std::count(text.begin(), text.end(), 'h') % 2 == 1;
-        const bool v = std::count(text.begin(), text.end(), 'v') % 2 == 1;
-        auto rows = MirroredRows(OpenPictureRows(file.string(), {}, v), h, v);
+        const Picture picture = MirroredPicture(file, mirrors);
+        auto rows = MirroredPictureRows(file, mirrors);
         ColorCounter counter;
         std::vector<uint8_t> row(31 * 3);
         for (int32_t y = 0; y < rows->Height(); ++y) {
@@ -346,12 +345,6 @@ TEST(ColorCounter, CountsRowsAsTheWholePictureCount) {
         }
     }
 }
-
-}  // namespace
-}  // namespace rastrace
-
-namespace rastrace {
-namespace {
 
 // Gerber and KiCad text from a picture read by rows is the text from the
 // picture in memory, for every matching rule and mirror.
@@ -374,19 +367,12 @@ TEST(StreamConversion, AreaOutputsFromRowsAreTheWholePicturesText) {
                     area.width = 37;
                     area.height = 33;
 
-                    auto picture = ReadPictureFile(file.string());
-                    for (char m : std::string(mirrors)) {
-                        if (m == 'h') MirrorHorizontal(picture.raster);
-                        if (m == 'v') MirrorVertical(picture.raster);
-                    }
+                    const Picture picture = MirroredPicture(file, mirrors);
                     std::string expected;
                     WriteArea(area, MatchedCopperRows(picture.raster, colors, options),
                               [&](std::string_view t) { expected += t; });
 
-                    const std::string text(mirrors);
-                    const bool h = std::count(text.begin(), text.end(), 'h') % 2 == 1;
-                    const bool v = std::count(text.begin(), text.end(), 'v') % 2 == 1;
-                    auto rows = MirroredRows(OpenPictureRows(file.string(), {}, v), h, v);
+                    auto rows = MirroredPictureRows(file, mirrors);
                     std::string streamed;
                     WriteArea(area, MatchedCopperRows(*rows, colors, options),
                               [&](std::string_view t) { streamed += t; });
