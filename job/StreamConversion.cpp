@@ -7,6 +7,12 @@
 #include "trace/Scanner.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <memory>
 #include <utility>
 
@@ -17,11 +23,101 @@ namespace {
 constexpr size_t kFlushBytes = size_t{1} << 20;
 // Bands in flight: two per worker keeps both busy while one is taken.
 constexpr size_t kSlotsPerWorker = 2;
+// Writes pieces of text on a thread of its own, so that a slow disk (the
+// file's write-back) and the tracing overlap. At most kDepth pieces wait;
+// their buffers come back for reuse. The first write error comes out of
+// the next Push or of Finish. Without a thread, pieces are written at once.
+class WriteBehind {
+public:
+    explicit WriteBehind(const std::function<void(std::string_view)>& write) : write_(write) {
+        try {
+            thread_ = std::thread([this] { Run(); });
+        } catch (const std::system_error&) {
+        }
+    }
+    ~WriteBehind() {
+        {
+            std::lock_guard lock(mutex_);
+            closing_ = true;
+        }
+        changed_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+    WriteBehind(const WriteBehind&) = delete;
+    WriteBehind& operator=(const WriteBehind&) = delete;
+
+    // Queues text; gives back an empty buffer to fill next.
+    std::string Push(std::string text) {
+        if (!thread_.joinable()) {
+            write_(text);
+            text.clear();
+            return text;
+        }
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return error_ || queue_.size() < kDepth; });
+        if (error_) std::rethrow_exception(error_);
+        queue_.push_back(std::move(text));
+        std::string spare;
+        if (!spares_.empty()) {
+            spare = std::move(spares_.back());
+            spares_.pop_back();
+        }
+        lock.unlock();
+        changed_.notify_all();
+        return spare;
+    }
+
+    // Waits until every piece is written.
+    void Finish() {
+        if (!thread_.joinable()) return;
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return error_ || (queue_.empty() && !writing_); });
+        if (error_) std::rethrow_exception(error_);
+    }
+
+private:
+    static constexpr size_t kDepth = 4;
+
+    void Run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] { return closing_ || !queue_.empty(); });
+            if (closing_ || error_) return;
+            std::string text = std::move(queue_.front());
+            queue_.pop_front();
+            writing_ = true;
+            lock.unlock();
+            std::exception_ptr error;
+            try {
+                write_(text);
+            } catch (...) {
+                error = std::current_exception();
+            }
+            text.clear();
+            lock.lock();
+            writing_ = false;
+            if (error) error_ = error;
+            spares_.push_back(std::move(text));
+            changed_.notify_all();
+        }
+    }
+
+    const std::function<void(std::string_view)>& write_;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::string> queue_;
+    std::vector<std::string> spares_;
+    bool writing_ = false;
+    bool closing_ = false;
+    std::exception_ptr error_;
+};
+
 // Formats records and hands them on in large pieces; numbers PADS items.
 class RecordWriter {
 public:
     RecordWriter(const StreamRequest& request, int32_t height, const std::function<void(std::string_view)>& write)
-        : request_(request), mapping_(request.xres, request.yres, height), write_(write) {}
+        : request_(request), mapping_(request.xres, request.yres, height), behind_(write) {}
 
     const TrackMapping& Mapping() const { return mapping_; }
 
@@ -35,16 +131,22 @@ public:
         text_ += text;
         if (text_.size() >= kFlushBytes) Flush();
     }
+    // Hands the text so far on.
     void Flush() {
         if (text_.empty()) return;
-        write_(text_);
-        text_.clear();
+        text_ = behind_.Push(std::move(text_));
+        if (text_.capacity() < kFlushBytes) text_.reserve(kFlushBytes + kFlushBytes / 8);
+    }
+    // Hands the rest on and waits until all of it is written.
+    void Finish() {
+        Flush();
+        behind_.Finish();
     }
 
 private:
     const StreamRequest& request_;
     const TrackMapping mapping_;
-    const std::function<void(std::string_view)>& write_;
+    WriteBehind behind_;
     ItemCounter counter_;
     std::string text_;
 };
@@ -100,7 +202,7 @@ std::vector<int64_t> ConvertRows(PictureRows& rows, const StreamRequest& request
     out.Text(HeaderText(request.format));
     if (request.colors.empty()) {
         out.Text(TrailerText(request.format));
-        out.Flush();
+        out.Finish();
         return tracks;
     }
 
@@ -164,7 +266,7 @@ std::vector<int64_t> ConvertRows(PictureRows& rows, const StreamRequest& request
         }
     }
     out.Text(TrailerText(request.format));
-    out.Flush();
+    out.Finish();
     return tracks;
 }
 

@@ -36,7 +36,9 @@ struct StreamRequest {
 };
 
 // Converts every row of rows, handing the file's text to write in pieces of
-// about a megabyte, and progress(steps) as work is done, height * colours
+// about a megabyte (in order, one at a time, on a writing thread of its
+// own, so a slow disk overlaps the tracing), and progress(steps) on the
+// calling thread as work is done, height * colours
 // steps in all. Returns the records written per colour. Throws the reader's
 // errors (the text written so far is then incomplete: the caller drops it),
 // CheckMatchOptions' errors and "Floating point division by zero" before
