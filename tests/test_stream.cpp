@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <stdexcept>
 #include <sstream>
 
 namespace rastrace {
@@ -287,6 +288,35 @@ TEST(StreamConversion, AFileThatShrinksOrChangesWhileReadIsAStreamReadError) {
             }
             EXPECT_EQ(text.find("ENDPCB"), std::string::npos);
         }
+    }
+}
+
+// A write that fails stops the conversion with its error, whichever piece
+// it was, and nothing is written after it.
+TEST(StreamConversion, AFailedWriteEndsTheConversionWithItsError) {
+    TempDir dir;
+    const auto file = dir.Path() / "stripes.bmp";
+    std::vector<std::vector<uint32_t>> rows(400, std::vector<uint32_t>(400));
+    for (auto& row : rows) {
+        for (size_t x = 0; x < row.size(); ++x) row[x] = x % 2 == 0 ? 0x0000FF : 0xFFFFFF;
+    }
+    test::WriteFile(file, test::Bmp24FromPacked(rows));  // 80,000 tracks: a few megabytes of text
+    for (const int failAt : {0, 1, 2}) {
+        auto picture = OpenPictureRows(file.string());
+        StreamRequest request;
+        request.colors = {0x0000FF, 0xFFFFFF};
+        int pieces = 0;
+        bool wroteAfter = false;
+        try {
+            ConvertRows(*picture, request, [&](std::string_view) {
+                if (pieces > failAt) wroteAfter = true;
+                if (pieces++ == failAt) throw std::runtime_error("Disk full");
+            });
+            FAIL() << "no error at piece " << failAt;
+        } catch (const std::runtime_error& e) {
+            EXPECT_STREQ(e.what(), "Disk full");
+        }
+        EXPECT_FALSE(wroteAfter) << failAt;
     }
 }
 
