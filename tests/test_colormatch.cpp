@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -138,6 +139,75 @@ TEST(Rule, RowKernelMatchesTheReferenceDistance) {
             if (best > tolerance) expected = 0;
             ASSERT_EQ(out[static_cast<size_t>(x)], expected) << "trial " << trial << " column " << x;
             ASSERT_EQ(matcher.Classify(c), expected);
+        }
+    }
+}
+
+// The row kernels (16-bit lanes up to tolerance 255, 32-bit beyond)
+// against the rule in plain integers, on pixels where the rule is easy to
+// get wrong: exactly equidistant from two colours, exactly at the
+// tolerance, and far enough for 16-bit sums to saturate.
+TEST(Rule, RowKernelsAgreeWithThePlainRuleAtTiesAndTheToleranceEdge) {
+    std::mt19937 random(2024);
+    std::uniform_int_distribution<int> byte(0, 255);
+    auto channel = [](uint32_t c, int shift) { return static_cast<int>(c >> shift & 0xFF); };
+    auto squared = [&](uint32_t a, uint32_t b) {
+        int sum = 0;
+        for (int shift = 0; shift < 24; shift += 8) sum += (channel(a, shift) - channel(b, shift)) * (channel(a, shift) - channel(b, shift));
+        return sum;
+    };
+    for (int trial = 0; trial < 60; ++trial) {
+        std::vector<uint32_t> copper, background;
+        for (int k = 0; k < 1 + trial % 3; ++k) copper.push_back(Rgb(byte(random), byte(random), byte(random)));
+        for (int k = 0; k < 1 + trial % 2; ++k) background.push_back(Rgb(byte(random), byte(random), byte(random)));
+        std::vector<uint32_t> refs = copper;
+        refs.insert(refs.end(), background.begin(), background.end());
+        const int32_t tolerance = trial < 4 ? std::array{255, 256, 254, 442}[trial] : std::uniform_int_distribution<int>(1, 442)(random);
+        const int32_t width = 16 * (trial % 5) + trial % 17 + 1;  // whole blocks and tails
+        std::vector<uint32_t> colors(static_cast<size_t>(width));
+        for (uint32_t& c : colors) {
+            const uint32_t a = refs[random() % refs.size()], b = refs[random() % refs.size()];
+            switch (random() % 4) {
+            case 0: {  // halfway between two colours: a tie wherever the sums are even
+                uint32_t mid = 0;
+                for (int shift = 0; shift < 24; shift += 8) mid |= static_cast<uint32_t>((channel(a, shift) + channel(b, shift) + static_cast<int>(random() % 2)) / 2) << shift;
+                c = mid;
+                break;
+            }
+            case 1: {  // around the tolerance on one channel
+                const int d = std::clamp(tolerance + static_cast<int>(random() % 3) - 1, 0, 255);
+                const int shift = 8 * static_cast<int>(random() % 3);
+                const int v = channel(a, shift) + d <= 255 ? channel(a, shift) + d : channel(a, shift) - d;
+                c = (a & ~(0xFFu << shift)) | static_cast<uint32_t>(std::clamp(v, 0, 255)) << shift;
+                break;
+            }
+            case 2:  // an opposite corner: distances beyond 16 bits
+                c = Rgb(channel(a, 0) < 128 ? 255 : 0, channel(a, 8) < 128 ? 255 : 0, channel(a, 16) < 128 ? 255 : 0);
+                break;
+            default:
+                c = Rgb(byte(random), byte(random), byte(random));
+            }
+        }
+        std::vector<uint8_t> pixels(3 * static_cast<size_t>(width));
+        for (int32_t x = 0; x < width; ++x) {
+            const uint32_t c = colors[static_cast<size_t>(x)];
+            pixels[3 * static_cast<size_t>(x)] = static_cast<uint8_t>(c >> 16);
+            pixels[3 * static_cast<size_t>(x) + 1] = static_cast<uint8_t>(c >> 8);
+            pixels[3 * static_cast<size_t>(x) + 2] = static_cast<uint8_t>(c);
+        }
+        const ColorMatcher matcher(copper, Options(tolerance, background));
+        std::vector<uint8_t> out(static_cast<size_t>(width) + 1, 99);
+        matcher.ClassifyRow(pixels.data(), width, out.data());
+        ASSERT_EQ(out[static_cast<size_t>(width)], 99) << "wrote past the row";
+        for (int32_t x = 0; x < width; ++x) {
+            const uint32_t c = colors[static_cast<size_t>(x)];
+            int best = tolerance * tolerance + 1;
+            uint8_t expected = 0;
+            for (size_t k = 0; k < refs.size(); ++k) {
+                const int d = squared(c, refs[k]);
+                if (d < best) best = d, expected = k < copper.size() ? static_cast<uint8_t>(k + 1) : 0;
+            }
+            ASSERT_EQ(out[static_cast<size_t>(x)], expected) << "trial " << trial << " tolerance " << tolerance << " column " << x;
         }
     }
 }
