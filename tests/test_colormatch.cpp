@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,18 @@ MatchOptions Options(int32_t tolerance, std::vector<uint32_t> background = {}, i
 
 // --- The rule -----------------------------------------------------------------
 
+// Runs check once with each row kernel the machine has: the plain one,
+// AVX2, AVX-512.
+template <class Check>
+void WithEachKernel(Check&& check) {
+    for (const int kernels : {1, 2, 3}) {
+        SCOPED_TRACE("kernels " + std::to_string(kernels));
+        detail::matchKernels = kernels;
+        check();
+    }
+    detail::matchKernels = 3;
+}
+
 struct RuleCase {
     const char* name;
     std::vector<uint32_t> copper;
@@ -57,12 +70,14 @@ TEST_P(Rule, GivesEachPixelItsNearestColourWithinTheTolerance) {
         pixels[3 * i + 1] = static_cast<uint8_t>(c.pixel >> 8);
         pixels[3 * i + 2] = static_cast<uint8_t>(c.pixel);
     }
-    uint8_t out[3] = {99, 99, 99};
-    matcher.ClassifyRow(pixels, 1, out);
-    EXPECT_EQ(out[0], c.expected);
-    EXPECT_EQ(out[1], 99) << "wrote past the row";
-    matcher.ClassifyRow(pixels, 3, out);
-    EXPECT_EQ(out[2], c.expected);
+    WithEachKernel([&] {
+        uint8_t out[3] = {99, 99, 99};
+        matcher.ClassifyRow(pixels, 1, out);
+        EXPECT_EQ(out[0], c.expected);
+        EXPECT_EQ(out[1], 99) << "wrote past the row";
+        matcher.ClassifyRow(pixels, 3, out);
+        EXPECT_EQ(out[2], c.expected);
+    });
 }
 
 const uint32_t kBlack = Rgb(0, 0, 0);
@@ -116,6 +131,7 @@ TEST(Rule, RowKernelMatchesTheReferenceDistance) {
             std::memcpy(&pixels[3 * static_cast<size_t>(x)], &colors[static_cast<size_t>(x)], 3);
             std::swap(pixels[3 * static_cast<size_t>(x)], pixels[3 * static_cast<size_t>(x) + 2]);
         }
+        WithEachKernel([&] {
         std::vector<uint8_t> out(static_cast<size_t>(width));
         matcher.ClassifyRow(pixels.data(), width, out.data());
         for (int32_t x = 0; x < width; ++x) {
@@ -140,6 +156,7 @@ TEST(Rule, RowKernelMatchesTheReferenceDistance) {
             ASSERT_EQ(out[static_cast<size_t>(x)], expected) << "trial " << trial << " column " << x;
             ASSERT_EQ(matcher.Classify(c), expected);
         }
+        });
     }
 }
 
@@ -196,6 +213,7 @@ TEST(Rule, RowKernelsAgreeWithThePlainRuleAtTiesAndTheToleranceEdge) {
             pixels[3 * static_cast<size_t>(x) + 2] = static_cast<uint8_t>(c);
         }
         const ColorMatcher matcher(copper, Options(tolerance, background));
+        WithEachKernel([&] {
         std::vector<uint8_t> out(static_cast<size_t>(width) + 1, 99);
         matcher.ClassifyRow(pixels.data(), width, out.data());
         ASSERT_EQ(out[static_cast<size_t>(width)], 99) << "wrote past the row";
@@ -209,6 +227,7 @@ TEST(Rule, RowKernelsAgreeWithThePlainRuleAtTiesAndTheToleranceEdge) {
             }
             ASSERT_EQ(out[static_cast<size_t>(x)], expected) << "trial " << trial << " tolerance " << tolerance << " column " << x;
         }
+        });
     }
 }
 
@@ -391,6 +410,98 @@ TEST(Despeckle, BandsOnSeveralThreadsGiveTheSameMap) {
     }
 }
 
+// The rule pixel by pixel, by flood fill: the reference speckle removal is
+// checked against.
+std::vector<std::string> PlainDespeckle(std::vector<std::string> rows, int32_t n) {
+    const int h = static_cast<int>(rows.size()), w = static_cast<int>(rows[0].size());
+    // The regions of the map as it is: a label per pixel, and each region's pixels.
+    auto label = [&](std::vector<int>& id, std::vector<std::vector<std::pair<int, int>>>& regions) {
+        id.assign(static_cast<size_t>(w * h), -1);
+        regions.clear();
+        for (int y0 = 0; y0 < h; ++y0) {
+            for (int x0 = 0; x0 < w; ++x0) {
+                if (id[static_cast<size_t>(y0 * w + x0)] >= 0) continue;
+                std::vector<std::pair<int, int>> region{{x0, y0}};
+                id[static_cast<size_t>(y0 * w + x0)] = static_cast<int>(regions.size());
+                for (size_t k = 0; k < region.size(); ++k) {
+                    const auto [x, y] = region[k];
+                    for (const auto& [dx, dy] : {std::pair{1, 0}, {-1, 0}, {0, 1}, {0, -1}}) {
+                        const int nx = x + dx, ny = y + dy;
+                        if (nx < 0 || ny < 0 || nx >= w || ny >= h || rows[ny][nx] != rows[y][x] ||
+                            id[static_cast<size_t>(ny * w + nx)] >= 0) {
+                            continue;
+                        }
+                        id[static_cast<size_t>(ny * w + nx)] = static_cast<int>(regions.size());
+                        region.emplace_back(nx, ny);
+                    }
+                }
+                regions.push_back(std::move(region));
+            }
+        }
+    };
+    std::vector<int> id;
+    std::vector<std::vector<std::pair<int, int>>> regions;
+    label(id, regions);
+    for (const auto& region : regions) {
+        const auto [x0, y0] = region[0];
+        if (rows[y0][x0] != '.' && static_cast<int32_t>(region.size()) < n) {
+            for (const auto& [x, y] : region) rows[y][x] = '.';
+        }
+    }
+    label(id, regions);
+    const std::vector<std::string> before = rows;
+    for (const auto& region : regions) {
+        const auto [x0, y0] = region[0];
+        if (before[y0][x0] != '.' || static_cast<int32_t>(region.size()) >= n) continue;
+        std::set<int> around;
+        bool edge = false;
+        for (const auto& [x, y] : region) {
+            edge = edge || x == 0 || y == 0 || x == w - 1 || y == h - 1;
+            for (const auto& [dx, dy] : {std::pair{1, 0}, {-1, 0}, {0, 1}, {0, -1}}) {
+                const int nx = x + dx, ny = y + dy;
+                if (nx >= 0 && ny >= 0 && nx < w && ny < h && before[ny][nx] != '.') around.insert(id[static_cast<size_t>(ny * w + nx)]);
+            }
+        }
+        if (edge || around.size() != 1) continue;
+        const auto [ax, ay] = regions[static_cast<size_t>(*around.begin())][0];
+        for (const auto& [x, y] : region) rows[y][x] = before[ay][ax];
+    }
+    return rows;
+}
+
+// Speckle removal on the map and on its runs against the flood fill, on
+// random maps of specks, holes, specks in holes and holes in specks.
+TEST(Despeckle, MapAndRunsFollowThePlainRule) {
+    std::mt19937 random(19);
+    for (int trial = 0; trial < 200; ++trial) {
+        const int w = 1 + static_cast<int>(random() % 24), h = 1 + static_cast<int>(random() % 24);
+        std::vector<std::string> rows(static_cast<size_t>(h), std::string(static_cast<size_t>(w), '.'));
+        // Blobs of a, b and unmatched painted over each other.
+        for (int blob = 0; blob < 3 + trial % 12; ++blob) {
+            const char c = "aab."[random() % 4];
+            const int bx = static_cast<int>(random() % w), by = static_cast<int>(random() % h);
+            const int bw = 1 + static_cast<int>(random() % 6), bh = 1 + static_cast<int>(random() % 6);
+            for (int y = by; y < std::min(h, by + bh); ++y) {
+                for (int x = bx; x < std::min(w, bx + bw); ++x) {
+                    if (random() % 5) rows[static_cast<size_t>(y)][static_cast<size_t>(x)] = c;
+                }
+            }
+        }
+        const int32_t n = 2 + static_cast<int32_t>(random() % 12);
+        const std::vector<std::string> expected = PlainDespeckle(rows, n);
+        ASSERT_EQ(Despeckled(rows, n), expected) << "trial " << trial << " n " << n;
+        ClassRuns runs;
+        runs.width = w;
+        for (const std::string& row : RowsOf(MapOf(rows))) {
+            std::vector<uint8_t> bytes;
+            for (char c : row) bytes.push_back(c == '.' ? 0 : static_cast<uint8_t>(c - 'a' + 1));
+            detail::AppendRowRuns(bytes.data(), w, runs);
+        }
+        Despeckle(runs, n);
+        ASSERT_EQ(RowsOf(MapOfRuns(runs, 1 << 20)), expected) << "trial " << trial << " n " << n;
+    }
+}
+
 // --- Building the map ---------------------------------------------------------
 
 TEST(BuildClassMap, BandsOnSeveralThreadsGiveTheSameMap) {
@@ -436,6 +547,61 @@ TEST(ScanMatchedRuns, GivesTheClassMapsRuns) {
         EXPECT_GT(fromMap.size(), 40u);
         EXPECT_EQ(fromRows, fromMap);
     }
+}
+
+// With speckle removal the map is made as runs: the runs, the map painted
+// from them, the shared map's scan and its Get all give BuildClassMap's.
+TEST(BuildClassRuns, GiveTheClassMapsClassesAndRuns) {
+    std::mt19937 random(8);
+    auto raster = std::make_shared<Raster>(131, 700);
+    for (int32_t y = 0; y < raster->Height(); ++y) {
+        for (int32_t x = 0; x < raster->Width(); ++x) {
+            SetPixel(*raster, x, y, Rgb(static_cast<int>(random() % 256), 70, static_cast<int>(random() % 256)));
+        }
+    }
+    const std::vector<uint32_t> copper = {Rgb(40, 70, 40), Rgb(210, 70, 210)};
+    for (const int32_t n : {0, 6}) {
+        const MatchOptions options = Options(110, {Rgb(128, 70, 128)}, n);
+        const ClassMap map = BuildClassMap(*raster, copper, options, 1);
+        const ClassRuns runs = BuildClassRuns(*raster, copper, options, 2);
+        EXPECT_EQ(RowsOf(MapOfRuns(runs, 1 << 30)), RowsOf(map)) << n;
+        SharedClassMap shared(raster, copper, options);
+        for (const uint8_t value : {1, 2}) {
+            std::vector<std::vector<int32_t>> fromMap, fromRuns, fromShared;
+            auto collect = [](std::vector<std::vector<int32_t>>& into) {
+                return std::pair{[&into](int32_t r) { into.push_back({r}); },
+                                 [&into](const rastrace::Run& run) { into.push_back({run.startCol, run.endCol, run.row}); }};
+            };
+            auto [mapRow, mapRun] = collect(fromMap);
+            ScanClassRuns(map, value, mapRow, mapRun);
+            auto [runsRow, runsRun] = collect(fromRuns);
+            ScanClassRuns(runs, value, runsRow, runsRun);
+            auto [sharedRow, sharedRun] = collect(fromShared);
+            shared.Scan(value, {}, sharedRow, sharedRun);
+            EXPECT_GT(fromMap.size(), 800u);
+            EXPECT_EQ(fromRuns, fromMap) << n;
+            EXPECT_EQ(fromShared, fromMap) << n;
+        }
+        EXPECT_EQ(RowsOf(shared.Get({})), RowsOf(map)) << n;
+    }
+}
+
+// The runs are held to the memory limit like the map.
+TEST(BuildClassRuns, MoreRunsThanTheMemoryLimitIsOutOfMemory) {
+    Raster raster(100, 100);
+    for (int32_t y = 0; y < 100; ++y) {
+        for (int32_t x = 0; x < 100; ++x) SetPixel(raster, x, y, (x + y) % 2 ? Rgb(0, 0, 0) : Rgb(255, 255, 255));
+    }
+    MatchOptions options = Options(5, {}, 3);
+    options.memoryLimit = 10000 * 21 - 1;  // the map fits, its 10 000 runs do not
+    try {
+        BuildClassRuns(raster, std::vector<uint32_t>{0}, options, 2);
+        ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "Out of memory");
+    }
+    options.memoryLimit = 10000 * 21;
+    EXPECT_EQ(BuildClassRuns(raster, std::vector<uint32_t>{0}, options, 2).spans.size(), 10000u);
 }
 
 TEST(BuildClassMap, AStopEndsTheBuildWithItsException) {
