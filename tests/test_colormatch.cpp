@@ -502,6 +502,45 @@ TEST(Despeckle, MapAndRunsFollowThePlainRule) {
     }
 }
 
+// A window of a larger map: a region at a cut side may go on beyond it
+// and stays; at a side that is the picture's own edge it is a speck; a
+// hole at any side is not enclosed.
+TEST(Despeckle, AWindowKeepsWhatReachesItsCutSides) {
+    auto window = [](const std::vector<std::string>& rows, int32_t n, unsigned cuts) {
+        const ClassMap map = MapOf(rows);
+        ClassRuns runs;
+        runs.width = map.Width();
+        for (int32_t y = 0; y < map.Height(); ++y) detail::AppendRowRuns(map.Row(y), map.Width(), runs);
+        DespeckleWindow(runs, n, cuts);
+        return RowsOf(MapOfRuns(runs, 1 << 20));
+    };
+    const std::vector<std::string> rows = {"a....", ".....", "..a..", ".....", "a...a"};
+    EXPECT_EQ(window(rows, 2, 0), std::vector<std::string>(5, "....."));
+    EXPECT_EQ(window(rows, 2, kCutLeft), (std::vector<std::string>{"a....", ".....", ".....", ".....", "a...."}));
+    EXPECT_EQ(window(rows, 2, kCutTop | kCutRight), (std::vector<std::string>{"a....", ".....", ".....", ".....", "....a"}));
+    EXPECT_EQ(window(rows, 2, kCutBottom), (std::vector<std::string>{".....", ".....", ".....", ".....", "a...a"}));
+    EXPECT_EQ(window(kHole, 5, kCutLeft | kCutTop | kCutRight | kCutBottom), kFull);  // the hole is off every side
+    EXPECT_EQ(window({"aaa", "a..", "aaa"}, 3, kCutRight), (std::vector<std::string>{"aaa", "a..", "aaa"}));
+}
+
+// A matcher that marks background pixels gives them their own class and
+// keeps every copper class below it.
+TEST(Rule, BackgroundClassMarksWhatBackgroundColoursTake) {
+    const ColorMatcher matcher(std::vector<uint32_t>{kRed, kBlue}, Options(300, {kBlack}), 255);
+    EXPECT_EQ(matcher.Classify(Rgb(190, 0, 0)), 1);
+    EXPECT_EQ(matcher.Classify(Rgb(0, 0, 190)), 2);
+    EXPECT_EQ(matcher.Classify(Rgb(10, 0, 10)), 255);
+    EXPECT_EQ(matcher.Classify(Rgb(255, 255, 255)), 0);  // beyond the tolerance of all
+    // Exact matching of many colours: those past class 254 share it.
+    std::vector<uint32_t> many;
+    for (uint32_t k = 0; k < 300; ++k) many.push_back(k);
+    const ColorMatcher exact(many, Options(0), 255);
+    EXPECT_EQ(exact.Classify(253), 254);
+    EXPECT_EQ(exact.Classify(299), 254);
+    EXPECT_EQ(exact.Classify(300), 0);
+    EXPECT_EQ(ColorMatcher(many, Options(0)).Classify(299), 255);  // not 300 wrapped to 44
+}
+
 // --- Building the map ---------------------------------------------------------
 
 TEST(BuildClassMap, BandsOnSeveralThreadsGiveTheSameMap) {

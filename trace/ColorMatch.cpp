@@ -41,15 +41,21 @@ void CheckMatchOptions(const MatchOptions& options, size_t copperCount) {
     }
 }
 
-ColorMatcher::ColorMatcher(std::span<const uint32_t> copper, const MatchOptions& options) {
+ColorMatcher::ColorMatcher(std::span<const uint32_t> copper, const MatchOptions& options)
+    : ColorMatcher(copper, options, kNoClass) {}
+
+ColorMatcher::ColorMatcher(std::span<const uint32_t> copper, const MatchOptions& options, uint8_t backgroundClass) {
     CheckMatchOptions(options, copper.size());
+    // Exact matching takes any number of colours: the classes past the
+    // last one a byte holds are shared by the rest.
+    const size_t lastCopperClass = backgroundClass == kNoClass ? kMaxClasses : backgroundClass - 1u;
     limit_ = options.tolerance * options.tolerance + 1;
     auto add = [&](uint32_t color, uint8_t cls) {
         if (color > 0x00FFFFFFu) return;  // no pixel has this colour
         refs_.push_back(Reference{static_cast<int32_t>(color >> 16 & 0xFF), static_cast<int32_t>(color >> 8 & 0xFF),
                                   static_cast<int32_t>(color & 0xFF), cls});
     };
-    for (size_t k = 0; k < copper.size(); ++k) add(copper[k], static_cast<uint8_t>(k + 1));
+    for (size_t k = 0; k < copper.size(); ++k) add(copper[k], static_cast<uint8_t>(std::min(k + 1, lastCopperClass)));
     // A background colour that cannot win is left out: one equal to a
     // copper colour, or a repeat.
     const std::vector<uint32_t>& background = options.backgroundColors;
@@ -60,7 +66,7 @@ ColorMatcher::ColorMatcher(std::span<const uint32_t> copper, const MatchOptions&
             background.begin() + static_cast<std::ptrdiff_t>(i)) {
             continue;
         }
-        add(color, kNoClass);
+        add(color, backgroundClass);
     }
     for (const Reference& ref : refs_) {
         // Blue, green, red and 0 as four 16-bit lanes, then the class: the

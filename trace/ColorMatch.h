@@ -61,6 +61,10 @@ void CheckMatchOptions(const MatchOptions& options, size_t copperCount);
 class ColorMatcher {
 public:
     ColorMatcher(std::span<const uint32_t> copper, const MatchOptions& options);
+    // The same, but a pixel a background colour takes gets backgroundClass
+    // (not kNoClass), for a caller that shows those apart; copper colour k
+    // then gets class min(k + 1, backgroundClass - 1).
+    ColorMatcher(std::span<const uint32_t> copper, const MatchOptions& options, uint8_t backgroundClass);
 
     // The class of one colour: k + 1 for copper colour k, else kNoClass.
     uint8_t Classify(uint32_t color) const;
@@ -159,6 +163,14 @@ void ScanClassRuns(const ClassRuns& runs, uint8_t value, OnRow&& onRow, OnRun&& 
 void Despeckle(ClassMap& map, int32_t n, const std::function<void()>& checkStop = {}, int threads = 1);
 // The same on a map held as runs (runs change class; none is split).
 void Despeckle(ClassRuns& runs, int32_t n, const std::function<void()>& checkStop = {}, int threads = 1);
+
+// The sides of a map that is a window cut out of a larger one.
+enum CutSide : unsigned { kCutLeft = 1, kCutTop = 2, kCutRight = 4, kCutBottom = 8 };
+// Speckle removal on a window of a larger map: a region touching one of
+// the cutSides (a CutSide mask) may go on beyond it and is kept; a hole
+// touching any side is, as ever, not enclosed. Without cut sides it is
+// Despeckle's rule.
+void DespeckleWindow(ClassRuns& runs, int32_t n, unsigned cutSides);
 
 // A class map made once, on first demand, for every scan worker of a
 // conversion: the first caller of Get builds it (with one helper thread),

@@ -89,16 +89,16 @@ ClassRuns SplitMap(const ClassMap& map, const std::vector<Band>& bands, const st
 }
 
 // Union-find over runs, numbered as in ClassRuns::spans. A region's root is
-// its lowest run number and holds its area (saturating) and whether it
-// touches the picture's edge.
+// its lowest run number and holds its area (saturating) and the sides of
+// the picture it touches (a CutSide mask).
 class Regions {
 public:
     explicit Regions(size_t count) : parent_(count), area_(count), edge_(count) {}
 
-    void Set(uint32_t id, uint32_t area, bool edge) {
+    void Set(uint32_t id, uint32_t area, unsigned sides) {
         parent_[id] = id;
         area_[id] = area;
-        edge_[id] = edge;
+        edge_[id] = static_cast<uint8_t>(sides);
     }
 
     uint32_t Find(uint32_t a) {
@@ -122,6 +122,7 @@ public:
 
     uint32_t Area(uint32_t root) const { return area_[root]; }
     bool Edge(uint32_t root) const { return edge_[root] != 0; }
+    unsigned Sides(uint32_t root) const { return edge_[root]; }
 
 private:
     std::vector<uint32_t> parent_;
@@ -155,10 +156,10 @@ void Label(const ClassRuns& runs, int32_t height, const std::vector<Band>& bands
         for (int32_t y = bands[k].first; y < bands[k].end; ++y) {
             if (k == 0 && checkStop && y % 256 == 0) checkStop();
             const size_t first = runs.rowStart[static_cast<size_t>(y)], last = runs.rowStart[static_cast<size_t>(y) + 1];
-            const bool edgeRow = y == 0 || y == height - 1;
+            const unsigned rowSides = (y == 0 ? kCutTop : 0u) | (y == height - 1 ? kCutBottom : 0u);
             for (size_t i = first; i < last; ++i) {
                 regions.Set(static_cast<uint32_t>(i), static_cast<uint32_t>(s[i].end - s[i].start),
-                            edgeRow || s[i].start == 0 || s[i].end == width);
+                            rowSides | (s[i].start == 0 ? kCutLeft : 0u) | (s[i].end == width ? kCutRight : 0u));
             }
             if (y > bands[k].first) JoinRows(runs, y, regions);
         }
@@ -190,7 +191,8 @@ void ForNeighbours(const ClassRuns& runs, size_t i, int32_t y, OnNeighbour&& onN
 // Speckle removal on runs; calls changed(i, y) for every run i (of row y)
 // whose class it changes, in order (a run may change twice).
 template <class Changed>
-void DespeckleRuns(ClassRuns& runs, int32_t n, const std::function<void()>& checkStop, int threads, Changed&& changed) {
+void DespeckleRuns(ClassRuns& runs, int32_t n, unsigned cutSides, const std::function<void()>& checkStop, int threads,
+                   Changed&& changed) {
     const int32_t width = runs.width, height = runs.Height();
     if (n <= 1 || width == 0 || height == 0) return;
     if (runs.spans.size() >= std::numeric_limits<uint32_t>::max()) ThrowOutOfMemory();
@@ -206,10 +208,9 @@ void DespeckleRuns(ClassRuns& runs, int32_t n, const std::function<void()>& chec
     for (int32_t y = 0; y < height; ++y) {
         if (checkStop && y % 256 == 0) checkStop();
         for (size_t i = runs.rowStart[static_cast<size_t>(y)]; i < runs.rowStart[static_cast<size_t>(y) + 1]; ++i) {
-            if (s[i].cls == kNoClass || static_cast<uint32_t>(s[i].end - s[i].start) >= limit ||
-                regions.Area(regions.Find(static_cast<uint32_t>(i))) >= limit) {
-                continue;
-            }
+            if (s[i].cls == kNoClass || static_cast<uint32_t>(s[i].end - s[i].start) >= limit) continue;
+            const uint32_t root = regions.Find(static_cast<uint32_t>(i));
+            if (regions.Area(root) >= limit || (regions.Sides(root) & cutSides) != 0) continue;
             dropped.emplace_back(static_cast<uint32_t>(i), y);
         }
     }
@@ -280,13 +281,17 @@ void AppendRuns(ClassRuns& runs, const ClassRuns& more) {
 }  // namespace detail
 
 void Despeckle(ClassRuns& runs, int32_t n, const std::function<void()>& checkStop, int threads) {
-    DespeckleRuns(runs, n, checkStop, threads, [](uint32_t, int32_t) {});
+    DespeckleRuns(runs, n, 0, checkStop, threads, [](uint32_t, int32_t) {});
+}
+
+void DespeckleWindow(ClassRuns& runs, int32_t n, unsigned cutSides) {
+    DespeckleRuns(runs, n, cutSides, {}, 1, [](uint32_t, int32_t) {});
 }
 
 void Despeckle(ClassMap& map, int32_t n, const std::function<void()>& checkStop, int threads) {
     if (n <= 1 || map.Width() == 0 || map.Height() == 0) return;
     ClassRuns runs = SplitMap(map, Bands(map.Height(), threads), checkStop);
-    DespeckleRuns(runs, n, checkStop, threads, [&](uint32_t i, int32_t y) {
+    DespeckleRuns(runs, n, 0, checkStop, threads, [&](uint32_t i, int32_t y) {
         const ClassRun& span = runs.spans[i];
         std::memset(map.Row(y) + span.start, span.cls, static_cast<size_t>(span.end - span.start));
     });
