@@ -73,12 +73,12 @@ void TScanThread::Execute() {
 
     if (classes_) {
         // The first worker here builds the map; a stop ends the build too.
-        const ClassMap& map = classes_->Get([this] {
-            if (link_.StopRequested()) throw JobStopped();
-        });
-        ScanClassRuns(
-            map, static_cast<uint8_t>(index_ + 1), [this](int32_t) { OnRow(); },
-            [this](const Run& run) { OnRun(run); });
+        classes_->Scan(
+            static_cast<uint8_t>(index_ + 1),
+            [this] {
+                if (link_.StopRequested()) throw JobStopped();
+            },
+            [this](int32_t) { OnRow(); }, [this](const Run& run) { OnRun(run); });
     } else if (matcher_) {
         ScanMatchedRuns(
             *FBitmap, *matcher_, static_cast<uint8_t>(index_ + 1), [this](int32_t) { OnRow(); },

@@ -8,9 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,18 @@ MatchOptions Options(int32_t tolerance, std::vector<uint32_t> background = {}, i
 
 // --- The rule -----------------------------------------------------------------
 
+// Runs check once with each row kernel the machine has: the plain one,
+// AVX2, AVX-512.
+template <class Check>
+void WithEachKernel(Check&& check) {
+    for (const int kernels : {1, 2, 3}) {
+        SCOPED_TRACE("kernels " + std::to_string(kernels));
+        detail::matchKernels = kernels;
+        check();
+    }
+    detail::matchKernels = 3;
+}
+
 struct RuleCase {
     const char* name;
     std::vector<uint32_t> copper;
@@ -56,12 +70,14 @@ TEST_P(Rule, GivesEachPixelItsNearestColourWithinTheTolerance) {
         pixels[3 * i + 1] = static_cast<uint8_t>(c.pixel >> 8);
         pixels[3 * i + 2] = static_cast<uint8_t>(c.pixel);
     }
-    uint8_t out[3] = {99, 99, 99};
-    matcher.ClassifyRow(pixels, 1, out);
-    EXPECT_EQ(out[0], c.expected);
-    EXPECT_EQ(out[1], 99) << "wrote past the row";
-    matcher.ClassifyRow(pixels, 3, out);
-    EXPECT_EQ(out[2], c.expected);
+    WithEachKernel([&] {
+        uint8_t out[3] = {99, 99, 99};
+        matcher.ClassifyRow(pixels, 1, out);
+        EXPECT_EQ(out[0], c.expected);
+        EXPECT_EQ(out[1], 99) << "wrote past the row";
+        matcher.ClassifyRow(pixels, 3, out);
+        EXPECT_EQ(out[2], c.expected);
+    });
 }
 
 const uint32_t kBlack = Rgb(0, 0, 0);
@@ -115,6 +131,7 @@ TEST(Rule, RowKernelMatchesTheReferenceDistance) {
             std::memcpy(&pixels[3 * static_cast<size_t>(x)], &colors[static_cast<size_t>(x)], 3);
             std::swap(pixels[3 * static_cast<size_t>(x)], pixels[3 * static_cast<size_t>(x) + 2]);
         }
+        WithEachKernel([&] {
         std::vector<uint8_t> out(static_cast<size_t>(width));
         matcher.ClassifyRow(pixels.data(), width, out.data());
         for (int32_t x = 0; x < width; ++x) {
@@ -139,6 +156,78 @@ TEST(Rule, RowKernelMatchesTheReferenceDistance) {
             ASSERT_EQ(out[static_cast<size_t>(x)], expected) << "trial " << trial << " column " << x;
             ASSERT_EQ(matcher.Classify(c), expected);
         }
+        });
+    }
+}
+
+// The row kernels (16-bit lanes up to tolerance 255, 32-bit beyond)
+// against the rule in plain integers, on pixels where the rule is easy to
+// get wrong: exactly equidistant from two colours, exactly at the
+// tolerance, and far enough for 16-bit sums to saturate.
+TEST(Rule, RowKernelsAgreeWithThePlainRuleAtTiesAndTheToleranceEdge) {
+    std::mt19937 random(2024);
+    std::uniform_int_distribution<int> byte(0, 255);
+    auto channel = [](uint32_t c, int shift) { return static_cast<int>(c >> shift & 0xFF); };
+    auto squared = [&](uint32_t a, uint32_t b) {
+        int sum = 0;
+        for (int shift = 0; shift < 24; shift += 8) sum += (channel(a, shift) - channel(b, shift)) * (channel(a, shift) - channel(b, shift));
+        return sum;
+    };
+    for (int trial = 0; trial < 60; ++trial) {
+        std::vector<uint32_t> copper, background;
+        for (int k = 0; k < 1 + trial % 3; ++k) copper.push_back(Rgb(byte(random), byte(random), byte(random)));
+        for (int k = 0; k < 1 + trial % 2; ++k) background.push_back(Rgb(byte(random), byte(random), byte(random)));
+        std::vector<uint32_t> refs = copper;
+        refs.insert(refs.end(), background.begin(), background.end());
+        const int32_t tolerance = trial < 4 ? std::array{255, 256, 254, 442}[trial] : std::uniform_int_distribution<int>(1, 442)(random);
+        const int32_t width = 16 * (trial % 5) + trial % 17 + 1;  // whole blocks and tails
+        std::vector<uint32_t> colors(static_cast<size_t>(width));
+        for (uint32_t& c : colors) {
+            const uint32_t a = refs[random() % refs.size()], b = refs[random() % refs.size()];
+            switch (random() % 4) {
+            case 0: {  // halfway between two colours: a tie wherever the sums are even
+                uint32_t mid = 0;
+                for (int shift = 0; shift < 24; shift += 8) mid |= static_cast<uint32_t>((channel(a, shift) + channel(b, shift) + static_cast<int>(random() % 2)) / 2) << shift;
+                c = mid;
+                break;
+            }
+            case 1: {  // around the tolerance on one channel
+                const int d = std::clamp(tolerance + static_cast<int>(random() % 3) - 1, 0, 255);
+                const int shift = 8 * static_cast<int>(random() % 3);
+                const int v = channel(a, shift) + d <= 255 ? channel(a, shift) + d : channel(a, shift) - d;
+                c = (a & ~(0xFFu << shift)) | static_cast<uint32_t>(std::clamp(v, 0, 255)) << shift;
+                break;
+            }
+            case 2:  // an opposite corner: distances beyond 16 bits
+                c = Rgb(channel(a, 0) < 128 ? 255 : 0, channel(a, 8) < 128 ? 255 : 0, channel(a, 16) < 128 ? 255 : 0);
+                break;
+            default:
+                c = Rgb(byte(random), byte(random), byte(random));
+            }
+        }
+        std::vector<uint8_t> pixels(3 * static_cast<size_t>(width));
+        for (int32_t x = 0; x < width; ++x) {
+            const uint32_t c = colors[static_cast<size_t>(x)];
+            pixels[3 * static_cast<size_t>(x)] = static_cast<uint8_t>(c >> 16);
+            pixels[3 * static_cast<size_t>(x) + 1] = static_cast<uint8_t>(c >> 8);
+            pixels[3 * static_cast<size_t>(x) + 2] = static_cast<uint8_t>(c);
+        }
+        const ColorMatcher matcher(copper, Options(tolerance, background));
+        WithEachKernel([&] {
+        std::vector<uint8_t> out(static_cast<size_t>(width) + 1, 99);
+        matcher.ClassifyRow(pixels.data(), width, out.data());
+        ASSERT_EQ(out[static_cast<size_t>(width)], 99) << "wrote past the row";
+        for (int32_t x = 0; x < width; ++x) {
+            const uint32_t c = colors[static_cast<size_t>(x)];
+            int best = tolerance * tolerance + 1;
+            uint8_t expected = 0;
+            for (size_t k = 0; k < refs.size(); ++k) {
+                const int d = squared(c, refs[k]);
+                if (d < best) best = d, expected = k < copper.size() ? static_cast<uint8_t>(k + 1) : 0;
+            }
+            ASSERT_EQ(out[static_cast<size_t>(x)], expected) << "trial " << trial << " tolerance " << tolerance << " column " << x;
+        }
+        });
     }
 }
 
@@ -321,6 +410,137 @@ TEST(Despeckle, BandsOnSeveralThreadsGiveTheSameMap) {
     }
 }
 
+// The rule pixel by pixel, by flood fill: the reference speckle removal is
+// checked against.
+std::vector<std::string> PlainDespeckle(std::vector<std::string> rows, int32_t n) {
+    const int h = static_cast<int>(rows.size()), w = static_cast<int>(rows[0].size());
+    // The regions of the map as it is: a label per pixel, and each region's pixels.
+    auto label = [&](std::vector<int>& id, std::vector<std::vector<std::pair<int, int>>>& regions) {
+        id.assign(static_cast<size_t>(w * h), -1);
+        regions.clear();
+        for (int y0 = 0; y0 < h; ++y0) {
+            for (int x0 = 0; x0 < w; ++x0) {
+                if (id[static_cast<size_t>(y0 * w + x0)] >= 0) continue;
+                std::vector<std::pair<int, int>> region{{x0, y0}};
+                id[static_cast<size_t>(y0 * w + x0)] = static_cast<int>(regions.size());
+                for (size_t k = 0; k < region.size(); ++k) {
+                    const auto [x, y] = region[k];
+                    for (const auto& [dx, dy] : {std::pair{1, 0}, {-1, 0}, {0, 1}, {0, -1}}) {
+                        const int nx = x + dx, ny = y + dy;
+                        if (nx < 0 || ny < 0 || nx >= w || ny >= h || rows[ny][nx] != rows[y][x] ||
+                            id[static_cast<size_t>(ny * w + nx)] >= 0) {
+                            continue;
+                        }
+                        id[static_cast<size_t>(ny * w + nx)] = static_cast<int>(regions.size());
+                        region.emplace_back(nx, ny);
+                    }
+                }
+                regions.push_back(std::move(region));
+            }
+        }
+    };
+    std::vector<int> id;
+    std::vector<std::vector<std::pair<int, int>>> regions;
+    label(id, regions);
+    for (const auto& region : regions) {
+        const auto [x0, y0] = region[0];
+        if (rows[y0][x0] != '.' && static_cast<int32_t>(region.size()) < n) {
+            for (const auto& [x, y] : region) rows[y][x] = '.';
+        }
+    }
+    label(id, regions);
+    const std::vector<std::string> before = rows;
+    for (const auto& region : regions) {
+        const auto [x0, y0] = region[0];
+        if (before[y0][x0] != '.' || static_cast<int32_t>(region.size()) >= n) continue;
+        std::set<int> around;
+        bool edge = false;
+        for (const auto& [x, y] : region) {
+            edge = edge || x == 0 || y == 0 || x == w - 1 || y == h - 1;
+            for (const auto& [dx, dy] : {std::pair{1, 0}, {-1, 0}, {0, 1}, {0, -1}}) {
+                const int nx = x + dx, ny = y + dy;
+                if (nx >= 0 && ny >= 0 && nx < w && ny < h && before[ny][nx] != '.') around.insert(id[static_cast<size_t>(ny * w + nx)]);
+            }
+        }
+        if (edge || around.size() != 1) continue;
+        const auto [ax, ay] = regions[static_cast<size_t>(*around.begin())][0];
+        for (const auto& [x, y] : region) rows[y][x] = before[ay][ax];
+    }
+    return rows;
+}
+
+// Speckle removal on the map and on its runs against the flood fill, on
+// random maps of specks, holes, specks in holes and holes in specks.
+TEST(Despeckle, MapAndRunsFollowThePlainRule) {
+    std::mt19937 random(19);
+    for (int trial = 0; trial < 200; ++trial) {
+        const int w = 1 + static_cast<int>(random() % 24), h = 1 + static_cast<int>(random() % 24);
+        std::vector<std::string> rows(static_cast<size_t>(h), std::string(static_cast<size_t>(w), '.'));
+        // Blobs of a, b and unmatched painted over each other.
+        for (int blob = 0; blob < 3 + trial % 12; ++blob) {
+            const char c = "aab."[random() % 4];
+            const int bx = static_cast<int>(random() % w), by = static_cast<int>(random() % h);
+            const int bw = 1 + static_cast<int>(random() % 6), bh = 1 + static_cast<int>(random() % 6);
+            for (int y = by; y < std::min(h, by + bh); ++y) {
+                for (int x = bx; x < std::min(w, bx + bw); ++x) {
+                    if (random() % 5) rows[static_cast<size_t>(y)][static_cast<size_t>(x)] = c;
+                }
+            }
+        }
+        const int32_t n = 2 + static_cast<int32_t>(random() % 12);
+        const std::vector<std::string> expected = PlainDespeckle(rows, n);
+        ASSERT_EQ(Despeckled(rows, n), expected) << "trial " << trial << " n " << n;
+        ClassRuns runs;
+        runs.width = w;
+        for (const std::string& row : RowsOf(MapOf(rows))) {
+            std::vector<uint8_t> bytes;
+            for (char c : row) bytes.push_back(c == '.' ? 0 : static_cast<uint8_t>(c - 'a' + 1));
+            detail::AppendRowRuns(bytes.data(), w, runs);
+        }
+        Despeckle(runs, n);
+        ASSERT_EQ(RowsOf(MapOfRuns(runs, 1 << 20)), expected) << "trial " << trial << " n " << n;
+    }
+}
+
+// A window of a larger map: a region at a cut side may go on beyond it
+// and stays; at a side that is the picture's own edge it is a speck; a
+// hole at any side is not enclosed.
+TEST(Despeckle, AWindowKeepsWhatReachesItsCutSides) {
+    auto window = [](const std::vector<std::string>& rows, int32_t n, unsigned cuts) {
+        const ClassMap map = MapOf(rows);
+        ClassRuns runs;
+        runs.width = map.Width();
+        for (int32_t y = 0; y < map.Height(); ++y) detail::AppendRowRuns(map.Row(y), map.Width(), runs);
+        DespeckleWindow(runs, n, cuts);
+        return RowsOf(MapOfRuns(runs, 1 << 20));
+    };
+    const std::vector<std::string> rows = {"a....", ".....", "..a..", ".....", "a...a"};
+    EXPECT_EQ(window(rows, 2, 0), std::vector<std::string>(5, "....."));
+    EXPECT_EQ(window(rows, 2, kCutLeft), (std::vector<std::string>{"a....", ".....", ".....", ".....", "a...."}));
+    EXPECT_EQ(window(rows, 2, kCutTop | kCutRight), (std::vector<std::string>{"a....", ".....", ".....", ".....", "....a"}));
+    EXPECT_EQ(window(rows, 2, kCutBottom), (std::vector<std::string>{".....", ".....", ".....", ".....", "a...a"}));
+    EXPECT_EQ(window(kHole, 5, kCutLeft | kCutTop | kCutRight | kCutBottom), kFull);  // the hole is off every side
+    EXPECT_EQ(window({"aaa", "a..", "aaa"}, 3, kCutRight), (std::vector<std::string>{"aaa", "a..", "aaa"}));
+}
+
+// A matcher that marks background pixels gives them their own class and
+// keeps every copper class below it.
+TEST(Rule, BackgroundClassMarksWhatBackgroundColoursTake) {
+    const ColorMatcher matcher(std::vector<uint32_t>{kRed, kBlue}, Options(300, {kBlack}), 255);
+    EXPECT_EQ(matcher.Classify(Rgb(190, 0, 0)), 1);
+    EXPECT_EQ(matcher.Classify(Rgb(0, 0, 190)), 2);
+    EXPECT_EQ(matcher.Classify(Rgb(10, 0, 10)), 255);
+    EXPECT_EQ(matcher.Classify(Rgb(255, 255, 255)), 0);  // beyond the tolerance of all
+    // Exact matching of many colours: those past class 254 share it.
+    std::vector<uint32_t> many;
+    for (uint32_t k = 0; k < 300; ++k) many.push_back(k);
+    const ColorMatcher exact(many, Options(0), 255);
+    EXPECT_EQ(exact.Classify(253), 254);
+    EXPECT_EQ(exact.Classify(299), 254);
+    EXPECT_EQ(exact.Classify(300), 0);
+    EXPECT_EQ(ColorMatcher(many, Options(0)).Classify(299), 255);  // not 300 wrapped to 44
+}
+
 // --- Building the map ---------------------------------------------------------
 
 TEST(BuildClassMap, BandsOnSeveralThreadsGiveTheSameMap) {
@@ -366,6 +586,61 @@ TEST(ScanMatchedRuns, GivesTheClassMapsRuns) {
         EXPECT_GT(fromMap.size(), 40u);
         EXPECT_EQ(fromRows, fromMap);
     }
+}
+
+// With speckle removal the map is made as runs: the runs, the map painted
+// from them, the shared map's scan and its Get all give BuildClassMap's.
+TEST(BuildClassRuns, GiveTheClassMapsClassesAndRuns) {
+    std::mt19937 random(8);
+    auto raster = std::make_shared<Raster>(131, 700);
+    for (int32_t y = 0; y < raster->Height(); ++y) {
+        for (int32_t x = 0; x < raster->Width(); ++x) {
+            SetPixel(*raster, x, y, Rgb(static_cast<int>(random() % 256), 70, static_cast<int>(random() % 256)));
+        }
+    }
+    const std::vector<uint32_t> copper = {Rgb(40, 70, 40), Rgb(210, 70, 210)};
+    for (const int32_t n : {0, 6}) {
+        const MatchOptions options = Options(110, {Rgb(128, 70, 128)}, n);
+        const ClassMap map = BuildClassMap(*raster, copper, options, 1);
+        const ClassRuns runs = BuildClassRuns(*raster, copper, options, 2);
+        EXPECT_EQ(RowsOf(MapOfRuns(runs, 1 << 30)), RowsOf(map)) << n;
+        SharedClassMap shared(raster, copper, options);
+        for (const uint8_t value : {1, 2}) {
+            std::vector<std::vector<int32_t>> fromMap, fromRuns, fromShared;
+            auto collect = [](std::vector<std::vector<int32_t>>& into) {
+                return std::pair{[&into](int32_t r) { into.push_back({r}); },
+                                 [&into](const rastrace::Run& run) { into.push_back({run.startCol, run.endCol, run.row}); }};
+            };
+            auto [mapRow, mapRun] = collect(fromMap);
+            ScanClassRuns(map, value, mapRow, mapRun);
+            auto [runsRow, runsRun] = collect(fromRuns);
+            ScanClassRuns(runs, value, runsRow, runsRun);
+            auto [sharedRow, sharedRun] = collect(fromShared);
+            shared.Scan(value, {}, sharedRow, sharedRun);
+            EXPECT_GT(fromMap.size(), 800u);
+            EXPECT_EQ(fromRuns, fromMap) << n;
+            EXPECT_EQ(fromShared, fromMap) << n;
+        }
+        EXPECT_EQ(RowsOf(shared.Get({})), RowsOf(map)) << n;
+    }
+}
+
+// The runs are held to the memory limit like the map.
+TEST(BuildClassRuns, MoreRunsThanTheMemoryLimitIsOutOfMemory) {
+    Raster raster(100, 100);
+    for (int32_t y = 0; y < 100; ++y) {
+        for (int32_t x = 0; x < 100; ++x) SetPixel(raster, x, y, (x + y) % 2 ? Rgb(0, 0, 0) : Rgb(255, 255, 255));
+    }
+    MatchOptions options = Options(5, {}, 3);
+    options.memoryLimit = 10000 * 21 - 1;  // the map fits, its 10 000 runs do not
+    try {
+        BuildClassRuns(raster, std::vector<uint32_t>{0}, options, 2);
+        ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "Out of memory");
+    }
+    options.memoryLimit = 10000 * 21;
+    EXPECT_EQ(BuildClassRuns(raster, std::vector<uint32_t>{0}, options, 2).spans.size(), 10000u);
 }
 
 TEST(BuildClassMap, AStopEndsTheBuildWithItsException) {

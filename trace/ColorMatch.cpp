@@ -7,6 +7,8 @@
 #include <immintrin.h>
 #endif
 #include <atomic>
+#include <cstring>
+#include <mutex>
 #include <limits>
 #include <new>
 #include <thread>
@@ -39,15 +41,21 @@ void CheckMatchOptions(const MatchOptions& options, size_t copperCount) {
     }
 }
 
-ColorMatcher::ColorMatcher(std::span<const uint32_t> copper, const MatchOptions& options) {
+ColorMatcher::ColorMatcher(std::span<const uint32_t> copper, const MatchOptions& options)
+    : ColorMatcher(copper, options, kNoClass) {}
+
+ColorMatcher::ColorMatcher(std::span<const uint32_t> copper, const MatchOptions& options, uint8_t backgroundClass) {
     CheckMatchOptions(options, copper.size());
+    // Exact matching takes any number of colours: the classes past the
+    // last one a byte holds are shared by the rest.
+    const size_t lastCopperClass = backgroundClass == kNoClass ? kMaxClasses : backgroundClass - 1u;
     limit_ = options.tolerance * options.tolerance + 1;
     auto add = [&](uint32_t color, uint8_t cls) {
         if (color > 0x00FFFFFFu) return;  // no pixel has this colour
         refs_.push_back(Reference{static_cast<int32_t>(color >> 16 & 0xFF), static_cast<int32_t>(color >> 8 & 0xFF),
                                   static_cast<int32_t>(color & 0xFF), cls});
     };
-    for (size_t k = 0; k < copper.size(); ++k) add(copper[k], static_cast<uint8_t>(k + 1));
+    for (size_t k = 0; k < copper.size(); ++k) add(copper[k], static_cast<uint8_t>(std::min(k + 1, lastCopperClass)));
     // A background colour that cannot win is left out: one equal to a
     // copper colour, or a repeat.
     const std::vector<uint32_t>& background = options.backgroundColors;
@@ -58,7 +66,7 @@ ColorMatcher::ColorMatcher(std::span<const uint32_t> copper, const MatchOptions&
             background.begin() + static_cast<std::ptrdiff_t>(i)) {
             continue;
         }
-        add(color, kNoClass);
+        add(color, backgroundClass);
     }
     for (const Reference& ref : refs_) {
         if (ref.cls != kNoClass) {
@@ -88,6 +96,10 @@ uint8_t ColorMatcher::Classify(uint32_t color) const {
     }
     return cls;
 }
+
+namespace detail {
+int matchKernels = 3;
+}  // namespace detail
 
 namespace {
 
@@ -179,6 +191,130 @@ __attribute__((target("avx2"))) int32_t ClassifyExactAvx2(const uint8_t* p, int3
     return x;
 }
 
+// The byte positions of one channel (0 blue, 1 green, 2 red) of 16
+// pixels held in three 16-byte vectors: mask s picks, from vector s, the
+// channel's bytes into their pixel positions (-1: none there).
+struct ChannelMasks {
+    alignas(16) int8_t masks[3][3][16] = {};
+    constexpr ChannelMasks() {
+        for (int c = 0; c < 3; ++c) {
+            for (int s = 0; s < 3; ++s) {
+                for (int pos = 0; pos < 16; ++pos) {
+                    const int at = 3 * pos + c - 16 * s;
+                    masks[c][s][pos] = at >= 0 && at < 16 ? static_cast<int8_t>(at) : -1;
+                }
+            }
+        }
+    }
+};
+constexpr ChannelMasks kChannelMasks;
+
+// One channel of 16 pixels (v0..v2) as 16-bit lanes.
+__attribute__((target("avx2"))) inline __m256i Channel(__m128i v0, __m128i v1, __m128i v2, __m128i m0, __m128i m1,
+                                                       __m128i m2) {
+    return _mm256_cvtepu8_epi16(
+        _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, m0), _mm_shuffle_epi8(v1, m1)), _mm_shuffle_epi8(v2, m2)));
+}
+
+// Sixteen pixels at a time with 16-bit lanes, for a tolerance of at most
+// 255 (limit <= 65026): each channel's difference squared fits 16 bits
+// unsigned, and their sum is added with unsigned saturation. A saturated
+// sum is at least 65535 >= limit, so it never wins, and every sum below
+// limit is exact: the result is the 32-bit rule's. Reads 48 bytes per 16
+// pixels, never past the row. Returns the pixels done (a multiple of 16).
+__attribute__((target("avx2"))) int32_t ClassifyAvx2Narrow(const uint8_t* p, int32_t width, const uint64_t* refs,
+                                                           size_t refCount, int32_t limit, uint8_t* out) {
+    auto mask = [](int c, int s) { return *reinterpret_cast<const __m128i*>(kChannelMasks.masks[c][s]); };
+    const __m128i b0 = mask(0, 0), b1 = mask(0, 1), b2 = mask(0, 2);
+    const __m128i g0 = mask(1, 0), g1 = mask(1, 1), g2 = mask(1, 2);
+    const __m128i r0 = mask(2, 0), r1 = mask(2, 1), r2 = mask(2, 2);
+    // Unsigned 16-bit order through signed compares: both sides biased by 0x8000.
+    const __m256i bias = _mm256_set1_epi16(static_cast<int16_t>(0x8000));
+    const __m256i start = _mm256_xor_si256(_mm256_set1_epi16(static_cast<int16_t>(limit)), bias);
+    int32_t x = 0;
+    for (; x + 16 <= width; x += 16) {
+        const uint8_t* q = p + 3 * static_cast<size_t>(x);
+        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+        const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16));
+        const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 32));
+        const __m256i pb = Channel(v0, v1, v2, b0, b1, b2), pg = Channel(v0, v1, v2, g0, g1, g2),
+                      pr = Channel(v0, v1, v2, r0, r1, r2);
+        __m256i best = start;
+        __m256i cls = _mm256_setzero_si256();
+        for (size_t k = 0; k < refCount; ++k) {
+            const uint64_t ref = refs[2 * k];
+            const __m256i db = _mm256_sub_epi16(pb, _mm256_set1_epi16(static_cast<int16_t>(ref & 0xFFFF)));
+            const __m256i dg = _mm256_sub_epi16(pg, _mm256_set1_epi16(static_cast<int16_t>(ref >> 16 & 0xFFFF)));
+            const __m256i dr = _mm256_sub_epi16(pr, _mm256_set1_epi16(static_cast<int16_t>(ref >> 32 & 0xFFFF)));
+            const __m256i d = _mm256_adds_epu16(_mm256_adds_epu16(_mm256_mullo_epi16(db, db), _mm256_mullo_epi16(dg, dg)),
+                                                _mm256_mullo_epi16(dr, dr));
+            const __m256i biased = _mm256_xor_si256(d, bias);
+            const __m256i nearer = _mm256_cmpgt_epi16(best, biased);  // strictly: a tie keeps the earlier colour
+            best = _mm256_min_epi16(best, biased);
+            cls = _mm256_blendv_epi8(cls, _mm256_set1_epi16(static_cast<int16_t>(refs[2 * k + 1])), nearer);
+        }
+        const __m128i packed = _mm_packus_epi16(_mm256_castsi256_si128(cls), _mm256_extracti128_si256(cls, 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), packed);
+    }
+    return x;
+}
+
+// Bytes q..q+15 in the low 128-bit lane, q+48..q+63 in the high one.
+__attribute__((target("avx2"))) inline __m256i LoadTwo(const uint8_t* q) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q))),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 48)), 1);
+}
+
+// One channel of 32 pixels (16 in each lane of v0..v2) as 16-bit lanes.
+__attribute__((target("avx2,avx512f,avx512bw"))) inline __m512i Channel32(__m256i v0, __m256i v1, __m256i v2,
+                                                                          __m256i m0, __m256i m1, __m256i m2) {
+    return _mm512_cvtepu8_epi16(
+        _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(v0, m0), _mm256_shuffle_epi8(v1, m1)), _mm256_shuffle_epi8(v2, m2)));
+}
+
+// The same with AVX-512 (BW): 32 pixels a step, compares into masks.
+// Returns the pixels done (a multiple of 32).
+__attribute__((target("avx2,avx512f,avx512bw"))) int32_t ClassifyAvx512Narrow(const uint8_t* p, int32_t width,
+                                                                               const uint64_t* refs, size_t refCount,
+                                                                               int32_t limit, uint8_t* out) {
+    auto mask = [](int c, int s) { return *reinterpret_cast<const __m128i*>(kChannelMasks.masks[c][s]); };
+    const __m256i b0 = _mm256_broadcastsi128_si256(mask(0, 0)), b1 = _mm256_broadcastsi128_si256(mask(0, 1)),
+                  b2 = _mm256_broadcastsi128_si256(mask(0, 2));
+    const __m256i g0 = _mm256_broadcastsi128_si256(mask(1, 0)), g1 = _mm256_broadcastsi128_si256(mask(1, 1)),
+                  g2 = _mm256_broadcastsi128_si256(mask(1, 2));
+    const __m256i r0 = _mm256_broadcastsi128_si256(mask(2, 0)), r1 = _mm256_broadcastsi128_si256(mask(2, 1)),
+                  r2 = _mm256_broadcastsi128_si256(mask(2, 2));
+    const __m512i start = _mm512_set1_epi16(static_cast<int16_t>(limit));
+    int32_t x = 0;
+    for (; x + 32 <= width; x += 32) {
+        // Pixels 0..15 in the low 128-bit lanes, 16..31 in the high ones.
+        const uint8_t* q = p + 3 * static_cast<size_t>(x);
+        const __m256i v0 = LoadTwo(q), v1 = LoadTwo(q + 16), v2 = LoadTwo(q + 32);
+        const __m512i pb = Channel32(v0, v1, v2, b0, b1, b2), pg = Channel32(v0, v1, v2, g0, g1, g2),
+                      pr = Channel32(v0, v1, v2, r0, r1, r2);
+        __m512i best = start;
+        __m512i cls = _mm512_setzero_si512();
+        for (size_t k = 0; k < refCount; ++k) {
+            const uint64_t ref = refs[2 * k];
+            const __m512i db = _mm512_sub_epi16(pb, _mm512_set1_epi16(static_cast<int16_t>(ref & 0xFFFF)));
+            const __m512i dg = _mm512_sub_epi16(pg, _mm512_set1_epi16(static_cast<int16_t>(ref >> 16 & 0xFFFF)));
+            const __m512i dr = _mm512_sub_epi16(pr, _mm512_set1_epi16(static_cast<int16_t>(ref >> 32 & 0xFFFF)));
+            const __m512i d = _mm512_adds_epu16(_mm512_adds_epu16(_mm512_mullo_epi16(db, db), _mm512_mullo_epi16(dg, dg)),
+                                                _mm512_mullo_epi16(dr, dr));
+            const __mmask32 nearer = _mm512_cmplt_epu16_mask(d, best);  // strictly: a tie keeps the earlier colour
+            best = _mm512_min_epu16(best, d);
+            cls = _mm512_mask_mov_epi16(cls, nearer, _mm512_set1_epi16(static_cast<int16_t>(refs[2 * k + 1])));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm512_maskz_cvtepi16_epi8(~__mmask32{0}, cls));
+    }
+    return x;
+}
+
+bool HaveAvx512() {
+    static const bool have = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    return have;
+}
+
 bool HaveAvx2() {
     static const bool have = __builtin_cpu_supports("avx2");
     return have;
@@ -190,14 +326,22 @@ bool HaveAvx2() {
 void ColorMatcher::ClassifyRow(const uint8_t* pixels, int32_t width, uint8_t* out) const {
     int32_t done = 0;
 #ifdef RASTRACE_MATCH_AVX2
-    if (HaveAvx2() && limit_ == 1) {
+    if (HaveAvx2() && detail::matchKernels > 1 && limit_ == 1) {
         // Tolerance 0: equality, which a background colour never wins.
         done = ClassifyExactAvx2(pixels, width, exactColors_.data(), exactClasses_.data(), exactColors_.size(), out);
         for (int32_t x = done; x < width; ++x) out[x] = Classify(PackColor(pixels + 3 * static_cast<size_t>(x)));
         return;
     }
-    if (HaveAvx2()) {
-        done = ClassifyAvx2(pixels, width, packedRefs_.data(), refs_.size(), limit_, out);
+    if (HaveAvx2() && detail::matchKernels > 1) {
+        if (limit_ <= 255 * 255 + 1) {
+            if (HaveAvx512() && detail::matchKernels > 2) {
+                done = ClassifyAvx512Narrow(pixels, width, packedRefs_.data(), refs_.size(), limit_, out);
+            }
+            done += ClassifyAvx2Narrow(pixels + 3 * static_cast<size_t>(done), width - done, packedRefs_.data(),
+                                       refs_.size(), limit_, out + done);
+        } else {
+            done = ClassifyAvx2(pixels, width, packedRefs_.data(), refs_.size(), limit_, out);
+        }
         for (int32_t x = done; x < width; ++x) out[x] = Classify(PackColor(pixels + 3 * static_cast<size_t>(x)));
         return;
     }
@@ -213,49 +357,134 @@ void ColorMatcher::ClassifyRow(const uint8_t* pixels, int32_t width, uint8_t* ou
     }
 }
 
+namespace {
+
+// Calls work(first, end) for bands of rows first..end-1 covering height
+// rows, taken in turn from a shared counter over threads threads (the
+// calling thread and helpers); the calling thread checks for a stop
+// between its bands and tells the helpers through abandon. Rethrows the
+// caller's exception once every helper has ended.
+template <class Work>
+void ForRowBands(int32_t height, int threads, const std::function<void()>& checkStop, Work&& work) {
+    if (height <= 0) return;
+    constexpr int32_t kBandRows = 64;
+    std::atomic<int32_t> next{0};
+    std::atomic<bool> abandon{false};
+    std::exception_ptr helperError;
+    std::mutex errorMutex;
+    auto run = [&](bool caller) {
+        while (!abandon.load(std::memory_order_relaxed)) {
+            if (caller && checkStop) checkStop();
+            const int32_t first = next.fetch_add(kBandRows);
+            if (first >= height) return;
+            try {
+                work(first, std::min(height, first + kBandRows));
+            } catch (...) {
+                if (caller) throw;
+                abandon = true;
+                std::lock_guard lock(errorMutex);
+                if (!helperError) helperError = std::current_exception();
+                return;
+            }
+        }
+    };
+    std::vector<std::thread> helpers;
+    const int extra = std::clamp(threads, 1, 16) - 1;
+    try {
+        for (int i = 0; i < extra && static_cast<int64_t>(i + 1) * kBandRows < height; ++i) {
+            helpers.emplace_back(run, false);
+        }
+    } catch (const std::system_error&) {
+        // Fewer helpers: the calling thread does their share.
+    }
+    try {
+        run(true);
+    } catch (...) {
+        abandon = true;
+        for (std::thread& t : helpers) t.join();
+        throw;
+    }
+    for (std::thread& t : helpers) t.join();
+    if (helperError) std::rethrow_exception(helperError);
+}
+
+uint64_t MemoryLimit(const MatchOptions& options) {
+    return options.memoryLimit ? *options.memoryLimit : MemoryAvailableNow();
+}
+
+// The memory a run costs while speckle removal works on it: the run and
+// its union-find entries.
+constexpr uint64_t kRunBytes = sizeof(ClassRun) + 9;
+
+// The runs of raster's classes before speckle removal: rows matched into a
+// row buffer and cut into runs while they are in cache, in bands of rows
+// on threads threads, joined in row order.
+ClassRuns MatchedRuns(const Raster& raster, const ColorMatcher& matcher, uint64_t memoryLimit, int threads,
+                      const std::function<void()>& checkStop) {
+    const int32_t width = raster.Width(), height = raster.Height();
+    ClassRuns runs;
+    runs.width = width;
+    if (height <= 0) return runs;
+    std::vector<ClassRuns> bands(static_cast<size_t>((height + 63) / 64));
+    std::atomic<uint64_t> count{0};
+    ForRowBands(height, threads, checkStop, [&](int32_t first, int32_t end) {
+        std::vector<uint8_t> classes(static_cast<size_t>(width));
+        ClassRuns& band = bands[static_cast<size_t>(first / 64)];
+        band.width = width;
+        for (int32_t y = first; y < end; ++y) {
+            matcher.ClassifyRow(raster.RowBytes(y).data(), width, classes.data());
+            detail::AppendRowRuns(classes.data(), width, band);
+        }
+        const uint64_t total = count.fetch_add(band.spans.size()) + band.spans.size();
+        if (total > memoryLimit / kRunBytes) ThrowOutOfMemory();
+    });
+    runs.spans.reserve(count.load());
+    runs.rowStart.reserve(static_cast<size_t>(height) + 1);
+    for (ClassRuns& band : bands) {
+        detail::AppendRuns(runs, band);
+        band = ClassRuns();
+    }
+    return runs;
+}
+
+// Writes runs into map, of the same size.
+void Paint(const ClassRuns& runs, ClassMap& map) {
+    for (int32_t y = 0; y < map.Height(); ++y) {
+        uint8_t* row = map.Row(y);
+        for (const ClassRun& run : runs.Row(y)) std::memset(row + run.start, run.cls, static_cast<size_t>(run.end - run.start));
+    }
+}
+
+}  // namespace
+
+ClassRuns BuildClassRuns(const Raster& raster, std::span<const uint32_t> copper, const MatchOptions& options,
+                         int threads, const std::function<void()>& checkStop) {
+    const ColorMatcher matcher(copper, options);
+    ClassRuns runs = MatchedRuns(raster, matcher, MemoryLimit(options), threads, checkStop);
+    if (options.despeckle > 1) Despeckle(runs, options.despeckle, checkStop, threads);
+    return runs;
+}
+
+ClassMap MapOfRuns(const ClassRuns& runs, uint64_t memoryLimit) {
+    ClassMap map = ClassMap::Unset(runs.width, runs.Height(), memoryLimit);  // the runs tile every row
+    Paint(runs, map);
+    return map;
+}
+
 ClassMap BuildClassMap(const Raster& raster, std::span<const uint32_t> copper, const MatchOptions& options,
                        int threads, const std::function<void()>& checkStop) {
     const ColorMatcher matcher(copper, options);
-    ClassMap map = ClassMap::Unset(raster.Width(), raster.Height(),
-                                   options.memoryLimit ? *options.memoryLimit : MemoryAvailableNow());  // every row is written below
-    const int32_t height = map.Height();
-    if (height > 0) {
-        // Bands of rows are taken in turn from a shared counter; the
-        // calling thread checks for a stop between its bands and tells the
-        // helpers through abandon.
-        constexpr int32_t kBandRows = 64;
-        std::atomic<int32_t> next{0};
-        std::atomic<bool> abandon{false};
-        auto work = [&](bool caller) {
-            while (!abandon.load(std::memory_order_relaxed)) {
-                if (caller && checkStop) checkStop();
-                const int32_t first = next.fetch_add(kBandRows);
-                if (first >= height) return;
-                const int32_t end = std::min(height, first + kBandRows);
-                for (int32_t y = first; y < end; ++y) {
-                    matcher.ClassifyRow(raster.RowBytes(y).data(), map.Width(), map.Row(y));
-                }
-            }
-        };
-        std::vector<std::thread> helpers;
-        const int extra = std::clamp(threads, 1, 16) - 1;
-        try {
-            for (int i = 0; i < extra && static_cast<int64_t>(i + 1) * kBandRows < height; ++i) {
-                helpers.emplace_back(work, false);
-            }
-        } catch (const std::system_error&) {
-            // Fewer helpers: the calling thread does their share.
-        }
-        try {
-            work(true);
-        } catch (...) {
-            abandon = true;
-            for (std::thread& t : helpers) t.join();
-            throw;
-        }
-        for (std::thread& t : helpers) t.join();
+    ClassMap map = ClassMap::Unset(raster.Width(), raster.Height(), MemoryLimit(options));  // every row is written below
+    if (options.despeckle > 1) {
+        // Matched into runs, despeckled there, and the map written once.
+        ClassRuns runs = MatchedRuns(raster, matcher, MemoryLimit(options), threads, checkStop);
+        Despeckle(runs, options.despeckle, checkStop, threads);
+        Paint(runs, map);
+        return map;
     }
-    if (options.despeckle > 1) Despeckle(map, options.despeckle, checkStop, threads);
+    ForRowBands(map.Height(), threads, checkStop, [&](int32_t first, int32_t end) {
+        for (int32_t y = first; y < end; ++y) matcher.ClassifyRow(raster.RowBytes(y).data(), map.Width(), map.Row(y));
+    });
     return map;
 }
 
@@ -263,17 +492,23 @@ SharedClassMap::SharedClassMap(std::shared_ptr<const Raster> raster, std::vector
                                MatchOptions options)
     : raster_(std::move(raster)), copper_(std::move(copper)), options_(std::move(options)) {}
 
-const ClassMap& SharedClassMap::Get(const std::function<void()>& checkStop) {
+void SharedClassMap::Build(const std::function<void()>& checkStop) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return state_ != State::Building; });
-    if (state_ == State::Built) return map_;
+    if (state_ == State::Built) return;
     if (state_ == State::Failed) std::rethrow_exception(error_);
     state_ = State::Building;
     lock.unlock();
     try {
-        ClassMap map = BuildClassMap(*raster_, copper_, options_, 2, checkStop);
-        lock.lock();
-        map_ = std::move(map);
+        if (options_.despeckle > 1) {
+            ClassRuns runs = BuildClassRuns(*raster_, copper_, options_, 2, checkStop);
+            lock.lock();
+            runs_ = std::move(runs);
+        } else {
+            ClassMap map = BuildClassMap(*raster_, copper_, options_, 2, checkStop);
+            lock.lock();
+            map_ = std::move(map);
+        }
         state_ = State::Built;
     } catch (...) {
         if (!lock.owns_lock()) lock.lock();
@@ -283,6 +518,17 @@ const ClassMap& SharedClassMap::Get(const std::function<void()>& checkStop) {
     lock.unlock();
     changed_.notify_all();
     if (error_) std::rethrow_exception(error_);
+}
+
+const ClassMap& SharedClassMap::Get(const std::function<void()>& checkStop) {
+    Build(checkStop);
+    if (options_.despeckle > 1) {
+        std::lock_guard lock(mutex_);
+        if (!mapFromRuns_) {
+            map_ = MapOfRuns(runs_, MemoryLimit(options_));
+            mapFromRuns_ = true;
+        }
+    }
     return map_;
 }
 

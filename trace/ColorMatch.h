@@ -61,6 +61,10 @@ void CheckMatchOptions(const MatchOptions& options, size_t copperCount);
 class ColorMatcher {
 public:
     ColorMatcher(std::span<const uint32_t> copper, const MatchOptions& options);
+    // The same, but a pixel a background colour takes gets backgroundClass
+    // (not kNoClass), for a caller that shows those apart; copper colour k
+    // then gets class min(k + 1, backgroundClass - 1).
+    ColorMatcher(std::span<const uint32_t> copper, const MatchOptions& options, uint8_t backgroundClass);
 
     // The class of one colour: k + 1 for copper colour k, else kNoClass.
     uint8_t Classify(uint32_t color) const;
@@ -105,6 +109,51 @@ inline bool MatchesRowByRow(const MatchOptions& options, size_t copperCount) {
 ClassMap BuildClassMap(const Raster& raster, std::span<const uint32_t> copper, const MatchOptions& options,
                        int threads = 1, const std::function<void()>& checkStop = {});
 
+// A class map held as the runs of its rows: the runs of row y are
+// spans[rowStart[y] .. rowStart[y + 1]), left to right, tiling the row's
+// width columns. Neighbouring runs may have the same class. For a scan
+// with speckle removal it takes a small part of a map's memory (12 bytes a
+// run, and runs are long) and is made without writing a byte per pixel.
+struct ClassRun {
+    int32_t start, end;  // columns start..end-1
+    uint8_t cls;
+};
+struct ClassRuns {
+    int32_t width = 0;
+    std::vector<ClassRun> spans;
+    std::vector<size_t> rowStart{0};
+
+    int32_t Height() const { return static_cast<int32_t>(rowStart.size()) - 1; }
+    std::span<const ClassRun> Row(int32_t y) const {
+        return {spans.data() + rowStart[static_cast<size_t>(y)], spans.data() + rowStart[static_cast<size_t>(y) + 1]};
+    }
+};
+
+namespace detail {
+// Which row kernels ClassifyRow may use, for tests to reach each: 1 the
+// plain one, 2 also AVX2, 3 (the default) also AVX-512. The machine's own
+// support still decides. Set only while no matching runs.
+extern int matchKernels;
+// Appends the runs of the width bytes of row as the next row of runs.
+void AppendRowRuns(const uint8_t* row, int32_t width, ClassRuns& runs);
+// Appends the rows of more after those of runs.
+void AppendRuns(ClassRuns& runs, const ClassRuns& more);
+}  // namespace detail
+
+// The runs of raster's classes under options, speckle removal included:
+// what BuildClassMap's map holds, with the same threads, checkStop and
+// errors; the runs' memory is held to options.memoryLimit (unset: the
+// memory available now) and is "Out of memory" beyond it.
+ClassRuns BuildClassRuns(const Raster& raster, std::span<const uint32_t> copper, const MatchOptions& options,
+                         int threads = 1, const std::function<void()>& checkStop = {});
+
+// The class map of runs (ClassMap's errors for memoryLimit).
+ClassMap MapOfRuns(const ClassRuns& runs, uint64_t memoryLimit);
+
+// ScanClassRuns over a map held as runs: the same row steps and runs.
+template <class OnRow, class OnRun>
+void ScanClassRuns(const ClassRuns& runs, uint8_t value, OnRow&& onRow, OnRun&& onRun);
+
 // Speckle removal with size n on a class map, in two steps:
 // 1. every region of one class (pixels of that class joined by an edge)
 //    smaller than n pixels becomes kNoClass;
@@ -116,6 +165,16 @@ ClassMap BuildClassMap(const Raster& raster, std::span<const uint32_t> copper, c
 // threads; checkStop is called on the calling thread between rows and may
 // throw (once every helper has ended).
 void Despeckle(ClassMap& map, int32_t n, const std::function<void()>& checkStop = {}, int threads = 1);
+// The same on a map held as runs (runs change class; none is split).
+void Despeckle(ClassRuns& runs, int32_t n, const std::function<void()>& checkStop = {}, int threads = 1);
+
+// The sides of a map that is a window cut out of a larger one.
+enum CutSide : unsigned { kCutLeft = 1, kCutTop = 2, kCutRight = 4, kCutBottom = 8 };
+// Speckle removal on a window of a larger map: a region touching one of
+// the cutSides (a CutSide mask) may go on beyond it and is kept; a hole
+// touching any side is, as ever, not enclosed. Without cut sides it is
+// Despeckle's rule.
+void DespeckleWindow(ClassRuns& runs, int32_t n, unsigned cutSides);
 
 // A class map made once, on first demand, for every scan worker of a
 // conversion: the first caller of Get builds it (with one helper thread),
@@ -128,7 +187,15 @@ public:
     // checkStop is called by the building caller as BuildClassMap does.
     const ClassMap& Get(const std::function<void()>& checkStop);
 
+    // ScanClassRuns of value over the map, however it is held: with speckle
+    // removal as runs (BuildClassRuns), which no byte map is made for.
+    template <class OnRow, class OnRun>
+    void Scan(uint8_t value, const std::function<void()>& checkStop, OnRow&& onRow, OnRun&& onRun);
+
 private:
+    // Builds what the scans read, once: runs_ with speckle removal, else map_.
+    void Build(const std::function<void()>& checkStop);
+
     enum class State { NotBuilt, Building, Built, Failed };
 
     const std::shared_ptr<const Raster> raster_;
@@ -138,8 +205,39 @@ private:
     std::condition_variable changed_;
     State state_ = State::NotBuilt;
     ClassMap map_;
+    ClassRuns runs_;
+    bool mapFromRuns_ = false;  // map_ made from runs_ for Get
     std::exception_ptr error_;
 };
+
+template <class OnRow, class OnRun>
+void SharedClassMap::Scan(uint8_t value, const std::function<void()>& checkStop, OnRow&& onRow, OnRun&& onRun) {
+    Build(checkStop);
+    if (options_.despeckle > 1) {
+        ScanClassRuns(runs_, value, onRow, onRun);
+    } else {
+        ScanClassRuns(map_, value, onRow, onRun);
+    }
+}
+
+template <class OnRow, class OnRun>
+void ScanClassRuns(const ClassRuns& runs, uint8_t value, OnRow&& onRow, OnRun&& onRun) {
+    const int32_t width = runs.width;
+    for (int32_t r = 0; r < runs.Height(); ++r) {
+        onRow(r);
+        if (width == 0) continue;
+        const std::span<const ClassRun> row = runs.Row(r);
+        for (size_t i = 0; i < row.size(); ++i) {
+            if (row[i].cls != value) continue;
+            // Neighbouring runs of the value make one run; one that reaches
+            // the last column ends at it, as in the byte-row kernel.
+            const int32_t start = row[i].start;
+            while (i + 1 < row.size() && row[i + 1].cls == value) ++i;
+            const int32_t end = row[i].end;
+            onRun(Run{start, end == width ? width - 1 : end, r});
+        }
+    }
+}
 
 template <class OnRow, class OnRun>
 void ScanMatchedRuns(const Raster& raster, const ColorMatcher& matcher, uint8_t value, OnRow&& onRow, OnRun&& onRun) {

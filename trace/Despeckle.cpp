@@ -1,8 +1,10 @@
-// Speckle removal on a class map by connected-component labelling: the
-// map's rows are cut into runs of equal bytes once, and runs of one class
-// that touch across neighbouring rows are united (union-find over runs).
-// The runs are kept (12 bytes each) so the later steps work on them, not
-// on the map's bytes; the map is written only where a run changes.
+// Speckle removal by connected-component labelling over runs: a map's rows
+// are cut into runs of equal bytes once (or come as runs, ClassRuns), and
+// runs of one class that touch across neighbouring rows are united
+// (union-find over runs). Both steps work on the one labelling: the
+// regions step 1 drops become unmatched and are joined to the unmatched
+// runs around them, so the holes of step 2 are found without labelling
+// the map again. A map is written only where a run changes.
 #include "common/Error.h"
 #include "trace/ColorMatch.h"
 #include "trace/Scanner.h"
@@ -19,17 +21,6 @@
 namespace rastrace {
 
 namespace {
-
-struct Span {
-    int32_t start, end;  // columns start..end-1
-    uint8_t cls;
-};
-
-// A map's runs, row by row: row y's runs are spans[rowStart[y] .. rowStart[y + 1]).
-struct Runs {
-    std::vector<Span> spans;
-    std::vector<size_t> rowStart;
-};
 
 // Rows are worked on in bands, one per thread: band 0 on the calling
 // thread (the only one that calls checkStop), the others on helpers.
@@ -74,72 +65,40 @@ void ForBands(size_t count, Work&& work) {
     }
 }
 
-Runs SplitRows(const ClassMap& map, Band band, const std::function<void()>& checkStop) {
-    Runs runs;
+ClassRuns SplitRows(const ClassMap& map, Band band, const std::function<void()>& checkStop) {
+    ClassRuns runs;
+    runs.width = map.Width();
     runs.rowStart.reserve(static_cast<size_t>(band.end - band.first) + 1);
-    runs.rowStart.push_back(0);
-    const int32_t width = map.Width();
     runs.spans.reserve(static_cast<size_t>(band.end - band.first) * 64);
     for (int32_t y = band.first; y < band.end; ++y) {
         if (checkStop && y % 256 == 0) checkStop();
-        const uint8_t* row = map.Row(y);
-        int32_t i = 0;
-        while (i < width) {
-            const uint8_t value = row[i];
-            const int32_t end = detail::FindByte<false>(row, i + 1, width, value);
-            runs.spans.push_back(Span{i, end, value});
-            i = end;
-        }
-        runs.rowStart.push_back(runs.spans.size());
+        detail::AppendRowRuns(map.Row(y), map.Width(), runs);
     }
     return runs;
 }
 
-Runs SplitMap(const ClassMap& map, const std::vector<Band>& bands, const std::function<void()>& checkStop) {
-    std::vector<Runs> parts(bands.size());
+ClassRuns SplitMap(const ClassMap& map, const std::vector<Band>& bands, const std::function<void()>& checkStop) {
+    std::vector<ClassRuns> parts(bands.size());
     ForBands(bands.size(), [&](size_t k) { parts[k] = SplitRows(map, bands[k], k == 0 ? checkStop : nullptr); });
-    Runs runs = std::move(parts[0]);
+    ClassRuns runs = std::move(parts[0]);
     for (size_t k = 1; k < parts.size(); ++k) {
-        const size_t offset = runs.spans.size();
-        runs.spans.insert(runs.spans.end(), parts[k].spans.begin(), parts[k].spans.end());
-        for (size_t r = 1; r < parts[k].rowStart.size(); ++r) runs.rowStart.push_back(offset + parts[k].rowStart[r]);
-        parts[k] = Runs();
+        detail::AppendRuns(runs, parts[k]);
+        parts[k] = ClassRuns();
     }
-    if (runs.spans.size() >= std::numeric_limits<uint32_t>::max()) ThrowOutOfMemory();
     return runs;
 }
 
-// Joins neighbouring runs of equal class within each row, in place.
-void Merge(Runs& runs, int32_t height) {
-    std::vector<Span>& s = runs.spans;
-    size_t out = 0;
-    for (int32_t y = 0; y < height; ++y) {
-        const size_t first = runs.rowStart[static_cast<size_t>(y)], last = runs.rowStart[static_cast<size_t>(y) + 1];
-        const size_t rowOut = out;
-        for (size_t i = first; i < last; ++i) {
-            if (out > rowOut && s[out - 1].cls == s[i].cls) {
-                s[out - 1].end = s[i].end;
-            } else {
-                s[out++] = s[i];
-            }
-        }
-        runs.rowStart[static_cast<size_t>(y)] = rowOut;
-    }
-    runs.rowStart[static_cast<size_t>(height)] = out;
-    s.resize(out);
-}
-
-// Union-find over runs, numbered as in Runs::spans. A region's root is its
-// lowest run number and holds its area (saturating) and whether it touches
-// the picture's edge.
+// Union-find over runs, numbered as in ClassRuns::spans. A region's root is
+// its lowest run number and holds its area (saturating) and the sides of
+// the picture it touches (a CutSide mask).
 class Regions {
 public:
     explicit Regions(size_t count) : parent_(count), area_(count), edge_(count) {}
 
-    void Set(uint32_t id, uint32_t area, bool edge) {
+    void Set(uint32_t id, uint32_t area, unsigned sides) {
         parent_[id] = id;
         area_[id] = area;
-        edge_[id] = edge;
+        edge_[id] = static_cast<uint8_t>(sides);
     }
 
     uint32_t Find(uint32_t a) {
@@ -163,6 +122,7 @@ public:
 
     uint32_t Area(uint32_t root) const { return area_[root]; }
     bool Edge(uint32_t root) const { return edge_[root] != 0; }
+    unsigned Sides(uint32_t root) const { return edge_[root]; }
 
 private:
     std::vector<uint32_t> parent_;
@@ -170,49 +130,36 @@ private:
     std::vector<uint8_t> edge_;
 };
 
-// The overlapping pairs of rows y - 1 and y, in one sweep: both rows are
-// tiled by their runs, so advancing the run that ends first visits
-// exactly the pairs that share a column.
-template <class OnOverlap>
-void Sweep(const Runs& runs, int32_t y, OnOverlap&& onOverlap) {
-    const std::vector<Span>& s = runs.spans;
+// Joins row y to row y - 1: unites the overlapping runs of one class, in
+// one sweep (both rows are tiled by their runs, so advancing the run that
+// ends first visits exactly the pairs that share a column).
+void JoinRows(const ClassRuns& runs, int32_t y, Regions& regions) {
+    const ClassRun* s = runs.spans.data();
     const size_t first = runs.rowStart[static_cast<size_t>(y)], last = runs.rowStart[static_cast<size_t>(y) + 1];
     size_t i = runs.rowStart[static_cast<size_t>(y) - 1], j = first;
     while (i < first && j < last) {
-        onOverlap(i, j);
-        if (s[i].end < s[j].end) {
-            ++i;
-        } else if (s[j].end < s[i].end) {
-            ++j;
-        } else {
-            ++i;
-            ++j;
-        }
+        if (s[i].cls == s[j].cls) regions.Unite(static_cast<uint32_t>(i), static_cast<uint32_t>(j));
+        const int32_t ei = s[i].end, ej = s[j].end;
+        i += ei <= ej;
+        j += ej <= ei;
     }
-}
-
-// Joins row y to row y - 1: unites overlapping runs of one class.
-void JoinRows(const Runs& runs, int32_t y, Regions& regions) {
-    const std::vector<Span>& s = runs.spans;
-    Sweep(runs, y, [&](size_t a, size_t b) {
-        if (s[a].cls == s[b].cls) regions.Unite(static_cast<uint32_t>(a), static_cast<uint32_t>(b));
-    });
 }
 
 // Labels the runs into regions (4-connected: runs in neighbouring rows
 // join when their columns overlap), a band of rows per thread, then joins
 // the bands.
-void Label(const Runs& runs, int32_t width, int32_t height, const std::vector<Band>& bands, Regions& regions,
+void Label(const ClassRuns& runs, int32_t height, const std::vector<Band>& bands, Regions& regions,
            const std::function<void()>& checkStop) {
-    const std::vector<Span>& s = runs.spans;
+    const std::vector<ClassRun>& s = runs.spans;
+    const int32_t width = runs.width;
     ForBands(bands.size(), [&](size_t k) {
         for (int32_t y = bands[k].first; y < bands[k].end; ++y) {
             if (k == 0 && checkStop && y % 256 == 0) checkStop();
             const size_t first = runs.rowStart[static_cast<size_t>(y)], last = runs.rowStart[static_cast<size_t>(y) + 1];
-            const bool edgeRow = y == 0 || y == height - 1;
+            const unsigned rowSides = (y == 0 ? kCutTop : 0u) | (y == height - 1 ? kCutBottom : 0u);
             for (size_t i = first; i < last; ++i) {
                 regions.Set(static_cast<uint32_t>(i), static_cast<uint32_t>(s[i].end - s[i].start),
-                            edgeRow || s[i].start == 0 || s[i].end == width);
+                            rowSides | (s[i].start == 0 ? kCutLeft : 0u) | (s[i].end == width ? kCutRight : 0u));
             }
             if (y > bands[k].first) JoinRows(runs, y, regions);
         }
@@ -223,82 +170,131 @@ void Label(const Runs& runs, int32_t width, int32_t height, const std::vector<Ba
 // Calls onRun(j) for the runs of row y that share a column with
 // columns start..end-1.
 template <class OnRun>
-void ForOverlapping(const Runs& runs, int32_t y, int32_t start, int32_t end, OnRun&& onRun) {
+void ForOverlapping(const ClassRuns& runs, int32_t y, int32_t start, int32_t end, OnRun&& onRun) {
     const auto first = runs.spans.begin() + static_cast<std::ptrdiff_t>(runs.rowStart[static_cast<size_t>(y)]);
     const auto last = runs.spans.begin() + static_cast<std::ptrdiff_t>(runs.rowStart[static_cast<size_t>(y) + 1]);
-    auto it = std::upper_bound(first, last, start, [](int32_t column, const Span& span) { return column < span.end; });
+    auto it = std::upper_bound(first, last, start, [](int32_t column, const ClassRun& span) { return column < span.end; });
     for (; it != last && it->start < end; ++it) onRun(static_cast<size_t>(it - runs.spans.begin()));
 }
 
-void Fill(ClassMap& map, const Runs& runs, size_t i, int32_t y, uint8_t cls) {
-    const Span& s = runs.spans[i];
-    (void)y;
-    std::memset(map.Row(y) + s.start, cls, static_cast<size_t>(s.end - s.start));
+// Calls onNeighbour(j) for every run j sharing an edge with run i of row y:
+// beside it in the row and overlapping it in the rows above and below.
+template <class OnNeighbour>
+void ForNeighbours(const ClassRuns& runs, size_t i, int32_t y, OnNeighbour&& onNeighbour) {
+    const ClassRun& span = runs.spans[i];
+    if (i > runs.rowStart[static_cast<size_t>(y)]) onNeighbour(i - 1);
+    if (i + 1 < runs.rowStart[static_cast<size_t>(y) + 1]) onNeighbour(i + 1);
+    if (y > 0) ForOverlapping(runs, y - 1, span.start, span.end, onNeighbour);
+    if (y + 1 < runs.Height()) ForOverlapping(runs, y + 1, span.start, span.end, onNeighbour);
 }
 
-}  // namespace
-
-void Despeckle(ClassMap& map, int32_t n, const std::function<void()>& checkStop, int threads) {
-    const int32_t width = map.Width(), height = map.Height();
+// Speckle removal on runs; calls changed(i, y) for every run i (of row y)
+// whose class it changes, in order (a run may change twice).
+template <class Changed>
+void DespeckleRuns(ClassRuns& runs, int32_t n, unsigned cutSides, const std::function<void()>& checkStop, int threads,
+                   Changed&& changed) {
+    const int32_t width = runs.width, height = runs.Height();
     if (n <= 1 || width == 0 || height == 0) return;
+    if (runs.spans.size() >= std::numeric_limits<uint32_t>::max()) ThrowOutOfMemory();
     const auto limit = static_cast<uint32_t>(n);
     const std::vector<Band> bands = Bands(height, threads);
+    std::vector<ClassRun>& s = runs.spans;
+    Regions regions(s.size());
+    Label(runs, height, bands, regions, checkStop);
 
-    // 1. Small regions of a class are dropped.
-    Runs runs = SplitMap(map, bands, checkStop);
-    {
-        Regions regions(runs.spans.size());
-        Label(runs, width, height, bands, regions, checkStop);
-        for (int32_t y = 0; y < height; ++y) {
-            for (size_t i = runs.rowStart[static_cast<size_t>(y)]; i < runs.rowStart[static_cast<size_t>(y) + 1]; ++i) {
-                const Span& span = runs.spans[i];
-                // A run as long as the limit is in a region at least as large.
-                if (span.cls == kNoClass || static_cast<uint32_t>(span.end - span.start) >= limit ||
-                    regions.Area(regions.Find(static_cast<uint32_t>(i))) >= limit) {
-                    continue;
-                }
-                runs.spans[i].cls = kNoClass;
-                Fill(map, runs, i, y, kNoClass);
-            }
-        }
-    }
-    Merge(runs, height);
-
-    // 2. Small holes enclosed by one region are filled. Once every region
-    // is whole, each small unmatched region off the edge looks at the runs
-    // around its runs: beside them in the row, and overlapping them in the
-    // rows above and below (which exist: the region is off the edge).
-    Regions regions(runs.spans.size());
-    Label(runs, width, height, bands, regions, checkStop);
-    constexpr uint32_t kNobody = std::numeric_limits<uint32_t>::max(), kSeveral = kNobody - 1;
-    std::vector<uint32_t> around;  // by hole root: the one region around it, kSeveral, or kNobody
-    std::vector<std::pair<uint32_t, int32_t>> holeRuns;  // (run, row)
+    // 1. Small regions of a class are dropped. A run as long as the limit
+    // is in a region at least as large, and needs no look-up.
+    std::vector<std::pair<uint32_t, int32_t>> dropped;  // (run, row)
     for (int32_t y = 0; y < height; ++y) {
         if (checkStop && y % 256 == 0) checkStop();
         for (size_t i = runs.rowStart[static_cast<size_t>(y)]; i < runs.rowStart[static_cast<size_t>(y) + 1]; ++i) {
-            if (runs.spans[i].cls != kNoClass || static_cast<uint32_t>(runs.spans[i].end - runs.spans[i].start) >= limit) {
-                continue;
-            }
+            if (s[i].cls == kNoClass || static_cast<uint32_t>(s[i].end - s[i].start) >= limit) continue;
+            const uint32_t root = regions.Find(static_cast<uint32_t>(i));
+            if (regions.Area(root) >= limit || (regions.Sides(root) & cutSides) != 0) continue;
+            dropped.emplace_back(static_cast<uint32_t>(i), y);
+        }
+    }
+    for (const auto& [i, y] : dropped) {
+        s[i].cls = kNoClass;
+        changed(i, y);
+    }
+    // What was dropped joins the unmatched runs it touches (and other
+    // dropped regions): the unmatched regions are now those of the map
+    // after step 1. The regions kept are whole and unchanged.
+    for (const auto& [i, y] : dropped) {
+        ForNeighbours(runs, i, y, [&](size_t j) {
+            if (s[j].cls == kNoClass) regions.Unite(i, static_cast<uint32_t>(j));
+        });
+    }
+
+    // 2. Small holes enclosed by one region are filled: each small
+    // unmatched region off the edge looks at the runs around its runs.
+    constexpr uint32_t kNobody = std::numeric_limits<uint32_t>::max(), kSeveral = kNobody - 1;
+    std::vector<uint32_t> around;  // by hole root: the one region around it, kSeveral, or kNobody
+    std::vector<std::pair<uint32_t, int32_t>> holeRuns;  // (run, row)
+    for (int32_t y = 1; y + 1 < height; ++y) {
+        if (checkStop && y % 256 == 0) checkStop();
+        for (size_t i = runs.rowStart[static_cast<size_t>(y)]; i < runs.rowStart[static_cast<size_t>(y) + 1]; ++i) {
+            if (s[i].cls != kNoClass || static_cast<uint32_t>(s[i].end - s[i].start) >= limit) continue;
             const uint32_t hole = regions.Find(static_cast<uint32_t>(i));
             if (regions.Area(hole) >= limit || regions.Edge(hole)) continue;
-            if (around.empty()) around.assign(runs.spans.size(), kNobody);
+            if (around.empty()) around.assign(s.size(), kNobody);
             holeRuns.emplace_back(static_cast<uint32_t>(i), y);
-            auto note = [&](size_t j) {
-                if (runs.spans[j].cls == kNoClass) return;  // the hole itself
+            ForNeighbours(runs, i, y, [&](size_t j) {
+                if (s[j].cls == kNoClass) return;  // the hole itself
                 const uint32_t region = regions.Find(static_cast<uint32_t>(j));
                 uint32_t& seen = around[hole];
                 seen = seen == kNobody || seen == region ? region : kSeveral;
-            };
-            note(i - 1);
-            note(i + 1);
-            ForOverlapping(runs, y - 1, runs.spans[i].start, runs.spans[i].end, note);
-            ForOverlapping(runs, y + 1, runs.spans[i].start, runs.spans[i].end, note);
+            });
         }
     }
     for (const auto& [i, y] : holeRuns) {
         const uint32_t region = around[regions.Find(i)];
-        if (region < kSeveral) Fill(map, runs, i, y, runs.spans[region].cls);
+        if (region < kSeveral) {
+            s[i].cls = s[region].cls;
+            changed(i, y);
+        }
     }
+}
+
+}  // namespace
+
+namespace detail {
+
+void AppendRowRuns(const uint8_t* row, int32_t width, ClassRuns& runs) {
+    int32_t i = 0;
+    while (i < width) {
+        const uint8_t value = row[i];
+        const int32_t end = detail::FindByte<false>(row, i + 1, width, value);
+        runs.spans.push_back(ClassRun{i, end, value});
+        i = end;
+    }
+    runs.rowStart.push_back(runs.spans.size());
+}
+
+void AppendRuns(ClassRuns& runs, const ClassRuns& more) {
+    const size_t offset = runs.spans.size();
+    runs.spans.insert(runs.spans.end(), more.spans.begin(), more.spans.end());
+    for (size_t r = 1; r < more.rowStart.size(); ++r) runs.rowStart.push_back(offset + more.rowStart[r]);
+}
+
+}  // namespace detail
+
+void Despeckle(ClassRuns& runs, int32_t n, const std::function<void()>& checkStop, int threads) {
+    DespeckleRuns(runs, n, 0, checkStop, threads, [](uint32_t, int32_t) {});
+}
+
+void DespeckleWindow(ClassRuns& runs, int32_t n, unsigned cutSides) {
+    DespeckleRuns(runs, n, cutSides, {}, 1, [](uint32_t, int32_t) {});
+}
+
+void Despeckle(ClassMap& map, int32_t n, const std::function<void()>& checkStop, int threads) {
+    if (n <= 1 || map.Width() == 0 || map.Height() == 0) return;
+    ClassRuns runs = SplitMap(map, Bands(map.Height(), threads), checkStop);
+    DespeckleRuns(runs, n, 0, checkStop, threads, [&](uint32_t i, int32_t y) {
+        const ClassRun& span = runs.spans[i];
+        std::memset(map.Row(y) + span.start, span.cls, static_cast<size_t>(span.end - span.start));
+    });
 }
 
 }  // namespace rastrace

@@ -1,154 +1,86 @@
 #include "ui/MatchAdapter.h"
 
+#include "common/Error.h"
+#include "trace/ColorMatch.h"
+
 #include <algorithm>
+#include <cstring>
+#include <optional>
 
 namespace rastrace::ui {
 
 namespace {
 
-int64_t SquaredDistance(uint32_t a, uint32_t b) {
-    const int64_t dr = static_cast<int64_t>(a & 0xFF) - static_cast<int64_t>(b & 0xFF);
-    const int64_t dg = static_cast<int64_t>((a >> 8) & 0xFF) - static_cast<int64_t>((b >> 8) & 0xFF);
-    const int64_t db = static_cast<int64_t>((a >> 16) & 0xFF) - static_cast<int64_t>((b >> 16) & 0xFF);
-    return dr * dr + dg * dg + db * db;
-}
-
-enum GridSide : unsigned { kLeftSide = 1, kTopSide = 2, kRightSide = 4, kBottomSide = 8 };
-
-bool IsCopper(uint8_t cls) { return cls != kUntracedClass && cls != kBackgroundClass; }
-
-// Walks the 4-connected component of grid entry start whose entries satisfy
-// member, appending them to component and calling neighbour for every
-// entry next to it outside it. Returns the grid sides it touches (a
-// GridSide mask). seen marks every entry walked.
-template <class Member, class Neighbour>
-unsigned WalkComponent(size_t start, size_t width, size_t height, std::vector<uint8_t>& seen, Member member,
-                   Neighbour neighbour, std::vector<size_t>& component) {
-    component.clear();
-    unsigned sides = 0;
-    seen[start] = 1;
-    component.push_back(start);
-    for (size_t next = 0; next < component.size(); ++next) {
-        const size_t i = component[next];
-        const size_t x = i % width;
-        const size_t y = i / width;
-        if (x == 0) sides |= kLeftSide;
-        if (y == 0) sides |= kTopSide;
-        if (x + 1 == width) sides |= kRightSide;
-        if (y + 1 == height) sides |= kBottomSide;
-        const size_t around[4] = {x > 0 ? i - 1 : SIZE_MAX, x + 1 < width ? i + 1 : SIZE_MAX,
-                                  y > 0 ? i - width : SIZE_MAX, y + 1 < height ? i + width : SIZE_MAX};
-        for (size_t j : around) {
-            if (j == SIZE_MAX) continue;
-            if (member(j)) {
-                if (!seen[j]) {
-                    seen[j] = 1;
-                    component.push_back(j);
-                }
-            } else {
-                neighbour(j);
-            }
-        }
-    }
-    return sides;
-}
-
-// Drops copper regions below despeckle entries, then fills holes below
-// despeckle entries that one copper colour wholly encloses. A region that
-// reaches a cut side may go on beyond it and is kept; a hole that reaches
-// any side is not enclosed.
-void Despeckle(std::vector<uint8_t>& cls, size_t width, size_t height, int despeckle, unsigned cutSides) {
-    if (despeckle <= 0 || width == 0 || height == 0) return;
-    const size_t limit = static_cast<size_t>(despeckle);
-    std::vector<uint8_t> seen(cls.size(), 0);
-    std::vector<size_t> component;
-
-    for (size_t i = 0; i < cls.size(); ++i) {
-        if (seen[i] || !IsCopper(cls[i])) continue;
-        const uint8_t colour = cls[i];
-        const unsigned sides = WalkComponent(
-            i, width, height, seen, [&](size_t j) { return cls[j] == colour; }, [](size_t) {}, component);
-        if ((sides & cutSides) == 0 && component.size() < limit) {
-            for (size_t j : component) cls[j] = kUntracedClass;
-        }
-    }
-
-    std::fill(seen.begin(), seen.end(), 0);
-    for (size_t i = 0; i < cls.size(); ++i) {
-        if (seen[i] || IsCopper(cls[i])) continue;
-        int enclosing = -1;  // the one copper class around it; -2 when there are several
-        const unsigned sides = WalkComponent(
-            i, width, height, seen, [&](size_t j) { return !IsCopper(cls[j]); },
-            [&](size_t j) {
-                if (enclosing == -1) enclosing = cls[j];
-                else if (enclosing != cls[j]) enclosing = -2;
-            },
-            component);
-        if (sides == 0 && enclosing >= 0 && component.size() < limit) {
-            for (size_t j : component) cls[j] = static_cast<uint8_t>(enclosing);
-        }
+// The core's matcher for settings, writing kBackgroundClass where a
+// background colour takes a pixel; none when a conversion would refuse the
+// settings (then nothing is traced). With tolerance 0 background colours
+// change nothing, as in a conversion.
+std::optional<ColorMatcher> MatcherOf(const MatchSettings& settings) {
+    MatchOptions options;
+    options.tolerance = std::clamp(settings.tolerance, 0, static_cast<int>(kMaxTolerance));
+    if (options.tolerance > 0) options.backgroundColors = settings.background;
+    try {
+        return ColorMatcher(settings.copper, options, kBackgroundClass);
+    } catch (const Error&) {
+        return std::nullopt;
     }
 }
 
 }  // namespace
 
 uint8_t ClassifyColor(uint32_t packed, const MatchSettings& settings) {
-    if (settings.tolerance <= 0) {
-        for (size_t k = 0; k < settings.copper.size(); ++k) {
-            if (settings.copper[k] == packed) return static_cast<uint8_t>(std::min<size_t>(k, kMaxCopperClasses - 1) + 1);
-        }
-        return kUntracedClass;
-    }
-    const int64_t limit = static_cast<int64_t>(settings.tolerance) * settings.tolerance;
-    int64_t best = limit + 1;
-    uint8_t cls = kUntracedClass;
-    // Strictly nearer only: the earlier copper colour keeps a tie, and
-    // background, looked at last, never takes a tie from copper.
-    for (size_t k = 0; k < settings.copper.size(); ++k) {
-        const int64_t d = SquaredDistance(packed, settings.copper[k]);
-        if (d < best) {
-            best = d;
-            cls = static_cast<uint8_t>(std::min<size_t>(k, kMaxCopperClasses - 1) + 1);
-        }
-    }
-    for (uint32_t colour : settings.background) {
-        const int64_t d = SquaredDistance(packed, colour);
-        if (d < best) {
-            best = d;
-            cls = kBackgroundClass;
-        }
-    }
-    return cls;
+    const std::optional<ColorMatcher> matcher = MatcherOf(settings);
+    return matcher ? matcher->Classify(packed) : kUntracedClass;
 }
 
 void ClassifyGrid(const Raster& raster, const std::vector<int32_t>& xs, const std::vector<int32_t>& ys,
                   const MatchSettings& settings, int despeckle, std::vector<uint8_t>& classOut) {
     classOut.assign(xs.size() * ys.size(), kUntracedClass);
-    if (settings.copper.empty()) return;
-    // Scans hold long stretches of one colour; the last answer is kept.
-    uint32_t lastColour = kInvalidColor;
-    uint8_t lastClass = kUntracedClass;
-    size_t out = 0;
-    for (int32_t y : ys) {
-        const uint8_t* row = raster.RowBytes(y).data();
-        for (int32_t x : xs) {
-            const uint32_t packed = PackColor(row + static_cast<size_t>(x) * 3);
-            if (packed != lastColour) {
-                lastColour = packed;
-                lastClass = ClassifyColor(packed, settings);
+    if (settings.copper.empty() || xs.empty() || ys.empty()) return;
+    const std::optional<ColorMatcher> matcher = MatcherOf(settings);
+    if (!matcher) return;
+    const auto width = static_cast<int32_t>(xs.size());
+    // The grid's columns of a row side by side (the row itself when they
+    // are one stretch of it), matched by the core's row kernel.
+    const bool stretch = xs.back() - xs.front() + 1 == width;
+    std::vector<uint8_t> pixels(stretch ? 0 : 3 * xs.size());
+    for (size_t r = 0; r < ys.size(); ++r) {
+        const uint8_t* row = raster.RowBytes(ys[r]).data();
+        const uint8_t* from = row + 3 * static_cast<size_t>(xs.front());
+        if (!stretch) {
+            for (size_t i = 0; i < xs.size(); ++i) std::memcpy(&pixels[3 * i], row + 3 * static_cast<size_t>(xs[i]), 3);
+            from = pixels.data();
+        }
+        matcher->ClassifyRow(from, width, classOut.data() + r * xs.size());
+    }
+    if (despeckle <= 1) return;
+
+    // The core's speckle removal on the grid, where a background pixel is
+    // as untraced as any other. A side is a cut unless the grid reaches
+    // the picture's edge there.
+    unsigned cuts = 0;
+    if (xs.front() > 0) cuts |= kCutLeft;
+    if (ys.front() > 0) cuts |= kCutTop;
+    if (xs.back() < raster.Width() - 1) cuts |= kCutRight;
+    if (ys.back() < raster.Height() - 1) cuts |= kCutBottom;
+    ClassRuns runs;
+    runs.width = width;
+    std::vector<uint8_t> traced(xs.size());
+    for (size_t r = 0; r < ys.size(); ++r) {
+        const uint8_t* cls = classOut.data() + r * xs.size();
+        for (size_t i = 0; i < xs.size(); ++i) traced[i] = cls[i] == kBackgroundClass ? kUntracedClass : cls[i];
+        rastrace::detail::AppendRowRuns(traced.data(), width, runs);
+    }
+    DespeckleWindow(runs, despeckle, cuts);
+    for (size_t r = 0; r < ys.size(); ++r) {
+        uint8_t* cls = classOut.data() + r * xs.size();
+        for (const ClassRun& run : runs.Row(static_cast<int32_t>(r))) {
+            for (int32_t i = run.start; i < run.end; ++i) {
+                // Untraced stays as it was (background or not); the rest is the run's.
+                if (run.cls != kUntracedClass || cls[i] != kBackgroundClass) cls[i] = run.cls;
             }
-            classOut[out++] = lastClass;
         }
     }
-    // A side is a cut unless the grid reaches the picture's edge there.
-    unsigned cuts = 0;
-    if (!xs.empty() && !ys.empty()) {
-        if (xs.front() > 0) cuts |= kLeftSide;
-        if (ys.front() > 0) cuts |= kTopSide;
-        if (xs.back() < raster.Width() - 1) cuts |= kRightSide;
-        if (ys.back() < raster.Height() - 1) cuts |= kBottomSide;
-    }
-    Despeckle(classOut, xs.size(), ys.size(), despeckle, cuts);
 }
 
 int DespeckleMargin(int despeckle) {

@@ -3,11 +3,11 @@
 // size, applied to a part of the picture only (the part on screen), so the
 // overlay can follow every change at once even on a 1200-dpi A4 scan.
 //
-// The one fact a caller must know: this is the window's own copy of the
-// matching rule, kept in this one unit so that it can be pointed at the
-// core's functions in one place. Class 0 means "not traced"; class k + 1
-// means copper colour k; kBackgroundClass means a background colour took
-// the pixel.
+// The one fact a caller must know: the rule is the core's (ColorMatcher and
+// speckle removal on runs), applied to the grid of pixels asked for. Class
+// 0 means "not traced"; class k + 1 means copper colour k; kBackgroundClass
+// means a background colour took the pixel. Settings a conversion would
+// refuse (more than 255 copper colours with a tolerance) trace nothing.
 #pragma once
 
 #include "raster/Raster.h"
@@ -32,20 +32,20 @@ inline constexpr uint8_t kBackgroundClass = 255;
 // tells traced from untraced, so nothing shown depends on it.
 inline constexpr int kMaxCopperClasses = 254;
 
-// The class of one colour: the nearest among the copper and background
-// colours by squared RGB distance, if that distance is at most tolerance²;
+// The class of one colour under the core's rule (ColorMatcher): the
+// nearest among the copper and background colours within the tolerance;
 // ties go to the earlier copper colour, and copper wins over background.
 // With tolerance 0 only an exact copper colour counts.
 uint8_t ClassifyColor(uint32_t packed, const MatchSettings& settings);
 
 // The classes of the pixels at columns xs and rows ys (picture coordinates,
 // each list ascending and inside the picture), row by row into classOut
-// (xs.size() * ys.size() entries). Speckle removal runs on this grid with
-// neighbours being neighbouring grid entries. A region that reaches a side
-// of the grid lying inside the picture (a cut) may go on beyond it and is
-// kept; the caller adds a margin around the part it needs. A region at the
-// picture's own edge is judged like any other; a hole reaching any side is
-// not enclosed and stays.
+// (xs.size() * ys.size() entries). The core's speckle removal runs on this
+// grid with neighbours being neighbouring grid entries (DespeckleWindow):
+// a region that reaches a side of the grid lying inside the picture (a
+// cut) may go on beyond it and is kept; the caller adds a margin around
+// the part it needs. A region at the picture's own edge is judged like any
+// other; a hole reaching any side is not enclosed and stays.
 void ClassifyGrid(const Raster& raster, const std::vector<int32_t>& xs, const std::vector<int32_t>& ys,
                   const MatchSettings& settings, int despeckle, std::vector<uint8_t>& classOut);
 

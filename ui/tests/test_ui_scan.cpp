@@ -6,6 +6,7 @@
 #include "support/BmpBuilder.h"
 #include "ui/AppLook.h"
 #include "ui/DialogService.h"
+#include "trace/ColorMatch.h"
 #include "ui/MatchAdapter.h"
 #include "ui/URtcFrmMain.h"
 #include "ui/URtcFrmMainLayout.h"
@@ -575,6 +576,44 @@ TEST(MatchRule, EdgesCutsAndOnePixelPictures) {
     ASSERT_EQ(inner, QRect(20, 15, 12, 9));
     for (int y = 0; y < 9; ++y) {
         for (int x = 0; x < 12; ++x) EXPECT_EQ(part[y * 12 + x], whole[(y + 15) * 50 + x + 20]) << x << "," << y;
+    }
+}
+
+// The whole picture in the overlay is what a conversion traces: the
+// core's class map, speckle removal included, on a noisy picture.
+TEST(MatchRule, TheWholePictureIsTheConversionsClassMap) {
+    std::vector<std::vector<uint32_t>> rows(60, std::vector<uint32_t>(70));
+    uint32_t state = 777;
+    for (size_t y = 0; y < rows.size(); ++y) {
+        for (size_t x = 0; x < rows[y].size(); ++x) {
+            state = state * 1103515245u + 12345u;
+            const uint32_t base = (x / 9 + y / 7) % 3 == 0 ? 0x3050C0u : (x / 5 + y / 3) % 4 == 0 ? 0xC05030u : 0x80A080u;
+            const int nudge = static_cast<int>(state >> 25) - 64;  // -64..63 on the red byte
+            rows[y][x] = (base & ~0xFFu) | static_cast<uint32_t>(std::clamp(static_cast<int>(base & 0xFF) + nudge, 0, 255));
+        }
+    }
+    MatchSettings s;
+    s.copper = {0x3050C0, 0xC05030};
+    s.background = {0x80A080};
+    s.tolerance = 45;
+    for (const int n : {0, 7}) {
+        s.despeckle = n;
+        const Raster raster = rasterOf(rows);
+        MatchOptions options;
+        options.tolerance = s.tolerance;
+        options.backgroundColors = s.background;
+        options.despeckle = n;
+        const ClassMap map = BuildClassMap(raster, s.copper, options);
+        const std::vector<uint8_t> out = classify(rows, s);
+        int traced = 0;
+        for (int32_t y = 0; y < map.Height(); ++y) {
+            for (int32_t x = 0; x < map.Width(); ++x) {
+                const uint8_t shown = out[static_cast<size_t>(y * map.Width() + x)];
+                ASSERT_EQ(shown == kBackgroundClass ? kUntracedClass : shown, map.Row(y)[x]) << x << "," << y << " N " << n;
+                traced += shown != kUntracedClass && shown != kBackgroundClass;
+            }
+        }
+        EXPECT_GT(traced, 500) << n;
     }
 }
 
