@@ -8,6 +8,9 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include <jerror.h>
@@ -114,12 +117,20 @@ bool StartDecompress(j_decompress_ptr info, JpegContext& context, JpegHeader& he
     return true;
 }
 
-bool Decompress(j_decompress_ptr info, JpegContext& context, uint8_t* base, size_t stride, uint8_t* cmykRow) {
+bool StartOutput(j_decompress_ptr info, JpegContext& context, bool cmyk) {
     if (setjmp(context.jump)) return false;
     jpeg_start_decompress(info);
-    if (info->output_components != (cmykRow != nullptr ? 4 : 3)) ERREXIT(info, JERR_CONVERSION_NOTIMPL);
-    while (info->output_scanline < info->output_height) {
-        uint8_t* row = base + info->output_scanline * stride;
+    if (info->output_components != (cmyk ? 4 : 3)) ERREXIT(info, JERR_CONVERSION_NOTIMPL);
+    return true;
+}
+
+// Reads the next count rows into the top-down rows at base, stride bytes
+// apart; a CMYK file's rows go through cmykRow (width * 4 bytes).
+bool ReadScanlines(j_decompress_ptr info, JpegContext& context, JDIMENSION count, uint8_t* base, size_t stride,
+                   uint8_t* cmykRow) {
+    if (setjmp(context.jump)) return false;
+    for (JDIMENSION i = 0; i < count; ++i) {
+        uint8_t* row = base + i * stride;
         JSAMPROW target = cmykRow != nullptr ? cmykRow : row;
         if (jpeg_read_scanlines(info, &target, 1) != 1) ERREXIT(info, JERR_INPUT_EOF);
         if (cmykRow != nullptr) {
@@ -147,7 +158,7 @@ private:
     jpeg_decompress_struct info_{};
 };
 
-[[noreturn]] void Fail(const JpegContext& context) {
+[[noreturn]] void ThrowFailure(const JpegContext& context) {
     if (context.outOfMemory) ThrowOutOfMemory();
     ThrowCannotRead("JPEG", context.message);
 }
@@ -158,51 +169,109 @@ std::optional<int32_t> DensityDpi(int unit, uint16_t density) {
     return std::nullopt;
 }
 
+// One JPEG file being decoded, from its header to its last row: what both
+// the whole-picture reader and the row reader go through. libjpeg holds
+// the addresses of the context and its buffer, so a decoder never moves.
+class JpegDecoder {
+public:
+    // Reads the header; throws the reader's message.
+    explicit JpegDecoder(PictureInput& input) : buffer_(kBufferSize) {
+        context_.input = &input;
+        context_.buffer = buffer_.data();
+        jpeg_std_error(&context_.error);
+        context_.error.error_exit = OnErrorExit;
+        context_.error.output_message = OnOutputMessage;
+        context_.source.init_source = OnInitSource;
+        context_.source.fill_input_buffer = OnFillInput;
+        context_.source.skip_input_data = OnSkipInput;
+        context_.source.resync_to_restart = jpeg_resync_to_restart;
+        context_.source.term_source = OnTermSource;
+        context_.progress.progress_monitor = OnProgress;
+        j_decompress_ptr info = decompressor_.Get();
+        info->err = &context_.error;
+        if (!StartDecompress(info, context_, header_, input.MemoryLimit())) ThrowFailure(context_);
+        if (header_.width > INT32_MAX || header_.height > INT32_MAX) ThrowOutOfMemory();
+        facts_.format = PictureFormat::Jpeg;
+        facts_.dpiX = DensityDpi(header_.densityUnit, header_.xDensity);
+        facts_.dpiY = DensityDpi(header_.densityUnit, header_.yDensity);
+    }
+    JpegDecoder(const JpegDecoder&) = delete;
+    JpegDecoder& operator=(const JpegDecoder&) = delete;
+
+    int32_t Width() const { return static_cast<int32_t>(header_.width); }
+    int32_t Height() const { return static_cast<int32_t>(header_.height); }
+    const PictureFacts& Facts() const { return facts_; }
+
+    // Starts the decoding (a progressive file's scans are all read here).
+    void Start() {
+        if (header_.cmyk) {
+            CheckBufferSize(uint64_t{header_.width} * 4, context_.input->MemoryLimit());
+            cmykRow_.resize(static_cast<size_t>(header_.width) * 4);
+        }
+        if (!StartOutput(decompressor_.Get(), context_, header_.cmyk)) Fail();
+    }
+
+    // Reads the next count rows. After a failure every call fails the same
+    // way: libjpeg's state is then undefined.
+    void Read(uint32_t count, uint8_t* base, size_t stride) {
+        if (failed_ ||
+            !ReadScanlines(decompressor_.Get(), context_, count, base, stride, header_.cmyk ? cmykRow_.data() : nullptr)) {
+            Fail();
+        }
+    }
+
+private:
+    [[noreturn]] void Fail() {
+        failed_ = true;
+        ThrowFailure(context_);
+    }
+
+    std::vector<uint8_t> buffer_;
+    std::vector<uint8_t> cmykRow_;
+    JpegContext context_;
+    JpegDecompressor decompressor_;
+    JpegHeader header_;
+    PictureFacts facts_;
+    bool failed_ = false;
+};
+
+// A file's rows, from the top down.
+class JpegRows final : public PictureRows {
+public:
+    explicit JpegRows(std::unique_ptr<JpegDecoder> decoder)
+        : PictureRows(decoder->Width(), decoder->Height(), decoder->Facts()), decoder_(std::move(decoder)) {}
+
+    bool AnyOrder() const override { return false; }
+    int32_t BandRows() const override { return RowsPerMegabyte(Width(), Height()); }
+    void ReadRows(int32_t first, int32_t count, uint8_t* dst, size_t stride) override {
+        if (first != next_ || count < 1 || count > Height() - first) throw std::logic_error("JPEG rows read out of order");
+        decoder_->Read(static_cast<uint32_t>(count), dst, stride);
+        next_ += count;
+    }
+
+private:
+    std::unique_ptr<JpegDecoder> decoder_;
+    int32_t next_ = 0;
+};
+
 }  // namespace
 
 Picture ReadJpeg(PictureInput& input) {
-    std::vector<uint8_t> buffer(kBufferSize);
-    JpegContext context;
-    context.input = &input;
-    context.buffer = buffer.data();
-    jpeg_std_error(&context.error);
-    context.error.error_exit = OnErrorExit;
-    context.error.output_message = OnOutputMessage;
-    context.source.init_source = OnInitSource;
-    context.source.fill_input_buffer = OnFillInput;
-    context.source.skip_input_data = OnSkipInput;
-    context.source.resync_to_restart = jpeg_resync_to_restart;
-    context.source.term_source = OnTermSource;
-    context.progress.progress_monitor = OnProgress;
-
-    JpegDecompressor decompressor;
-    j_decompress_ptr info = decompressor.Get();
-    info->err = &context.error;
-    JpegHeader header;
-    if (!StartDecompress(info, context, header, input.MemoryLimit())) Fail(context);
-    if (header.width > INT32_MAX || header.height > INT32_MAX) ThrowOutOfMemory();
-
+    JpegDecoder decoder(input);
     Picture picture;
-    picture.format = PictureFormat::Jpeg;
-    picture.raster = Raster(static_cast<int32_t>(header.width), static_cast<int32_t>(header.height),
-                            Raster::RowOrder::TopDown, input.MemoryLimit());
-    std::vector<uint8_t> cmykRow(header.cmyk ? static_cast<size_t>(header.width) * 4 : 0);
-    if (!Decompress(info, context, picture.raster.StorageData(), picture.raster.Stride(),
-                    header.cmyk ? cmykRow.data() : nullptr)) {
-        Fail(context);
-    }
+    static_cast<PictureFacts&>(picture) = decoder.Facts();
+    picture.raster = Raster(decoder.Width(), decoder.Height(), Raster::RowOrder::TopDown, input.MemoryLimit());
+    decoder.Start();
+    decoder.Read(static_cast<uint32_t>(decoder.Height()), picture.raster.StorageData(), picture.raster.Stride());
     // The rows are all in: what follows them (even a missing end marker)
     // does not matter, so the decompressor is dropped without finishing.
-    picture.dpiX = DensityDpi(header.densityUnit, header.xDensity);
-    picture.dpiY = DensityDpi(header.densityUnit, header.yDensity);
     return picture;
 }
 
-}  // namespace rastrace
-
-namespace rastrace {
-
-// Not read by rows yet: the file is read whole.
-std::unique_ptr<PictureRows> OpenJpegRows(PictureInput& /*input*/) { return nullptr; }
+std::unique_ptr<PictureRows> OpenJpegRows(PictureInput& input) {
+    auto decoder = std::make_unique<JpegDecoder>(input);
+    decoder->Start();
+    return std::make_unique<JpegRows>(std::move(decoder));
+}
 
 }  // namespace rastrace

@@ -79,6 +79,10 @@ std::unique_ptr<PictureRows> RasterRows(Picture picture);
 // source that takes rows in any order.
 std::unique_ptr<PictureRows> MirroredRows(std::unique_ptr<PictureRows> rows, bool horizontal, bool vertical);
 
+// About a megabyte of 24-bit rows of this width (at least 1, at most
+// height): the band of a reader that decodes one row at a time.
+int32_t RowsPerMegabyte(int32_t width, int32_t height);
+
 // The readers' own row sources over an input that must outlive them. Each
 // gives nullptr where its file cannot be read by rows, so the caller reads
 // it whole instead.

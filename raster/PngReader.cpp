@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <stdexcept>
+#include <utility>
 
 #include <png.h>
 
@@ -77,11 +80,11 @@ bool ReadInfo(png_structp png, png_infop info, PngHeader& header) {
     return true;
 }
 
-// Sets the transformations to 8-bit blue, green, red and reads every pass
-// of the rows into the top-down rows at base, stride bytes apart. False
-// when libpng failed.
-bool ReadImage(png_structp png, png_infop info, uint32_t height, uint8_t* base, size_t stride) {
-    if (setjmp(png_jmpbuf(png))) return false;
+// Sets the transformations to 8-bit blue, green, red and has libpng start
+// on the rows. Gives the number of passes over the rows (7 for an
+// interlaced file, else 1), or 0 when libpng failed.
+int StartImage(png_structp png, png_infop info) {
+    if (setjmp(png_jmpbuf(png))) return 0;
     const int bitDepth = png_get_bit_depth(png, info);
     const int colourType = png_get_color_type(png, info);
     if (bitDepth == 16) png_set_scale_16(png);  // round(v / 257)
@@ -96,8 +99,15 @@ bool ReadImage(png_structp png, png_infop info, uint32_t height, uint8_t* base, 
         png_get_rowbytes(png, info) != static_cast<size_t>(png_get_image_width(png, info)) * 3) {
         png_error(png, "unsupported pixel layout");
     }
+    return passes;
+}
+
+// Reads count rows of each of passes passes into the top-down rows at base,
+// stride bytes apart. False when libpng failed.
+bool ReadRowsInto(png_structp png, int passes, uint32_t count, uint8_t* base, size_t stride) {
+    if (setjmp(png_jmpbuf(png))) return false;
     for (int pass = 0; pass < passes; ++pass) {
-        for (uint32_t y = 0; y < height; ++y) png_read_row(png, base + y * stride, nullptr);
+        for (uint32_t y = 0; y < count; ++y) png_read_row(png, base + y * stride, nullptr);
     }
     return true;
 }
@@ -126,37 +136,104 @@ private:
     png_infop info_ = nullptr;
 };
 
+// One PNG file being decoded, from its header to its last row: what both
+// the whole-picture reader and the row reader go through. libpng holds the
+// address of the context, so a decoder never moves.
+class PngDecoder {
+public:
+    // Reads the chunks up to the image data; throws the reader's message.
+    explicit PngDecoder(PictureInput& input) : context_{&input}, handles_(context_) {
+        PngHeader header;
+        if (!ReadInfo(handles_.Png(), handles_.Info(), header)) Fail();
+        if (header.width > INT32_MAX || header.height > INT32_MAX) ThrowOutOfMemory();
+        width_ = header.width;
+        height_ = header.height;
+        facts_.format = PictureFormat::Png;
+        if (header.hasMetres) {
+            facts_.dpiX = DpiFromPixelsPerMetre(header.xPerMetre);
+            facts_.dpiY = DpiFromPixelsPerMetre(header.yPerMetre);
+        }
+    }
+    PngDecoder(const PngDecoder&) = delete;
+    PngDecoder& operator=(const PngDecoder&) = delete;
+
+    int32_t Width() const { return static_cast<int32_t>(width_); }
+    int32_t Height() const { return static_cast<int32_t>(height_); }
+    const PictureFacts& Facts() const { return facts_; }
+    bool Interlaced() const {
+        return png_get_interlace_type(handles_.Png(), handles_.Info()) != PNG_INTERLACE_NONE;
+    }
+
+    // Sets up the rows' decoding. libpng's two row buffers (the previous
+    // row and the row being transformed, at most 8 bytes a pixel each) are
+    // sized by the file, so they are checked first.
+    void Start() {
+        CheckBufferSize(uint64_t{width_} * 16 + 128, context_.input->MemoryLimit());
+        passes_ = StartImage(handles_.Png(), handles_.Info());
+        if (passes_ == 0) Fail();
+    }
+
+    // Reads the next count rows (of every pass: an interlaced file is read
+    // whole, count being its height). After a failure every call fails the
+    // same way: libpng's state is then undefined.
+    void Read(uint32_t count, uint8_t* base, size_t stride) {
+        if (failed_ || !ReadRowsInto(handles_.Png(), passes_, count, base, stride)) Fail();
+    }
+
+private:
+    [[noreturn]] void Fail() {
+        failed_ = true;
+        ThrowCannotRead("PNG", context_.message);
+    }
+
+    PngContext context_;
+    PngHandles handles_;
+    uint32_t width_ = 0;
+    uint32_t height_ = 0;
+    PictureFacts facts_;
+    int passes_ = 0;
+    bool failed_ = false;
+};
+
+// A non-interlaced file's rows, from the top down.
+class PngRows final : public PictureRows {
+public:
+    explicit PngRows(std::unique_ptr<PngDecoder> decoder)
+        : PictureRows(decoder->Width(), decoder->Height(), decoder->Facts()), decoder_(std::move(decoder)) {}
+
+    bool AnyOrder() const override { return false; }
+    int32_t BandRows() const override { return RowsPerMegabyte(Width(), Height()); }
+    void ReadRows(int32_t first, int32_t count, uint8_t* dst, size_t stride) override {
+        if (first != next_ || count < 1 || count > Height() - first) throw std::logic_error("PNG rows read out of order");
+        decoder_->Read(static_cast<uint32_t>(count), dst, stride);
+        next_ += count;
+    }
+
+private:
+    std::unique_ptr<PngDecoder> decoder_;
+    int32_t next_ = 0;
+};
+
 }  // namespace
 
 Picture ReadPng(PictureInput& input) {
-    PngContext context;
-    context.input = &input;
-    const PngHandles handles(context);
-    PngHeader header;
-    if (!ReadInfo(handles.Png(), handles.Info(), header)) ThrowCannotRead("PNG", context.message);
-    if (header.width > INT32_MAX || header.height > INT32_MAX) ThrowOutOfMemory();
-
+    PngDecoder decoder(input);
     Picture picture;
-    picture.format = PictureFormat::Png;
-    picture.raster = Raster(static_cast<int32_t>(header.width), static_cast<int32_t>(header.height),
-                            Raster::RowOrder::TopDown, input.MemoryLimit());
-    if (!picture.raster.Empty() &&
-        !ReadImage(handles.Png(), handles.Info(), header.height, picture.raster.StorageData(),
-                   picture.raster.Stride())) {
-        ThrowCannotRead("PNG", context.message);
-    }
-    if (header.hasMetres) {
-        picture.dpiX = DpiFromPixelsPerMetre(header.xPerMetre);
-        picture.dpiY = DpiFromPixelsPerMetre(header.yPerMetre);
+    static_cast<PictureFacts&>(picture) = decoder.Facts();
+    picture.raster = Raster(decoder.Width(), decoder.Height(), Raster::RowOrder::TopDown, input.MemoryLimit());
+    if (!picture.raster.Empty()) {
+        decoder.Start();
+        decoder.Read(static_cast<uint32_t>(decoder.Height()), picture.raster.StorageData(), picture.raster.Stride());
     }
     return picture;
 }
 
-}  // namespace rastrace
-
-namespace rastrace {
-
-// Not read by rows yet: the file is read whole.
-std::unique_ptr<PictureRows> OpenPngRows(PictureInput& /*input*/) { return nullptr; }
+std::unique_ptr<PictureRows> OpenPngRows(PictureInput& input) {
+    auto decoder = std::make_unique<PngDecoder>(input);
+    // An interlaced file's rows are complete only after its last pass.
+    if (decoder->Interlaced() || decoder->Width() == 0 || decoder->Height() == 0) return nullptr;
+    decoder->Start();
+    return std::make_unique<PngRows>(std::move(decoder));
+}
 
 }  // namespace rastrace

@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include <tiffio.h>
@@ -60,17 +63,11 @@ toff_t OnSeek(thandle_t handle, toff_t offset, int whence) {
 
 int OnClose(thandle_t /*handle*/) { return 0; }
 toff_t OnSize(thandle_t handle) { return ContextOf(handle).input->Size(); }
-// libtiff reads a mapped input in place. It needs it, too: libtiff 4.5
-// refuses uncompressed tiles read through the callbacks whose size is not a
-// multiple of 1024 bytes ("Invalid tile byte count").
-int OnMap(thandle_t handle, tdata_t* base, toff_t* size) {
-    PictureInput& input = *ContextOf(handle).input;
-    const uint8_t* bytes = input.Mapped();
-    if (bytes == nullptr) return 0;
-    *base = const_cast<uint8_t*>(bytes);  // libtiff only reads it ("r" mode)
-    *size = input.Size();
-    return 1;
-}
+// The input is never mapped: a mapped file that shrinks while it is read
+// kills the process (SIGBUS), and a mapped scan would stay resident as it
+// is read. Uncompressed tiles then need a raw buffer of their exact size
+// (see TiffDecoder::Begin).
+int OnMap(thandle_t /*handle*/, tdata_t* /*base*/, toff_t* /*size*/) { return 0; }
 void OnUnmap(thandle_t /*handle*/, tdata_t /*base*/, toff_t /*size*/) {}
 
 [[noreturn]] void Fail(const TiffContext& context, const char* fallback) {
@@ -100,6 +97,10 @@ public:
     TiffFile(const TiffFile&) = delete;
     TiffFile& operator=(const TiffFile&) = delete;
     TIFF* Get() const { return tif_; }
+    void Reset(TIFF* tif) {
+        if (tif_ != nullptr) TIFFClose(tif_);
+        tif_ = tif;
+    }
 
 private:
     TIFF* tif_;
@@ -168,55 +169,7 @@ void PutGrey16(TIFFRGBAImage* image, uint32_t* cp, uint32_t /*x*/, uint32_t /*y*
     }
 }
 
-void ReadRgba(TIFF* tif, TiffContext& context, Raster& raster) {
-    char message[1024] = {};
-    if (TIFFRGBAImageOK(tif, message) == 0) ThrowCannotRead("TIFF", message);
-    IgnoreAlpha(tif);
-    RgbaImage rgba;
-    if (!rgba.Begin(tif, message)) ThrowCannotRead("TIFF", message);
-    TIFFRGBAImage& image = rgba.Get();
-    if (image.isContig != 0 && image.bitspersample == 16 &&
-        (image.photometric == PHOTOMETRIC_MINISBLACK || image.photometric == PHOTOMETRIC_MINISWHITE)) {
-        image.put.contig = PutGrey16;
-    }
-    // libtiff is asked for the rows in file order; the flips are made here,
-    // since it would make them only within each band.
-    image.req_orientation = image.orientation;
-    const uint16_t o = image.orientation;
-    const bool flipX = o == ORIENTATION_TOPRIGHT || o == ORIENTATION_RIGHTTOP || o == ORIENTATION_BOTRIGHT ||
-                       o == ORIENTATION_RIGHTBOT;
-    const bool flipY = o == ORIENTATION_BOTRIGHT || o == ORIENTATION_RIGHTBOT || o == ORIENTATION_BOTLEFT ||
-                       o == ORIENTATION_LEFTBOT;
-
-    const auto width = static_cast<uint32_t>(raster.Width());
-    const auto height = static_cast<uint32_t>(raster.Height());
-    const uint32_t band = BandHeight(tif, height);
-    CheckBufferSize(uint64_t{width} * band * 4, context.input->MemoryLimit());
-    std::vector<uint32_t> pixels(static_cast<size_t>(width) * band);
-    context.failed = false;  // errors libtiff recovered from while opening do not count
-    for (uint32_t top = 0; top < height; top += band) {
-        const uint32_t rows = std::min(band, height - top);
-        image.row_offset = static_cast<int>(top);
-        image.col_offset = 0;
-        if (TIFFRGBAImageGet(&image, pixels.data(), width, rows) == 0 || context.failed) {
-            Fail(context, "cannot decode the image data");
-        }
-        for (uint32_t i = 0; i < rows; ++i) {
-            const uint32_t fileRow = top + i;
-            const auto y = static_cast<int32_t>(flipY ? height - 1 - fileRow : fileRow);
-            uint8_t* out = raster.RowBytes(y).data();
-            const uint32_t* in = pixels.data() + static_cast<size_t>(i) * width;
-            for (uint32_t x = 0; x < width; ++x) {
-                const uint32_t abgr = in[flipX ? width - 1 - x : x];
-                out[3 * x + 0] = static_cast<uint8_t>(TIFFGetB(abgr));
-                out[3 * x + 1] = static_cast<uint8_t>(TIFFGetG(abgr));
-                out[3 * x + 2] = static_cast<uint8_t>(TIFFGetR(abgr));
-            }
-        }
-    }
-}
-
-void ReadResolution(TIFF* tif, Picture& picture) {
+void ReadResolution(TIFF* tif, PictureFacts& facts) {
     uint16_t unit = RESUNIT_INCH;
     TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
     if (unit != RESUNIT_INCH && unit != RESUNIT_CENTIMETER) return;
@@ -224,46 +177,183 @@ void ReadResolution(TIFF* tif, Picture& picture) {
         return unit == RESUNIT_INCH ? DpiFromPixelsPerInch(value) : DpiFromPixelsPerCentimetre(value);
     };
     float value = 0;
-    if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &value) != 0) picture.dpiX = toDpi(value);
-    if (TIFFGetField(tif, TIFFTAG_YRESOLUTION, &value) != 0) picture.dpiY = toDpi(value);
+    if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &value) != 0) facts.dpiX = toDpi(value);
+    if (TIFFGetField(tif, TIFFTAG_YRESOLUTION, &value) != 0) facts.dpiY = toDpi(value);
 }
+
+// One TIFF file's first image being decoded, a band (one strip or one row
+// of tiles) at a time, in any order: what both the whole-picture reader
+// and the row reader go through. libtiff holds the address of the context,
+// so a decoder never moves.
+class TiffDecoder {
+public:
+    // Opens the file and reads its first directory; throws the reader's
+    // message.
+    explicit TiffDecoder(PictureInput& input) : context_{&input} {
+        const uint64_t limit = std::min<uint64_t>(input.MemoryLimit(), INT64_MAX);
+        TIFFOpenOptionsSetMaxSingleMemAlloc(options_.Get(), static_cast<tmsize_t>(limit));
+        TIFFOpenOptionsSetErrorHandlerExtR(options_.Get(), OnError, &context_);
+        TIFFOpenOptionsSetWarningHandlerExtR(options_.Get(), OnWarning, &context_);
+        file_.Reset(TIFFClientOpenExt("picture", "rm", &context_, OnRead, OnWrite, OnSeek, OnClose, OnSize, OnMap,
+                                      OnUnmap, options_.Get()));
+        if (file_.Get() == nullptr) Fail(context_, "not a TIFF file");
+        TIFF* tif = file_.Get();
+        if (TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width_) == 0 || TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height_) == 0) {
+            Fail(context_, "no image size");
+        }
+        if (width_ > INT32_MAX || height_ > INT32_MAX) ThrowOutOfMemory();
+        band_ = BandHeight(tif, height_);
+        facts_.format = PictureFormat::Tiff;
+        ReadResolution(tif, facts_);
+    }
+    TiffDecoder(const TiffDecoder&) = delete;
+    TiffDecoder& operator=(const TiffDecoder&) = delete;
+
+    int32_t Width() const { return static_cast<int32_t>(width_); }
+    int32_t Height() const { return static_cast<int32_t>(height_); }
+    const PictureFacts& Facts() const { return facts_; }
+    uint32_t Band() const { return band_; }
+    // The bytes of the decoded band Begin allocates.
+    uint64_t BandBytes() const { return uint64_t{width_} * band_ * 4; }
+    // Whether the file's rows run from the bottom up.
+    bool FlipY() const { return flipY_; }
+
+    // Sets up libtiff's RGBA interface for the image and the band buffer.
+    void Begin() {
+        TIFF* tif = file_.Get();
+        char message[1024] = {};
+        if (TIFFRGBAImageOK(tif, message) == 0) ThrowCannotRead("TIFF", message);
+        IgnoreAlpha(tif);
+        if (!rgba_.Begin(tif, message)) ThrowCannotRead("TIFF", message);
+        TIFFRGBAImage& image = rgba_.Get();
+        if (image.isContig != 0 && image.bitspersample == 16 &&
+            (image.photometric == PHOTOMETRIC_MINISBLACK || image.photometric == PHOTOMETRIC_MINISWHITE)) {
+            image.put.contig = PutGrey16;
+        }
+        // libtiff is asked for the rows in file order; the flips are made
+        // here, since it would make them only within each band.
+        image.req_orientation = image.orientation;
+        const uint16_t o = image.orientation;
+        flipX_ = o == ORIENTATION_TOPRIGHT || o == ORIENTATION_RIGHTTOP || o == ORIENTATION_BOTRIGHT ||
+                 o == ORIENTATION_RIGHTBOT;
+        flipY_ = o == ORIENTATION_BOTRIGHT || o == ORIENTATION_RIGHTBOT || o == ORIENTATION_BOTLEFT ||
+                 o == ORIENTATION_LEFTBOT;
+
+        const uint64_t limit = context_.input->MemoryLimit();
+        CheckBufferSize(BandBytes(), limit);
+        pixels_.resize(static_cast<size_t>(width_) * band_);
+        // Read through the callbacks, libtiff 4.5 refuses an uncompressed
+        // tile unless its raw buffer is exactly one tile ("Invalid tile byte
+        // count"); its own buffer is rounded up to a multiple of 1024 bytes.
+        uint16_t compression = COMPRESSION_NONE;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+        if (TIFFIsTiled(tif) != 0 && compression == COMPRESSION_NONE) {
+            const tmsize_t tileSize = TIFFTileSize(tif);
+            if (tileSize <= 0) Fail(context_, "invalid tile size");
+            CheckBufferSize(static_cast<uint64_t>(tileSize), limit);
+            rawTile_.resize(static_cast<size_t>(tileSize));
+            TIFFReadBufferSetup(tif, rawTile_.data(), tileSize);
+        }
+        context_.failed = false;  // errors libtiff recovered from while opening do not count
+    }
+
+    // Decodes the band holding file row fileRow, unless it is the one
+    // decoded last. After a failure every call fails the same way.
+    void DecodeBandOf(uint32_t fileRow) {
+        const uint32_t top = fileRow / band_ * band_;
+        if (decoded_ && top == decodedTop_) return;
+        decoded_ = false;
+        TIFFRGBAImage& image = rgba_.Get();
+        image.row_offset = static_cast<int>(top);
+        image.col_offset = 0;
+        if (context_.failed || TIFFRGBAImageGet(&image, pixels_.data(), width_, std::min(band_, height_ - top)) == 0 ||
+            context_.failed) {
+            Fail(context_, "cannot decode the image data");
+        }
+        decoded_ = true;
+        decodedTop_ = top;
+    }
+
+    // Puts file row fileRow of the decoded band as blue, green, red.
+    void CopyRow(uint32_t fileRow, uint8_t* out) const {
+        const uint32_t* in = pixels_.data() + static_cast<size_t>(fileRow - decodedTop_) * width_;
+        for (uint32_t x = 0; x < width_; ++x) {
+            const uint32_t abgr = in[flipX_ ? width_ - 1 - x : x];
+            out[3 * x + 0] = static_cast<uint8_t>(TIFFGetB(abgr));
+            out[3 * x + 1] = static_cast<uint8_t>(TIFFGetG(abgr));
+            out[3 * x + 2] = static_cast<uint8_t>(TIFFGetR(abgr));
+        }
+    }
+
+    // The file row of picture row y (and the picture row of file row y).
+    uint32_t FileRow(uint32_t y) const { return flipY_ ? height_ - 1 - y : y; }
+
+private:
+    TiffContext context_;
+    OpenOptions options_;
+    std::vector<uint8_t> rawTile_;  // libtiff's raw buffer: outlives the file
+    TiffFile file_{nullptr};
+    RgbaImage rgba_;                // ended before the file closes
+    std::vector<uint32_t> pixels_;  // the decoded band, libtiff's ABGR
+    uint32_t width_ = 0;
+    uint32_t height_ = 0;
+    uint32_t band_ = 1;
+    PictureFacts facts_;
+    bool flipX_ = false;
+    bool flipY_ = false;
+    bool decoded_ = false;
+    uint32_t decodedTop_ = 0;
+};
+
+// A file's rows in any order, a band decoded at a time.
+class TiffRows final : public PictureRows {
+public:
+    explicit TiffRows(std::unique_ptr<TiffDecoder> decoder)
+        : PictureRows(decoder->Width(), decoder->Height(), decoder->Facts()), decoder_(std::move(decoder)) {}
+
+    bool AnyOrder() const override { return true; }
+    int32_t BandRows() const override { return static_cast<int32_t>(decoder_->Band()); }
+    void ReadRows(int32_t first, int32_t count, uint8_t* dst, size_t stride) override {
+        if (first < 0 || count < 1 || count > Height() - first) throw std::logic_error("TIFF rows out of range");
+        for (int32_t i = 0; i < count; ++i) {
+            const uint32_t fileRow = decoder_->FileRow(static_cast<uint32_t>(first + i));
+            decoder_->DecodeBandOf(fileRow);
+            decoder_->CopyRow(fileRow, dst + static_cast<size_t>(i) * stride);
+        }
+    }
+
+private:
+    std::unique_ptr<TiffDecoder> decoder_;
+};
+
+// The most a band may take to be read by rows: beyond it (a picture in one
+// huge strip) the file is read whole, which needs that band and the picture.
+constexpr uint64_t kMaxBandBytes = uint64_t{16} << 20;
 
 }  // namespace
 
 Picture ReadTiff(PictureInput& input) {
-    TiffContext context;
-    context.input = &input;
-    const OpenOptions options;
-    const uint64_t limit = std::min<uint64_t>(input.MemoryLimit(), INT64_MAX);
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options.Get(), static_cast<tmsize_t>(limit));
-    TIFFOpenOptionsSetErrorHandlerExtR(options.Get(), OnError, &context);
-    TIFFOpenOptionsSetWarningHandlerExtR(options.Get(), OnWarning, &context);
-    const TiffFile file(TIFFClientOpenExt("picture", "r", &context, OnRead, OnWrite, OnSeek, OnClose, OnSize, OnMap,
-                                          OnUnmap, options.Get()));
-    if (file.Get() == nullptr) Fail(context, "not a TIFF file");
-    TIFF* tif = file.Get();
-
-    uint32_t width = 0;
-    uint32_t height = 0;
-    if (TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) == 0 || TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height) == 0) {
-        Fail(context, "no image size");
-    }
-    if (width > INT32_MAX || height > INT32_MAX) ThrowOutOfMemory();
-
+    TiffDecoder decoder(input);
     Picture picture;
-    picture.format = PictureFormat::Tiff;
-    picture.raster = Raster(static_cast<int32_t>(width), static_cast<int32_t>(height), Raster::RowOrder::TopDown,
-                            input.MemoryLimit());
-    if (!picture.raster.Empty()) ReadRgba(tif, context, picture.raster);
-    ReadResolution(tif, picture);
+    static_cast<PictureFacts&>(picture) = decoder.Facts();
+    picture.raster = Raster(decoder.Width(), decoder.Height(), Raster::RowOrder::TopDown, input.MemoryLimit());
+    if (!picture.raster.Empty()) {
+        decoder.Begin();
+        // In file order, so that each band is decoded once.
+        const auto height = static_cast<uint32_t>(decoder.Height());
+        for (uint32_t fileRow = 0; fileRow < height; ++fileRow) {
+            decoder.DecodeBandOf(fileRow);
+            decoder.CopyRow(fileRow, picture.raster.RowBytes(static_cast<int32_t>(decoder.FileRow(fileRow))).data());
+        }
+    }
     return picture;
 }
 
-}  // namespace rastrace
-
-namespace rastrace {
-
-// Not read by rows yet: the file is read whole.
-std::unique_ptr<PictureRows> OpenTiffRows(PictureInput& /*input*/) { return nullptr; }
+std::unique_ptr<PictureRows> OpenTiffRows(PictureInput& input) {
+    auto decoder = std::make_unique<TiffDecoder>(input);
+    if (decoder->Width() == 0 || decoder->Height() == 0 || decoder->BandBytes() > kMaxBandBytes) return nullptr;
+    decoder->Begin();
+    return std::make_unique<TiffRows>(std::move(decoder));
+}
 
 }  // namespace rastrace

@@ -14,8 +14,9 @@
 //
 // Failures: "Cannot read TIFF file: <libtiff's reason>", or "Out of memory"
 // for a picture larger than the memory limit; no single buffer libtiff
-// allocates may exceed that limit either. A regular file is mapped
-// read-only while it is read.
+// allocates may exceed that limit either. The file is read through the
+// input, never mapped, so one cut short while it is read fails with the
+// message.
 #pragma once
 
 #include "raster/PictureInput.h"

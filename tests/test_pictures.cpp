@@ -532,7 +532,7 @@ TEST(Recognition, GoesByTheFirstBytesNotTheName) {
     EXPECT_EQ(fromPng.format, PictureFormat::Png);
     EXPECT_EQ(RasterBytes(fromPng.raster), (Bgr{30, 20, 10}));
     EXPECT_EQ(ReadPictureFile(jpeg.string()).format, PictureFormat::Jpeg);
-    // Uncompressed tiles of a file on disk: libtiff reads the file mapped.
+    // Uncompressed tiles of a file on disk, whose size is no multiple of 1024.
     TiffPicture tiled;
     tiled.width = 20;
     tiled.height = 17;
