@@ -126,11 +126,11 @@ bool StartOutput(j_decompress_ptr info, JpegContext& context, bool cmyk) {
 
 // Reads the next count rows into the top-down rows at base, stride bytes
 // apart; a CMYK file's rows go through cmykRow (width * 4 bytes).
-bool ReadScanlines(j_decompress_ptr info, JpegContext& context, JDIMENSION count, uint8_t* base, size_t stride,
+bool ReadScanlines(j_decompress_ptr info, JpegContext& context, JDIMENSION count, uint8_t* base, ptrdiff_t stride,
                    uint8_t* cmykRow) {
     if (setjmp(context.jump)) return false;
     for (JDIMENSION i = 0; i < count; ++i) {
-        uint8_t* row = base + i * stride;
+        uint8_t* row = base + static_cast<ptrdiff_t>(i) * stride;
         JSAMPROW target = cmykRow != nullptr ? cmykRow : row;
         if (jpeg_read_scanlines(info, &target, 1) != 1) ERREXIT(info, JERR_INPUT_EOF);
         if (cmykRow != nullptr) {
@@ -213,7 +213,7 @@ public:
 
     // Reads the next count rows. After a failure every call fails the same
     // way: libjpeg's state is then undefined.
-    void Read(uint32_t count, uint8_t* base, size_t stride) {
+    void Read(uint32_t count, uint8_t* base, ptrdiff_t stride) {
         if (failed_ ||
             !ReadScanlines(decompressor_.Get(), context_, count, base, stride, header_.cmyk ? cmykRow_.data() : nullptr)) {
             Fail();
@@ -243,7 +243,7 @@ public:
 
     bool AnyOrder() const override { return false; }
     int32_t BandRows() const override { return RowsPerMegabyte(Width(), Height()); }
-    void ReadRows(int32_t first, int32_t count, uint8_t* dst, size_t stride) override {
+    void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) override {
         if (first != next_ || count < 1 || count > Height() - first) throw std::logic_error("JPEG rows read out of order");
         decoder_->Read(static_cast<uint32_t>(count), dst, stride);
         next_ += count;

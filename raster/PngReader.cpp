@@ -104,10 +104,10 @@ int StartImage(png_structp png, png_infop info) {
 
 // Reads count rows of each of passes passes into the top-down rows at base,
 // stride bytes apart. False when libpng failed.
-bool ReadRowsInto(png_structp png, int passes, uint32_t count, uint8_t* base, size_t stride) {
+bool ReadRowsInto(png_structp png, int passes, uint32_t count, uint8_t* base, ptrdiff_t stride) {
     if (setjmp(png_jmpbuf(png))) return false;
     for (int pass = 0; pass < passes; ++pass) {
-        for (uint32_t y = 0; y < count; ++y) png_read_row(png, base + y * stride, nullptr);
+        for (uint32_t y = 0; y < count; ++y) png_read_row(png, base + static_cast<ptrdiff_t>(y) * stride, nullptr);
     }
     return true;
 }
@@ -176,7 +176,7 @@ public:
     // Reads the next count rows (of every pass: an interlaced file is read
     // whole, count being its height). After a failure every call fails the
     // same way: libpng's state is then undefined.
-    void Read(uint32_t count, uint8_t* base, size_t stride) {
+    void Read(uint32_t count, uint8_t* base, ptrdiff_t stride) {
         if (failed_ || !ReadRowsInto(handles_.Png(), passes_, count, base, stride)) Fail();
     }
 
@@ -203,7 +203,7 @@ public:
 
     bool AnyOrder() const override { return false; }
     int32_t BandRows() const override { return RowsPerMegabyte(Width(), Height()); }
-    void ReadRows(int32_t first, int32_t count, uint8_t* dst, size_t stride) override {
+    void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) override {
         if (first != next_ || count < 1 || count > Height() - first) throw std::logic_error("PNG rows read out of order");
         decoder_->Read(static_cast<uint32_t>(count), dst, stride);
         next_ += count;

@@ -313,12 +313,12 @@ public:
 
     bool AnyOrder() const override { return true; }
     int32_t BandRows() const override { return static_cast<int32_t>(decoder_->Band()); }
-    void ReadRows(int32_t first, int32_t count, uint8_t* dst, size_t stride) override {
+    void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) override {
         if (first < 0 || count < 1 || count > Height() - first) throw std::logic_error("TIFF rows out of range");
         for (int32_t i = 0; i < count; ++i) {
             const uint32_t fileRow = decoder_->FileRow(static_cast<uint32_t>(first + i));
             decoder_->DecodeBandOf(fileRow);
-            decoder_->CopyRow(fileRow, dst + static_cast<size_t>(i) * stride);
+            decoder_->CopyRow(fileRow, dst + static_cast<ptrdiff_t>(i) * stride);
         }
     }
 
