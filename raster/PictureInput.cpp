@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 namespace rastrace {
@@ -30,18 +29,6 @@ size_t FileInput::ReadAt(uint64_t pos, uint8_t* dst, size_t n) noexcept {
         done += static_cast<size_t>(got);
     }
     return done;
-}
-
-FileInput::~FileInput() {
-    if (map_ != nullptr) ::munmap(map_, static_cast<size_t>(Size()));
-}
-
-const uint8_t* FileInput::Mapped() noexcept {
-    if (map_ == nullptr && Size() > 0 && Size() <= SIZE_MAX / 2) {
-        void* p = ::mmap(nullptr, static_cast<size_t>(Size()), PROT_READ, MAP_PRIVATE, fd_, 0);
-        if (p != MAP_FAILED) map_ = p;
-    }
-    return static_cast<const uint8_t*>(map_);
 }
 
 void ThrowCannotRead(const char* kind, const std::string& reason) {

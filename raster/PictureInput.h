@@ -32,10 +32,6 @@ public:
     // were copied: fewer only at the end of the input or on a read error.
     virtual size_t ReadAt(uint64_t pos, uint8_t* dst, size_t n) noexcept = 0;
 
-    // All Size() bytes at one address, valid while the input lives, or
-    // nullptr where they cannot be had. A file is mapped read-only for it.
-    virtual const uint8_t* Mapped() noexcept { return nullptr; }
-
 private:
     uint64_t size_;
     uint64_t memoryLimit_ = MemoryAvailableNow();
@@ -45,24 +41,21 @@ class MemoryInput final : public PictureInput {
 public:
     explicit MemoryInput(std::span<const uint8_t> bytes) : PictureInput(bytes.size()), bytes_(bytes) {}
     size_t ReadAt(uint64_t pos, uint8_t* dst, size_t n) noexcept override;
-    const uint8_t* Mapped() noexcept override { return bytes_.data(); }
 
 private:
     std::span<const uint8_t> bytes_;
 };
 
 // Reads an open regular file with pread(); the descriptor stays the
-// caller's. A mapping made by Mapped() goes with the input.
+// caller's. The file is never mapped: a mapped file that shrinks while it
+// is read would end the process.
 class FileInput final : public PictureInput {
 public:
     FileInput(int fd, uint64_t size) : PictureInput(size), fd_(fd) {}
-    ~FileInput() override;
     size_t ReadAt(uint64_t pos, uint8_t* dst, size_t n) noexcept override;
-    const uint8_t* Mapped() noexcept override;
 
 private:
     int fd_;
-    void* map_ = nullptr;
 };
 
 // The message of a file a library could not read: "Cannot read <kind>
@@ -72,8 +65,7 @@ private:
 [[noreturn]] void ThrowCannotRead(const char* kind, const std::string& reason);
 
 // Fails with "Out of memory" when a buffer of this many bytes, whose size
-// comes from a file, would exceed what a picture may take.
-// "Out of memory" for a buffer of bytes over limit.
+// comes from a file, would exceed what a picture may take (limit).
 void CheckBufferSize(uint64_t bytes, uint64_t limit);
 
 }  // namespace rastrace

@@ -45,8 +45,7 @@ public:
     // green, red each; the bytes between rows may be overwritten. Throws
     // Error with the reader's own messages, also where the file no longer
     // holds what it held when it was opened (a bitmap: "Stream read error";
-    // the others: their message for a file cut short), and every later
-    // call throws again.
+    // the others: their message for a file cut short).
     virtual void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) = 0;
     // Whether ReadRows may be called from several threads at once (for
     // different rows).
