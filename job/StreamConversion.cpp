@@ -121,6 +121,17 @@ public:
 
     const TrackMapping& Mapping() const { return mapping_; }
 
+    // Takes count PADS numbers; returns the first.
+    int32_t TakeNumbers(int32_t count) { return counter_.Take(count); }
+
+    // Appends the records of count runs, numbered from number (ASC).
+    void Format(std::string& text, const Run* runs, size_t count, int32_t number) const {
+        for (size_t i = 0; i < count; ++i) {
+            AppendRecordLine(text, request_.format, number, mapping_.Map(runs[i]), request_.widthText, request_.layerText);
+            number = WrappingAdd(number, 1);
+        }
+    }
+
     void Add(const Run& run) {
         int32_t number = 0;
         if (request_.format == OutputFormat::Asc) number = counter_.Take(1);
@@ -162,16 +173,34 @@ private:
     const std::function<void(int64_t)>& step_;
 };
 
-// Writes a kept colour's runs, stepping its rows as they pass.
-void WriteKept(const std::vector<Run>& runs, int32_t height, RecordWriter& out, Progress& progress) {
-    int32_t row = 0;  // rows of this colour stepped so far
-    for (const Run& run : runs) {
-        if (run.row > row) {
-            progress.Step(run.row - row);
-            row = run.row;
-        }
-        out.Add(run);
+// Writes a kept colour's runs: chunks of them are formatted on threads
+// workers while the chunks before are handed on in order, so a colour's
+// turn costs little more than its writing. Steps the rows as they pass.
+void WriteKept(const std::vector<Run>& runs, int32_t height, RecordWriter& out, Progress& progress, int threads) {
+    constexpr size_t kChunkRuns = 16384;
+    const size_t chunks = (runs.size() + kChunkRuns - 1) / kChunkRuns;
+    // PADS numbers run on through the chunks in order.
+    std::vector<int32_t> firstNumbers(chunks);
+    for (size_t c = 0; c < chunks; ++c) {
+        firstNumbers[c] = out.TakeNumbers(static_cast<int32_t>(std::min(kChunkRuns, runs.size() - c * kChunkRuns)));
     }
+    const size_t slots = 2 * static_cast<size_t>(std::max(threads, 1));
+    std::vector<std::string> texts(slots);
+    int32_t row = 0;  // rows of this colour stepped so far
+    RunOrdered(
+        static_cast<int64_t>(chunks), threads, slots, true, {},
+        [&](int, int64_t c) {
+            const size_t begin = static_cast<size_t>(c) * kChunkRuns;
+            std::string& text = texts[static_cast<size_t>(c) % slots];
+            text.clear();
+            out.Format(text, runs.data() + begin, std::min(kChunkRuns, runs.size() - begin), firstNumbers[static_cast<size_t>(c)]);
+        },
+        [&](int64_t c) {
+            out.Text(texts[static_cast<size_t>(c) % slots]);
+            const int32_t lastRow = runs[std::min(runs.size(), static_cast<size_t>(c + 1) * kChunkRuns) - 1].row;
+            progress.Step(lastRow - row);
+            row = lastRow;
+        });
     progress.Step(height - row);
 }
 
@@ -185,7 +214,7 @@ void ConvertThroughClassMap(PictureRows& rows, const StreamRequest& request, Rec
         std::vector<Run> runs;
         ScanClassRuns(map, static_cast<uint8_t>(k + 1), [](int32_t) {}, [&](const Run& run) { runs.push_back(run); });
         tracks[k] = static_cast<int64_t>(runs.size());
-        WriteKept(runs, height, out, progress);
+        WriteKept(runs, height, out, progress, std::max(request.threads, 1));
     }
 }
 
@@ -261,7 +290,7 @@ std::vector<int64_t> ConvertRows(PictureRows& rows, const StreamRequest& request
         rows.CheckUnchanged();
         for (size_t k = 1; k < colors; ++k) {
             tracks[k] = static_cast<int64_t>(kept[k].size());
-            WriteKept(kept[k], height, out, progress);
+            WriteKept(kept[k], height, out, progress, threads);
             kept[k] = {};
         }
     }

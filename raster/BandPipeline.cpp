@@ -17,45 +17,34 @@ namespace {
 // where fewer reads and hand-overs and the cache's reach balance best.
 constexpr int64_t kBandBytes = int64_t{2} << 20;
 
-class Pipeline {
+class Ordered {
 public:
-    Pipeline(PictureRows& rows, int32_t bandRows, size_t slots)
-        : rows_(rows),
-          bandRows_(std::max(bandRows, 1)),
-          slots_(std::max<size_t>(slots, 1)),
-          bands_((static_cast<int64_t>(rows.Height()) + bandRows_ - 1) / bandRows_),
-          stride_(rows.NaturalStride()),
-          concurrent_(rows.ConcurrentReads()),
-          done_(slots_, false) {}
+    Ordered(int64_t count, size_t slots, bool startsSideBySide)
+        : count_(count), slots_(std::max<size_t>(slots, 1)), sideBySide_(startsSideBySide), done_(slots_, false) {}
 
-    Band BandAt(int64_t b) const {
-        const auto first = static_cast<int32_t>(b * bandRows_);
-        return Band{first, std::min(bandRows_, rows_.Height() - first), static_cast<size_t>(b) % slots_};
-    }
-
-    // A worker's loop: read the next band, work on it, mark it done.
-    void Work(int worker, const std::function<void(int, const Band&, const uint8_t*, ptrdiff_t)>& work) noexcept {
+    // A worker's loop: take the next item, start it (in item order unless
+    // starts may run side by side), work on it, mark it done.
+    void Work(int worker, const std::function<void(int, int64_t)>& start,
+              const std::function<void(int, int64_t)>& work) noexcept {
         try {
-            const size_t step = static_cast<size_t>(std::abs(stride_));
-            std::vector<uint8_t> buffer(static_cast<size_t>(bandRows_) * step);
             for (;;) {
-                std::unique_lock reading(readMutex_);
-                int64_t b = 0;
+                std::unique_lock starting(startMutex_);
+                int64_t item = 0;
                 {
                     std::unique_lock lock(mutex_);
-                    changed_.wait(lock, [&] { return stop_ || next_ >= bands_ || next_ - taken_ < static_cast<int64_t>(slots_); });
-                    if (stop_ || next_ >= bands_) return;
-                    b = next_++;
+                    changed_.wait(lock, [&] {
+                        return stop_ || next_ >= count_ || next_ - taken_ < static_cast<int64_t>(slots_);
+                    });
+                    if (stop_ || next_ >= count_) return;
+                    item = next_++;
                 }
-                const Band band = BandAt(b);
-                uint8_t* first = stride_ < 0 ? buffer.data() + static_cast<size_t>(band.count - 1) * step : buffer.data();
-                if (concurrent_) reading.unlock();  // bands in any order: read them side by side
-                rows_.ReadRows(band.first, band.count, first, stride_);
-                if (!concurrent_) reading.unlock();
-                work(worker, band, first, stride_);
+                if (sideBySide_) starting.unlock();
+                if (start) start(worker, item);
+                if (!sideBySide_) starting.unlock();
+                work(worker, item);
                 {
                     std::lock_guard lock(mutex_);
-                    done_[band.slot] = true;
+                    done_[Slot(item)] = true;
                 }
                 changed_.notify_all();
             }
@@ -64,36 +53,31 @@ public:
         }
     }
 
-    // The calling thread's loop: take each band in order.
-    void Take(const std::function<void(const Band&)>& take) {
-        for (int64_t b = 0; b < bands_; ++b) {
-            const Band band = BandAt(b);
+    // The calling thread's loop: take each item in order.
+    void Take(const std::function<void(int64_t)>& take) {
+        for (int64_t item = 0; item < count_; ++item) {
             {
                 std::unique_lock lock(mutex_);
-                changed_.wait(lock, [&] { return stop_ || done_[band.slot]; });
+                changed_.wait(lock, [&] { return stop_ || done_[Slot(item)]; });
                 if (stop_) return;
             }
-            take(band);
+            take(item);
             {
                 std::lock_guard lock(mutex_);
-                done_[band.slot] = false;
+                done_[Slot(item)] = false;
                 ++taken_;
             }
             changed_.notify_all();
         }
     }
 
-    // Everything on the calling thread, band by band.
-    void Serial(const std::function<void(int, const Band&, const uint8_t*, ptrdiff_t)>& work,
-                const std::function<void(const Band&)>& take) {
-        const size_t step = static_cast<size_t>(std::abs(stride_));
-        std::vector<uint8_t> buffer(static_cast<size_t>(bandRows_) * step);
-        for (int64_t b = 0; b < bands_; ++b) {
-            const Band band = BandAt(b);
-            uint8_t* first = stride_ < 0 ? buffer.data() + static_cast<size_t>(band.count - 1) * step : buffer.data();
-            rows_.ReadRows(band.first, band.count, first, stride_);
-            work(0, band, first, stride_);
-            take(band);
+    // Everything on the calling thread, item by item.
+    void Serial(const std::function<void(int, int64_t)>& start, const std::function<void(int, int64_t)>& work,
+                const std::function<void(int64_t)>& take) {
+        for (int64_t item = 0; item < count_; ++item) {
+            if (start) start(0, item);
+            work(0, item);
+            take(item);
         }
     }
 
@@ -111,24 +95,50 @@ public:
     }
 
 private:
-    PictureRows& rows_;
-    const int32_t bandRows_;
-    const size_t slots_;
-    const int64_t bands_;
-    const ptrdiff_t stride_;
-    const bool concurrent_;
+    size_t Slot(int64_t item) const { return static_cast<size_t>(item) % slots_; }
 
-    std::mutex readMutex_;  // one read at a time, in band order, unless reads may run side by side
+    const int64_t count_;
+    const size_t slots_;
+    const bool sideBySide_;
+
+    std::mutex startMutex_;  // one start at a time, in item order, unless starts run side by side
     std::mutex mutex_;
     std::condition_variable changed_;
-    int64_t next_ = 0;   // the next band to read
-    int64_t taken_ = 0;  // bands taken so far
+    int64_t next_ = 0;   // the next item to start
+    int64_t taken_ = 0;  // items taken so far
     std::vector<bool> done_;
     bool stop_ = false;
     std::exception_ptr error_;
 };
 
 }  // namespace
+
+void RunOrdered(int64_t count, int threads, size_t slots, bool startsSideBySide,
+                const std::function<void(int worker, int64_t item)>& start,
+                const std::function<void(int worker, int64_t item)>& work,
+                const std::function<void(int64_t item)>& take) {
+    if (count <= 0) return;
+    Ordered ordered(count, slots, startsSideBySide);
+    std::vector<std::thread> workers;
+    try {
+        for (int w = 0; w < std::max(threads, 1); ++w) {
+            workers.emplace_back([&, w] { ordered.Work(w, start, work); });
+        }
+    } catch (const std::system_error&) {
+        // Fewer threads than asked: the ones made do all the work.
+    }
+    try {
+        if (workers.empty()) {
+            ordered.Serial(start, work, take);  // no thread could be made: all of it here
+        } else {
+            ordered.Take(take);
+        }
+    } catch (...) {
+        ordered.Fail(std::current_exception());
+    }
+    for (std::thread& t : workers) t.join();
+    ordered.RethrowFailure();
+}
 
 int32_t BandRowsFor(const PictureRows& rows, int32_t wanted) {
     if (wanted > 0) return wanted;
@@ -142,25 +152,31 @@ void RunBands(PictureRows& rows, int threads, int32_t bandRows, size_t slots,
               const std::function<void(int, const Band&, const uint8_t*, ptrdiff_t)>& work,
               const std::function<void(const Band&)>& take) {
     if (rows.Height() == 0) return;
-    Pipeline pipeline(rows, bandRows, slots);
-    std::vector<std::thread> workers;
-    try {
-        for (int w = 0; w < std::max(threads, 1); ++w) workers.emplace_back([&, w] { pipeline.Work(w, work); });
-    } catch (const std::system_error&) {
-        // Fewer threads than asked: the ones made do all the work; with
-        // none, this thread reads and works band by band itself.
-    }
-    try {
-        if (workers.empty()) {
-            pipeline.Serial(work, take);  // no thread could be made: all of it here
-        } else {
-            pipeline.Take(take);
-        }
-    } catch (...) {
-        pipeline.Fail(std::current_exception());
-    }
-    for (std::thread& t : workers) t.join();
-    pipeline.RethrowFailure();
+    bandRows = std::max(bandRows, 1);
+    slots = std::max<size_t>(slots, 1);
+    const int64_t bands = (static_cast<int64_t>(rows.Height()) + bandRows - 1) / bandRows;
+    const ptrdiff_t stride = rows.NaturalStride();
+    const size_t step = static_cast<size_t>(std::abs(stride));
+    auto bandAt = [&](int64_t b) {
+        const auto first = static_cast<int32_t>(b * bandRows);
+        return Band{first, std::min(bandRows, rows.Height() - first), static_cast<size_t>(b) % slots};
+    };
+    // Each worker reads its band into a buffer of its own.
+    const int workers = std::max(threads, 1);
+    std::vector<std::vector<uint8_t>> buffers(static_cast<size_t>(workers));
+    std::vector<uint8_t*> firstRow(static_cast<size_t>(workers));
+    RunOrdered(
+        bands, workers, slots, rows.ConcurrentReads(),
+        [&](int worker, int64_t b) {
+            std::vector<uint8_t>& buffer = buffers[static_cast<size_t>(worker)];
+            if (buffer.empty()) buffer.resize(static_cast<size_t>(bandRows) * step);
+            const Band band = bandAt(b);
+            uint8_t* first = stride < 0 ? buffer.data() + static_cast<size_t>(band.count - 1) * step : buffer.data();
+            rows.ReadRows(band.first, band.count, first, stride);
+            firstRow[static_cast<size_t>(worker)] = first;
+        },
+        [&](int worker, int64_t b) { work(worker, bandAt(b), firstRow[static_cast<size_t>(worker)], stride); },
+        [&](int64_t b) { take(bandAt(b)); });
 }
 
 }  // namespace rastrace

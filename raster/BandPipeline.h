@@ -21,6 +21,19 @@ struct Band {
     size_t slot = 0;    // band number % slots: where its result is kept
 };
 
+// Runs items 0..count-1 on threads workers: start(worker, item) one at a
+// time in item order (side by side where startsSideBySide), then
+// work(worker, item) while other items are started and worked on, then
+// take(item) on the calling thread, in item order, once its work is done.
+// At most slots items are between their start and their take, so results
+// kept per slot (item % slots) are never overwritten early. An exception
+// from any of them stops everything (every worker is joined) and comes out
+// of here. Without any thread, all of it runs here, item by item.
+void RunOrdered(int64_t count, int threads, size_t slots, bool startsSideBySide,
+                const std::function<void(int worker, int64_t item)>& start,
+                const std::function<void(int worker, int64_t item)>& work,
+                const std::function<void(int64_t item)>& take);
+
 // Rows a band of rows holds: wanted when above 0, else about two megabytes
 // of pixels, or the reader's own band (a strip) where that is larger.
 int32_t BandRowsFor(const PictureRows& rows, int32_t wanted);

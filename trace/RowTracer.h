@@ -40,13 +40,23 @@ public:
         TraceClassRow(classes_.data(), onRun);
     }
 
-    // The same runs from a row of classes (k + 1 for copper colour k).
+    // The same runs from a row of classes (k + 1 for copper colour k):
+    // colour by colour through the byte-row kernel for one colour, in one
+    // pass over the row's runs of equal bytes for several, in which each
+    // colour's runs still come left to right.
     template <class OnRun>
     void TraceClassRow(const uint8_t* classes, OnRun&& onRun) const {
         if (width_ == 0) return;
-        for (size_t k = 0; k < copper_.size(); ++k) {
-            detail::ScanByteRow(classes, width_, static_cast<uint8_t>(k + 1),
-                                [&](int32_t s, int32_t e) { onRun(k, s, e); });
+        if (copper_.size() == 1) {
+            detail::ScanByteRow(classes, width_, uint8_t{1}, [&](int32_t s, int32_t e) { onRun(size_t{0}, s, e); });
+            return;
+        }
+        const int32_t last = width_ - 1;
+        for (int32_t i = 0; i < width_;) {
+            const uint8_t value = classes[i];
+            const int32_t end = detail::FindByte<false>(classes, i + 1, width_, value);
+            if (value != kNoClass) onRun(static_cast<size_t>(value - 1), i, end == width_ ? last : end);
+            i = end;
         }
     }
 
