@@ -95,9 +95,21 @@ RowRunsSource MatchedCopperRows(PictureRows& rows, std::vector<uint32_t> colors,
     // Each pixel goes to the first of equal colours, so a repeat adds nothing.
     CheckMatchOptions(options, colors.size());
     if (options.despeckle > 1) {
-        auto map = std::make_shared<const ClassMap>(ClassifyRows(rows, colors, options, 2));
-        auto tracer = std::make_shared<const RowTracer>(rows.Width(), colors, options);
-        return [map, tracer](int32_t row, std::vector<Span>& runs) { tracer->CopperClassSpans(map->Row(row), runs); };
+        // Each class's runs, neighbours of one class joined, as the byte-row
+        // kernel finds them in a map.
+        auto classes = std::make_shared<const ClassRuns>(ClassifyRows(rows, colors, options, 2));
+        return [classes](int32_t row, std::vector<Span>& runs) {
+            runs.clear();
+            uint8_t last = kNoClass;  // the class of the span last added
+            for (const ClassRun& run : classes->Row(row)) {
+                if (run.cls != kNoClass && run.cls == last && runs.back().end == run.start) {
+                    runs.back().end = run.end;
+                } else if (run.cls != kNoClass) {
+                    runs.push_back(Span{run.start, run.end});
+                }
+                last = run.cls;
+            }
+        };
     }
     // One band of rows at a time, read as the rows are asked for.
     struct Reader {

@@ -204,15 +204,15 @@ void WriteKept(const std::vector<Run>& runs, int32_t height, RecordWriter& out, 
     progress.Step(height - row);
 }
 
-// The rows matched into a class map, speckles removed, then each colour's
-// runs from the map.
+// The rows matched into class runs, speckles removed, then each colour's
+// runs from them.
 void ConvertThroughClassMap(PictureRows& rows, const StreamRequest& request, RecordWriter& out, Progress& progress,
                             std::vector<int64_t>& tracks) {
     const int32_t height = rows.Height();
-    const ClassMap map = ClassifyRows(rows, request.colors, request.match, std::max(request.threads, 1), request.bandRows);
+    const ClassRuns classes = ClassifyRows(rows, request.colors, request.match, std::max(request.threads, 1), request.bandRows);
     for (size_t k = 0; k < request.colors.size(); ++k) {
         std::vector<Run> runs;
-        ScanClassRuns(map, static_cast<uint8_t>(k + 1), [](int32_t) {}, [&](const Run& run) { runs.push_back(run); });
+        ScanClassRuns(classes, static_cast<uint8_t>(k + 1), [](int32_t) {}, [&](const Run& run) { runs.push_back(run); });
         tracks[k] = static_cast<int64_t>(runs.size());
         WriteKept(runs, height, out, progress, std::max(request.threads, 1));
     }

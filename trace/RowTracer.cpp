@@ -1,5 +1,6 @@
 #include "trace/RowTracer.h"
 
+#include "common/Error.h"
 #include "raster/BandPipeline.h"
 
 #include <algorithm>
@@ -73,22 +74,48 @@ void RowTracer::CopperClassSpans(const uint8_t* classes, std::vector<Span>& runs
     }
 }
 
-ClassMap ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, const MatchOptions& options, int threads,
-                      int32_t bandRows) {
-    ClassMap map = ClassMap::Unset(rows.Width(), rows.Height(), options.memoryLimit.value_or(MemoryAvailableNow()));
+ClassRuns ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, const MatchOptions& options, int threads,
+                       int32_t bandRows) {
+    // What a run costs while speckle removal works on it: the run and its
+    // union-find entries.
+    constexpr uint64_t kRunBytes = sizeof(ClassRun) + 9;
+    const uint64_t limit = options.memoryLimit.value_or(MemoryAvailableNow());
+    const int32_t width = rows.Width();
+    ClassRuns runs;
+    runs.width = width;
+    threads = std::max(threads, 1);
     std::vector<RowTracer> tracers;
-    for (int w = 0; w < threads; ++w) tracers.emplace_back(rows.Width(), copper, options);
+    std::vector<std::vector<uint8_t>> classes(static_cast<size_t>(threads), std::vector<uint8_t>(static_cast<size_t>(width)));
+    for (int w = 0; w < threads; ++w) tracers.emplace_back(width, copper, options);
+    const size_t slots = 2 * static_cast<size_t>(threads);
+    std::vector<ClassRuns> found(slots);
     RunBands(
-        rows, threads, BandRowsFor(rows, bandRows), 2 * static_cast<size_t>(threads),
+        rows, threads, BandRowsFor(rows, bandRows), slots,
         [&](int worker, const Band& band, const uint8_t* first, ptrdiff_t stride) {
+            ClassRuns& part = found[band.slot];
+            part = ClassRuns();
+            part.width = width;
+            uint8_t* row = classes[static_cast<size_t>(worker)].data();
             for (int32_t i = 0; i < band.count; ++i) {
-                tracers[static_cast<size_t>(worker)].ClassifyRow(first + i * stride, map.Row(band.first + i));
+                tracers[static_cast<size_t>(worker)].ClassifyRow(first + i * stride, row);
+                detail::AppendRowRuns(row, width, part);
             }
         },
-        [](const Band&) {});
+        [&](const Band& band) {
+            const ClassRuns& part = found[band.slot];
+            if (band.first == 0) {
+                // Room for as many runs as the first band's share foretells,
+                // and a quarter more, so the runs are seldom moved.
+                const uint64_t expected = part.spans.size() * (static_cast<uint64_t>(rows.Height()) / static_cast<uint64_t>(band.count) + 1) / 4 * 5;
+                runs.spans.reserve(static_cast<size_t>(std::min(expected, limit / kRunBytes)));
+                runs.rowStart.reserve(static_cast<size_t>(rows.Height()) + 1);
+            }
+            detail::AppendRuns(runs, part);
+            if (runs.spans.size() > limit / kRunBytes) ThrowOutOfMemory();
+        });
     rows.CheckUnchanged();
-    Despeckle(map, options.despeckle, {}, threads);
-    return map;
+    if (options.despeckle > 1) Despeckle(runs, options.despeckle, {}, threads);
+    return runs;
 }
 
 }  // namespace rastrace

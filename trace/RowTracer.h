@@ -66,10 +66,11 @@ public:
     // Every colour's runs of the row as half-open spans sorted by start
     // (CopperRowRuns' spans, for the outline tracer), replacing runs.
     void CopperSpans(const uint8_t* pixels, std::vector<Span>& runs);
-    // The same from a row of classes.
-    void CopperClassSpans(const uint8_t* classes, std::vector<Span>& runs) const;
 
 private:
+    // CopperSpans from a row of classes.
+    void CopperClassSpans(const uint8_t* classes, std::vector<Span>& runs) const;
+
     int32_t width_;
     std::vector<uint32_t> copper_;
     // Unset for one colour matched exactly, which the pixel kernel scans
@@ -78,12 +79,14 @@ private:
     std::vector<uint8_t> classes_;
 };
 
-// The class map of a picture read by rows (on threads band workers, bands
-// of bandRows rows or the reader's own when 0), speckles removed as
-// options say: for speckle removal, which needs whole regions, on a picture
-// that is never held whole. Checks that the file did not change while read.
-// Throws the reader's errors, CheckMatchOptions' and "Out of memory".
-ClassMap ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, const MatchOptions& options, int threads,
-                      int32_t bandRows = 0);
+// The classes of a picture read by rows, held as runs (12 bytes a run, not
+// a byte per pixel), speckles removed as options say: for speckle removal,
+// which needs whole regions, on a picture that is never held whole. Bands
+// of bandRows rows (0: the reader's own) are matched on threads workers.
+// Checks that the file did not change while read. Throws the reader's
+// errors, CheckMatchOptions' and "Out of memory" for more runs than
+// options.memoryLimit (unset: the memory available now) holds.
+ClassRuns ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, const MatchOptions& options, int threads,
+                       int32_t bandRows = 0);
 
 }  // namespace rastrace
