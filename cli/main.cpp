@@ -222,14 +222,23 @@ int ListColors(const CliOptions& options) {
 }
 
 int ColorAt(const CliOptions& options) {
-    const Picture picture = LoadPicture(options);
+    const std::unique_ptr<PictureRows> rows = OpenRows(options);
     const auto [x, y] = *options.colorAt;
-    const Raster& r = picture.raster;
-    if (x >= r.Width() || y >= r.Height()) {
+    if (x >= rows->Width() || y >= rows->Height()) {
         throw Failure{"--color-at", IntToStr(x) + "," + IntToStr(y) + " lies outside the picture of " +
-                                        IntToStr(r.Width()) + " x " + IntToStr(r.Height()) + " pixels"};
+                                        IntToStr(rows->Width()) + " x " + IntToStr(rows->Height()) + " pixels"};
     }
-    const uint32_t color = r.PixelColor(x, y);
+    // Only the rows up to the one asked for are read (that row alone where
+    // the file can be read in any order).
+    std::vector<uint8_t> row(static_cast<size_t>(rows->Width()) * 3);
+    try {
+        for (int32_t r = rows->AnyOrder() ? y : 0; r <= y; ++r) rows->ReadRows(r, 1, row.data(), static_cast<ptrdiff_t>(row.size()));
+    } catch (const std::bad_alloc&) {
+        throw Failure{InputName(options.input), "Out of memory"};
+    } catch (const std::exception& e) {
+        throw Failure{InputName(options.input), e.what()};
+    }
+    const uint32_t color = PackColor(row.data() + 3 * static_cast<size_t>(x));
     WriteStdout(IntToStr(color) + " " + HexColor(color) + "\n");
     return 0;
 }

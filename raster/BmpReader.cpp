@@ -912,6 +912,13 @@ std::unique_ptr<PictureRows> OpenBitmapRows(PictureInput& input) {
     BitmapLayout layout = ReadLayout(src);
     if (IsRunLength(layout.header)) return nullptr;  // read in file order only: whole
     const uint64_t stride = FileStride(layout.header);
+    // Rows the file does not hold are made up as zero bytes. The file bounds
+    // the work of the rows it holds; the rest are refused beyond the size a
+    // whole read could take, so a header of a few bytes cannot promise
+    // rows without end.
+    if (layout.truncated && CheckedMul(stride, static_cast<uint64_t>(AbsHeight(layout.header))) > input.MemoryLimit()) {
+        ThrowOutOfMemory();
+    }
     const uint64_t band = std::max<uint64_t>(stride, uint64_t{1} << 20);
     budget.Claim(band + static_cast<uint64_t>(layout.header.biWidth) * 3);  // the band and a row of pixels
     PictureFacts facts = BitmapFacts(layout.header, layout.truncated);

@@ -11,7 +11,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -674,4 +676,33 @@ TEST_F(Cli, PreviewShowsWhatWouldBeTracedAndConvertsOnlyWithAnOutput) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "rastrace-cli: at least one colour is needed (-c COLOUR)\n"
                      "Try 'rastrace-cli --help' for more information.\n");
+}
+
+// A header of a few bytes that promises more rows than any picture could
+// hold is refused at once, as the whole read refuses it; one the machine
+// could hold is converted as the zero bytes it stands for, row by row.
+TEST_F(Cli, AShortFilePromisingRowsWithoutEndIsRefusedAtOnce) {
+    auto header = [](int32_t width, int32_t height) {
+        rastrace::test::BmpBuilder b;
+        b.width = width;
+        b.height = height;
+        return b.Build();
+    };
+    rastrace::test::WriteFile(Path("endless.bmp"), header(100000, 1 << 30));
+    const auto start = std::chrono::steady_clock::now();
+    Result r = Run({"-c", "0", Path("endless.bmp"), Path("out.pcb")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "rastrace-cli: " + Path("endless.bmp") + ": Out of memory.\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_FALSE(std::filesystem::exists(Path("out.pcb")));
+
+    rastrace::test::WriteFile(Path("short.bmp"), header(3000, 2000));
+    r = Run({"-q", "-c", "0", Path("short.bmp"), Path("out.pcb")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "rastrace-cli: warning: " + Path("short.bmp") +
+                         ": the file ends before its pixel data; the missing pixels were filled in\n");
+    const std::string text = ReadBytes(Path("out.pcb"));
+    size_t tracks = 0;
+    for (size_t at = text.find("FT\r\n"); at != std::string::npos; at = text.find("FT\r\n", at + 1)) ++tracks;
+    EXPECT_EQ(tracks, 2000u) << "one black track per row";
 }
