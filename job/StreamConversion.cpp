@@ -23,6 +23,20 @@ namespace {
 constexpr size_t kFlushBytes = size_t{1} << 20;
 // Bands in flight: two per worker keeps both busy while one is taken.
 constexpr size_t kSlotsPerWorker = 2;
+// The largest PADS item number that fills exactly the eight digits of
+// "JTPOLY00000000".
+constexpr int32_t kPaddedItemMax = 99999999;
+
+// Puts number (1..kPaddedItemMax) into the item that starts at item, in
+// place of the eight zeros after "JTPOLY".
+void PutItemNumber(char* item, int32_t number) {
+    char* digit = item + 6 + 8;
+    for (int i = 0; i < 8; ++i) {
+        *--digit = static_cast<char>('0' + number % 10);
+        number /= 10;
+    }
+}
+
 // Writes pieces of text on a thread of its own, so that a slow disk (the
 // file's write-back) and the tracing overlap. At most kDepth pieces wait;
 // their buffers come back for reuse. The first write error comes out of
@@ -243,14 +257,16 @@ std::vector<int64_t> ConvertRows(PictureRows& rows, const StreamRequest& request
         const size_t colors = request.colors.size();
         std::vector<RowTracer> tracers;
         for (int w = 0; w < threads; ++w) tracers.emplace_back(width, request.colors, request.match);
-        // Each slot: the band's runs, colour by colour, and for PCB the
-        // first colour's records already formatted by the worker (a PADS
-        // item's number depends on every band before it, so those are
-        // formatted in order as they are taken).
+        // Each slot: the band's runs, colour by colour, and the first
+        // colour's records already formatted by the worker. A PADS item's
+        // number depends on every band before it: the worker writes
+        // "00000000" and notes where each item starts, and the number is
+        // put in as the band is taken (its eight digits hold every number
+        // up to 99999999; past that the band is formatted again in order).
         std::vector<std::vector<std::vector<Run>>> found(slots, std::vector<std::vector<Run>>(colors));
         std::vector<std::string> formatted(slots);
-        std::vector<int64_t> formattedCount(slots, 0);
-        const bool formatOnWorkers = request.format == OutputFormat::Pcb;
+        std::vector<std::vector<uint32_t>> itemStarts(slots);
+        const bool asc = request.format == OutputFormat::Asc;
         // The other colours' runs wait for their turn here.
         std::vector<std::vector<Run>> kept(colors);
         RunBands(
@@ -264,26 +280,33 @@ std::vector<int64_t> ConvertRows(PictureRows& rows, const StreamRequest& request
                     tracer.TraceRow(first + i * stride,
                                     [&](size_t k, int32_t s, int32_t e) { runs[k].push_back(Run{s, e, row}); });
                 }
-                if (formatOnWorkers) {
-                    std::string& text = formatted[band.slot];
-                    text.clear();
-                    for (const Run& run : runs[0]) {
-                        AppendRecordLine(text, request.format, 0, out.Mapping().Map(run), request.widthText,
-                                         request.layerText);
-                    }
-                    formattedCount[band.slot] = static_cast<int64_t>(runs[0].size());
-                    runs[0].clear();
+                std::string& text = formatted[band.slot];
+                std::vector<uint32_t>& starts = itemStarts[band.slot];
+                text.clear();
+                starts.clear();
+                for (const Run& run : runs[0]) {
+                    if (asc) starts.push_back(static_cast<uint32_t>(text.size()));
+                    AppendRecordLine(text, request.format, 0, out.Mapping().Map(run), request.widthText,
+                                     request.layerText);
                 }
             },
             [&](const Band& band) {
                 std::vector<std::vector<Run>>& runs = found[band.slot];
-                if (formatOnWorkers) {
-                    out.Text(formatted[band.slot]);
-                    tracks[0] += formattedCount[band.slot];
-                } else {
-                    for (const Run& run : runs[0]) out.Add(run);
-                    tracks[0] += static_cast<int64_t>(runs[0].size());
+                const auto count = static_cast<int32_t>(runs[0].size());
+                if (asc && count > 0) {
+                    const int32_t number = out.TakeNumbers(count);
+                    std::string& text = formatted[band.slot];
+                    if (number >= 1 && number <= kPaddedItemMax - (count - 1)) {
+                        for (int32_t i = 0; i < count; ++i) {
+                            PutItemNumber(text.data() + itemStarts[band.slot][static_cast<size_t>(i)], number + i);
+                        }
+                    } else {
+                        text.clear();
+                        out.Format(text, runs[0].data(), runs[0].size(), number);
+                    }
                 }
+                out.Text(formatted[band.slot]);
+                tracks[0] += count;
                 for (size_t k = 1; k < colors; ++k) kept[k].insert(kept[k].end(), runs[k].begin(), runs[k].end());
                 progress.Step(band.count);
             });
