@@ -235,24 +235,6 @@ private:
     bool failed_ = false;
 };
 
-// A file's rows, from the top down.
-class JpegRows final : public PictureRows {
-public:
-    explicit JpegRows(std::unique_ptr<JpegDecoder> decoder)
-        : PictureRows(decoder->Width(), decoder->Height(), decoder->Facts()), decoder_(std::move(decoder)) {}
-
-    bool AnyOrder() const override { return false; }
-    int32_t BandRows() const override { return RowsPerMegabyte(Width(), Height()); }
-    void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) override {
-        if (first != next_ || count < 1 || count > Height() - first) throw std::logic_error("JPEG rows read out of order");
-        decoder_->Read(static_cast<uint32_t>(count), dst, stride);
-        next_ += count;
-    }
-
-private:
-    std::unique_ptr<JpegDecoder> decoder_;
-    int32_t next_ = 0;
-};
 
 }  // namespace
 
@@ -271,7 +253,7 @@ Picture ReadJpeg(PictureInput& input) {
 std::unique_ptr<PictureRows> OpenJpegRows(PictureInput& input) {
     auto decoder = std::make_unique<JpegDecoder>(input);
     decoder->Start();
-    return std::make_unique<JpegRows>(std::move(decoder));
+    return std::make_unique<ForwardRows<JpegDecoder>>(std::move(decoder));
 }
 
 }  // namespace rastrace

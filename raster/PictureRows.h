@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 namespace rastrace {
@@ -65,6 +66,33 @@ private:
     PictureFacts facts_;
 };
 
+// About a megabyte of 24-bit rows of this width (at least 1, at most
+// height): the band of a reader that decodes one row at a time.
+int32_t RowsPerMegabyte(int32_t width, int32_t height);
+
+// The rows of a decoder that reads only from the top down (PNG, JPEG):
+// each call must go on from where the last ended. Decoder gives Width(),
+// Height(), Facts() and Read(count, dst, stride), which reads its next
+// count rows.
+template <class Decoder>
+class ForwardRows final : public PictureRows {
+public:
+    explicit ForwardRows(std::unique_ptr<Decoder> decoder)
+        : PictureRows(decoder->Width(), decoder->Height(), decoder->Facts()), decoder_(std::move(decoder)) {}
+
+    bool AnyOrder() const override { return false; }
+    int32_t BandRows() const override { return RowsPerMegabyte(Width(), Height()); }
+    void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) override {
+        if (first != next_ || count < 1 || count > Height() - first) throw std::logic_error("rows read out of order");
+        decoder_->Read(static_cast<uint32_t>(count), dst, stride);
+        next_ += count;
+    }
+
+private:
+    std::unique_ptr<Decoder> decoder_;
+    int32_t next_ = 0;
+};
+
 // Opens the picture at path to be read by rows. With bottomUp, rows will be
 // wanted from the bottom up (a vertical mirror): a kind that reads only
 // from the top down is then read whole. limits.memory bounds what the
@@ -80,9 +108,6 @@ std::unique_ptr<PictureRows> RasterRows(Picture picture);
 // source that takes rows in any order.
 std::unique_ptr<PictureRows> MirroredRows(std::unique_ptr<PictureRows> rows, bool horizontal, bool vertical);
 
-// About a megabyte of 24-bit rows of this width (at least 1, at most
-// height): the band of a reader that decodes one row at a time.
-int32_t RowsPerMegabyte(int32_t width, int32_t height);
 
 // The readers' own row sources over an input that must outlive them. Each
 // gives nullptr where its file cannot be read by rows, so the caller reads

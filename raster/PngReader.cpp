@@ -195,24 +195,6 @@ private:
     bool failed_ = false;
 };
 
-// A non-interlaced file's rows, from the top down.
-class PngRows final : public PictureRows {
-public:
-    explicit PngRows(std::unique_ptr<PngDecoder> decoder)
-        : PictureRows(decoder->Width(), decoder->Height(), decoder->Facts()), decoder_(std::move(decoder)) {}
-
-    bool AnyOrder() const override { return false; }
-    int32_t BandRows() const override { return RowsPerMegabyte(Width(), Height()); }
-    void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) override {
-        if (first != next_ || count < 1 || count > Height() - first) throw std::logic_error("PNG rows read out of order");
-        decoder_->Read(static_cast<uint32_t>(count), dst, stride);
-        next_ += count;
-    }
-
-private:
-    std::unique_ptr<PngDecoder> decoder_;
-    int32_t next_ = 0;
-};
 
 }  // namespace
 
@@ -233,7 +215,7 @@ std::unique_ptr<PictureRows> OpenPngRows(PictureInput& input) {
     // An interlaced file's rows are complete only after its last pass.
     if (decoder->Interlaced() || decoder->Width() == 0 || decoder->Height() == 0) return nullptr;
     decoder->Start();
-    return std::make_unique<PngRows>(std::move(decoder));
+    return std::make_unique<ForwardRows<PngDecoder>>(std::move(decoder));
 }
 
 }  // namespace rastrace
