@@ -25,35 +25,12 @@ using rastrace::test::JpegPicture;
 using rastrace::test::PngPicture;
 using rastrace::test::TempDir;
 using rastrace::test::TiffPicture;
+using rastrace::test::RasterBytes;
+using rastrace::test::Samples;
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-// Values from a small fixed generator, with both ends of the range.
-std::vector<uint16_t> Samples(size_t count, int depth, uint32_t seed) {
-    std::vector<uint16_t> out(count);
-    uint32_t state = seed * 2654435761u + 1;
-    const uint32_t mask = depth == 16 ? 0xFFFFu : (1u << depth) - 1;
-    for (size_t i = 0; i < count; ++i) {
-        state = state * 1664525u + 1013904223u;
-        out[i] = static_cast<uint16_t>((state >> 8) & mask);
-    }
-    if (count > 1) {
-        out[0] = 0;
-        out[1] = static_cast<uint16_t>(mask);
-    }
-    return out;
-}
-
-Bytes RasterBytes(const Raster& raster) {
-    Bytes out;
-    for (int32_t y = 0; y < raster.Height(); ++y) {
-        const auto row = raster.RowBytes(y);
-        out.insert(out.end(), row.begin(), row.end());
-    }
-    return out;
-}
 
 // All rows of a source, band rows at a time: from the top down, or (for a
 // source that takes any order) from the bottom band up.

@@ -30,26 +30,10 @@ using rastrace::test::JpegPicture;
 using rastrace::test::PngPicture;
 using rastrace::test::TempDir;
 using rastrace::test::TiffPicture;
+using rastrace::test::RasterBytes;
+using rastrace::test::Samples;
 
 namespace {
-
-// Picture values from a small fixed generator, so that every pixel differs
-// from its neighbours and every sample value of a depth turns up.
-std::vector<uint16_t> Samples(size_t count, int depth, uint32_t seed) {
-    std::vector<uint16_t> out(count);
-    uint32_t state = seed * 2654435761u + 1;
-    const uint32_t mask = depth == 16 ? 0xFFFFu : (1u << depth) - 1;
-    for (size_t i = 0; i < count; ++i) {
-        state = state * 1664525u + 1013904223u;
-        out[i] = static_cast<uint16_t>((state >> 8) & mask);
-    }
-    // The ends of the range, where rounding goes wrong first.
-    if (count > 1) {
-        out[0] = 0;
-        out[1] = static_cast<uint16_t>(mask);
-    }
-    return out;
-}
 
 // The 8-bit value a sample of depth bits stands for.
 uint8_t To8(uint16_t v, int depth) {
@@ -59,15 +43,6 @@ uint8_t To8(uint16_t v, int depth) {
 
 // Expected raster as blue, green, red bytes, row 0 at the top.
 using Bgr = std::vector<uint8_t>;
-
-Bgr RasterBytes(const Raster& raster) {
-    Bgr out;
-    for (int32_t y = 0; y < raster.Height(); ++y) {
-        const auto row = raster.RowBytes(y);
-        out.insert(out.end(), row.begin(), row.end());
-    }
-    return out;
-}
 
 PngPicture OnePixelPng(uint16_t r, uint16_t g, uint16_t b) {
     PngPicture p;

@@ -9,6 +9,8 @@
 // std::runtime_error.
 #pragma once
 
+#include "raster/Raster.h"
+
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -70,5 +72,13 @@ std::vector<uint8_t> WriteJpeg(const JpegPicture& picture);
 // libjpeg-turbo's own decode of a JPEG file as RGB bytes, row by row, top
 // first: what a JPEG reader must deliver.
 std::vector<uint8_t> DecodeJpegRgb(const std::vector<uint8_t>& file);
+
+// Picture values from a small fixed generator, so that every pixel differs
+// from its neighbours and every sample value of a depth turns up; the
+// first two are the ends of the range, where rounding goes wrong first.
+std::vector<uint16_t> Samples(size_t count, int depth, uint32_t seed);
+
+// A raster's pixel bytes (blue, green, red), row 0 at the top, no padding.
+std::vector<uint8_t> RasterBytes(const Raster& raster);
 
 }  // namespace rastrace::test
