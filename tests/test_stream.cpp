@@ -145,8 +145,19 @@ constexpr Depth kDepths[] = {{1, false}, {4, false}, {8, false}, {16, false},
 constexpr MatchCase kMatches[] = {{"exact", 0, 0, false}, {"tolerance", 40, 0, true}, {"speckles", 30, 3, true}};
 const char* const kMirrors[] = {"", "h", "v", "hv", "vhv"};
 
-// Every depth, row order, mirror, format, colour count and matching rule.
-TEST(StreamConversion, WritesTheJobsBytesForRandomPictures) {
+// Every depth, row order, mirror, format, colour count and matching rule,
+// with every row kernel the machine has (one exact colour is scanned in
+// the pixels or classified first, whichever the kernels make faster).
+class StreamKernels : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override { detail::matchKernels = GetParam(); }
+    void TearDown() override { detail::matchKernels = 3; }
+};
+
+INSTANTIATE_TEST_SUITE_P(Kernels, StreamKernels, ::testing::Values(1, 2, 3),
+                         [](const ::testing::TestParamInfo<int>& info) { return "Level" + std::to_string(info.param); });
+
+TEST_P(StreamKernels, WritesTheJobsBytesForRandomPictures) {
     std::mt19937 rng(20261209);
     TempDir dir;
     int cases = 0;

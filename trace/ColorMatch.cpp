@@ -354,6 +354,14 @@ bool HaveAvx2() {
 
 }  // namespace
 
+bool ColorMatcher::ExactRowsBeatTheScan() {
+#ifdef RASTRACE_MATCH_AVX2
+    return HaveAvx512Vbmi() && detail::matchKernels > 2;
+#else
+    return false;
+#endif
+}
+
 void ColorMatcher::ClassifyRow(const uint8_t* pixels, int32_t width, uint8_t* out) const {
     int32_t done = 0;
 #ifdef RASTRACE_MATCH_AVX2

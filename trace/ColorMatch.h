@@ -66,6 +66,11 @@ public:
     // then gets class min(k + 1, backgroundClass - 1).
     ColorMatcher(std::span<const uint32_t> copper, const MatchOptions& options, uint8_t backgroundClass);
 
+    // Whether classifying rows at tolerance 0 is faster on this machine than
+    // the pixel kernel's scan for one colour (where AVX-512 compares
+    // sixteen pixels a step).
+    static bool ExactRowsBeatTheScan();
+
     // The class of one colour: k + 1 for copper colour k, else kNoClass.
     uint8_t Classify(uint32_t color) const;
     // The classes of width pixels (blue, green, red bytes) into out.

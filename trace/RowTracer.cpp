@@ -10,10 +10,12 @@ namespace rastrace {
 namespace {
 
 // Exact matching of one colour needs no classes: the pixel kernel finds
-// its runs in the row itself. A colour with its top byte set is no pixel's
+// its runs in the row itself, unless classifying the row and scanning the
+// classes is faster here. A colour with its top byte set is no pixel's
 // colour; the class path leaves it out of the matcher, so it matches nothing.
 bool ScansPixelsDirectly(std::span<const uint32_t> copper, const MatchOptions& options) {
-    return copper.size() == 1 && !options.NeedsClassMap() && copper[0] <= 0x00FFFFFFu;
+    return copper.size() == 1 && !options.NeedsClassMap() && copper[0] <= 0x00FFFFFFu &&
+           !ColorMatcher::ExactRowsBeatTheScan();
 }
 
 }  // namespace
