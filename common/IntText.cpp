@@ -84,17 +84,32 @@ int32_t StrToIntDef(std::string_view text, int32_t fallback) {
 }
 
 char* AppendDecimalPadded(char* out, int64_t value, int minDigits) {
+    // Two digits a step from a table, written straight into place: records
+    // are mostly numbers, and this is the hot path of writing them.
+    static constexpr char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
     uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
     if (value < 0) *out++ = '-';
-    char digits[20];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
+    int n = 1;
+    for (uint64_t rest = magnitude; rest >= 10; rest /= 10) ++n;
     for (int pad = minDigits - n; pad > 0; --pad) *out++ = '0';
-    while (n > 0) *out++ = digits[--n];
-    return out;
+    char* p = out + n;
+    while (magnitude >= 100) {
+        const auto pair = static_cast<size_t>(magnitude % 100) * 2;
+        magnitude /= 100;
+        *--p = kPairs[pair + 1];
+        *--p = kPairs[pair];
+    }
+    if (magnitude >= 10) {
+        const auto pair = static_cast<size_t>(magnitude) * 2;
+        *--p = kPairs[pair + 1];
+        *--p = kPairs[pair];
+    } else {
+        *--p = static_cast<char>('0' + magnitude);
+    }
+    return out + n;
 }
 
 char* AppendDecimal(char* out, int64_t value) { return AppendDecimalPadded(out, value, 1); }

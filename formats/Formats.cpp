@@ -23,8 +23,13 @@ char* Put(char* p, std::string_view text) {
     return p;
 }
 
-// Room for the numbers and fixed text of one record, without width and layer.
-constexpr size_t kRecordRoom = 256;
+// Room for the numbers (20 characters at most each) and fixed text of one
+// record, without width and layer: "FT" line, four numbers, five blanks,
+// " 1" and the line ends; for PADS the item's four lines.
+constexpr size_t kNumberRoom = 20;
+constexpr size_t kPcbRecordRoom = 4 + 4 * kNumberRoom + 5 + 4;
+constexpr size_t kAscRecordRoom = 6 + kNumberRoom + 19 + kNumberRoom + 4 + kNumberRoom + 17 + 2 + 12 + kNumberRoom + 5 +
+                                  kNumberRoom + 2;
 
 }  // namespace
 
@@ -34,7 +39,7 @@ std::string_view TrailerText(OutputFormat format) { return format == OutputForma
 
 void AppendPcbRecordLine(std::string& out, const Track& track, std::string_view width, std::string_view layer) {
     const size_t start = out.size();
-    out.resize(start + kRecordRoom + width.size() + layer.size());
+    out.resize(start + kPcbRecordRoom + width.size() + layer.size());
     char* p = out.data() + start;
     p = Put(p, "FT\r\n");
     p = AppendDecimal(p, track.x1);
@@ -55,7 +60,7 @@ void AppendPcbRecordLine(std::string& out, const Track& track, std::string_view 
 void AppendAscRecordLine(std::string& out, int32_t number, const Track& track, std::string_view width,
                          std::string_view layer) {
     const size_t start = out.size();
-    out.resize(start + kRecordRoom + width.size() + layer.size());
+    out.resize(start + kAscRecordRoom + width.size() + layer.size());
     char* p = out.data() + start;
     p = Put(p, "JTPOLY");
     p = AppendDecimalPadded(p, number, 8);

@@ -15,6 +15,17 @@ TEST(PcbFormat, HeaderRecordAndTrailer) {
     EXPECT_EQ(PcbRecord(Track{-2, -3, -1, -3}, "007", "0"), "FT\r\n-2 -3 -1 -3 007 0 1");
     EXPECT_EQ(PcbRecord(Track{INT64_MIN, 0, INT64_MAX, 0}, "2", "8"),
               "FT\r\n-9223372036854775808 0 9223372036854775807 0 2 8 1");
+    // Every number at its longest: the record's room must hold them all.
+    EXPECT_EQ(PcbRecord(Track{INT64_MIN, INT64_MIN, INT64_MIN, INT64_MIN}, "123456789", "8"),
+              "FT\r\n-9223372036854775808 -9223372036854775808 -9223372036854775808 -9223372036854775808 123456789 8 1");
+}
+
+TEST(AscFormat, TheLongestNumbersFitTheRecord) {
+    EXPECT_EQ(AscRecord(INT32_MIN, Track{INT64_MIN / 2, INT64_MIN, INT64_MAX / 2, INT64_MIN}, "123456789", "8"),
+              "JTPOLY-2147483648          LINES    -4611686018427387904    -9223372036854775808   1\r\n"
+              "OPEN   2   123456789  8\r\n"
+              "0      0\r\n"
+              "9223372036854775807     0");
 }
 
 TEST(AscFormat, HeaderRecordAndTrailer) {

@@ -321,14 +321,26 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vbmi"))) int32_t ClassifyExac
     const __m512i index = _mm512_load_si512(spread);
     constexpr __mmask64 kPixelBytes = 0x7777777777777777ull;  // bytes 0..2 of every lane
     constexpr __mmask64 kLoad = (__mmask64{1} << 48) - 1;
+    // The colours and classes broadcast once, for as many as stay in
+    // registers; more go through memory as they come.
+    constexpr size_t kHeld = 8;
+    __m512i heldColors[kHeld], heldClasses[kHeld];
+    const size_t held = std::min(count, kHeld);
+    for (size_t k = 0; k < held; ++k) {
+        heldColors[k] = _mm512_set1_epi32(static_cast<int32_t>(colors[k]));
+        heldClasses[k] = _mm512_set1_epi32(classes[k]);
+    }
     int32_t x = 0;
     for (; x + 16 <= width; x += 16) {
         const __m512i raw = _mm512_maskz_loadu_epi8(kLoad, p + 3 * static_cast<size_t>(x));
         const __m512i v = _mm512_maskz_permutexvar_epi8(kPixelBytes, index, raw);
         __m512i cls = _mm512_setzero_si512();
-        for (size_t k = count; k-- > 0;) {
+        for (size_t k = count; k-- > held;) {
             const __mmask16 equal = _mm512_cmpeq_epi32_mask(v, _mm512_set1_epi32(static_cast<int32_t>(colors[k])));
             cls = _mm512_mask_mov_epi32(cls, equal, _mm512_set1_epi32(classes[k]));
+        }
+        for (size_t k = held; k-- > 0;) {
+            cls = _mm512_mask_mov_epi32(cls, _mm512_cmpeq_epi32_mask(v, heldColors[k]), heldClasses[k]);
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm512_maskz_cvtepi32_epi8(0xFFFF, cls));
     }
