@@ -83,6 +83,14 @@ void TScanThread::Execute() {
         ScanMatchedRuns(
             *FBitmap, *matcher_, static_cast<uint8_t>(index_ + 1), [this](int32_t) { OnRow(); },
             [this](const Run& run) { OnRun(run); });
+    } else if (ColorMatcher::ExactRowsBeatTheScan()) {
+        // This worker's colour alone, matched exactly a row at a time: the
+        // same runs as the pixel kernel's, found faster where rows are
+        // classified sixteen pixels a step.
+        const uint32_t color = static_cast<uint32_t>(FColor);
+        const ColorMatcher exact(std::span<const uint32_t>(&color, 1), MatchOptions{});
+        ScanMatchedRuns(
+            *FBitmap, exact, uint8_t{1}, [this](int32_t) { OnRow(); }, [this](const Run& run) { OnRun(run); });
     } else {
         ScanRuns(
             *FBitmap, static_cast<uint32_t>(FColor), [this](int32_t) { OnRow(); },
