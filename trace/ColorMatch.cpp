@@ -313,20 +313,19 @@ __attribute__((target("avx2,avx512f,avx512bw"))) int32_t ClassifyAvx512Narrow(co
 // Exact matching of sixteen pixels a step with AVX-512 (VBMI): one masked
 // 48-byte load, each pixel's three bytes spread into a 32-bit lane, the
 // colours compared into masks from the last to the first. Never reads past
-// the row. Returns the pixels done (a multiple of 16).
-__attribute__((target("avx2,avx512f,avx512bw,avx512vbmi"))) int32_t ClassifyExactAvx512(
+// the row. Held colours (Held > 0) are broadcast once and stay in
+// registers; with Held 0 any count is read as it comes. Returns the pixels
+// done (a multiple of 16).
+template <size_t Held>
+__attribute__((target("avx2,avx512f,avx512bw,avx512vbmi"))) int32_t ExactAvx512(
     const uint8_t* p, int32_t width, const uint32_t* colors, const uint8_t* classes, size_t count, uint8_t* out) {
     alignas(64) int8_t spread[64];
     for (int j = 0; j < 64; ++j) spread[j] = static_cast<int8_t>(j % 4 < 3 ? 3 * (j / 4) + j % 4 : 0);
     const __m512i index = _mm512_load_si512(spread);
     constexpr __mmask64 kPixelBytes = 0x7777777777777777ull;  // bytes 0..2 of every lane
     constexpr __mmask64 kLoad = (__mmask64{1} << 48) - 1;
-    // The colours and classes broadcast once, for as many as stay in
-    // registers; more go through memory as they come.
-    constexpr size_t kHeld = 8;
-    __m512i heldColors[kHeld], heldClasses[kHeld];
-    const size_t held = std::min(count, kHeld);
-    for (size_t k = 0; k < held; ++k) {
+    __m512i heldColors[Held > 0 ? Held : 1], heldClasses[Held > 0 ? Held : 1];
+    for (size_t k = 0; k < Held; ++k) {
         heldColors[k] = _mm512_set1_epi32(static_cast<int32_t>(colors[k]));
         heldClasses[k] = _mm512_set1_epi32(classes[k]);
     }
@@ -335,16 +334,34 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vbmi"))) int32_t ClassifyExac
         const __m512i raw = _mm512_maskz_loadu_epi8(kLoad, p + 3 * static_cast<size_t>(x));
         const __m512i v = _mm512_maskz_permutexvar_epi8(kPixelBytes, index, raw);
         __m512i cls = _mm512_setzero_si512();
-        for (size_t k = count; k-- > held;) {
-            const __mmask16 equal = _mm512_cmpeq_epi32_mask(v, _mm512_set1_epi32(static_cast<int32_t>(colors[k])));
-            cls = _mm512_mask_mov_epi32(cls, equal, _mm512_set1_epi32(classes[k]));
-        }
-        for (size_t k = held; k-- > 0;) {
-            cls = _mm512_mask_mov_epi32(cls, _mm512_cmpeq_epi32_mask(v, heldColors[k]), heldClasses[k]);
+        if constexpr (Held > 0) {
+            for (size_t k = Held; k-- > 0;) {
+                cls = _mm512_mask_mov_epi32(cls, _mm512_cmpeq_epi32_mask(v, heldColors[k]), heldClasses[k]);
+            }
+        } else {
+            for (size_t k = count; k-- > 0;) {
+                const __mmask16 equal = _mm512_cmpeq_epi32_mask(v, _mm512_set1_epi32(static_cast<int32_t>(colors[k])));
+                cls = _mm512_mask_mov_epi32(cls, equal, _mm512_set1_epi32(classes[k]));
+            }
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm512_maskz_cvtepi32_epi8(0xFFFF, cls));
     }
     return x;
+}
+
+int32_t ClassifyExactAvx512(const uint8_t* p, int32_t width, const uint32_t* colors, const uint8_t* classes,
+                            size_t count, uint8_t* out) {
+    switch (count) {
+        case 1: return ExactAvx512<1>(p, width, colors, classes, count, out);
+        case 2: return ExactAvx512<2>(p, width, colors, classes, count, out);
+        case 3: return ExactAvx512<3>(p, width, colors, classes, count, out);
+        case 4: return ExactAvx512<4>(p, width, colors, classes, count, out);
+        case 5: return ExactAvx512<5>(p, width, colors, classes, count, out);
+        case 6: return ExactAvx512<6>(p, width, colors, classes, count, out);
+        case 7: return ExactAvx512<7>(p, width, colors, classes, count, out);
+        case 8: return ExactAvx512<8>(p, width, colors, classes, count, out);
+        default: return ExactAvx512<0>(p, width, colors, classes, count, out);
+    }
 }
 
 bool HaveAvx512Vbmi() {
