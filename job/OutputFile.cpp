@@ -81,7 +81,8 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
       replacement_(std::move(other.replacement_)),
       buffer_(std::move(other.buffer_)),
       used_(std::exchange(other.used_, 0)),
-      written_(std::exchange(other.written_, 0)) {}
+      written_(std::exchange(other.written_, 0)),
+      syncStarted_(std::exchange(other.syncStarted_, 0)) {}
 
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
     if (this != &other) {
@@ -92,6 +93,7 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
         buffer_ = std::move(other.buffer_);
         used_ = std::exchange(other.used_, 0);
         written_ = std::exchange(other.written_, 0);
+        syncStarted_ = std::exchange(other.syncStarted_, 0);
     }
     return *this;
 }
@@ -166,6 +168,7 @@ std::string OutputFile::TemporaryPath() const { return replacement_ ? replacemen
 void OutputFile::Abandon() {
     used_ = 0;
     written_ = 0;
+    syncStarted_ = 0;
     fd_ = -1;
     replacement_.reset();  // removes the temporary file
     device_ = FileHandle();
@@ -179,13 +182,16 @@ void OutputFile::Flush() {
 
 void OutputFile::WriteThrough(const char* data, size_t size) {
     if (const int error = WriteAll(fd_, std::string_view(data, size)); error != 0) ThrowIoError(error);
-    if (replacement_) {
-        // The file is synced before it replaces the old one; starting the
-        // write-back of every block as it is written lets the disk work
-        // while the conversion goes on, so that sync finds little left.
-        ::sync_file_range(fd_, static_cast<off_t>(written_), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
-    }
     written_ += size;
+    if (replacement_ && written_ - syncStarted_ >= kSyncStep) {
+        // The file is synced before it replaces the old one; starting the
+        // write-back of every few megabytes as they are written lets the
+        // disk work while the conversion goes on, so that sync finds
+        // little left.
+        ::sync_file_range(fd_, static_cast<off_t>(syncStarted_), static_cast<off_t>(written_ - syncStarted_),
+                          SYNC_FILE_RANGE_WRITE);
+        syncStarted_ = written_;
+    }
 }
 
 }  // namespace rastrace

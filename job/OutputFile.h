@@ -95,7 +95,9 @@ private:
     std::unique_ptr<ReplacementFile> replacement_; // a regular file's replacement
     std::unique_ptr<char[]> buffer_;
     size_t used_ = 0;
-    uint64_t written_ = 0;  // bytes written to the file so far
+    uint64_t written_ = 0;      // bytes written to the file so far
+    uint64_t syncStarted_ = 0;  // bytes whose write-back has been started
+    static constexpr uint64_t kSyncStep = uint64_t{4} << 20;
 };
 
 }  // namespace rastrace

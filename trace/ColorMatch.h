@@ -173,6 +173,30 @@ void Despeckle(ClassMap& map, int32_t n, const std::function<void()>& checkStop 
 // The same on a map held as runs (runs change class; none is split).
 void Despeckle(ClassRuns& runs, int32_t n, const std::function<void()>& checkStop = {}, int threads = 1);
 
+// The same speckle removal on runs that come a band of rows at a time, top
+// to bottom (a picture read by rows): the regions are labelled as the rows
+// come, so that once the last row is in only the decisions are left.
+class RowDespeckler {
+public:
+    RowDespeckler(int32_t n, int32_t height);  // speckle size n, a picture of height rows
+    ~RowDespeckler();
+    RowDespeckler(const RowDespeckler&) = delete;
+    RowDespeckler& operator=(const RowDespeckler&) = delete;
+
+    // Labels rows up to end - 1 of runs, which holds every row before end.
+    void AddRows(const ClassRuns& runs, int32_t end);
+    // Once runs holds every row: labels the rest and removes the speckles,
+    // as Despeckle(runs, n) does.
+    void Finish(ClassRuns& runs);
+
+private:
+    class Labels;
+    int32_t n_;
+    int32_t height_;
+    int32_t labelled_ = 0;
+    std::unique_ptr<Labels> labels_;
+};
+
 // The sides of a map that is a window cut out of a larger one.
 enum CutSide : unsigned { kCutLeft = 1, kCutTop = 2, kCutRight = 4, kCutBottom = 8 };
 // Speckle removal on a window of a larger map: a region touching one of

@@ -95,6 +95,14 @@ class Regions {
 public:
     explicit Regions(size_t count) : parent_(count), area_(count), edge_(count) {}
 
+    // Room for count runs (existing entries kept).
+    void Grow(size_t count) {
+        if (count <= parent_.size()) return;
+        parent_.resize(count);
+        area_.resize(count);
+        edge_.resize(count);
+    }
+
     void Set(uint32_t id, uint32_t area, unsigned sides) {
         parent_[id] = id;
         area_[id] = area;
@@ -145,24 +153,31 @@ void JoinRows(const ClassRuns& runs, int32_t y, Regions& regions) {
     }
 }
 
+// Makes each run of rows first..end-1 a region of its own and joins each
+// row to the row above it (within the rows given).
+void LabelRows(const ClassRuns& runs, int32_t height, int32_t first, int32_t end, Regions& regions,
+               const std::function<void()>& checkStop) {
+    const std::vector<ClassRun>& s = runs.spans;
+    const int32_t width = runs.width;
+    for (int32_t y = first; y < end; ++y) {
+        if (checkStop && y % 256 == 0) checkStop();
+        const size_t begin = runs.rowStart[static_cast<size_t>(y)], last = runs.rowStart[static_cast<size_t>(y) + 1];
+        const unsigned rowSides = (y == 0 ? kCutTop : 0u) | (y == height - 1 ? kCutBottom : 0u);
+        for (size_t i = begin; i < last; ++i) {
+            regions.Set(static_cast<uint32_t>(i), static_cast<uint32_t>(s[i].end - s[i].start),
+                        rowSides | (s[i].start == 0 ? kCutLeft : 0u) | (s[i].end == width ? kCutRight : 0u));
+        }
+        if (y > first) JoinRows(runs, y, regions);
+    }
+}
+
 // Labels the runs into regions (4-connected: runs in neighbouring rows
 // join when their columns overlap), a band of rows per thread, then joins
 // the bands.
 void Label(const ClassRuns& runs, int32_t height, const std::vector<Band>& bands, Regions& regions,
            const std::function<void()>& checkStop) {
-    const std::vector<ClassRun>& s = runs.spans;
-    const int32_t width = runs.width;
     ForBands(bands.size(), [&](size_t k) {
-        for (int32_t y = bands[k].first; y < bands[k].end; ++y) {
-            if (k == 0 && checkStop && y % 256 == 0) checkStop();
-            const size_t first = runs.rowStart[static_cast<size_t>(y)], last = runs.rowStart[static_cast<size_t>(y) + 1];
-            const unsigned rowSides = (y == 0 ? kCutTop : 0u) | (y == height - 1 ? kCutBottom : 0u);
-            for (size_t i = first; i < last; ++i) {
-                regions.Set(static_cast<uint32_t>(i), static_cast<uint32_t>(s[i].end - s[i].start),
-                            rowSides | (s[i].start == 0 ? kCutLeft : 0u) | (s[i].end == width ? kCutRight : 0u));
-            }
-            if (y > bands[k].first) JoinRows(runs, y, regions);
-        }
+        LabelRows(runs, height, bands[k].first, bands[k].end, regions, k == 0 ? checkStop : nullptr);
     });
     for (size_t k = 1; k < bands.size(); ++k) JoinRows(runs, bands[k].first, regions);
 }
@@ -190,17 +205,13 @@ void ForNeighbours(const ClassRuns& runs, size_t i, int32_t y, OnNeighbour&& onN
 
 // Speckle removal on runs; calls changed(i, y) for every run i (of row y)
 // whose class it changes, in order (a run may change twice).
+// Both steps of speckle removal on runs whose regions are labelled.
 template <class Changed>
-void DespeckleRuns(ClassRuns& runs, int32_t n, unsigned cutSides, const std::function<void()>& checkStop, int threads,
-                   Changed&& changed) {
-    const int32_t width = runs.width, height = runs.Height();
-    if (n <= 1 || width == 0 || height == 0) return;
-    if (runs.spans.size() >= std::numeric_limits<uint32_t>::max()) ThrowOutOfMemory();
+void RemoveSpeckles(ClassRuns& runs, Regions& regions, int32_t n, unsigned cutSides,
+                    const std::function<void()>& checkStop, Changed&& changed) {
+    const int32_t height = runs.Height();
     const auto limit = static_cast<uint32_t>(n);
-    const std::vector<Band> bands = Bands(height, threads);
     std::vector<ClassRun>& s = runs.spans;
-    Regions regions(s.size());
-    Label(runs, height, bands, regions, checkStop);
 
     // 1. Small regions of a class are dropped. A run as long as the limit
     // is in a region at least as large, and needs no look-up.
@@ -257,6 +268,17 @@ void DespeckleRuns(ClassRuns& runs, int32_t n, unsigned cutSides, const std::fun
     }
 }
 
+template <class Changed>
+void DespeckleRuns(ClassRuns& runs, int32_t n, unsigned cutSides, const std::function<void()>& checkStop, int threads,
+                   Changed&& changed) {
+    const int32_t width = runs.width, height = runs.Height();
+    if (n <= 1 || width == 0 || height == 0) return;
+    if (runs.spans.size() >= std::numeric_limits<uint32_t>::max()) ThrowOutOfMemory();
+    Regions regions(runs.spans.size());
+    Label(runs, height, Bands(height, threads), regions, checkStop);
+    RemoveSpeckles(runs, regions, n, cutSides, checkStop, changed);
+}
+
 }  // namespace
 
 namespace detail {
@@ -279,6 +301,29 @@ void AppendRuns(ClassRuns& runs, const ClassRuns& more) {
 }
 
 }  // namespace detail
+
+class RowDespeckler::Labels : public Regions {
+public:
+    Labels() : Regions(0) {}
+};
+
+RowDespeckler::RowDespeckler(int32_t n, int32_t height) : n_(n), height_(height), labels_(std::make_unique<Labels>()) {}
+RowDespeckler::~RowDespeckler() = default;
+
+void RowDespeckler::AddRows(const ClassRuns& runs, int32_t end) {
+    if (n_ <= 1 || end <= labelled_) return;
+    if (runs.spans.size() >= std::numeric_limits<uint32_t>::max()) ThrowOutOfMemory();
+    labels_->Grow(runs.spans.size());
+    LabelRows(runs, height_, labelled_, end, *labels_, {});
+    if (labelled_ > 0) JoinRows(runs, labelled_, *labels_);
+    labelled_ = end;
+}
+
+void RowDespeckler::Finish(ClassRuns& runs) {
+    if (n_ <= 1 || runs.width == 0 || runs.Height() == 0) return;
+    AddRows(runs, runs.Height());
+    RemoveSpeckles(runs, *labels_, n_, 0, {}, [](uint32_t, int32_t) {});
+}
 
 void Despeckle(ClassRuns& runs, int32_t n, const std::function<void()>& checkStop, int threads) {
     DespeckleRuns(runs, n, 0, checkStop, threads, [](uint32_t, int32_t) {});

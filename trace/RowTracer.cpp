@@ -91,6 +91,7 @@ ClassRuns ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, cons
     for (int w = 0; w < threads; ++w) tracers.emplace_back(width, copper, options);
     const size_t slots = 2 * static_cast<size_t>(threads);
     std::vector<ClassRuns> found(slots);
+    RowDespeckler despeckler(options.despeckle, rows.Height());
     RunBands(
         rows, threads, BandRowsFor(rows, bandRows), slots,
         [&](int worker, const Band& band, const uint8_t* first, ptrdiff_t stride) {
@@ -114,9 +115,10 @@ ClassRuns ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, cons
             }
             detail::AppendRuns(runs, part);
             if (runs.spans.size() > limit / kRunBytes) ThrowOutOfMemory();
+            despeckler.AddRows(runs, band.first + band.count);  // while the workers match the next bands
         });
     rows.CheckUnchanged();
-    if (options.despeckle > 1) Despeckle(runs, options.despeckle, {}, threads);
+    despeckler.Finish(runs);
     return runs;
 }
 
