@@ -90,7 +90,7 @@ public:
     }
 
 private:
-    static constexpr size_t kDepth = 8;
+    static constexpr size_t kDepth = 4;
 
     void Run() {
         std::unique_lock lock(mutex_);
@@ -156,17 +156,6 @@ public:
         text_ += text;
         if (text_.size() >= kFlushBytes) Flush();
     }
-    // Hands piece on after the text so far, without copying it; piece is
-    // left with an empty buffer to fill next.
-    void Piece(std::string& piece) {
-        if (piece.size() < kFlushBytes / 16) {  // small: gathered with the rest
-            Text(piece);
-            return;
-        }
-        Flush();
-        piece = behind_.Push(std::move(piece));
-    }
-
     // Hands the text so far on.
     void Flush() {
         if (text_.empty()) return;
@@ -221,7 +210,7 @@ void WriteKept(const std::vector<Run>& runs, int32_t height, RecordWriter& out, 
             out.Format(text, runs.data() + begin, std::min(kChunkRuns, runs.size() - begin), firstNumbers[static_cast<size_t>(c)]);
         },
         [&](int64_t c) {
-            out.Piece(texts[static_cast<size_t>(c) % slots]);
+            out.Text(texts[static_cast<size_t>(c) % slots]);
             const int32_t lastRow = runs[std::min(runs.size(), static_cast<size_t>(c + 1) * kChunkRuns) - 1].row;
             progress.Step(lastRow - row);
             row = lastRow;
@@ -316,7 +305,7 @@ std::vector<int64_t> ConvertRows(PictureRows& rows, const StreamRequest& request
                         out.Format(text, runs[0].data(), runs[0].size(), number);
                     }
                 }
-                out.Piece(formatted[band.slot]);
+                out.Text(formatted[band.slot]);
                 tracks[0] += count;
                 for (size_t k = 1; k < colors; ++k) kept[k].insert(kept[k].end(), runs[k].begin(), runs[k].end());
                 progress.Step(band.count);
