@@ -92,8 +92,12 @@ RowRunsSource MatchedCopperRows(const Raster& raster, std::vector<uint32_t> colo
 }
 
 RowRunsSource MatchedCopperRows(PictureRows& rows, std::vector<uint32_t> colors, const MatchOptions& options) {
-    // Each pixel goes to the first of equal colours, so a repeat adds nothing.
     CheckMatchOptions(options, colors.size());
+    if (!options.NeedsClassMap()) {
+        // Exact: every pixel of any of the colours, repeats ignored, as CopperRows.
+        std::sort(colors.begin(), colors.end());
+        colors.erase(std::unique(colors.begin(), colors.end()), colors.end());
+    }
     if (options.despeckle > 1) {
         // Each class's runs, neighbours of one class joined, as the byte-row
         // kernel finds them in a map.

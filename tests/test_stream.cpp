@@ -302,6 +302,30 @@ TEST(StreamConversion, AFileThatShrinksOrChangesWhileReadIsAStreamReadError) {
     }
 }
 
+// Exact matching takes any number of colours, as the job does: more than
+// a class byte can tell apart still trace each colour as itself.
+TEST(StreamConversion, MoreColoursThanAClassByteHoldsTraceEachColour) {
+    TempDir dir;
+    const auto file = dir.Path() / "many.bmp";
+    std::vector<std::vector<uint32_t>> rows(6, std::vector<uint32_t>(600));
+    for (size_t y = 0; y < rows.size(); ++y) {
+        for (size_t x = 0; x < rows[y].size(); ++x) rows[y][x] = static_cast<uint32_t>((x / 2 + y * 7) % 300) * 0x5501u;
+    }
+    test::WriteFile(file, test::Bmp24FromPacked(rows));
+    StreamRequest request;
+    request.format = OutputFormat::Asc;
+    for (uint32_t c = 0; c < 300; ++c) request.colors.push_back(c * 0x5501u);
+    request.bandRows = 4;
+    for (const int kernels : {1, 3}) {
+        detail::matchKernels = kernels;
+        std::vector<int64_t> tracks;
+        EXPECT_EQ(StreamText(file, "", request, &tracks), JobText(file, "", request, dir.Path() / "job.out"))
+            << "kernels " << kernels;
+        EXPECT_GT(tracks[299], 0);
+    }
+    detail::matchKernels = 3;
+}
+
 // A write that fails stops the conversion with its error, whichever piece
 // it was, and nothing is written after it.
 TEST(StreamConversion, AFailedWriteEndsTheConversionWithItsError) {

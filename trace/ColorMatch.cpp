@@ -484,10 +484,6 @@ uint64_t MemoryLimit(const MatchOptions& options) {
     return options.memoryLimit ? *options.memoryLimit : MemoryAvailableNow();
 }
 
-// The memory a run costs while speckle removal works on it: the run and
-// its union-find entries.
-constexpr uint64_t kRunBytes = sizeof(ClassRun) + 9;
-
 // The runs of raster's classes before speckle removal: rows matched into a
 // row buffer and cut into runs while they are in cache, in bands of rows
 // on threads threads, joined in row order.
@@ -508,7 +504,7 @@ ClassRuns MatchedRuns(const Raster& raster, const ColorMatcher& matcher, uint64_
             detail::AppendRowRuns(classes.data(), width, band);
         }
         const uint64_t total = count.fetch_add(band.spans.size()) + band.spans.size();
-        if (total > memoryLimit / kRunBytes) ThrowOutOfMemory();
+        if (total > detail::ClassRunsWithin(memoryLimit)) ThrowOutOfMemory();
     });
     runs.spans.reserve(count.load());
     runs.rowStart.reserve(static_cast<size_t>(height) + 1);

@@ -141,6 +141,9 @@ namespace detail {
 extern int matchKernels;
 // Appends the runs of the width bytes of row as the next row of runs.
 void AppendRowRuns(const uint8_t* row, int32_t width, ClassRuns& runs);
+// How many class runs a memory limit holds while speckle removal works on
+// them: each run and its union-find entries.
+inline uint64_t ClassRunsWithin(uint64_t memoryLimit) { return memoryLimit / (sizeof(ClassRun) + 9); }
 // Appends the rows of more after those of runs.
 void AppendRuns(ClassRuns& runs, const ClassRuns& more);
 }  // namespace detail
