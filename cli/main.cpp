@@ -248,16 +248,62 @@ struct OutputWriteError {
     std::string message;
 };
 
-// The sink that writes text to the output file; a failed write is about
-// the output.
-std::function<void(std::string_view)> WriterTo(OutputFile& file) {
-    return [&file](std::string_view text) {
+// Writes the file at path with body(write), replaced whole once body is
+// done, or not at all. The temporary file beside it is made and registered
+// for removal by a termination signal as one step, so an interrupt cannot
+// leave it behind; bar ends on every path. On failure the temporary file
+// is gone and the error is told: a failed write or close about path, a
+// shortage of memory alone, anything else about otherSubject (the input,
+// or the option that asked for the file).
+void ReplaceOutputFile(const std::string& path, const std::string& otherSubject, ProgressBar& bar,
+                       const std::function<void(const std::function<void(std::string_view)>& write)>& body) {
+    OutputFile file;
+    {
+        TerminationSignalBlock block;
         try {
-            file.Write(text);
+            file = OutputFile::Create(path);
+        } catch (const std::exception& e) {
+            throw Failure{OutputName(path), e.what()};
+        }
+        RemoveOnTermination(file.TemporaryPath());
+    }
+    try {
+        body([&file](std::string_view text) {
+            try {
+                file.Write(text);
+            } catch (const std::exception& e) {
+                throw OutputWriteError{e.what()};
+            }
+        });
+        bar.End();
+        TerminationSignalBlock block;
+        try {
+            file.Close();  // renamed into place: what a signal would remove is gone
         } catch (const std::exception& e) {
             throw OutputWriteError{e.what()};
         }
-    };
+        RemoveOnTermination("");
+    } catch (...) {
+        bar.End();
+        file.Abandon();
+        {
+            TerminationSignalBlock block;
+            RemoveOnTermination("");
+        }
+        try {
+            throw;
+        } catch (const OutputWriteError& e) {
+            throw Failure{OutputName(path), e.message};
+        } catch (const std::bad_alloc&) {
+            throw Failure{"", "Out of memory"};
+        } catch (const Failure&) {
+            throw;
+        } catch (const std::exception& e) {
+            const std::string message = e.what();
+            if (message == "Out of memory") throw Failure{"", message};
+            throw Failure{IsIoErrorText(message) ? OutputName(path) : otherSubject, message};
+        }
+    }
 }
 
 MatchOptions MatchOptionsOf(const CliOptions& options) {
@@ -299,46 +345,16 @@ int ConvertArea(const CliOptions& options, PictureRows& picture) {
         throw Failure{InputName(options.input), e.what()};
     }
 
-    OutputFile file;
-    {
-        TerminationSignalBlock block;
-        try {
-            file = OutputFile::Create(options.output);
-        } catch (const std::exception& e) {
-            throw Failure{OutputName(options.output), e.what()};
-        }
-        RemoveOnTermination(file.TemporaryPath());
-    }
     ProgressBar bar(ProgressBarWanted(options.quiet, options.output == "-"));
     AreaStats stats;
-    try {
+    ReplaceOutputFile(options.output, InputName(options.input), bar, [&](const auto& write) {
         bar.Start(picture.Height());
-        stats = WriteArea(
-            area, rows, WriterTo(file),
-            [&bar](int32_t row) {
-                if (row > 0) bar.Step(1);
-            });
+        stats = WriteArea(area, rows, write, [&bar](int32_t row) {
+            if (row > 0) bar.Step(1);
+        });
         if (picture.Height() > 0) bar.Step(1);
         picture.CheckUnchanged();
-        bar.End();
-        TerminationSignalBlock block;
-        file.Close();  // renamed into place: what a signal would remove is gone
-        RemoveOnTermination("");
-    } catch (const std::exception& e) {
-        bar.End();
-        file.Abandon();
-        TerminationSignalBlock block;
-        RemoveOnTermination("");
-        if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) throw Failure{"", "Out of memory"};
-        const std::string message = e.what();
-        throw Failure{IsIoErrorText(message) ? OutputName(options.output) : InputName(options.input), message};
-    } catch (const OutputWriteError& e) {
-        bar.End();
-        file.Abandon();
-        TerminationSignalBlock block;
-        RemoveOnTermination("");
-        throw Failure{OutputName(options.output), e.message};
-    }
+    });
     if (stats.pixels == 0 && !empty) Warn("the colours given match no pixel");
     if (!options.quiet) {
         Say(IntToStr(stats.shapes) + (stats.shapes == 1 ? " shape" : " shapes") + " written to " +
@@ -382,29 +398,9 @@ void WritePreview(const CliOptions& options, const Raster& raster) {
         }
     };
 
-    OutputFile file;
-    {
-        TerminationSignalBlock block;
-        try {
-            file = OutputFile::Create(path);
-        } catch (const std::exception& e) {
-            throw Failure{OutputName(path), e.what()};
-        }
-        RemoveOnTermination(file.TemporaryPath());
-    }
-    try {
-        EncodePreviewPng(raster.Width(), raster.Height(), fillRow, [&file](std::string_view bytes) { file.Write(bytes); });
-        TerminationSignalBlock block;
-        RemoveOnTermination("");
-        file.Close();
-    } catch (const std::exception& e) {
-        file.Abandon();
-        TerminationSignalBlock block;
-        RemoveOnTermination("");
-        if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) throw Failure{"", "Out of memory"};
-        const std::string message = e.what();
-        throw Failure{IsIoErrorText(message) ? OutputName(path) : "--preview", message};
-    }
+    ProgressBar noBar(false);
+    ReplaceOutputFile(path, "--preview", noBar,
+                      [&](const auto& write) { EncodePreviewPng(raster.Width(), raster.Height(), fillRow, write); });
     if (!options.quiet) Say("preview written to " + OutputName(path));
 }
 
@@ -425,51 +421,12 @@ std::vector<int64_t> ConvertTracks(const CliOptions& options, PictureRows& rows)
         throw Failure{"", e.what()};
     }
 
-    // The output is written to a temporary file beside it, renamed into
-    // place when complete; it is made and registered for removal as one
-    // step, so an interrupt in between cannot leave it behind.
-    OutputFile file;
-    {
-        TerminationSignalBlock block;
-        try {
-            file = OutputFile::Create(options.output);
-        } catch (const std::exception& e) {
-            throw Failure{OutputName(options.output), e.what()};
-        }
-        RemoveOnTermination(file.TemporaryPath());
-    }
     ProgressBar bar(ProgressBarWanted(options.quiet, options.output == "-"));
     std::vector<int64_t> tracks;
-    try {
+    ReplaceOutputFile(options.output, InputName(options.input), bar, [&](const auto& write) {
         bar.Start(static_cast<int64_t>(rows.Height()) * static_cast<int64_t>(request.colors.size()));
-        tracks = ConvertRows(rows, request, WriterTo(file), [&bar](int64_t steps) { bar.Step(steps); });
-        try {
-            TerminationSignalBlock block;
-            file.Close();  // renamed into place: what a signal would remove is gone
-            RemoveOnTermination("");
-        } catch (const std::exception& e) {
-            throw OutputWriteError{e.what()};
-        }
-        bar.End();
-    } catch (...) {
-        bar.End();
-        file.Abandon();
-        {
-            TerminationSignalBlock block;
-            RemoveOnTermination("");
-        }
-        try {
-            throw;
-        } catch (const OutputWriteError& e) {
-            throw Failure{OutputName(options.output), e.message};
-        } catch (const std::bad_alloc&) {
-            throw Failure{"", "Out of memory"};
-        } catch (const Failure&) {
-            throw;
-        } catch (const std::exception& e) {
-            throw Failure{InputName(options.input), e.what()};
-        }
-    }
+        tracks = ConvertRows(rows, request, write, [&bar](int64_t steps) { bar.Step(steps); });
+    });
     return tracks;
 }
 

@@ -1,8 +1,8 @@
 #include "job/StreamConversion.h"
 
 #include "raster/BandPipeline.h"
+#include "common/IntText.h"
 #include "job/ItemCounter.h"
-#include "trace/ClassMap.h"
 #include "trace/RowTracer.h"
 #include "trace/Scanner.h"
 
@@ -26,16 +26,7 @@ constexpr size_t kSlotsPerWorker = 2;
 // The largest PADS item number that fills exactly the eight digits of
 // "JTPOLY00000000".
 constexpr int32_t kPaddedItemMax = 99999999;
-
-// Puts number (1..kPaddedItemMax) into the item that starts at item, in
-// place of the eight zeros after "JTPOLY".
-void PutItemNumber(char* item, int32_t number) {
-    char* digit = item + 6 + 8;
-    for (int i = 0; i < 8; ++i) {
-        *--digit = static_cast<char>('0' + number % 10);
-        number /= 10;
-    }
-}
+constexpr size_t kItemNumberAt = 6;  // after "JTPOLY"
 
 // Writes pieces of text on a thread of its own, so that a slow disk (the
 // file's write-back) and the tracing overlap. At most kDepth pieces wait;
@@ -133,25 +124,20 @@ public:
     RecordWriter(const StreamRequest& request, int32_t height, const std::function<void(std::string_view)>& write)
         : request_(request), mapping_(request.xres, request.yres, height), behind_(write) {}
 
-    const TrackMapping& Mapping() const { return mapping_; }
-
     // Takes count PADS numbers; returns the first.
     int32_t TakeNumbers(int32_t count) { return counter_.Take(count); }
 
-    // Appends the records of count runs, numbered from number (ASC).
-    void Format(std::string& text, const Run* runs, size_t count, int32_t number) const {
+    // Appends the records of count runs, numbered from number (ASC); notes
+    // where each record starts in itemStarts when it is given.
+    void Format(std::string& text, const Run* runs, size_t count, int32_t number,
+                std::vector<uint32_t>* itemStarts = nullptr) const {
         for (size_t i = 0; i < count; ++i) {
+            if (itemStarts != nullptr) itemStarts->push_back(static_cast<uint32_t>(text.size()));
             AppendRecordLine(text, request_.format, number, mapping_.Map(runs[i]), request_.widthText, request_.layerText);
             number = WrappingAdd(number, 1);
         }
     }
 
-    void Add(const Run& run) {
-        int32_t number = 0;
-        if (request_.format == OutputFormat::Asc) number = counter_.Take(1);
-        AppendRecordLine(text_, request_.format, number, mapping_.Map(run), request_.widthText, request_.layerText);
-        if (text_.size() >= kFlushBytes) Flush();
-    }
     void Text(std::string_view text) {
         text_ += text;
         if (text_.size() >= kFlushBytes) Flush();
@@ -220,7 +206,7 @@ void WriteKept(const std::vector<Run>& runs, int32_t height, RecordWriter& out, 
 
 // The rows matched into class runs, speckles removed, then each colour's
 // runs from them.
-void ConvertThroughClassMap(PictureRows& rows, const StreamRequest& request, RecordWriter& out, Progress& progress,
+void ConvertThroughClassRuns(PictureRows& rows, const StreamRequest& request, RecordWriter& out, Progress& progress,
                             std::vector<int64_t>& tracks) {
     const int32_t height = rows.Height();
     const ClassRuns classes = ClassifyRows(rows, request.colors, request.match, std::max(request.threads, 1), request.bandRows);
@@ -250,7 +236,7 @@ std::vector<int64_t> ConvertRows(PictureRows& rows, const StreamRequest& request
     }
 
     if (request.match.despeckle > 1) {
-        ConvertThroughClassMap(rows, request, out, progress, tracks);
+        ConvertThroughClassRuns(rows, request, out, progress, tracks);
     } else {
         const int threads = std::max(request.threads, 1);
         const size_t slots = kSlotsPerWorker * static_cast<size_t>(threads);
@@ -259,10 +245,11 @@ std::vector<int64_t> ConvertRows(PictureRows& rows, const StreamRequest& request
         for (int w = 0; w < threads; ++w) tracers.emplace_back(width, request.colors, request.match);
         // Each slot: the band's runs, colour by colour, and the first
         // colour's records already formatted by the worker. A PADS item's
-        // number depends on every band before it: the worker writes
-        // "00000000" and notes where each item starts, and the number is
-        // put in as the band is taken (its eight digits hold every number
-        // up to 99999999; past that the band is formatted again in order).
+        // number depends on every band before it: the worker numbers from 0
+        // (eight digits while a band holds fewer than 10^8 items) and notes
+        // where each item starts, and the number is put in as the band is
+        // taken (its eight digits hold every number up to 99999999; past
+        // that the band is formatted again in order).
         std::vector<std::vector<std::vector<Run>>> found(slots, std::vector<std::vector<Run>>(colors));
         std::vector<std::string> formatted(slots);
         std::vector<std::vector<uint32_t>> itemStarts(slots);
@@ -280,15 +267,9 @@ std::vector<int64_t> ConvertRows(PictureRows& rows, const StreamRequest& request
                     tracer.TraceRow(first + i * stride,
                                     [&](size_t k, int32_t s, int32_t e) { runs[k].push_back(Run{s, e, row}); });
                 }
-                std::string& text = formatted[band.slot];
-                std::vector<uint32_t>& starts = itemStarts[band.slot];
-                text.clear();
-                starts.clear();
-                for (const Run& run : runs[0]) {
-                    if (asc) starts.push_back(static_cast<uint32_t>(text.size()));
-                    AppendRecordLine(text, request.format, 0, out.Mapping().Map(run), request.widthText,
-                                     request.layerText);
-                }
+                formatted[band.slot].clear();
+                itemStarts[band.slot].clear();
+                out.Format(formatted[band.slot], runs[0].data(), runs[0].size(), 0, asc ? &itemStarts[band.slot] : nullptr);
             },
             [&](const Band& band) {
                 std::vector<std::vector<Run>>& runs = found[band.slot];
@@ -298,7 +279,8 @@ std::vector<int64_t> ConvertRows(PictureRows& rows, const StreamRequest& request
                     std::string& text = formatted[band.slot];
                     if (number >= 1 && number <= kPaddedItemMax - (count - 1)) {
                         for (int32_t i = 0; i < count; ++i) {
-                            PutItemNumber(text.data() + itemStarts[band.slot][static_cast<size_t>(i)], number + i);
+                            AppendDecimalPadded(text.data() + itemStarts[band.slot][static_cast<size_t>(i)] + kItemNumberAt,
+                                                number + i, 8);
                         }
                     } else {
                         text.clear();
