@@ -15,7 +15,7 @@ namespace {
 
 // Rows of a band where the reader has no preference: about two megabytes,
 // where fewer reads and hand-overs and the cache's reach balance best.
-constexpr int64_t kBandBytes = int64_t{2} << 20;
+constexpr uint64_t kBandBytes = uint64_t{2} << 20;
 
 class Ordered {
 public:
@@ -142,10 +142,7 @@ void RunOrdered(int64_t count, int threads, size_t slots, bool startsSideBySide,
 
 int32_t BandRowsFor(const PictureRows& rows, int32_t wanted) {
     if (wanted > 0) return wanted;
-    const int64_t rowBytes = std::max<int64_t>(1, static_cast<int64_t>(rows.Width()) * 3);
-    const int64_t natural = rows.BandRows();
-    const int64_t rowsForBytes = std::max<int64_t>(1, kBandBytes / rowBytes);
-    return static_cast<int32_t>(std::clamp<int64_t>(std::max(natural, rowsForBytes), 1, std::max(rows.Height(), 1)));
+    return std::max(rows.BandRows(), RowsForBytes(rows.Width(), rows.Height(), kBandBytes));
 }
 
 void RunBands(PictureRows& rows, int threads, int32_t bandRows, size_t slots,

@@ -838,11 +838,7 @@ public:
           stride_(FileStride(layout_.header)),
           topDown_(layout_.header.biHeight < 0) {}
 
-    bool AnyOrder() const override { return true; }
-    int32_t BandRows() const override {
-        return static_cast<int32_t>(std::clamp<uint64_t>(kBandBytes / std::max<uint64_t>(stride_, 1), 1,
-                                                         static_cast<uint64_t>(std::max(Height(), 1))));
-    }
+    bool AnyOrder() const override { return true; }  // any band size serves: the caller chooses
     // 24-bit rows read with the file's own step need no buffer of this
     // object's: each read is one pread into the caller's rows.
     bool ConcurrentReads() const override { return layout_.header.biBitCount == 24; }
@@ -887,8 +883,6 @@ public:
     }
 
 private:
-    static constexpr uint64_t kBandBytes = uint64_t{1} << 20;
-
     // Exactly n bytes from pos: the file held them when it was opened, so
     // fewer now means it shrank or failed under us.
     void Fetch(uint64_t pos, uint8_t* dst, uint64_t n) {

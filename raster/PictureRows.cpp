@@ -157,10 +157,9 @@ std::unique_ptr<PictureRows> OpenPictureRows(const std::string& path, const Read
     }
 }
 
-int32_t RowsPerMegabyte(int32_t width, int32_t height) {
-    constexpr uint64_t kBand = uint64_t{1} << 20;
+int32_t RowsForBytes(int32_t width, int32_t height, uint64_t bytes) {
     const uint64_t rowBytes = std::max<uint64_t>(uint64_t{static_cast<uint32_t>(std::max(width, 1))} * 3, 1);
-    return static_cast<int32_t>(std::clamp<uint64_t>(kBand / rowBytes, 1, static_cast<uint64_t>(std::max(height, 1))));
+    return static_cast<int32_t>(std::clamp<uint64_t>(bytes / rowBytes, 1, static_cast<uint64_t>(std::max(height, 1))));
 }
 
 std::unique_ptr<PictureRows> RasterRows(Picture picture) { return std::make_unique<HeldRows>(std::move(picture)); }

@@ -66,9 +66,9 @@ private:
     PictureFacts facts_;
 };
 
-// About a megabyte of 24-bit rows of this width (at least 1, at most
-// height): the band of a reader that decodes one row at a time.
-int32_t RowsPerMegabyte(int32_t width, int32_t height);
+// Rows of 24-bit pixels of this width that make about bytes (at least 1,
+// at most height).
+int32_t RowsForBytes(int32_t width, int32_t height, uint64_t bytes);
 
 // The rows of a decoder that reads only from the top down (PNG, JPEG):
 // each call must go on from where the last ended. Decoder gives Width(),
@@ -81,7 +81,7 @@ public:
         : PictureRows(decoder->Width(), decoder->Height(), decoder->Facts()), decoder_(std::move(decoder)) {}
 
     bool AnyOrder() const override { return false; }
-    int32_t BandRows() const override { return RowsPerMegabyte(Width(), Height()); }
+    int32_t BandRows() const override { return RowsForBytes(Width(), Height(), uint64_t{1} << 20); }  // a row at a time decoded
     void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) override {
         if (first != next_ || count < 1 || count > Height() - first) throw std::logic_error("rows read out of order");
         decoder_->Read(static_cast<uint32_t>(count), dst, stride);

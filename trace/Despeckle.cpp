@@ -232,7 +232,8 @@ void RemoveSpeckles(ClassRuns& runs, Regions& regions, int32_t n, unsigned cutSi
     // What was dropped joins the unmatched runs it touches (and other
     // dropped regions): the unmatched regions are now those of the map
     // after step 1. The regions kept are whole and unchanged.
-    for (const auto& [i, y] : dropped) {
+    for (const auto& [run, y] : dropped) {
+        const uint32_t i = run;  // a lambda may not capture a structured binding (C++20)
         ForNeighbours(runs, i, y, [&](size_t j) {
             if (s[j].cls == kNoClass) regions.Unite(i, static_cast<uint32_t>(j));
         });
