@@ -24,7 +24,9 @@ using namespace rastrace;
 using rastrace::test::JpegPicture;
 using rastrace::test::PngPicture;
 using rastrace::test::TempDir;
+using rastrace::test::TiffCase;
 using rastrace::test::TiffPicture;
+using rastrace::test::Tiles;
 using rastrace::test::RasterBytes;
 using rastrace::test::Samples;
 
@@ -154,14 +156,6 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------------------
 // TIFF
 
-struct TiffCase {
-    const char* name;
-    uint16_t photometric;
-    uint16_t samplesPerPixel;
-    uint16_t bits;
-    std::function<void(TiffPicture&)> adjust;
-};
-
 class TiffRowsAsWhole : public ::testing::TestWithParam<TiffCase> {};
 
 TEST_P(TiffRowsAsWhole, GiveTheSameBytesInAnyOrder) {
@@ -191,10 +185,6 @@ TEST_P(TiffRowsAsWhole, GiveTheSameBytesInAnyOrder) {
     EXPECT_TRUE(rows->AnyOrder());
 }
 
-void Tiles(TiffPicture& p) {
-    p.tileWidth = 16;
-    p.tileLength = 16;
-}
 
 INSTANTIATE_TEST_SUITE_P(
     All, TiffRowsAsWhole,

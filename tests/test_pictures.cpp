@@ -29,7 +29,9 @@ using namespace rastrace;
 using rastrace::test::JpegPicture;
 using rastrace::test::PngPicture;
 using rastrace::test::TempDir;
+using rastrace::test::TiffCase;
 using rastrace::test::TiffPicture;
+using rastrace::test::Tiles;
 using rastrace::test::RasterBytes;
 using rastrace::test::Samples;
 
@@ -179,14 +181,6 @@ TEST(PngSixteenBits, RoundsToTheNearestEightBitValue) {
 // ---------------------------------------------------------------------------
 // TIFF: depths, photometric interpretations, strips, tiles, planes.
 
-struct TiffCase {
-    const char* name;
-    uint16_t photometric;
-    uint16_t samplesPerPixel;
-    uint16_t bits;
-    std::function<void(TiffPicture&)> adjust;
-};
-
 class TiffLayouts : public ::testing::TestWithParam<TiffCase> {};
 
 TEST_P(TiffLayouts, LoadToThePixelsTheyHold) {
@@ -252,10 +246,6 @@ TEST_P(TiffLayouts, LoadToThePixelsTheyHold) {
 }
 
 void Strips(TiffPicture& p) { p.rowsPerStrip = 4; }
-void Tiles(TiffPicture& p) {
-    p.tileWidth = 16;
-    p.tileLength = 16;
-}
 
 INSTANTIATE_TEST_SUITE_P(
     All, TiffLayouts,

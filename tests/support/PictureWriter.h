@@ -12,6 +12,7 @@
 #include "raster/Raster.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -52,6 +53,22 @@ struct TiffPicture {
     std::optional<uint16_t> resolutionUnit;
 };
 std::vector<uint8_t> WriteTiff(const TiffPicture& picture);
+
+// One TIFF layout of a parameterised test: photometric interpretation,
+// samples and depth, and what else to change in the picture.
+struct TiffCase {
+    const char* name;
+    uint16_t photometric;
+    uint16_t samplesPerPixel;
+    uint16_t bits;
+    std::function<void(TiffPicture&)> adjust;
+};
+
+// Makes the picture tiled, in tiles of 16 x 16.
+inline void Tiles(TiffPicture& p) {
+    p.tileWidth = 16;
+    p.tileLength = 16;
+}
 
 struct JpegPicture {
     uint32_t width = 1;
