@@ -310,6 +310,16 @@ __attribute__((target("avx2,avx512f,avx512bw"))) int32_t ClassifyAvx512Narrow(co
     return x;
 }
 
+// Byte j of the 32-bit lanes that hold sixteen pixels: lane j / 4 takes
+// pixel j / 4's three bytes, its top byte is left to the mask.
+struct SpreadPixels {
+    alignas(64) int8_t bytes[64] = {};
+    constexpr SpreadPixels() {
+        for (int j = 0; j < 64; ++j) bytes[j] = static_cast<int8_t>(j % 4 < 3 ? 3 * (j / 4) + j % 4 : 0);
+    }
+};
+constexpr SpreadPixels kSpreadPixels;
+
 // Exact matching of sixteen pixels a step with AVX-512 (VBMI): one masked
 // 48-byte load, each pixel's three bytes spread into a 32-bit lane, the
 // colours compared into masks from the last to the first. Never reads past
@@ -319,9 +329,7 @@ __attribute__((target("avx2,avx512f,avx512bw"))) int32_t ClassifyAvx512Narrow(co
 template <size_t Held>
 __attribute__((target("avx2,avx512f,avx512bw,avx512vbmi"))) int32_t ExactAvx512(
     const uint8_t* p, int32_t width, const uint32_t* colors, const uint8_t* classes, size_t count, uint8_t* out) {
-    alignas(64) int8_t spread[64];
-    for (int j = 0; j < 64; ++j) spread[j] = static_cast<int8_t>(j % 4 < 3 ? 3 * (j / 4) + j % 4 : 0);
-    const __m512i index = _mm512_load_si512(spread);
+    const __m512i index = _mm512_load_si512(kSpreadPixels.bytes);
     constexpr __mmask64 kPixelBytes = 0x7777777777777777ull;  // bytes 0..2 of every lane
     constexpr __mmask64 kLoad = (__mmask64{1} << 48) - 1;
     __m512i heldColors[Held > 0 ? Held : 1], heldClasses[Held > 0 ? Held : 1];
