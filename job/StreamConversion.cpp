@@ -29,14 +29,19 @@ constexpr int32_t kPaddedItemMax = 99999999;
 constexpr size_t kItemNumberAt = 6;  // after "JTPOLY"
 
 // Writes pieces of text on a thread of its own, so that a slow disk (the
-// file's write-back) and the tracing overlap. At most kDepth pieces wait;
-// their buffers come back for reuse. The first write error comes out of
-// the next Push or of Finish. Without a thread, pieces are written at once.
+// file's write-back) and the tracing overlap. A piece may also be runs
+// that the thread formats (through format) before writing them. At most
+// kDepth pieces wait; their buffers come back for reuse. The first write
+// error comes out of the next Push or of Finish. Without a thread, pieces
+// are written at once.
 class WriteBehind {
 public:
-    explicit WriteBehind(const std::function<void(std::string_view)>& write) : write_(write) {
+    using Format = std::function<void(std::string& text, const std::vector<Run>& runs, int32_t number)>;
+
+    WriteBehind(const std::function<void(std::string_view)>& write, Format format)
+        : write_(write), format_(std::move(format)) {
         try {
-            thread_ = std::thread([this] { Run(); });
+            thread_ = std::thread([this] { Serve(); });
         } catch (const std::system_error&) {
         }
     }
@@ -52,24 +57,11 @@ public:
     WriteBehind& operator=(const WriteBehind&) = delete;
 
     // Queues text; gives back an empty buffer to fill next.
-    std::string Push(std::string text) {
-        if (!thread_.joinable()) {
-            write_(text);
-            text.clear();
-            return text;
-        }
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return error_ || queue_.size() < kDepth; });
-        if (error_) std::rethrow_exception(error_);
-        queue_.push_back(std::move(text));
-        std::string spare;
-        if (!spares_.empty()) {
-            spare = std::move(spares_.back());
-            spares_.pop_back();
-        }
-        lock.unlock();
-        changed_.notify_all();
-        return spare;
+    std::string Push(std::string text) { return Queue(Piece{std::move(text), {}, 0}).text; }
+    // Queues the records of runs, numbered from number; gives back an
+    // empty vector to fill next.
+    std::vector<Run> PushRuns(std::vector<Run> runs, int32_t number) {
+        return Queue(Piece{std::string(), std::move(runs), number}).runs;
     }
 
     // Waits until every piece is written.
@@ -83,36 +75,69 @@ public:
 private:
     static constexpr size_t kDepth = 4;
 
-    void Run() {
+    struct Piece {
+        std::string text;
+        std::vector<Run> runs;
+        int32_t number;
+    };
+
+    void Write(Piece& piece) {
+        if (!piece.runs.empty()) format_(piece.text, piece.runs, piece.number);
+        write_(piece.text);
+        piece.text.clear();
+        piece.runs.clear();
+    }
+
+    // Queues piece; gives back an empty piece whose buffers may be reused.
+    Piece Queue(Piece piece) {
+        if (!thread_.joinable()) {
+            Write(piece);
+            return piece;
+        }
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return error_ || queue_.size() < kDepth; });
+        if (error_) std::rethrow_exception(error_);
+        queue_.push_back(std::move(piece));
+        Piece spare{std::string(), {}, 0};
+        if (!spares_.empty()) {
+            spare = std::move(spares_.back());
+            spares_.pop_back();
+        }
+        lock.unlock();
+        changed_.notify_all();
+        return spare;
+    }
+
+    void Serve() {
         std::unique_lock lock(mutex_);
         for (;;) {
             changed_.wait(lock, [&] { return closing_ || !queue_.empty(); });
             if (closing_ || error_) return;
-            std::string text = std::move(queue_.front());
+            Piece piece = std::move(queue_.front());
             queue_.pop_front();
             writing_ = true;
             lock.unlock();
             std::exception_ptr error;
             try {
-                write_(text);
+                Write(piece);
             } catch (...) {
                 error = std::current_exception();
             }
-            text.clear();
             lock.lock();
             writing_ = false;
             if (error) error_ = error;
-            spares_.push_back(std::move(text));
+            spares_.push_back(std::move(piece));
             changed_.notify_all();
         }
     }
 
     const std::function<void(std::string_view)>& write_;
+    const Format format_;
     std::thread thread_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<std::string> queue_;
-    std::vector<std::string> spares_;
+    std::deque<Piece> queue_;
+    std::vector<Piece> spares_;
     bool writing_ = false;
     bool closing_ = false;
     std::exception_ptr error_;
@@ -122,7 +147,11 @@ private:
 class RecordWriter {
 public:
     RecordWriter(const StreamRequest& request, int32_t height, const std::function<void(std::string_view)>& write)
-        : request_(request), mapping_(request.xres, request.yres, height), behind_(write) {}
+        : request_(request),
+          mapping_(request.xres, request.yres, height),
+          behind_(write, [this](std::string& text, const std::vector<Run>& runs, int32_t number) {
+              Format(text, runs.data(), runs.size(), number);
+          }) {}
 
     // Takes count PADS numbers; returns the first.
     int32_t TakeNumbers(int32_t count) { return counter_.Take(count); }
@@ -141,6 +170,14 @@ public:
     void Text(std::string_view text) {
         text_ += text;
         if (text_.size() >= kFlushBytes) Flush();
+    }
+    // The records of runs, numbered on from the items so far, formatted
+    // by the writing thread; gives back an empty vector to fill next.
+    std::vector<Run> Records(std::vector<Run> runs) {
+        if (runs.empty()) return runs;
+        Flush();
+        const int32_t number = TakeNumbers(static_cast<int32_t>(runs.size()));
+        return behind_.PushRuns(std::move(runs), number);
     }
     // Hands the text so far on.
     void Flush() {
@@ -204,17 +241,30 @@ void WriteKept(const std::vector<Run>& runs, int32_t height, RecordWriter& out, 
     progress.Step(height - row);
 }
 
-// The rows matched into class runs, speckles removed, then each colour's
-// runs from them.
+// The rows matched into class runs with speckles removed. The first
+// colour's records are written as rows become final, while later rows are
+// still read; the other colours' runs wait for their turn.
 void ConvertThroughClassRuns(PictureRows& rows, const StreamRequest& request, RecordWriter& out, Progress& progress,
                             std::vector<int64_t>& tracks) {
     const int32_t height = rows.Height();
-    const ClassRuns classes = ClassifyRows(rows, request.colors, request.match, std::max(request.threads, 1), request.bandRows);
-    for (size_t k = 0; k < request.colors.size(); ++k) {
-        std::vector<Run> runs;
-        ScanClassRuns(classes, static_cast<uint8_t>(k + 1), [](int32_t) {}, [&](const Run& run) { runs.push_back(run); });
-        tracks[k] = static_cast<int64_t>(runs.size());
-        WriteKept(runs, height, out, progress, std::max(request.threads, 1));
+    const size_t colors = request.colors.size();
+    std::vector<std::vector<Run>> kept(colors);
+    std::vector<Run> first;
+    ClassifyRows(rows, request.colors, request.match, std::max(request.threads, 1), request.bandRows,
+                 [&](const ClassRuns& classes, int32_t begin, int32_t end) {
+                     ScanClassRunRows(classes, uint8_t{1}, begin, end, [](int32_t) {}, [&](const Run& run) { first.push_back(run); });
+                     tracks[0] += static_cast<int64_t>(first.size());
+                     first = out.Records(std::move(first));
+                     for (size_t k = 1; k < colors; ++k) {
+                         ScanClassRunRows(classes, static_cast<uint8_t>(k + 1), begin, end, [](int32_t) {},
+                                          [&](const Run& run) { kept[k].push_back(run); });
+                     }
+                     progress.Step(end - begin);
+                 });
+    for (size_t k = 1; k < colors; ++k) {
+        tracks[k] = static_cast<int64_t>(kept[k].size());
+        WriteKept(kept[k], height, out, progress, std::max(request.threads, 1));
+        kept[k] = {};
     }
 }
 

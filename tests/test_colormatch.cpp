@@ -507,6 +507,108 @@ TEST(Despeckle, MapAndRunsFollowThePlainRule) {
     }
 }
 
+// Speckle removal on rows handed over a few at a time (1 to maxBand), as
+// a picture read by rows comes, labelled by the despeckler or band by band
+// on their own. Gives the classes at the end, and checks that the rows
+// handed on as final were already so.
+std::vector<std::string> DespeckledAsRowsCome(const std::vector<std::string>& rows, int32_t n, bool byBands,
+                                              std::mt19937& random, int maxBand = 7) {
+    const auto h = static_cast<int32_t>(rows.size()), w = static_cast<int32_t>(rows[0].size());
+    ClassRuns runs;
+    runs.width = w;
+    RowDespeckler despeckler(n, h);
+    std::vector<std::string> handedOn;  // the final rows as they were when handed on
+    auto handOn = [&] {
+        for (auto y = static_cast<int32_t>(handedOn.size()); y < despeckler.FinalRows(); ++y) {
+            std::string row;
+            for (const ClassRun& r : runs.Row(y)) {
+                row.append(static_cast<size_t>(r.end - r.start), r.cls == 0 ? '.' : static_cast<char>('a' + r.cls - 1));
+            }
+            handedOn.push_back(row);
+        }
+    };
+    for (int32_t y = 0; y < h;) {
+        const int32_t count = std::min<int32_t>(h - y, 1 + static_cast<int32_t>(random() % static_cast<unsigned>(maxBand)));
+        ClassRuns part;
+        part.width = w;
+        for (int32_t k = y; k < y + count; ++k) {
+            std::vector<uint8_t> bytes;
+            for (char c : rows[static_cast<size_t>(k)]) bytes.push_back(c == '.' ? 0 : static_cast<uint8_t>(c - 'a' + 1));
+            detail::AppendRowRuns(bytes.data(), w, part);
+        }
+        detail::RegionTable labels;
+        if (byBands) detail::LabelBand(part, y, h, labels);
+        detail::AppendRuns(runs, part);
+        y += count;
+        if (byBands) {
+            despeckler.AddBand(runs, y, labels);
+        } else {
+            despeckler.AddRows(runs, y);
+        }
+        EXPECT_LE(despeckler.FinalRows(), y);
+        handOn();
+    }
+    despeckler.Finish(runs);
+    EXPECT_EQ(despeckler.FinalRows(), h);
+    handOn();
+    const std::vector<std::string> result = RowsOf(MapOfRuns(runs, 1 << 20));
+    EXPECT_EQ(handedOn, result) << "a row changed after it was handed on";
+    return result;
+}
+
+// Random maps tall enough for decisions long before the last row: specks,
+// holes, long winding regions, runs at the right edge; against the plain
+// rule.
+TEST(Despeckle, RowsDecidedAsTheyComeFollowThePlainRule) {
+    std::mt19937 random(23);
+    for (int trial = 0; trial < 300; ++trial) {
+        const int w = 1 + static_cast<int>(random() % 20), h = 1 + static_cast<int>(random() % 90);
+        std::vector<std::string> rows(static_cast<size_t>(h), std::string(static_cast<size_t>(w), '.'));
+        for (int blob = 0; blob < 4 + trial % 30; ++blob) {
+            const char c = "aab."[random() % 4];
+            const int bx = static_cast<int>(random() % w), by = static_cast<int>(random() % h);
+            const int bw = 1 + static_cast<int>(random() % 6);
+            const int bh = 1 + static_cast<int>(random() % (trial % 3 == 0 ? 40 : 6));
+            for (int y = by; y < std::min(h, by + bh); ++y) {
+                for (int x = bx; x < std::min(w, bx + bw); ++x) {
+                    if (random() % 5) rows[static_cast<size_t>(y)][static_cast<size_t>(x)] = c;
+                }
+            }
+        }
+        const int32_t n = 2 + static_cast<int32_t>(random() % 12);
+        ASSERT_EQ(DespeckledAsRowsCome(rows, n, trial % 2 == 1, random), PlainDespeckle(rows, n))
+            << "trial " << trial << " n " << n << "\n" << ::testing::PrintToString(rows);
+    }
+}
+
+// A hole whose four sides are four regions of one class that become one
+// only far below: it waits for them, and is filled once they meet (not
+// when they never do, or when one of them ends first).
+TEST(Despeckle, RowsDecidedAsTheyComeWaitForRegionsThatMeetLater) {
+    std::vector<std::string> rows(60, ".........");
+    rows[1] = "....aaaaa";
+    rows[2] = "....a...a";
+    rows[3] = "..aa.aa.a";
+    for (int y = 4; y < 50; ++y) rows[static_cast<size_t>(y)] = "..a.a.a.a";
+    rows[50] = "..aaaaaaa";
+    std::vector<std::string> filled = rows;
+    filled[3][4] = 'a';
+    std::vector<std::string> apart = rows;
+    apart[50] = "..a.a.a.a";
+    std::vector<std::string> oneEnds = rows;
+    for (int y = 20; y <= 50; ++y) oneEnds[static_cast<size_t>(y)][2] = '.';
+    std::mt19937 random(5);
+    for (const bool byBands : {false, true}) {
+        for (const int maxBand : {1, 4, 30}) {
+            EXPECT_EQ(PlainDespeckle(rows, 3), filled);
+            EXPECT_EQ(DespeckledAsRowsCome(rows, 3, byBands, random, maxBand), filled);
+            EXPECT_EQ(DespeckledAsRowsCome(apart, 3, byBands, random, maxBand), PlainDespeckle(apart, 3));
+            EXPECT_EQ(DespeckledAsRowsCome(apart, 3, byBands, random, maxBand), apart);
+            EXPECT_EQ(DespeckledAsRowsCome(oneEnds, 3, byBands, random, maxBand), PlainDespeckle(oneEnds, 3));
+        }
+    }
+}
+
 // A window of a larger map: a region at a cut side may go on beyond it
 // and stays; at a side that is the picture's own edge it is a speck; a
 // hole at any side is not enclosed.

@@ -146,6 +146,17 @@ void AppendRowRuns(const uint8_t* row, int32_t width, ClassRuns& runs);
 inline uint64_t ClassRunsWithin(uint64_t memoryLimit) { return memoryLimit / (sizeof(ClassRun) + 9); }
 // Appends the rows of more after those of runs.
 void AppendRuns(ClassRuns& runs, const ClassRuns& more);
+// Speckle removal's labels of runs: each run's parent in the union-find,
+// and at a root its region's area and the picture's sides it touches.
+struct RegionTable {
+    std::vector<uint32_t> parent;
+    std::vector<uint32_t> area;
+    std::vector<uint8_t> edge;
+};
+// Labels the regions of part on their own: part holds rows first.. of a
+// picture of height rows (a band a worker matched), for
+// RowDespeckler::AddBand.
+void LabelBand(const ClassRuns& part, int32_t first, int32_t height, RegionTable& labels);
 }  // namespace detail
 
 // The runs of raster's classes under options, speckle removal included:
@@ -158,9 +169,12 @@ ClassRuns BuildClassRuns(const Raster& raster, std::span<const uint32_t> copper,
 // The class map of runs (ClassMap's errors for memoryLimit).
 ClassMap MapOfRuns(const ClassRuns& runs, uint64_t memoryLimit);
 
-// ScanClassRuns over a map held as runs: the same row steps and runs.
+// ScanClassRuns over a map held as runs: the same row steps and runs;
+// ScanClassRunRows over its rows first..end-1 only.
 template <class OnRow, class OnRun>
 void ScanClassRuns(const ClassRuns& runs, uint8_t value, OnRow&& onRow, OnRun&& onRun);
+template <class OnRow, class OnRun>
+void ScanClassRunRows(const ClassRuns& runs, uint8_t value, int32_t first, int32_t end, OnRow&& onRow, OnRun&& onRun);
 
 // Speckle removal with size n on a class map, in two steps:
 // 1. every region of one class (pixels of that class joined by an edge)
@@ -177,27 +191,45 @@ void Despeckle(ClassMap& map, int32_t n, const std::function<void()>& checkStop 
 void Despeckle(ClassRuns& runs, int32_t n, const std::function<void()>& checkStop = {}, int threads = 1);
 
 // The same speckle removal on runs that come a band of rows at a time, top
-// to bottom (a picture read by rows): the regions are labelled as the rows
-// come, so that once the last row is in only the decisions are left.
+// to bottom (a picture read by rows): the regions are labelled and the
+// speckles decided as the rows come, a few times n rows behind the last,
+// so rows at the top are final long before the last row is in.
 class RowDespeckler {
 public:
-    RowDespeckler(int32_t n, int32_t height);  // speckle size n, a picture of height rows
+    // Speckle size n (at most 1: nothing changes), a picture of height rows.
+    RowDespeckler(int32_t n, int32_t height);
     ~RowDespeckler();
     RowDespeckler(const RowDespeckler&) = delete;
     RowDespeckler& operator=(const RowDespeckler&) = delete;
 
-    // Labels rows up to end - 1 of runs, which holds every row before end.
-    void AddRows(const ClassRuns& runs, int32_t end);
-    // Once runs holds every row: labels the rest and removes the speckles,
-    // as Despeckle(runs, n) does.
+    // Labels rows up to end - 1 of runs, which holds every row before end,
+    // and decides what it can; classes of rows above change in place.
+    void AddRows(ClassRuns& runs, int32_t end);
+    // The same for rows labelled on their own (detail::LabelBand of the
+    // band's part): runs now holds every row before end, and band labels
+    // the rows from the last end on.
+    void AddBand(ClassRuns& runs, int32_t end, const detail::RegionTable& band);
+    // Once runs holds every row: decides the rest, so that runs is what
+    // Despeckle(runs, n) makes of it.
     void Finish(ClassRuns& runs);
+    // Rows 0..FinalRows()-1 hold their classes after speckle removal:
+    // nothing changes them any more.
+    int32_t FinalRows() const { return final_; }
 
 private:
-    class Labels;
+    struct Holes;
+    void Advance(ClassRuns& runs, bool last);
+
     int32_t n_;
     int32_t height_;
     int32_t labelled_ = 0;
-    std::unique_ptr<Labels> labels_;
+    int32_t dropFront_ = 0;  // rows above it went through step 1
+    int32_t joinFront_ = 0;  // rows above it joined their dropped runs to the unmatched
+    int32_t holeFront_ = 0;  // rows above it noted their holes' runs
+    int32_t final_ = 0;
+    size_t holesDecided_ = 0;
+    std::unique_ptr<detail::RegionTable> labels_;
+    std::unique_ptr<Holes> holes_;
 };
 
 // The sides of a map that is a window cut out of a larger one.
@@ -253,9 +285,9 @@ void SharedClassMap::Scan(uint8_t value, const std::function<void()>& checkStop,
 }
 
 template <class OnRow, class OnRun>
-void ScanClassRuns(const ClassRuns& runs, uint8_t value, OnRow&& onRow, OnRun&& onRun) {
+void ScanClassRunRows(const ClassRuns& runs, uint8_t value, int32_t first, int32_t end, OnRow&& onRow, OnRun&& onRun) {
     const int32_t width = runs.width;
-    for (int32_t r = 0; r < runs.Height(); ++r) {
+    for (int32_t r = first; r < end; ++r) {
         onRow(r);
         if (width == 0) continue;
         const std::span<const ClassRun> row = runs.Row(r);
@@ -265,10 +297,15 @@ void ScanClassRuns(const ClassRuns& runs, uint8_t value, OnRow&& onRow, OnRun&& 
             // the last column ends at it, as in the byte-row kernel.
             const int32_t start = row[i].start;
             while (i + 1 < row.size() && row[i + 1].cls == value) ++i;
-            const int32_t end = row[i].end;
-            onRun(Run{start, end == width ? width - 1 : end, r});
+            const int32_t stop = row[i].end;
+            onRun(Run{start, stop == width ? width - 1 : stop, r});
         }
     }
+}
+
+template <class OnRow, class OnRun>
+void ScanClassRuns(const ClassRuns& runs, uint8_t value, OnRow&& onRow, OnRun&& onRun) {
+    ScanClassRunRows(runs, value, 0, runs.Height(), onRow, onRun);
 }
 
 template <class OnRow, class OnRun>

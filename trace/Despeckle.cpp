@@ -12,10 +12,13 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <stdexcept>
 #include <limits>
 #include <system_error>
 #include <thread>
 #include <cstdint>
+#include <deque>
+#include <unordered_map>
 #include <vector>
 
 namespace rastrace {
@@ -90,52 +93,79 @@ ClassRuns SplitMap(const ClassMap& map, const std::vector<Band>& bands, const st
 
 // Union-find over runs, numbered as in ClassRuns::spans. A region's root is
 // its lowest run number and holds its area (saturating) and the sides of
-// the picture it touches (a CutSide mask).
+// the picture it touches (a CutSide mask). A run's parent is never above
+// it, so one pass from the first run makes every parent a root (Flatten),
+// and Root then reads without writing: threads may share it.
 class Regions {
 public:
-    explicit Regions(size_t count) : parent_(count), area_(count), edge_(count) {}
+    explicit Regions(detail::RegionTable& table) : t_(table) {}
 
     // Room for count runs (existing entries kept).
     void Grow(size_t count) {
-        if (count <= parent_.size()) return;
-        parent_.resize(count);
-        area_.resize(count);
-        edge_.resize(count);
+        if (count <= t_.parent.size()) return;
+        t_.parent.resize(count);
+        t_.area.resize(count);
+        t_.edge.resize(count);
     }
 
     void Set(uint32_t id, uint32_t area, unsigned sides) {
-        parent_[id] = id;
-        area_[id] = area;
-        edge_[id] = static_cast<uint8_t>(sides);
+        t_.parent[id] = id;
+        t_.area[id] = area;
+        t_.edge[id] = static_cast<uint8_t>(sides);
+    }
+
+    // Puts band's regions after the runs before offset, its run i becoming
+    // run offset + i.
+    void Append(const detail::RegionTable& band, uint32_t offset) {
+        Grow(offset + band.parent.size());
+        for (size_t i = 0; i < band.parent.size(); ++i) t_.parent[offset + i] = band.parent[i] + offset;
+        std::copy(band.area.begin(), band.area.end(), t_.area.begin() + offset);
+        std::copy(band.edge.begin(), band.edge.end(), t_.edge.begin() + offset);
     }
 
     uint32_t Find(uint32_t a) {
-        while (parent_[a] != a) {
-            parent_[a] = parent_[parent_[a]];  // path halving
-            a = parent_[a];
+        std::vector<uint32_t>& parent = t_.parent;
+        while (parent[a] != a) {
+            parent[a] = parent[parent[a]];  // path halving
+            a = parent[a];
         }
         return a;
     }
+
+    // Makes every run's parent its root.
+    void Flatten() {
+        std::vector<uint32_t>& parent = t_.parent;
+        for (size_t i = 0; i < parent.size(); ++i) parent[i] = parent[parent[i]];
+    }
+    // The root of a, after Flatten.
+    uint32_t Root(uint32_t a) const { return t_.parent[a]; }
 
     void Unite(uint32_t a, uint32_t b) {
         a = Find(a);
         b = Find(b);
         if (a == b) return;
         if (b < a) std::swap(a, b);
-        parent_[b] = a;
-        const uint64_t sum = static_cast<uint64_t>(area_[a]) + area_[b];
-        area_[a] = static_cast<uint32_t>(std::min<uint64_t>(sum, std::numeric_limits<uint32_t>::max()));
-        edge_[a] = edge_[a] | edge_[b];
+        t_.parent[b] = a;
+        const uint64_t sum = static_cast<uint64_t>(t_.area[a]) + t_.area[b];
+        t_.area[a] = static_cast<uint32_t>(std::min<uint64_t>(sum, std::numeric_limits<uint32_t>::max()));
+        t_.edge[a] = t_.edge[a] | t_.edge[b];
     }
 
-    uint32_t Area(uint32_t root) const { return area_[root]; }
-    bool Edge(uint32_t root) const { return edge_[root] != 0; }
-    unsigned Sides(uint32_t root) const { return edge_[root]; }
+    uint32_t Area(uint32_t root) const { return t_.area[root]; }
+    bool Edge(uint32_t root) const { return t_.edge[root] != 0; }
+    unsigned Sides(uint32_t root) const { return t_.edge[root]; }
 
 private:
-    std::vector<uint32_t> parent_;
-    std::vector<uint32_t> area_;
-    std::vector<uint8_t> edge_;
+    detail::RegionTable& t_;
+};
+
+// A Regions with its own table.
+class OwnRegions : public Regions {
+public:
+    explicit OwnRegions(size_t count) : Regions(table_) { Grow(count); }
+
+private:
+    detail::RegionTable table_;
 };
 
 // Joins row y to row y - 1: unites the overlapping runs of one class, in
@@ -154,15 +184,17 @@ void JoinRows(const ClassRuns& runs, int32_t y, Regions& regions) {
 }
 
 // Makes each run of rows first..end-1 a region of its own and joins each
-// row to the row above it (within the rows given).
+// row to the row above it (within the rows given). Row y of runs is row
+// y + rowOffset of a picture of height rows.
 void LabelRows(const ClassRuns& runs, int32_t height, int32_t first, int32_t end, Regions& regions,
-               const std::function<void()>& checkStop) {
+               const std::function<void()>& checkStop, int32_t rowOffset = 0) {
     const std::vector<ClassRun>& s = runs.spans;
     const int32_t width = runs.width;
     for (int32_t y = first; y < end; ++y) {
         if (checkStop && y % 256 == 0) checkStop();
         const size_t begin = runs.rowStart[static_cast<size_t>(y)], last = runs.rowStart[static_cast<size_t>(y) + 1];
-        const unsigned rowSides = (y == 0 ? kCutTop : 0u) | (y == height - 1 ? kCutBottom : 0u);
+        const int32_t row = y + rowOffset;
+        const unsigned rowSides = (row == 0 ? kCutTop : 0u) | (row == height - 1 ? kCutBottom : 0u);
         for (size_t i = begin; i < last; ++i) {
             regions.Set(static_cast<uint32_t>(i), static_cast<uint32_t>(s[i].end - s[i].start),
                         rowSides | (s[i].start == 0 ? kCutLeft : 0u) | (s[i].end == width ? kCutRight : 0u));
@@ -203,68 +235,99 @@ void ForNeighbours(const ClassRuns& runs, size_t i, int32_t y, OnNeighbour&& onN
     if (y + 1 < runs.Height()) ForOverlapping(runs, y + 1, span.start, span.end, onNeighbour);
 }
 
-// Speckle removal on runs; calls changed(i, y) for every run i (of row y)
-// whose class it changes, in order (a run may change twice).
-// Both steps of speckle removal on runs whose regions are labelled.
+// Both steps of speckle removal on runs whose regions are labelled; calls
+// changed(i, y) for every run i (of row y) whose class it changes, in
+// order (a run may change twice). The runs are looked at in bands of rows
+// on up to threads threads; what is changed, is changed here.
 template <class Changed>
 void RemoveSpeckles(ClassRuns& runs, Regions& regions, int32_t n, unsigned cutSides,
-                    const std::function<void()>& checkStop, Changed&& changed) {
+                    const std::function<void()>& checkStop, int threads, Changed&& changed) {
     const int32_t height = runs.Height();
     const auto limit = static_cast<uint32_t>(n);
     std::vector<ClassRun>& s = runs.spans;
+    const std::vector<Band> bands = Bands(height, threads);
+    auto rowsOf = [&](size_t k, auto&& onRow) {
+        for (int32_t y = bands[k].first; y < bands[k].end; ++y) {
+            if (k == 0 && checkStop && y % 256 == 0) checkStop();
+            onRow(y, runs.rowStart[static_cast<size_t>(y)], runs.rowStart[static_cast<size_t>(y) + 1]);
+        }
+    };
 
     // 1. Small regions of a class are dropped. A run as long as the limit
     // is in a region at least as large, and needs no look-up.
-    std::vector<std::pair<uint32_t, int32_t>> dropped;  // (run, row)
-    for (int32_t y = 0; y < height; ++y) {
-        if (checkStop && y % 256 == 0) checkStop();
-        for (size_t i = runs.rowStart[static_cast<size_t>(y)]; i < runs.rowStart[static_cast<size_t>(y) + 1]; ++i) {
-            if (s[i].cls == kNoClass || static_cast<uint32_t>(s[i].end - s[i].start) >= limit) continue;
-            const uint32_t root = regions.Find(static_cast<uint32_t>(i));
-            if (regions.Area(root) >= limit || (regions.Sides(root) & cutSides) != 0) continue;
-            dropped.emplace_back(static_cast<uint32_t>(i), y);
+    regions.Flatten();
+    std::vector<std::vector<std::pair<uint32_t, int32_t>>> droppedIn(bands.size());  // (run, row)
+    ForBands(bands.size(), [&](size_t k) {
+        rowsOf(k, [&](int32_t y, size_t begin, size_t end) {
+            for (size_t i = begin; i < end; ++i) {
+                if (s[i].cls == kNoClass || static_cast<uint32_t>(s[i].end - s[i].start) >= limit) continue;
+                const uint32_t root = regions.Root(static_cast<uint32_t>(i));
+                if (regions.Area(root) >= limit || (regions.Sides(root) & cutSides) != 0) continue;
+                droppedIn[k].emplace_back(static_cast<uint32_t>(i), y);
+            }
+        });
+    });
+    for (const auto& dropped : droppedIn) {
+        for (const auto& [i, y] : dropped) {
+            s[i].cls = kNoClass;
+            changed(i, y);
         }
-    }
-    for (const auto& [i, y] : dropped) {
-        s[i].cls = kNoClass;
-        changed(i, y);
     }
     // What was dropped joins the unmatched runs it touches (and other
     // dropped regions): the unmatched regions are now those of the map
     // after step 1. The regions kept are whole and unchanged.
-    for (const auto& [run, y] : dropped) {
-        const uint32_t i = run;  // a lambda may not capture a structured binding (C++20)
-        ForNeighbours(runs, i, y, [&](size_t j) {
-            if (s[j].cls == kNoClass) regions.Unite(i, static_cast<uint32_t>(j));
-        });
-    }
-
-    // 2. Small holes enclosed by one region are filled: each small
-    // unmatched region off the edge looks at the runs around its runs.
-    constexpr uint32_t kNobody = std::numeric_limits<uint32_t>::max(), kSeveral = kNobody - 1;
-    std::vector<uint32_t> around;  // by hole root: the one region around it, kSeveral, or kNobody
-    std::vector<std::pair<uint32_t, int32_t>> holeRuns;  // (run, row)
-    for (int32_t y = 1; y + 1 < height; ++y) {
-        if (checkStop && y % 256 == 0) checkStop();
-        for (size_t i = runs.rowStart[static_cast<size_t>(y)]; i < runs.rowStart[static_cast<size_t>(y) + 1]; ++i) {
-            if (s[i].cls != kNoClass || static_cast<uint32_t>(s[i].end - s[i].start) >= limit) continue;
-            const uint32_t hole = regions.Find(static_cast<uint32_t>(i));
-            if (regions.Area(hole) >= limit || regions.Edge(hole)) continue;
-            if (around.empty()) around.assign(s.size(), kNobody);
-            holeRuns.emplace_back(static_cast<uint32_t>(i), y);
+    for (const auto& dropped : droppedIn) {
+        for (const auto& [run, y] : dropped) {
+            const uint32_t i = run;  // a lambda may not capture a structured binding (C++20)
             ForNeighbours(runs, i, y, [&](size_t j) {
-                if (s[j].cls == kNoClass) return;  // the hole itself
-                const uint32_t region = regions.Find(static_cast<uint32_t>(j));
-                uint32_t& seen = around[hole];
-                seen = seen == kNobody || seen == region ? region : kSeveral;
+                if (s[j].cls == kNoClass) regions.Unite(i, static_cast<uint32_t>(j));
             });
         }
     }
-    for (const auto& [i, y] : holeRuns) {
-        const uint32_t region = around[regions.Find(i)];
-        if (region < kSeveral) {
-            s[i].cls = s[region].cls;
-            changed(i, y);
+    droppedIn = {};
+
+    // 2. Small holes enclosed by one region are filled: each run of a small
+    // unmatched region off the edge notes the one region around it
+    // (kNobody, or kSeveral), and the notes of a hole's runs are combined.
+    constexpr uint32_t kNobody = std::numeric_limits<uint32_t>::max(), kSeveral = kNobody - 1;
+    auto combine = [](uint32_t seen, uint32_t region) {
+        return seen == kNobody || seen == region ? region : region == kNobody ? seen : kSeveral;
+    };
+    struct HoleRun {
+        uint32_t run, hole, around;
+        int32_t row;
+    };
+    regions.Flatten();
+    std::vector<std::vector<HoleRun>> holeRunsIn(bands.size());
+    ForBands(bands.size(), [&](size_t k) {
+        rowsOf(k, [&](int32_t y, size_t begin, size_t end) {
+            if (y == 0 || y + 1 == height) return;
+            for (size_t i = begin; i < end; ++i) {
+                if (s[i].cls != kNoClass || static_cast<uint32_t>(s[i].end - s[i].start) >= limit) continue;
+                const uint32_t hole = regions.Root(static_cast<uint32_t>(i));
+                if (regions.Area(hole) >= limit || regions.Edge(hole)) continue;
+                uint32_t seen = kNobody;
+                ForNeighbours(runs, i, y, [&](size_t j) {
+                    if (s[j].cls != kNoClass) seen = combine(seen, regions.Root(static_cast<uint32_t>(j)));
+                });
+                holeRunsIn[k].push_back(HoleRun{static_cast<uint32_t>(i), hole, seen, y});
+            }
+        });
+    });
+    std::vector<uint32_t> around;  // by hole root: the one region around it, kSeveral, or kNobody
+    for (const auto& holeRuns : holeRunsIn) {
+        for (const HoleRun& h : holeRuns) {
+            if (around.empty()) around.assign(s.size(), kNobody);
+            around[h.hole] = combine(around[h.hole], h.around);
+        }
+    }
+    for (const auto& holeRuns : holeRunsIn) {
+        for (const HoleRun& h : holeRuns) {
+            const uint32_t region = around[h.hole];
+            if (region < kSeveral) {
+                s[h.run].cls = s[region].cls;
+                changed(h.run, h.row);
+            }
         }
     }
 }
@@ -275,9 +338,9 @@ void DespeckleRuns(ClassRuns& runs, int32_t n, unsigned cutSides, const std::fun
     const int32_t width = runs.width, height = runs.Height();
     if (n <= 1 || width == 0 || height == 0) return;
     if (runs.spans.size() >= std::numeric_limits<uint32_t>::max()) ThrowOutOfMemory();
-    Regions regions(runs.spans.size());
+    OwnRegions regions(runs.spans.size());
     Label(runs, height, Bands(height, threads), regions, checkStop);
-    RemoveSpeckles(runs, regions, n, cutSides, checkStop, changed);
+    RemoveSpeckles(runs, regions, n, cutSides, checkStop, threads, changed);
 }
 
 }  // namespace
@@ -301,29 +364,210 @@ void AppendRuns(ClassRuns& runs, const ClassRuns& more) {
     for (size_t r = 1; r < more.rowStart.size(); ++r) runs.rowStart.push_back(offset + more.rowStart[r]);
 }
 
+void LabelBand(const ClassRuns& part, int32_t first, int32_t height, RegionTable& labels) {
+    labels.parent.resize(part.spans.size());
+    labels.area.resize(part.spans.size());
+    labels.edge.resize(part.spans.size());
+    Regions regions(labels);
+    LabelRows(part, height, 0, part.Height(), regions, {}, first);
+}
+
 }  // namespace detail
 
-class RowDespeckler::Labels : public Regions {
-public:
-    Labels() : Regions(0) {}
+// Speckle removal as rows come, decided a bounded number of rows behind
+// the last row labelled, by what the areas already tell:
+// - A region smaller than n spans fewer than n rows. So once n rows past
+//   a row are labelled, each copper region in it is either n pixels or
+//   more (kept, since areas only grow) or has ended: step 1 drops it then.
+//   Once each region met by a row is decided (n rows further on), the
+//   row's dropped runs join the unmatched runs around them, as Despeckle
+//   joins them after all its drops.
+// - Likewise a small unmatched region (after step 1) that meets a row is
+//   whole once the joins are done n rows further on. Its runs note the
+//   regions around them as the holes' front passes, and the hole is
+//   decided once the front is n rows past its first row.
+// - One region around a hole is one region for good. Several regions of
+//   one class may still meet further down (two arms of a U); such a hole
+//   waits until at most one of them goes on past the last row labelled.
+// Rows above every undecided hole are final. The runs' classes change in
+// place; no run is split.
+struct RowDespeckler::Holes {
+    static constexpr uint32_t kNobody = std::numeric_limits<uint32_t>::max(), kSeveral = kNobody - 1;
+    struct Hole {
+        int32_t firstRow = 0;
+        uint32_t around = kNobody;       // the one region met so far (as a run of it), kNobody or kSeveral
+        std::vector<uint32_t> runs;      // the hole's runs
+        std::vector<uint32_t> regions;   // with kSeveral: a run of each region met
+    };
+    std::unordered_map<uint32_t, size_t> byRoot;  // holes being gathered, by root
+    std::deque<Hole> open;                         // in order of their first row
+    std::vector<Hole> waiting;                     // several regions of one class that may still meet
+    std::deque<std::pair<uint32_t, int32_t>> dropped;  // (run, row) dropped, not yet joined
 };
 
-RowDespeckler::RowDespeckler(int32_t n, int32_t height) : n_(n), height_(height), labels_(std::make_unique<Labels>()) {}
+RowDespeckler::RowDespeckler(int32_t n, int32_t height)
+    : n_(n), height_(height), labels_(std::make_unique<detail::RegionTable>()),
+      holes_(std::make_unique<Holes>()) {}
 RowDespeckler::~RowDespeckler() = default;
 
-void RowDespeckler::AddRows(const ClassRuns& runs, int32_t end) {
-    if (n_ <= 1 || end <= labelled_) return;
-    if (runs.spans.size() >= std::numeric_limits<uint32_t>::max()) ThrowOutOfMemory();
-    labels_->Grow(runs.spans.size());
-    LabelRows(runs, height_, labelled_, end, *labels_, {});
-    if (labelled_ > 0) JoinRows(runs, labelled_, *labels_);
+void RowDespeckler::AddRows(ClassRuns& runs, int32_t end) {
+    if (end <= labelled_) return;
+    if (n_ > 1) {
+        if (runs.spans.size() >= std::numeric_limits<uint32_t>::max()) ThrowOutOfMemory();
+        Regions regions(*labels_);
+        regions.Grow(runs.spans.size());
+        LabelRows(runs, height_, labelled_, end, regions, {});
+        if (labelled_ > 0) JoinRows(runs, labelled_, regions);
+    }
     labelled_ = end;
+    Advance(runs, false);
+}
+
+void RowDespeckler::AddBand(ClassRuns& runs, int32_t end, const detail::RegionTable& band) {
+    if (end <= labelled_) return;
+    if (n_ > 1) {
+        if (runs.spans.size() >= std::numeric_limits<uint32_t>::max()) ThrowOutOfMemory();
+        const size_t offset = runs.rowStart[static_cast<size_t>(labelled_)];
+        if (offset + band.parent.size() != runs.rowStart[static_cast<size_t>(end)]) {
+            throw std::logic_error("RowDespeckler::AddBand: the band's labels do not fit its rows");
+        }
+        Regions regions(*labels_);
+        regions.Append(band, static_cast<uint32_t>(offset));
+        if (labelled_ > 0) JoinRows(runs, labelled_, regions);
+    }
+    labelled_ = end;
+    Advance(runs, false);
 }
 
 void RowDespeckler::Finish(ClassRuns& runs) {
-    if (n_ <= 1 || runs.width == 0 || runs.Height() == 0) return;
     AddRows(runs, runs.Height());
-    RemoveSpeckles(runs, *labels_, n_, 0, {}, [](uint32_t, int32_t) {});
+    if (runs.width > 0) Advance(runs, true);
+    final_ = labelled_;
+}
+
+void RowDespeckler::Advance(ClassRuns& runs, bool last) {
+    if (n_ <= 1 || runs.width == 0) {
+        final_ = labelled_;
+        return;
+    }
+    using Hole = Holes::Hole;
+    constexpr uint32_t kNobody = Holes::kNobody, kSeveral = Holes::kSeveral;
+    Regions regions(*labels_);
+    std::vector<ClassRun>& s = runs.spans;
+    const auto limit = static_cast<uint32_t>(n_);
+    const auto rowRuns = [&](int32_t y) {
+        return std::pair{runs.rowStart[static_cast<size_t>(y)], runs.rowStart[static_cast<size_t>(y) + 1]};
+    };
+
+    // Step 1 for the rows n rows above the last one labelled, and the
+    // joins of what it dropped n rows above that.
+    const int32_t dropEnd = last ? labelled_ : std::max(dropFront_, labelled_ - n_);
+    for (int32_t y = dropFront_; y < dropEnd; ++y) {
+        const auto [begin, end] = rowRuns(y);
+        for (size_t i = begin; i < end; ++i) {
+            if (s[i].cls == kNoClass || static_cast<uint32_t>(s[i].end - s[i].start) >= limit) continue;
+            if (regions.Area(regions.Find(static_cast<uint32_t>(i))) >= limit) continue;
+            s[i].cls = kNoClass;
+            holes_->dropped.emplace_back(static_cast<uint32_t>(i), y);
+        }
+    }
+    dropFront_ = dropEnd;
+    const int32_t joinEnd = last ? labelled_ : std::max(joinFront_, dropFront_ - n_);
+    auto& dropped = holes_->dropped;
+    while (!dropped.empty() && dropped.front().second < joinEnd) {
+        const auto [i, y] = dropped.front();
+        dropped.pop_front();
+        ForNeighbours(runs, i, y, [&](size_t j) {
+            if (s[j].cls == kNoClass) regions.Unite(i, static_cast<uint32_t>(j));
+        });
+    }
+    joinFront_ = joinEnd;
+
+    // Step 2: the holes' runs n rows above that note the regions around them.
+    auto note = [&](Hole& hole, uint32_t region) {
+        if (hole.around == kNobody) {
+            hole.around = region;
+        } else if (hole.around == kSeveral) {
+            for (const uint32_t r : hole.regions) {
+                if (regions.Find(r) == region) return;
+            }
+            hole.regions.push_back(region);
+        } else if (regions.Find(hole.around) != region) {
+            hole.regions = {hole.around, region};
+            hole.around = kSeveral;
+        }
+    };
+    const int32_t holeEnd = last ? labelled_ : std::max(holeFront_, joinFront_ - n_);
+    for (int32_t y = std::max(holeFront_, 1); y < std::min(holeEnd, height_ - 1); ++y) {
+        const auto [begin, end] = rowRuns(y);
+        for (size_t i = begin; i < end; ++i) {
+            if (s[i].cls != kNoClass || static_cast<uint32_t>(s[i].end - s[i].start) >= limit) continue;
+            const uint32_t root = regions.Find(static_cast<uint32_t>(i));
+            if (regions.Area(root) >= limit || regions.Edge(root)) continue;
+            auto [at, added] = holes_->byRoot.try_emplace(root, holes_->open.size() + holesDecided_);
+            if (added) holes_->open.push_back(Hole{y, kNobody, {}, {}});
+            Hole& hole = holes_->open[at->second - holesDecided_];
+            hole.runs.push_back(static_cast<uint32_t>(i));
+            ForNeighbours(runs, i, y, [&](size_t j) {
+                if (s[j].cls != kNoClass) note(hole, regions.Find(static_cast<uint32_t>(j)));
+            });
+        }
+    }
+    holeFront_ = holeEnd;
+
+    // The roots of the regions that reach the last row labelled (and may
+    // still meet others), made only when a hole needs them.
+    std::vector<uint32_t> going;
+    bool goingKnown = false;
+    auto goesOn = [&](uint32_t root) {
+        if (!goingKnown && labelled_ > 0) {
+            const auto [begin, end] = rowRuns(labelled_ - 1);
+            for (size_t i = begin; i < end; ++i) {
+                if (s[i].cls != kNoClass) going.push_back(regions.Find(static_cast<uint32_t>(i)));
+            }
+            std::sort(going.begin(), going.end());
+        }
+        goingKnown = true;
+        return std::binary_search(going.begin(), going.end(), root);
+    };
+    // Fills the hole when one region is around it; false when it must wait.
+    auto decide = [&](Hole& hole) {
+        uint32_t region = hole.around;
+        if (region == kNobody) return true;
+        if (region == kSeveral) {
+            std::vector<uint32_t> roots;
+            for (const uint32_t r : hole.regions) roots.push_back(regions.Find(r));
+            std::sort(roots.begin(), roots.end());
+            roots.erase(std::unique(roots.begin(), roots.end()), roots.end());
+            if (roots.size() > 1) {
+                if (last) return true;
+                // Regions of two colours never meet, nor does a region
+                // that ended meet any other.
+                for (const uint32_t r : roots) {
+                    if (s[r].cls != s[roots[0]].cls || !goesOn(r)) return true;
+                }
+                return false;
+            }
+            region = roots[0];
+        }
+        const uint8_t cls = s[regions.Find(region)].cls;
+        for (const uint32_t i : hole.runs) s[i].cls = cls;
+        return true;
+    };
+    std::vector<Hole>& waiting = holes_->waiting;
+    waiting.erase(std::remove_if(waiting.begin(), waiting.end(), [&](Hole& hole) { return decide(hole); }), waiting.end());
+    while (!holes_->open.empty() && (last || holes_->open.front().firstRow + n_ <= holeFront_)) {
+        Hole& hole = holes_->open.front();
+        if (!hole.runs.empty()) holes_->byRoot.erase(regions.Find(hole.runs[0]));
+        if (!decide(hole)) waiting.push_back(std::move(hole));
+        holes_->open.pop_front();
+        ++holesDecided_;
+    }
+
+    // Rows above every hole still open or waiting are final.
+    int32_t final = last ? labelled_ : std::max(0, holeFront_ - n_ + 1);
+    for (const Hole& hole : waiting) final = std::min(final, hole.firstRow);
+    final_ = std::max(final_, final);
 }
 
 void Despeckle(ClassRuns& runs, int32_t n, const std::function<void()>& checkStop, int threads) {

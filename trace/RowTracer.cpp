@@ -61,7 +61,7 @@ void RowTracer::CopperSpans(const uint8_t* pixels, std::vector<Span>& runs) {
 }
 
 ClassRuns ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, const MatchOptions& options, int threads,
-                       int32_t bandRows) {
+                       int32_t bandRows, const FinalRowsStep& onFinal) {
     const uint64_t most = detail::ClassRunsWithin(options.memoryLimit.value_or(MemoryAvailableNow()));
     const int32_t width = rows.Width();
     const ColorMatcher matcher(copper, options);
@@ -71,7 +71,16 @@ ClassRuns ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, cons
     std::vector<std::vector<uint8_t>> classes(static_cast<size_t>(threads), std::vector<uint8_t>(static_cast<size_t>(width)));
     const size_t slots = 2 * static_cast<size_t>(threads);
     std::vector<ClassRuns> found(slots);
+    // Each band's regions are labelled by its worker; the bands are joined
+    // as they are taken.
+    std::vector<detail::RegionTable> labels(slots);
+    const bool despeckle = options.despeckle > 1;
     RowDespeckler despeckler(options.despeckle, rows.Height());
+    int32_t given = 0;  // rows handed to onFinal
+    auto handOn = [&] {
+        if (onFinal && despeckler.FinalRows() > given) onFinal(runs, given, despeckler.FinalRows());
+        given = despeckler.FinalRows();
+    };
     RunBands(
         rows, threads, BandRowsFor(rows, bandRows), slots,
         [&](int worker, const Band& band, const uint8_t* first, ptrdiff_t stride) {
@@ -83,6 +92,7 @@ ClassRuns ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, cons
                 matcher.ClassifyRow(first + i * stride, width, row);
                 detail::AppendRowRuns(row, width, part);
             }
+            if (despeckle) detail::LabelBand(part, band.first, rows.Height(), labels[band.slot]);
         },
         [&](const Band& band) {
             const ClassRuns& part = found[band.slot];
@@ -96,10 +106,12 @@ ClassRuns ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, cons
             }
             detail::AppendRuns(runs, part);
             if (runs.spans.size() > most) ThrowOutOfMemory();
-            despeckler.AddRows(runs, band.first + band.count);  // while the workers match the next bands
+            despeckler.AddBand(runs, band.first + band.count, labels[band.slot]);
+            handOn();
         });
     rows.CheckUnchanged();
     despeckler.Finish(runs);
+    handOn();
     return runs;
 }
 

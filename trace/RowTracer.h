@@ -11,6 +11,7 @@
 #include "trace/Scanner.h"
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -82,7 +83,14 @@ private:
 // Checks that the file did not change while read. Throws the reader's
 // errors, CheckMatchOptions' and "Out of memory" for more runs than
 // options.memoryLimit (unset: the memory available now) holds.
+//
+// onFinal(runs, first, end), when given, is called on the calling thread
+// as rows first..end-1 of runs become final (speckle removal decides a
+// few times options.despeckle rows behind the last row read), top to
+// bottom, every row once. Rows may be handed on before the file is found
+// changed or a later band fails to read.
+using FinalRowsStep = std::function<void(const ClassRuns& runs, int32_t first, int32_t end)>;
 ClassRuns ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, const MatchOptions& options, int threads,
-                       int32_t bandRows = 0);
+                       int32_t bandRows = 0, const FinalRowsStep& onFinal = {});
 
 }  // namespace rastrace
