@@ -510,9 +510,10 @@ TEST(Despeckle, MapAndRunsFollowThePlainRule) {
 // Speckle removal on rows handed over a few at a time (1 to maxBand), as
 // a picture read by rows comes, labelled by the despeckler or band by band
 // on their own. Gives the classes at the end, and checks that the rows
-// handed on as final were already so.
+// handed on as final were already so. With discard, the rows handed on
+// are let go of at once, and the result is made of them.
 std::vector<std::string> DespeckledAsRowsCome(const std::vector<std::string>& rows, int32_t n, bool byBands,
-                                              std::mt19937& random, int maxBand = 7) {
+                                              std::mt19937& random, int maxBand = 7, bool discard = false) {
     const auto h = static_cast<int32_t>(rows.size()), w = static_cast<int32_t>(rows[0].size());
     ClassRuns runs;
     runs.width = w;
@@ -547,10 +548,12 @@ std::vector<std::string> DespeckledAsRowsCome(const std::vector<std::string>& ro
         }
         EXPECT_LE(despeckler.FinalRows(), y);
         handOn();
+        if (discard) despeckler.Discard(runs, static_cast<int32_t>(handedOn.size()));
     }
     despeckler.Finish(runs);
     EXPECT_EQ(despeckler.FinalRows(), h);
     handOn();
+    if (discard) return handedOn;
     const std::vector<std::string> result = RowsOf(MapOfRuns(runs, 1 << 20));
     EXPECT_EQ(handedOn, result) << "a row changed after it was handed on";
     return result;
@@ -576,8 +579,40 @@ TEST(Despeckle, RowsDecidedAsTheyComeFollowThePlainRule) {
             }
         }
         const int32_t n = 2 + static_cast<int32_t>(random() % 12);
-        ASSERT_EQ(DespeckledAsRowsCome(rows, n, trial % 2 == 1, random), PlainDespeckle(rows, n))
+        ASSERT_EQ(DespeckledAsRowsCome(rows, n, trial % 2 == 1, random, 7, trial % 4 >= 2), PlainDespeckle(rows, n))
             << "trial " << trial << " n " << n << "\n" << ::testing::PrintToString(rows);
+    }
+}
+
+// Larger maps like a noisy scan (blobs, specks and holes of two classes at
+// every size up to past n) against the whole map's speckle removal.
+TEST(Despeckle, RowsDecidedAsTheyComeMatchTheWholeMapOnNoisyMaps) {
+    std::mt19937 random(31);
+    for (int trial = 0; trial < 40; ++trial) {
+        const int w = 8 + static_cast<int>(random() % 60), h = 50 + static_cast<int>(random() % 350);
+        std::vector<std::string> rows(static_cast<size_t>(h), std::string(static_cast<size_t>(w), '.'));
+        for (int blob = 0; blob < w * h / 40; ++blob) {
+            const char c = "aaab.."[random() % 6];
+            const int bx = static_cast<int>(random() % w), by = static_cast<int>(random() % h);
+            const int bw = 1 + static_cast<int>(random() % 12), bh = 1 + static_cast<int>(random() % 12);
+            for (int y = by; y < std::min(h, by + bh); ++y) {
+                for (int x = bx; x < std::min(w, bx + bw); ++x) {
+                    if (random() % 8) rows[static_cast<size_t>(y)][static_cast<size_t>(x)] = c;
+                }
+            }
+        }
+        const int32_t n = 2 + static_cast<int32_t>(random() % 40);
+        ClassRuns whole;
+        whole.width = w;
+        for (const std::string& row : rows) {
+            std::vector<uint8_t> bytes;
+            for (char c : row) bytes.push_back(c == '.' ? 0 : static_cast<uint8_t>(c - 'a' + 1));
+            detail::AppendRowRuns(bytes.data(), w, whole);
+        }
+        Despeckle(whole, n);
+        ASSERT_EQ(DespeckledAsRowsCome(rows, n, trial % 2 == 1, random, 1 + trial % 20, trial % 4 >= 2),
+                  RowsOf(MapOfRuns(whole, 1 << 20)))
+            << "trial " << trial << " n " << n;
     }
 }
 
@@ -598,15 +633,50 @@ TEST(Despeckle, RowsDecidedAsTheyComeWaitForRegionsThatMeetLater) {
     std::vector<std::string> oneEnds = rows;
     for (int y = 20; y <= 50; ++y) oneEnds[static_cast<size_t>(y)][2] = '.';
     std::mt19937 random(5);
+    EXPECT_EQ(PlainDespeckle(rows, 3), filled);
+    EXPECT_EQ(PlainDespeckle(apart, 3), apart);
     for (const bool byBands : {false, true}) {
         for (const int maxBand : {1, 4, 30}) {
-            EXPECT_EQ(PlainDespeckle(rows, 3), filled);
-            EXPECT_EQ(DespeckledAsRowsCome(rows, 3, byBands, random, maxBand), filled);
-            EXPECT_EQ(DespeckledAsRowsCome(apart, 3, byBands, random, maxBand), PlainDespeckle(apart, 3));
-            EXPECT_EQ(DespeckledAsRowsCome(apart, 3, byBands, random, maxBand), apart);
-            EXPECT_EQ(DespeckledAsRowsCome(oneEnds, 3, byBands, random, maxBand), PlainDespeckle(oneEnds, 3));
+            for (const bool discard : {false, true}) {
+                EXPECT_EQ(DespeckledAsRowsCome(rows, 3, byBands, random, maxBand, discard), filled);
+                EXPECT_EQ(DespeckledAsRowsCome(apart, 3, byBands, random, maxBand, discard), apart);
+                EXPECT_EQ(DespeckledAsRowsCome(oneEnds, 3, byBands, random, maxBand, discard), PlainDespeckle(oneEnds, 3));
+            }
         }
     }
+}
+
+// Letting go of the rows handed on keeps a tall noisy picture's runs to a
+// few times the speckle size in rows. (A hole between two regions of one
+// class that both go on must wait for them, and holds its rows meanwhile.)
+TEST(Despeckle, RowsLetGoOfKeepTheRunsHeldFew) {
+    std::mt19937 random(29);
+    const int32_t w = 40, h = 3000, n = 5;
+    std::vector<std::string> rows(h, std::string(w, '.'));
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0; x < w; ++x) {
+            const unsigned r = random() % 8;
+            if (r < 3) rows[static_cast<size_t>(y)][static_cast<size_t>(x)] = r == 0 ? 'b' : 'a';  // specks, holes, blobs
+        }
+    }
+    ClassRuns runs;
+    runs.width = w;
+    RowDespeckler despeckler(n, h);
+    size_t mostHeld = 0;
+    for (int32_t y = 0; y < h; y += 10) {
+        for (int32_t k = y; k < y + 10; ++k) {
+            std::vector<uint8_t> bytes;
+            for (char c : rows[static_cast<size_t>(k)]) bytes.push_back(c == '.' ? 0 : 1);
+            detail::AppendRowRuns(bytes.data(), w, runs);
+        }
+        despeckler.AddRows(runs, y + 10);
+        mostHeld = std::max(mostHeld, runs.rowStart.size() - 1);
+        despeckler.Discard(runs, despeckler.FinalRows());
+    }
+    despeckler.Finish(runs);
+    EXPECT_EQ(runs.Height(), h);
+    EXPECT_LE(mostHeld, static_cast<size_t>(5 * n + 10));
+    EXPECT_THROW(despeckler.Discard(runs, h + 1), std::logic_error);
 }
 
 // A window of a larger map: a region at a cut side may go on beyond it

@@ -123,14 +123,21 @@ struct ClassRun {
     int32_t start, end;  // columns start..end-1
     uint8_t cls;
 };
+//
+// A picture read by rows may let its top rows go once they are used:
+// spans and rowStart then begin at row firstRow.
 struct ClassRuns {
     int32_t width = 0;
     std::vector<ClassRun> spans;
     std::vector<size_t> rowStart{0};
+    int32_t firstRow = 0;
 
-    int32_t Height() const { return static_cast<int32_t>(rowStart.size()) - 1; }
+    // The rows there were so far, those let go included.
+    int32_t Height() const { return firstRow + static_cast<int32_t>(rowStart.size()) - 1; }
+    // Row y of the picture (firstRow or below).
     std::span<const ClassRun> Row(int32_t y) const {
-        return {spans.data() + rowStart[static_cast<size_t>(y)], spans.data() + rowStart[static_cast<size_t>(y) + 1]};
+        const auto held = static_cast<size_t>(y - firstRow);
+        return {spans.data() + rowStart[held], spans.data() + rowStart[held + 1]};
     }
 };
 
@@ -202,8 +209,9 @@ public:
     RowDespeckler(const RowDespeckler&) = delete;
     RowDespeckler& operator=(const RowDespeckler&) = delete;
 
-    // Labels rows up to end - 1 of runs, which holds every row before end,
-    // and decides what it can; classes of rows above change in place.
+    // Labels rows up to end - 1 of runs, which holds every row before end
+    // (from the first it lets go of), and decides what it can; classes of
+    // rows above change in place.
     void AddRows(ClassRuns& runs, int32_t end);
     // The same for rows labelled on their own (detail::LabelBand of the
     // band's part): runs now holds every row before end, and band labels
@@ -214,14 +222,20 @@ public:
     void Finish(ClassRuns& runs);
     // Rows 0..FinalRows()-1 hold their classes after speckle removal:
     // nothing changes them any more.
-    int32_t FinalRows() const { return final_; }
+    int32_t FinalRows() const { return base_ + final_; }
+    // Lets go of the rows of runs above row (at most FinalRows()) but the
+    // last final one, so that a picture read by rows is held only as far
+    // as speckle removal needs.
+    void Discard(ClassRuns& runs, int32_t row);
 
 private:
     struct Holes;
     void Advance(ClassRuns& runs, bool last);
 
+    // Rows below count from the first row held, base_.
     int32_t n_;
     int32_t height_;
+    int32_t base_ = 0;
     int32_t labelled_ = 0;
     int32_t dropFront_ = 0;  // rows above it went through step 1
     int32_t joinFront_ = 0;  // rows above it joined their dropped runs to the unmatched
@@ -305,7 +319,7 @@ void ScanClassRunRows(const ClassRuns& runs, uint8_t value, int32_t first, int32
 
 template <class OnRow, class OnRun>
 void ScanClassRuns(const ClassRuns& runs, uint8_t value, OnRow&& onRow, OnRun&& onRun) {
-    ScanClassRunRows(runs, value, 0, runs.Height(), onRow, onRun);
+    ScanClassRunRows(runs, value, runs.firstRow, runs.Height(), onRow, onRun);
 }
 
 template <class OnRow, class OnRun>

@@ -226,13 +226,14 @@ void ForOverlapping(const ClassRuns& runs, int32_t y, int32_t start, int32_t end
 
 // Calls onNeighbour(j) for every run j sharing an edge with run i of row y:
 // beside it in the row and overlapping it in the rows above and below.
+// Here and in the labelling, rows and runs count from the first held.
 template <class OnNeighbour>
 void ForNeighbours(const ClassRuns& runs, size_t i, int32_t y, OnNeighbour&& onNeighbour) {
     const ClassRun& span = runs.spans[i];
     if (i > runs.rowStart[static_cast<size_t>(y)]) onNeighbour(i - 1);
     if (i + 1 < runs.rowStart[static_cast<size_t>(y) + 1]) onNeighbour(i + 1);
     if (y > 0) ForOverlapping(runs, y - 1, span.start, span.end, onNeighbour);
-    if (y + 1 < runs.Height()) ForOverlapping(runs, y + 1, span.start, span.end, onNeighbour);
+    if (static_cast<size_t>(y) + 2 < runs.rowStart.size()) ForOverlapping(runs, y + 1, span.start, span.end, onNeighbour);
 }
 
 // Both steps of speckle removal on runs whose regions are labelled; calls
@@ -395,6 +396,7 @@ struct RowDespeckler::Holes {
     static constexpr uint32_t kNobody = std::numeric_limits<uint32_t>::max(), kSeveral = kNobody - 1;
     struct Hole {
         int32_t firstRow = 0;
+        uint32_t key = 0;                // its root when first met
         uint32_t around = kNobody;       // the one region met so far (as a run of it), kNobody or kSeveral
         std::vector<uint32_t> runs;      // the hole's runs
         std::vector<uint32_t> regions;   // with kSeveral: a run of each region met
@@ -411,12 +413,13 @@ RowDespeckler::RowDespeckler(int32_t n, int32_t height)
 RowDespeckler::~RowDespeckler() = default;
 
 void RowDespeckler::AddRows(ClassRuns& runs, int32_t end) {
+    end -= base_;
     if (end <= labelled_) return;
     if (n_ > 1) {
         if (runs.spans.size() >= std::numeric_limits<uint32_t>::max()) ThrowOutOfMemory();
         Regions regions(*labels_);
         regions.Grow(runs.spans.size());
-        LabelRows(runs, height_, labelled_, end, regions, {});
+        LabelRows(runs, height_, labelled_, end, regions, {}, base_);
         if (labelled_ > 0) JoinRows(runs, labelled_, regions);
     }
     labelled_ = end;
@@ -424,6 +427,7 @@ void RowDespeckler::AddRows(ClassRuns& runs, int32_t end) {
 }
 
 void RowDespeckler::AddBand(ClassRuns& runs, int32_t end, const detail::RegionTable& band) {
+    end -= base_;
     if (end <= labelled_) return;
     if (n_ > 1) {
         if (runs.spans.size() >= std::numeric_limits<uint32_t>::max()) ThrowOutOfMemory();
@@ -443,6 +447,67 @@ void RowDespeckler::Finish(ClassRuns& runs) {
     AddRows(runs, runs.Height());
     if (runs.width > 0) Advance(runs, true);
     final_ = labelled_;
+}
+
+void RowDespeckler::Discard(ClassRuns& runs, int32_t row) {
+    if (row > base_ + final_) throw std::logic_error("RowDespeckler::Discard: the rows are not final");
+    // The last final row stays: the holes below may have met regions in it.
+    const int32_t rows = std::min(row - base_, final_ - 1);
+    if (rows <= 0) return;
+    const size_t cut = runs.rowStart[static_cast<size_t>(rows)];
+    if (n_ > 1 && runs.width > 0) {
+        // Each region with runs left gets its first run left as its root,
+        // so no run left leads to one let go.
+        Regions regions(*labels_);
+        std::vector<uint32_t>& parent = labels_->parent;
+        std::vector<uint32_t>& area = labels_->area;
+        std::vector<uint8_t>& edge = labels_->edge;
+        for (size_t i = cut; i < parent.size(); ++i) {
+            const uint32_t root = regions.Find(static_cast<uint32_t>(i));
+            if (root < cut) {
+                parent[root] = static_cast<uint32_t>(i);
+                parent[i] = static_cast<uint32_t>(i);
+                area[i] = area[root];
+                edge[i] = edge[root];
+            }
+        }
+        // What refers to runs refers to roots left.
+        Holes& h = *holes_;
+        auto rootOf = [&](uint32_t i) { return regions.Find(i) - static_cast<uint32_t>(cut); };
+        auto moveHole = [&](Holes::Hole& hole) {
+            hole.firstRow -= rows;
+            if (hole.around < Holes::kSeveral) hole.around = rootOf(hole.around);
+            for (uint32_t& r : hole.regions) r = rootOf(r);
+            for (uint32_t& r : hole.runs) r -= static_cast<uint32_t>(cut);
+        };
+        for (Holes::Hole& hole : h.open) moveHole(hole);
+        for (Holes::Hole& hole : h.waiting) moveHole(hole);
+        for (auto& [i, y] : h.dropped) {
+            i -= static_cast<uint32_t>(cut);
+            y -= rows;
+        }
+        h.byRoot.clear();
+        for (size_t k = 0; k < h.open.size(); ++k) {
+            Holes::Hole& hole = h.open[k];
+            hole.key = regions.Find(hole.runs[0] + static_cast<uint32_t>(cut)) - static_cast<uint32_t>(cut);
+            h.byRoot.emplace(hole.key, holesDecided_ + k);
+        }
+        for (size_t i = cut; i < parent.size(); ++i) parent[i] = regions.Find(static_cast<uint32_t>(i));
+        for (size_t i = cut; i < parent.size(); ++i) parent[i - cut] = parent[i] - static_cast<uint32_t>(cut);
+        parent.resize(parent.size() - cut);
+        area.erase(area.begin(), area.begin() + static_cast<std::ptrdiff_t>(cut));
+        edge.erase(edge.begin(), edge.begin() + static_cast<std::ptrdiff_t>(cut));
+    }
+    runs.spans.erase(runs.spans.begin(), runs.spans.begin() + static_cast<std::ptrdiff_t>(cut));
+    runs.rowStart.erase(runs.rowStart.begin(), runs.rowStart.begin() + rows);
+    for (size_t& start : runs.rowStart) start -= cut;
+    runs.firstRow += rows;
+    base_ += rows;
+    labelled_ -= rows;
+    dropFront_ -= rows;
+    joinFront_ -= rows;
+    holeFront_ -= rows;
+    final_ -= rows;
 }
 
 void RowDespeckler::Advance(ClassRuns& runs, bool last) {
@@ -498,14 +563,14 @@ void RowDespeckler::Advance(ClassRuns& runs, bool last) {
         }
     };
     const int32_t holeEnd = last ? labelled_ : std::max(holeFront_, joinFront_ - n_);
-    for (int32_t y = std::max(holeFront_, 1); y < std::min(holeEnd, height_ - 1); ++y) {
+    for (int32_t y = std::max(holeFront_, 1 - base_); y < std::min(holeEnd, height_ - 1 - base_); ++y) {
         const auto [begin, end] = rowRuns(y);
         for (size_t i = begin; i < end; ++i) {
             if (s[i].cls != kNoClass || static_cast<uint32_t>(s[i].end - s[i].start) >= limit) continue;
             const uint32_t root = regions.Find(static_cast<uint32_t>(i));
             if (regions.Area(root) >= limit || regions.Edge(root)) continue;
             auto [at, added] = holes_->byRoot.try_emplace(root, holes_->open.size() + holesDecided_);
-            if (added) holes_->open.push_back(Hole{y, kNobody, {}, {}});
+            if (added) holes_->open.push_back(Hole{y, root, kNobody, {}, {}});
             Hole& hole = holes_->open[at->second - holesDecided_];
             hole.runs.push_back(static_cast<uint32_t>(i));
             ForNeighbours(runs, i, y, [&](size_t j) {
@@ -531,9 +596,12 @@ void RowDespeckler::Advance(ClassRuns& runs, bool last) {
         return std::binary_search(going.begin(), going.end(), root);
     };
     // Fills the hole when one region is around it; false when it must wait.
+    // The region the hole's runs make is whole by now: if it turned out to
+    // be large (its parts met below the first of them), it is no hole.
     auto decide = [&](Hole& hole) {
         uint32_t region = hole.around;
-        if (region == kNobody) return true;
+        const uint32_t root = regions.Find(hole.runs[0]);
+        if (region == kNobody || regions.Area(root) >= limit || regions.Edge(root)) return true;
         if (region == kSeveral) {
             std::vector<uint32_t> roots;
             for (const uint32_t r : hole.regions) roots.push_back(regions.Find(r));
@@ -558,7 +626,8 @@ void RowDespeckler::Advance(ClassRuns& runs, bool last) {
     waiting.erase(std::remove_if(waiting.begin(), waiting.end(), [&](Hole& hole) { return decide(hole); }), waiting.end());
     while (!holes_->open.empty() && (last || holes_->open.front().firstRow + n_ <= holeFront_)) {
         Hole& hole = holes_->open.front();
-        if (!hole.runs.empty()) holes_->byRoot.erase(regions.Find(hole.runs[0]));
+        const auto at = holes_->byRoot.find(hole.key);
+        if (at != holes_->byRoot.end() && at->second == holesDecided_) holes_->byRoot.erase(at);
         if (!decide(hole)) waiting.push_back(std::move(hole));
         holes_->open.pop_front();
         ++holesDecided_;

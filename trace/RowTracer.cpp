@@ -77,9 +77,13 @@ ClassRuns ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, cons
     const bool despeckle = options.despeckle > 1;
     RowDespeckler despeckler(options.despeckle, rows.Height());
     int32_t given = 0;  // rows handed to onFinal
+    // Rows handed on are let go of: the runs held are those speckle
+    // removal still needs, a few times its size in rows.
     auto handOn = [&] {
-        if (onFinal && despeckler.FinalRows() > given) onFinal(runs, given, despeckler.FinalRows());
+        if (!onFinal) return;
+        if (despeckler.FinalRows() > given) onFinal(runs, given, despeckler.FinalRows());
         given = despeckler.FinalRows();
+        despeckler.Discard(runs, given);
     };
     RunBands(
         rows, threads, BandRowsFor(rows, bandRows), slots,
@@ -96,7 +100,7 @@ ClassRuns ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, cons
         },
         [&](const Band& band) {
             const ClassRuns& part = found[band.slot];
-            if (band.first == 0) {
+            if (band.first == 0 && !onFinal) {
                 // Room for as many runs as the first band's share foretells,
                 // and a quarter more, so the runs are seldom moved.
                 const uint64_t expected =

@@ -88,7 +88,9 @@ private:
 // as rows first..end-1 of runs become final (speckle removal decides a
 // few times options.despeckle rows behind the last row read), top to
 // bottom, every row once. Rows may be handed on before the file is found
-// changed or a later band fails to read.
+// changed or a later band fails to read. Rows handed on are let go of, so
+// the runs held stay a few times options.despeckle rows, and none are
+// left to return.
 using FinalRowsStep = std::function<void(const ClassRuns& runs, int32_t first, int32_t end)>;
 ClassRuns ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, const MatchOptions& options, int threads,
                        int32_t bandRows = 0, const FinalRowsStep& onFinal = {});
