@@ -18,7 +18,7 @@
 #include <thread>
 #include <cstdint>
 #include <deque>
-#include <unordered_map>
+#include <optional>
 #include <vector>
 
 namespace rastrace {
@@ -236,6 +236,45 @@ void ForNeighbours(const ClassRuns& runs, size_t i, int32_t y, OnNeighbour&& onN
     if (static_cast<size_t>(y) + 2 < runs.rowStart.size()) ForOverlapping(runs, y + 1, span.start, span.end, onNeighbour);
 }
 
+// ForNeighbours for runs of one row taken left to right: the runs above
+// and below are found by moving on from the last run's, not by searching.
+class RowNeighbours {
+public:
+    RowNeighbours(const ClassRuns& runs, int32_t y) : s_(runs.spans.data()) {
+        const auto row = static_cast<size_t>(y);
+        begin_ = runs.rowStart[row];
+        end_ = runs.rowStart[row + 1];
+        if (y > 0) {
+            up_ = runs.rowStart[row - 1];
+            upEnd_ = begin_;
+        }
+        if (row + 2 < runs.rowStart.size()) {
+            down_ = end_;
+            downEnd_ = runs.rowStart[row + 2];
+        }
+    }
+
+    // Run i of the row, after those taken before it.
+    template <class OnNeighbour>
+    void ForEach(size_t i, OnNeighbour&& onNeighbour) {
+        const ClassRun& span = s_[i];
+        if (i > begin_) onNeighbour(i - 1);
+        if (i + 1 < end_) onNeighbour(i + 1);
+        Overlapping(up_, upEnd_, span, onNeighbour);
+        Overlapping(down_, downEnd_, span, onNeighbour);
+    }
+
+private:
+    template <class OnNeighbour>
+    void Overlapping(size_t& from, size_t end, const ClassRun& span, OnNeighbour&& onNeighbour) {
+        while (from < end && s_[from].end <= span.start) ++from;
+        for (size_t j = from; j < end && s_[j].start < span.end; ++j) onNeighbour(j);
+    }
+
+    const ClassRun* s_;
+    size_t begin_ = 0, end_ = 0, up_ = 0, upEnd_ = 0, down_ = 0, downEnd_ = 0;
+};
+
 // Both steps of speckle removal on runs whose regions are labelled; calls
 // changed(i, y) for every run i (of row y) whose class it changes, in
 // order (a run may change twice). The runs are looked at in bands of rows
@@ -401,7 +440,8 @@ struct RowDespeckler::Holes {
         std::vector<uint32_t> runs;      // the hole's runs
         std::vector<uint32_t> regions;   // with kSeveral: a run of each region met
     };
-    std::unordered_map<uint32_t, size_t> byRoot;  // holes being gathered, by root
+    static constexpr uint32_t kNoHole = std::numeric_limits<uint32_t>::max();
+    std::vector<uint32_t> byRoot;  // holes being gathered (their numbers), at their roots; kNoHole elsewhere
     std::deque<Hole> open;                         // in order of their first row
     std::vector<Hole> waiting;                     // several regions of one class that may still meet
     std::deque<std::pair<uint32_t, int32_t>> dropped;  // (run, row) dropped, not yet joined
@@ -486,11 +526,11 @@ void RowDespeckler::Discard(ClassRuns& runs, int32_t row) {
             i -= static_cast<uint32_t>(cut);
             y -= rows;
         }
-        h.byRoot.clear();
+        h.byRoot.assign(parent.size() - cut, Holes::kNoHole);
         for (size_t k = 0; k < h.open.size(); ++k) {
             Holes::Hole& hole = h.open[k];
             hole.key = regions.Find(hole.runs[0] + static_cast<uint32_t>(cut)) - static_cast<uint32_t>(cut);
-            h.byRoot.emplace(hole.key, holesDecided_ + k);
+            if (h.byRoot[hole.key] == Holes::kNoHole) h.byRoot[hole.key] = static_cast<uint32_t>(holesDecided_ + k);
         }
         for (size_t i = cut; i < parent.size(); ++i) parent[i] = regions.Find(static_cast<uint32_t>(i));
         for (size_t i = cut; i < parent.size(); ++i) parent[i - cut] = parent[i] - static_cast<uint32_t>(cut);
@@ -539,10 +579,13 @@ void RowDespeckler::Advance(ClassRuns& runs, bool last) {
     dropFront_ = dropEnd;
     const int32_t joinEnd = last ? labelled_ : std::max(joinFront_, dropFront_ - n_);
     auto& dropped = holes_->dropped;
+    std::optional<RowNeighbours> around;
+    int32_t aroundRow = -1;
     while (!dropped.empty() && dropped.front().second < joinEnd) {
         const auto [i, y] = dropped.front();
         dropped.pop_front();
-        ForNeighbours(runs, i, y, [&](size_t j) {
+        if (y != aroundRow) around.emplace(runs, aroundRow = y);
+        around->ForEach(i, [&](size_t j) {
             if (s[j].cls == kNoClass) regions.Unite(i, static_cast<uint32_t>(j));
         });
     }
@@ -563,17 +606,22 @@ void RowDespeckler::Advance(ClassRuns& runs, bool last) {
         }
     };
     const int32_t holeEnd = last ? labelled_ : std::max(holeFront_, joinFront_ - n_);
+    std::vector<uint32_t>& byRoot = holes_->byRoot;
+    if (byRoot.size() < s.size()) byRoot.resize(s.size(), Holes::kNoHole);
     for (int32_t y = std::max(holeFront_, 1 - base_); y < std::min(holeEnd, height_ - 1 - base_); ++y) {
         const auto [begin, end] = rowRuns(y);
+        RowNeighbours neighbours(runs, y);
         for (size_t i = begin; i < end; ++i) {
             if (s[i].cls != kNoClass || static_cast<uint32_t>(s[i].end - s[i].start) >= limit) continue;
             const uint32_t root = regions.Find(static_cast<uint32_t>(i));
             if (regions.Area(root) >= limit || regions.Edge(root)) continue;
-            auto [at, added] = holes_->byRoot.try_emplace(root, holes_->open.size() + holesDecided_);
-            if (added) holes_->open.push_back(Hole{y, root, kNobody, {}, {}});
-            Hole& hole = holes_->open[at->second - holesDecided_];
+            if (byRoot[root] == Holes::kNoHole) {
+                byRoot[root] = static_cast<uint32_t>(holes_->open.size() + holesDecided_);
+                holes_->open.push_back(Hole{y, root, kNobody, {}, {}});
+            }
+            Hole& hole = holes_->open[byRoot[root] - holesDecided_];
             hole.runs.push_back(static_cast<uint32_t>(i));
-            ForNeighbours(runs, i, y, [&](size_t j) {
+            neighbours.ForEach(i, [&](size_t j) {
                 if (s[j].cls != kNoClass) note(hole, regions.Find(static_cast<uint32_t>(j)));
             });
         }
@@ -626,8 +674,7 @@ void RowDespeckler::Advance(ClassRuns& runs, bool last) {
     waiting.erase(std::remove_if(waiting.begin(), waiting.end(), [&](Hole& hole) { return decide(hole); }), waiting.end());
     while (!holes_->open.empty() && (last || holes_->open.front().firstRow + n_ <= holeFront_)) {
         Hole& hole = holes_->open.front();
-        const auto at = holes_->byRoot.find(hole.key);
-        if (at != holes_->byRoot.end() && at->second == holesDecided_) holes_->byRoot.erase(at);
+        if (byRoot[hole.key] == holesDecided_) byRoot[hole.key] = Holes::kNoHole;
         if (!decide(hole)) waiting.push_back(std::move(hole));
         holes_->open.pop_front();
         ++holesDecided_;

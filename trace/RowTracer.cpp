@@ -78,12 +78,13 @@ ClassRuns ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, cons
     RowDespeckler despeckler(options.despeckle, rows.Height());
     int32_t given = 0;  // rows handed to onFinal
     // Rows handed on are let go of: the runs held are those speckle
-    // removal still needs, a few times its size in rows.
+    // removal still needs, a few times its size in rows. They go once they
+    // are as many as the rows that stay, so each run is moved about once.
     auto handOn = [&] {
         if (!onFinal) return;
         if (despeckler.FinalRows() > given) onFinal(runs, given, despeckler.FinalRows());
         given = despeckler.FinalRows();
-        despeckler.Discard(runs, given);
+        if (given - runs.firstRow >= runs.Height() - given) despeckler.Discard(runs, given);
     };
     RunBands(
         rows, threads, BandRowsFor(rows, bandRows), slots,
