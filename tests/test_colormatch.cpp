@@ -14,6 +14,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using namespace rastrace;
@@ -474,34 +475,54 @@ std::vector<std::string> PlainDespeckle(std::vector<std::string> rows, int32_t n
     return rows;
 }
 
+// A w x h map of count blobs of the classes in palette ('.' unmatched)
+// painted over each other, each up to maxW x maxH pixels, with about one
+// pixel in sparse left as it was.
+std::vector<std::string> RandomBlobs(std::mt19937& random, int w, int h, int count, std::string_view palette, int maxW,
+                                     int maxH, unsigned sparse) {
+    std::vector<std::string> rows(static_cast<size_t>(h), std::string(static_cast<size_t>(w), '.'));
+    for (int blob = 0; blob < count; ++blob) {
+        const char c = palette[random() % palette.size()];
+        const int bx = static_cast<int>(random() % static_cast<unsigned>(w)), by = static_cast<int>(random() % static_cast<unsigned>(h));
+        const int bw = 1 + static_cast<int>(random() % static_cast<unsigned>(maxW));
+        const int bh = 1 + static_cast<int>(random() % static_cast<unsigned>(maxH));
+        for (int y = by; y < std::min(h, by + bh); ++y) {
+            for (int x = bx; x < std::min(w, bx + bw); ++x) {
+                if (random() % sparse) rows[static_cast<size_t>(y)][static_cast<size_t>(x)] = c;
+            }
+        }
+    }
+    return rows;
+}
+
+// Appends the classes of a map's rows ('.' unmatched, 'a' class 1, ...) to
+// runs, as the next rows.
+void AppendRunsOf(const std::vector<std::string>& rows, size_t first, size_t end, ClassRuns& runs) {
+    for (size_t y = first; y < end; ++y) {
+        std::vector<uint8_t> bytes;
+        for (char c : rows[y]) bytes.push_back(c == '.' ? 0 : static_cast<uint8_t>(c - 'a' + 1));
+        detail::AppendRowRuns(bytes.data(), static_cast<int32_t>(bytes.size()), runs);
+    }
+}
+
+ClassRuns RunsOf(const std::vector<std::string>& rows) {
+    ClassRuns runs;
+    runs.width = static_cast<int32_t>(rows[0].size());
+    AppendRunsOf(rows, 0, rows.size(), runs);
+    return runs;
+}
+
 // Speckle removal on the map and on its runs against the flood fill, on
 // random maps of specks, holes, specks in holes and holes in specks.
 TEST(Despeckle, MapAndRunsFollowThePlainRule) {
     std::mt19937 random(19);
     for (int trial = 0; trial < 200; ++trial) {
         const int w = 1 + static_cast<int>(random() % 24), h = 1 + static_cast<int>(random() % 24);
-        std::vector<std::string> rows(static_cast<size_t>(h), std::string(static_cast<size_t>(w), '.'));
-        // Blobs of a, b and unmatched painted over each other.
-        for (int blob = 0; blob < 3 + trial % 12; ++blob) {
-            const char c = "aab."[random() % 4];
-            const int bx = static_cast<int>(random() % w), by = static_cast<int>(random() % h);
-            const int bw = 1 + static_cast<int>(random() % 6), bh = 1 + static_cast<int>(random() % 6);
-            for (int y = by; y < std::min(h, by + bh); ++y) {
-                for (int x = bx; x < std::min(w, bx + bw); ++x) {
-                    if (random() % 5) rows[static_cast<size_t>(y)][static_cast<size_t>(x)] = c;
-                }
-            }
-        }
+        const std::vector<std::string> rows = RandomBlobs(random, w, h, 3 + trial % 12, "aab.", 6, 6, 5);
         const int32_t n = 2 + static_cast<int32_t>(random() % 12);
         const std::vector<std::string> expected = PlainDespeckle(rows, n);
         ASSERT_EQ(Despeckled(rows, n), expected) << "trial " << trial << " n " << n;
-        ClassRuns runs;
-        runs.width = w;
-        for (const std::string& row : RowsOf(MapOf(rows))) {
-            std::vector<uint8_t> bytes;
-            for (char c : row) bytes.push_back(c == '.' ? 0 : static_cast<uint8_t>(c - 'a' + 1));
-            detail::AppendRowRuns(bytes.data(), w, runs);
-        }
+        ClassRuns runs = RunsOf(rows);
         Despeckle(runs, n);
         ASSERT_EQ(RowsOf(MapOfRuns(runs, 1 << 20)), expected) << "trial " << trial << " n " << n;
     }
@@ -532,11 +553,7 @@ std::vector<std::string> DespeckledAsRowsCome(const std::vector<std::string>& ro
         const int32_t count = std::min<int32_t>(h - y, 1 + static_cast<int32_t>(random() % static_cast<unsigned>(maxBand)));
         ClassRuns part;
         part.width = w;
-        for (int32_t k = y; k < y + count; ++k) {
-            std::vector<uint8_t> bytes;
-            for (char c : rows[static_cast<size_t>(k)]) bytes.push_back(c == '.' ? 0 : static_cast<uint8_t>(c - 'a' + 1));
-            detail::AppendRowRuns(bytes.data(), w, part);
-        }
+        AppendRunsOf(rows, static_cast<size_t>(y), static_cast<size_t>(y + count), part);
         detail::RegionTable labels;
         if (byBands) detail::LabelBand(part, y, h, labels);
         detail::AppendRuns(runs, part);
@@ -566,18 +583,7 @@ TEST(Despeckle, RowsDecidedAsTheyComeFollowThePlainRule) {
     std::mt19937 random(23);
     for (int trial = 0; trial < 300; ++trial) {
         const int w = 1 + static_cast<int>(random() % 20), h = 1 + static_cast<int>(random() % 90);
-        std::vector<std::string> rows(static_cast<size_t>(h), std::string(static_cast<size_t>(w), '.'));
-        for (int blob = 0; blob < 4 + trial % 30; ++blob) {
-            const char c = "aab."[random() % 4];
-            const int bx = static_cast<int>(random() % w), by = static_cast<int>(random() % h);
-            const int bw = 1 + static_cast<int>(random() % 6);
-            const int bh = 1 + static_cast<int>(random() % (trial % 3 == 0 ? 40 : 6));
-            for (int y = by; y < std::min(h, by + bh); ++y) {
-                for (int x = bx; x < std::min(w, bx + bw); ++x) {
-                    if (random() % 5) rows[static_cast<size_t>(y)][static_cast<size_t>(x)] = c;
-                }
-            }
-        }
+        const std::vector<std::string> rows = RandomBlobs(random, w, h, 4 + trial % 30, "aab.", 6, trial % 3 == 0 ? 40 : 6, 5);
         const int32_t n = 2 + static_cast<int32_t>(random() % 12);
         ASSERT_EQ(DespeckledAsRowsCome(rows, n, trial % 2 == 1, random, 7, trial % 4 >= 2), PlainDespeckle(rows, n))
             << "trial " << trial << " n " << n << "\n" << ::testing::PrintToString(rows);
@@ -590,25 +596,9 @@ TEST(Despeckle, RowsDecidedAsTheyComeMatchTheWholeMapOnNoisyMaps) {
     std::mt19937 random(31);
     for (int trial = 0; trial < 40; ++trial) {
         const int w = 8 + static_cast<int>(random() % 60), h = 50 + static_cast<int>(random() % 350);
-        std::vector<std::string> rows(static_cast<size_t>(h), std::string(static_cast<size_t>(w), '.'));
-        for (int blob = 0; blob < w * h / 40; ++blob) {
-            const char c = "aaab.."[random() % 6];
-            const int bx = static_cast<int>(random() % w), by = static_cast<int>(random() % h);
-            const int bw = 1 + static_cast<int>(random() % 12), bh = 1 + static_cast<int>(random() % 12);
-            for (int y = by; y < std::min(h, by + bh); ++y) {
-                for (int x = bx; x < std::min(w, bx + bw); ++x) {
-                    if (random() % 8) rows[static_cast<size_t>(y)][static_cast<size_t>(x)] = c;
-                }
-            }
-        }
+        const std::vector<std::string> rows = RandomBlobs(random, w, h, w * h / 40, "aaab..", 12, 12, 8);
         const int32_t n = 2 + static_cast<int32_t>(random() % 40);
-        ClassRuns whole;
-        whole.width = w;
-        for (const std::string& row : rows) {
-            std::vector<uint8_t> bytes;
-            for (char c : row) bytes.push_back(c == '.' ? 0 : static_cast<uint8_t>(c - 'a' + 1));
-            detail::AppendRowRuns(bytes.data(), w, whole);
-        }
+        ClassRuns whole = RunsOf(rows);
         Despeckle(whole, n);
         ASSERT_EQ(DespeckledAsRowsCome(rows, n, trial % 2 == 1, random, 1 + trial % 20, trial % 4 >= 2),
                   RowsOf(MapOfRuns(whole, 1 << 20)))
