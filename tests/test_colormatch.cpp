@@ -38,15 +38,15 @@ MatchOptions Options(int32_t tolerance, std::vector<uint32_t> background = {}, i
 // --- The rule -----------------------------------------------------------------
 
 // Runs check once with each row kernel the machine has: the plain one,
-// AVX2, AVX-512.
+// AVX2, AVX-512, AVX-512 VBMI.
 template <class Check>
 void WithEachKernel(Check&& check) {
-    for (const int kernels : {1, 2, 3}) {
+    for (const int kernels : {1, 2, 3, 4}) {
         SCOPED_TRACE("kernels " + std::to_string(kernels));
         detail::matchKernels = kernels;
         check();
     }
-    detail::matchKernels = 3;
+    detail::matchKernels = detail::kAllMatchKernels;
 }
 
 struct RuleCase {

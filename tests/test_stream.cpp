@@ -151,10 +151,10 @@ const char* const kMirrors[] = {"", "h", "v", "hv", "vhv"};
 class StreamKernels : public ::testing::TestWithParam<int> {
 protected:
     void SetUp() override { detail::matchKernels = GetParam(); }
-    void TearDown() override { detail::matchKernels = 3; }
+    void TearDown() override { detail::matchKernels = detail::kAllMatchKernels; }
 };
 
-INSTANTIATE_TEST_SUITE_P(Kernels, StreamKernels, ::testing::Values(1, 2, 3),
+INSTANTIATE_TEST_SUITE_P(Kernels, StreamKernels, ::testing::Values(1, 2, 3, 4),
                          [](const ::testing::TestParamInfo<int>& info) { return "Level" + std::to_string(info.param); });
 
 TEST_P(StreamKernels, WritesTheJobsBytesForRandomPictures) {
@@ -323,7 +323,7 @@ TEST(StreamConversion, MoreColoursThanAClassByteHoldsTraceEachColour) {
             << "kernels " << kernels;
         EXPECT_GT(tracks[299], 0);
     }
-    detail::matchKernels = 3;
+    detail::matchKernels = detail::kAllMatchKernels;
 }
 
 // A write that fails stops the conversion with its error, whichever piece

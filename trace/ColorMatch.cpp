@@ -98,7 +98,7 @@ uint8_t ColorMatcher::Classify(uint32_t color) const {
 }
 
 namespace detail {
-int matchKernels = 3;
+int matchKernels = kAllMatchKernels;
 }  // namespace detail
 
 namespace {
@@ -272,6 +272,63 @@ __attribute__((target("avx2,avx512f,avx512bw"))) inline __m512i Channel32(__m256
         _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(v0, m0), _mm256_shuffle_epi8(v1, m1)), _mm256_shuffle_epi8(v2, m2)));
 }
 
+// The classes of 32 pixels whose channels pb, pg, pr are 16-bit lanes:
+// the nearest reference below start, compared into masks.
+__attribute__((target("avx2,avx512f,avx512bw"))) inline __m512i Nearest32(__m512i pb, __m512i pg, __m512i pr,
+                                                                          const uint64_t* refs, size_t refCount,
+                                                                          __m512i start) {
+    __m512i best = start;
+    __m512i cls = _mm512_setzero_si512();
+    for (size_t k = 0; k < refCount; ++k) {
+        const uint64_t ref = refs[2 * k];
+        const __m512i db = _mm512_sub_epi16(pb, _mm512_set1_epi16(static_cast<int16_t>(ref & 0xFFFF)));
+        const __m512i dg = _mm512_sub_epi16(pg, _mm512_set1_epi16(static_cast<int16_t>(ref >> 16 & 0xFFFF)));
+        const __m512i dr = _mm512_sub_epi16(pr, _mm512_set1_epi16(static_cast<int16_t>(ref >> 32 & 0xFFFF)));
+        const __m512i d = _mm512_adds_epu16(_mm512_adds_epu16(_mm512_mullo_epi16(db, db), _mm512_mullo_epi16(dg, dg)),
+                                            _mm512_mullo_epi16(dr, dr));
+        const __mmask32 nearer = _mm512_cmplt_epu16_mask(d, best);  // strictly: a tie keeps the earlier colour
+        best = _mm512_min_epu16(best, d);
+        cls = _mm512_mask_mov_epi16(cls, nearer, _mm512_set1_epi16(static_cast<int16_t>(refs[2 * k + 1])));
+    }
+    return cls;
+}
+
+// Byte 2w of the 16-bit lanes that hold channel c of 32 pixels: the byte
+// of pixel w in the 96 bytes the pixels take.
+struct ChannelIndex {
+    alignas(64) uint8_t bytes[3][64] = {};
+    constexpr ChannelIndex() {
+        for (int c = 0; c < 3; ++c) {
+            for (int w = 0; w < 32; ++w) bytes[c][2 * w] = static_cast<uint8_t>(3 * w + c);
+        }
+    }
+};
+constexpr ChannelIndex kChannelIndex;
+
+// The same with AVX-512 VBMI: each channel of 32 pixels comes out of the
+// 96 bytes in one byte permutation. Never reads past the row. Returns the
+// pixels done (a multiple of 32).
+__attribute__((target("avx2,avx512f,avx512bw,avx512vbmi"))) int32_t ClassifyAvx512Vbmi(const uint8_t* p, int32_t width,
+                                                                                        const uint64_t* refs,
+                                                                                        size_t refCount, int32_t limit,
+                                                                                        uint8_t* out) {
+    const __m512i ib = _mm512_load_si512(kChannelIndex.bytes[0]), ig = _mm512_load_si512(kChannelIndex.bytes[1]),
+                  ir = _mm512_load_si512(kChannelIndex.bytes[2]);
+    constexpr __mmask64 kLowBytes = 0x5555555555555555ull;
+    const __m512i start = _mm512_set1_epi16(static_cast<int16_t>(limit));
+    int32_t x = 0;
+    for (; x + 32 <= width; x += 32) {
+        const uint8_t* q = p + 3 * static_cast<size_t>(x);
+        const __m512i lo = _mm512_loadu_si512(q), hi = _mm512_maskz_loadu_epi8(0xFFFFFFFFull, q + 64);
+        const __m512i pb = _mm512_maskz_permutex2var_epi8(kLowBytes, lo, ib, hi);
+        const __m512i pg = _mm512_maskz_permutex2var_epi8(kLowBytes, lo, ig, hi);
+        const __m512i pr = _mm512_maskz_permutex2var_epi8(kLowBytes, lo, ir, hi);
+        const __m512i cls = Nearest32(pb, pg, pr, refs, refCount, start);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm512_maskz_cvtepi16_epi8(~__mmask32{0}, cls));
+    }
+    return x;
+}
+
 // The same with AVX-512 (BW): 32 pixels a step, compares into masks.
 // Returns the pixels done (a multiple of 32).
 __attribute__((target("avx2,avx512f,avx512bw"))) int32_t ClassifyAvx512Narrow(const uint8_t* p, int32_t width,
@@ -292,19 +349,7 @@ __attribute__((target("avx2,avx512f,avx512bw"))) int32_t ClassifyAvx512Narrow(co
         const __m256i v0 = LoadTwo(q), v1 = LoadTwo(q + 16), v2 = LoadTwo(q + 32);
         const __m512i pb = Channel32(v0, v1, v2, b0, b1, b2), pg = Channel32(v0, v1, v2, g0, g1, g2),
                       pr = Channel32(v0, v1, v2, r0, r1, r2);
-        __m512i best = start;
-        __m512i cls = _mm512_setzero_si512();
-        for (size_t k = 0; k < refCount; ++k) {
-            const uint64_t ref = refs[2 * k];
-            const __m512i db = _mm512_sub_epi16(pb, _mm512_set1_epi16(static_cast<int16_t>(ref & 0xFFFF)));
-            const __m512i dg = _mm512_sub_epi16(pg, _mm512_set1_epi16(static_cast<int16_t>(ref >> 16 & 0xFFFF)));
-            const __m512i dr = _mm512_sub_epi16(pr, _mm512_set1_epi16(static_cast<int16_t>(ref >> 32 & 0xFFFF)));
-            const __m512i d = _mm512_adds_epu16(_mm512_adds_epu16(_mm512_mullo_epi16(db, db), _mm512_mullo_epi16(dg, dg)),
-                                                _mm512_mullo_epi16(dr, dr));
-            const __mmask32 nearer = _mm512_cmplt_epu16_mask(d, best);  // strictly: a tie keeps the earlier colour
-            best = _mm512_min_epu16(best, d);
-            cls = _mm512_mask_mov_epi16(cls, nearer, _mm512_set1_epi16(static_cast<int16_t>(refs[2 * k + 1])));
-        }
+        const __m512i cls = Nearest32(pb, pg, pr, refs, refCount, start);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm512_maskz_cvtepi16_epi8(~__mmask32{0}, cls));
     }
     return x;
@@ -414,7 +459,9 @@ void ColorMatcher::ClassifyRow(const uint8_t* pixels, int32_t width, uint8_t* ou
     }
     if (HaveAvx2() && detail::matchKernels > 1) {
         if (limit_ <= 255 * 255 + 1) {
-            if (HaveAvx512() && detail::matchKernels > 2) {
+            if (HaveAvx512Vbmi() && detail::matchKernels > 3) {
+                done = ClassifyAvx512Vbmi(pixels, width, packedRefs_.data(), refs_.size(), limit_, out);
+            } else if (HaveAvx512() && detail::matchKernels > 2) {
                 done = ClassifyAvx512Narrow(pixels, width, packedRefs_.data(), refs_.size(), limit_, out);
             }
             done += ClassifyAvx2Narrow(pixels + 3 * static_cast<size_t>(done), width - done, packedRefs_.data(),

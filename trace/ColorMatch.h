@@ -143,8 +143,10 @@ struct ClassRuns {
 
 namespace detail {
 // Which row kernels ClassifyRow may use, for tests to reach each: 1 the
-// plain one, 2 also AVX2, 3 (the default) also AVX-512. The machine's own
-// support still decides. Set only while no matching runs.
+// plain one, 2 also AVX2, 3 also AVX-512, 4 (the default) also AVX-512
+// VBMI for tolerant matching. The machine's own support still decides.
+// Set only while no matching runs.
+inline constexpr int kAllMatchKernels = 4;
 extern int matchKernels;
 // Appends the runs of the width bytes of row as the next row of runs.
 void AppendRowRuns(const uint8_t* row, int32_t width, ClassRuns& runs);
