@@ -69,7 +69,10 @@ ClassRuns ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, cons
     runs.width = width;
     threads = std::max(threads, 1);
     std::vector<std::vector<uint8_t>> classes(static_cast<size_t>(threads), std::vector<uint8_t>(static_cast<size_t>(width)));
-    const size_t slots = 2 * static_cast<size_t>(threads);
+    // Four bands a worker between read and take: the take's work (joining
+    // the band, deciding speckles, handing rows on) comes in bursts, and
+    // the workers go on meanwhile.
+    const size_t slots = 4 * static_cast<size_t>(threads);
     std::vector<ClassRuns> found(slots);
     // Each band's regions are labelled by its worker; the bands are joined
     // as they are taken.
