@@ -259,14 +259,45 @@ TEST(MatchOptions, RangesAreChecked) {
     EXPECT_TRUE(Options(0, {}, 1).NeedsClassMap());
 }
 
+// The matches of one class as bits are ClassifyRow's, with every kernel,
+// at widths around the 32-pixel steps and words, tolerances the bit kernel
+// takes and one it leaves to the plain rule; no word past the row changes.
+TEST(Rule, MatchBitsGivesTheClassesOfOneValue) {
+    std::mt19937 random(17);
+    for (const int32_t width : {1, 31, 32, 33, 63, 64, 65, 96, 200, 257}) {
+        for (const int32_t tolerance : {1, 40, 255, 300}) {
+            const std::vector<uint32_t> copper = {Rgb(200, 120, 60), Rgb(90, 160, 90)};
+            const ColorMatcher matcher(copper, Options(tolerance, {Rgb(30, 80, 40)}));
+            std::vector<uint8_t> pixels(3 * static_cast<size_t>(width));
+            for (uint8_t& b : pixels) b = static_cast<uint8_t>(random() % 256);
+            for (int32_t x = 0; x < width; x += 3) std::memcpy(&pixels[3 * static_cast<size_t>(x)], "\x3c\x78\xc8", 3);  // copper 0 itself
+            WithEachKernel([&] {
+                std::vector<uint8_t> classes(static_cast<size_t>(width));
+                matcher.ClassifyRow(pixels.data(), width, classes.data());
+                for (const uint8_t value : {uint8_t{0}, uint8_t{1}, uint8_t{2}}) {
+                    const size_t words = static_cast<size_t>(width + 63) / 64;
+                    std::vector<uint64_t> bits(words + 1, 0x5555);
+                    matcher.MatchBits(pixels.data(), width, value, bits.data());
+                    EXPECT_EQ(bits[words], 0x5555u) << "wrote past the row";
+                    for (int32_t x = 0; x < width; ++x) {
+                        ASSERT_EQ(bits[static_cast<size_t>(x) / 64] >> (x % 64) & 1, classes[static_cast<size_t>(x)] == value ? 1u : 0u)
+                            << "width " << width << " tolerance " << tolerance << " value " << int{value} << " x " << x;
+                    }
+                }
+            });
+        }
+    }
+}
+
 // --- The class-map scan kernel --------------------------------------------------
 
-// Runs of the byte kernel equal those of the pixel kernel on the same
-// pattern, at every width around the 16-byte blocks and the right edge.
+// Runs of the byte kernel and of the bit-row kernel equal those of the
+// pixel kernel on the same pattern, at every width around the 16-byte
+// blocks, the 64-bit words and the right edge.
 TEST(ByteRowKernel, GivesThePixelKernelsRuns) {
     std::mt19937 random(7);
     const uint32_t c = Rgb(1, 2, 3), d = Rgb(3, 2, 1);
-    for (int32_t width = 1; width <= 70; ++width) {
+    for (int32_t width = 1; width <= 140; ++width) {
         for (int trial = 0; trial < 30; ++trial) {
             Raster raster(width, 1);
             ClassMap map(width, 1);
@@ -276,10 +307,18 @@ TEST(ByteRowKernel, GivesThePixelKernelsRuns) {
                 SetPixel(raster, x, 0, match ? c : d);
                 map.Row(0)[x] = match ? 3 : static_cast<uint8_t>(random() % 3);
             }
-            std::vector<std::pair<int32_t, int32_t>> pixelRuns, byteRuns;
+            // Bits past the width set, which the kernel must not look at.
+            std::vector<uint64_t> bits(static_cast<size_t>(width + 63) / 64, 0);
+            bits.back() = width % 64 ? ~uint64_t{0} << (width % 64) : 0;
+            for (int32_t x = 0; x < width; ++x) {
+                if (map.Row(0)[x] == 3) bits[static_cast<size_t>(x) / 64] |= uint64_t{1} << (x % 64);
+            }
+            std::vector<std::pair<int32_t, int32_t>> pixelRuns, byteRuns, bitRuns;
             detail::ScanRow(raster.RowBytes(0).data(), width, c, [&](int32_t s, int32_t e) { pixelRuns.emplace_back(s, e); });
             detail::ScanByteRow(map.Row(0), width, 3, [&](int32_t s, int32_t e) { byteRuns.emplace_back(s, e); });
+            detail::ScanBitRow(bits.data(), width, [&](int32_t s, int32_t e) { bitRuns.emplace_back(s, e); });
             ASSERT_EQ(byteRuns, pixelRuns) << "width " << width << " trial " << trial;
+            ASSERT_EQ(bitRuns, pixelRuns) << "width " << width << " trial " << trial;
         }
     }
 }

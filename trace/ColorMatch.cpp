@@ -329,6 +329,27 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vbmi"))) int32_t ClassifyAvx5
     return x;
 }
 
+// ClassifyAvx512Vbmi's classes compared with value: the bits of 32 pixels a
+// step, as 32-bit words into out. Returns the pixels done (a multiple of 32).
+__attribute__((target("avx2,avx512f,avx512bw,avx512vbmi"))) int32_t MatchBitsAvx512Vbmi(
+    const uint8_t* p, int32_t width, const uint64_t* refs, size_t refCount, int32_t limit, uint8_t value, uint8_t* out) {
+    const __m512i ib = _mm512_load_si512(kChannelIndex.bytes[0]), ig = _mm512_load_si512(kChannelIndex.bytes[1]),
+                  ir = _mm512_load_si512(kChannelIndex.bytes[2]);
+    constexpr __mmask64 kLowBytes = 0x5555555555555555ull;
+    const __m512i start = _mm512_set1_epi16(static_cast<int16_t>(limit)), wanted = _mm512_set1_epi16(value);
+    int32_t x = 0;
+    for (; x + 32 <= width; x += 32) {
+        const uint8_t* q = p + 3 * static_cast<size_t>(x);
+        const __m512i lo = _mm512_loadu_si512(q), hi = _mm512_maskz_loadu_epi8(0xFFFFFFFFull, q + 64);
+        const __m512i pb = _mm512_maskz_permutex2var_epi8(kLowBytes, lo, ib, hi);
+        const __m512i pg = _mm512_maskz_permutex2var_epi8(kLowBytes, lo, ig, hi);
+        const __m512i pr = _mm512_maskz_permutex2var_epi8(kLowBytes, lo, ir, hi);
+        const uint32_t bits = _mm512_cmpeq_epi16_mask(Nearest32(pb, pg, pr, refs, refCount, start), wanted);
+        std::memcpy(out + x / 8, &bits, sizeof bits);
+    }
+    return x;
+}
+
 // The same with AVX-512 (BW): 32 pixels a step, compares into masks.
 // Returns the pixels done (a multiple of 32).
 __attribute__((target("avx2,avx512f,avx512bw"))) int32_t ClassifyAvx512Narrow(const uint8_t* p, int32_t width,
@@ -442,6 +463,29 @@ bool ColorMatcher::ExactRowsBeatTheScan() {
 #else
     return false;
 #endif
+}
+
+bool ColorMatcher::HasBitKernel() const {
+#ifdef RASTRACE_MATCH_AVX2
+    return limit_ > 1 && limit_ <= 255 * 255 + 1 && HaveAvx512Vbmi() && detail::matchKernels > 3;
+#else
+    return false;
+#endif
+}
+
+void ColorMatcher::MatchBits(const uint8_t* pixels, int32_t width, uint8_t value, uint64_t* bits) const {
+    const auto words = static_cast<size_t>(std::max(width, 0) + 63) / 64;
+    std::fill_n(bits, words, uint64_t{0});
+    int32_t done = 0;
+#ifdef RASTRACE_MATCH_AVX2
+    if (HasBitKernel()) {
+        done = MatchBitsAvx512Vbmi(pixels, width, packedRefs_.data(), refs_.size(), limit_, value,
+                                   reinterpret_cast<uint8_t*>(bits));
+    }
+#endif
+    for (int32_t x = done; x < width; ++x) {
+        if (Classify(PackColor(pixels + 3 * static_cast<size_t>(x))) == value) bits[x / 64] |= uint64_t{1} << (x % 64);
+    }
 }
 
 void ColorMatcher::ClassifyRow(const uint8_t* pixels, int32_t width, uint8_t* out) const {

@@ -75,6 +75,12 @@ public:
     uint8_t Classify(uint32_t color) const;
     // The classes of width pixels (blue, green, red bytes) into out.
     void ClassifyRow(const uint8_t* pixels, int32_t width, uint8_t* out) const;
+    // Whether MatchBits has a kernel of its own here; without one,
+    // ClassifyRow and the byte-row kernel are as fast.
+    bool HasBitKernel() const;
+    // Bit x of bits ((width + 63) / 64 words, bit x % 64 of word x / 64) is
+    // set where pixel x's class is value, as ClassifyRow would give it.
+    void MatchBits(const uint8_t* pixels, int32_t width, uint8_t value, uint64_t* bits) const;
 
 private:
     struct Reference {
@@ -327,6 +333,17 @@ void ScanClassRuns(const ClassRuns& runs, uint8_t value, OnRow&& onRow, OnRun&& 
 template <class OnRow, class OnRun>
 void ScanMatchedRuns(const Raster& raster, const ColorMatcher& matcher, uint8_t value, OnRow&& onRow, OnRun&& onRun) {
     const int32_t width = raster.Width();
+    if (matcher.HasBitKernel()) {
+        // The matches as bits: no class byte per pixel to write and read.
+        std::vector<uint64_t> bits(static_cast<size_t>(width + 63) / 64);
+        for (int32_t r = 0; r < raster.Height(); ++r) {
+            onRow(r);
+            if (width == 0) continue;
+            matcher.MatchBits(raster.RowBytes(r).data(), width, value, bits.data());
+            detail::ScanBitRow(bits.data(), width, [&](int32_t s, int32_t e) { onRun(Run{s, e, r}); });
+        }
+        return;
+    }
     std::vector<uint8_t> classes(static_cast<size_t>(width));
     for (int32_t r = 0; r < raster.Height(); ++r) {
         onRow(r);

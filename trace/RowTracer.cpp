@@ -34,6 +34,7 @@ RowTracer::RowTracer(int32_t width, std::span<const uint32_t> copper, const Matc
         groups_.emplace_back(copper.subspan(first, std::min(kMaxClasses, copper.size() - first)), rule);
     }
     classes_.resize(static_cast<size_t>(width));
+    if (copper.size() == 1 && groups_[0].HasBitKernel()) bits_.resize(static_cast<size_t>(width + 63) / 64);
 }
 
 void RowTracer::CopperSpans(const uint8_t* pixels, std::vector<Span>& runs) {

@@ -35,6 +35,11 @@ public:
             detail::ScanRow(pixels, width_, copper_[0], [&](int32_t s, int32_t e) { onRun(size_t{0}, s, e); });
             return;
         }
+        if (!bits_.empty()) {
+            groups_[0].MatchBits(pixels, width_, uint8_t{1}, bits_.data());
+            detail::ScanBitRow(bits_.data(), width_, [&](int32_t s, int32_t e) { onRun(size_t{0}, s, e); });
+            return;
+        }
         for (size_t g = 0; g < groups_.size(); ++g) {
             groups_[g].ClassifyRow(pixels, width_, classes_.data());
             TraceClassRow(classes_.data(), g, onRun);
@@ -74,6 +79,9 @@ private:
     // pixel classified once per group into classes_.
     std::vector<ColorMatcher> groups_;
     std::vector<uint8_t> classes_;
+    // For one colour matched with a tolerance where the bit kernel is
+    // there: the row's matches as bits, which TraceRow scans instead.
+    std::vector<uint64_t> bits_;
 };
 
 // The classes of a picture read by rows, held as runs (12 bytes a run, not

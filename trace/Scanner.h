@@ -14,6 +14,7 @@
 #include "raster/Raster.h"
 #include "trace/ClassMap.h"
 
+#include <algorithm>
 #include <bit>
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -183,6 +184,38 @@ inline void ScanByteRow(const uint8_t* row, int32_t width, uint8_t value, Emit&&
         if (i == width) break;
         const int32_t start = i;
         i = FindByte<false>(row, i + 1, width, value);
+        emit(start, i == width ? last : i);
+        ++i;  // the pixel that ended the run cannot start one
+    }
+}
+
+// FindByte for a row of bits (bit x of word x / 64): the first column from
+// i on (i <= width) whose bit is set (when set is true) or clear; width
+// when there is none. Bits past width are not looked at.
+template <bool set>
+inline int32_t FindBit(const uint64_t* bits, int32_t i, int32_t width) {
+    if (i >= width) return width;
+    const auto words = static_cast<size_t>(width + 63) / 64;
+    auto w = static_cast<size_t>(i) / 64;
+    uint64_t m = (set ? bits[w] : ~bits[w]) & (~uint64_t{0} << (i % 64));
+    while (m == 0) {
+        if (++w == words) return width;
+        m = set ? bits[w] : ~bits[w];
+    }
+    return std::min(width, static_cast<int32_t>(w * 64) + std::countr_zero(m));
+}
+
+// The byte-row kernel's runs for a row of bits, where a pixel matches when
+// its bit is set.
+template <class Emit>
+inline void ScanBitRow(const uint64_t* bits, int32_t width, Emit&& emit) {
+    const int32_t last = width - 1;
+    int32_t i = 0;
+    while (i < width) {
+        i = FindBit<true>(bits, i, width);
+        if (i == width) break;
+        const int32_t start = i;
+        i = FindBit<false>(bits, i + 1, width);
         emit(start, i == width ? last : i);
         ++i;  // the pixel that ended the run cannot start one
     }
