@@ -305,25 +305,30 @@ struct ChannelIndex {
 };
 constexpr ChannelIndex kChannelIndex;
 
-// The same with AVX-512 VBMI: each channel of 32 pixels comes out of the
-// 96 bytes in one byte permutation. Never reads past the row. Returns the
-// pixels done (a multiple of 32).
+// The classes of the 32 pixels at q (96 bytes, never more read).
+__attribute__((target("avx2,avx512f,avx512bw,avx512vbmi"))) inline __m512i Nearest32Vbmi(const uint8_t* q,
+                                                                                          const uint64_t* refs,
+                                                                                          size_t refCount,
+                                                                                          __m512i start) {
+    constexpr __mmask64 kLowBytes = 0x5555555555555555ull;
+    const __m512i lo = _mm512_loadu_si512(q), hi = _mm512_maskz_loadu_epi8(0xFFFFFFFFull, q + 64);
+    const __m512i pb = _mm512_maskz_permutex2var_epi8(kLowBytes, lo, _mm512_load_si512(kChannelIndex.bytes[0]), hi);
+    const __m512i pg = _mm512_maskz_permutex2var_epi8(kLowBytes, lo, _mm512_load_si512(kChannelIndex.bytes[1]), hi);
+    const __m512i pr = _mm512_maskz_permutex2var_epi8(kLowBytes, lo, _mm512_load_si512(kChannelIndex.bytes[2]), hi);
+    return Nearest32(pb, pg, pr, refs, refCount, start);
+}
+
+// The classes of ClassifyAvx512Narrow with AVX-512 VBMI: each channel of
+// 32 pixels comes out of their 96 bytes in one byte permutation. Never
+// reads past the row. Returns the pixels done (a multiple of 32).
 __attribute__((target("avx2,avx512f,avx512bw,avx512vbmi"))) int32_t ClassifyAvx512Vbmi(const uint8_t* p, int32_t width,
                                                                                         const uint64_t* refs,
                                                                                         size_t refCount, int32_t limit,
                                                                                         uint8_t* out) {
-    const __m512i ib = _mm512_load_si512(kChannelIndex.bytes[0]), ig = _mm512_load_si512(kChannelIndex.bytes[1]),
-                  ir = _mm512_load_si512(kChannelIndex.bytes[2]);
-    constexpr __mmask64 kLowBytes = 0x5555555555555555ull;
     const __m512i start = _mm512_set1_epi16(static_cast<int16_t>(limit));
     int32_t x = 0;
     for (; x + 32 <= width; x += 32) {
-        const uint8_t* q = p + 3 * static_cast<size_t>(x);
-        const __m512i lo = _mm512_loadu_si512(q), hi = _mm512_maskz_loadu_epi8(0xFFFFFFFFull, q + 64);
-        const __m512i pb = _mm512_maskz_permutex2var_epi8(kLowBytes, lo, ib, hi);
-        const __m512i pg = _mm512_maskz_permutex2var_epi8(kLowBytes, lo, ig, hi);
-        const __m512i pr = _mm512_maskz_permutex2var_epi8(kLowBytes, lo, ir, hi);
-        const __m512i cls = Nearest32(pb, pg, pr, refs, refCount, start);
+        const __m512i cls = Nearest32Vbmi(p + 3 * static_cast<size_t>(x), refs, refCount, start);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm512_maskz_cvtepi16_epi8(~__mmask32{0}, cls));
     }
     return x;
@@ -333,18 +338,11 @@ __attribute__((target("avx2,avx512f,avx512bw,avx512vbmi"))) int32_t ClassifyAvx5
 // step, as 32-bit words into out. Returns the pixels done (a multiple of 32).
 __attribute__((target("avx2,avx512f,avx512bw,avx512vbmi"))) int32_t MatchBitsAvx512Vbmi(
     const uint8_t* p, int32_t width, const uint64_t* refs, size_t refCount, int32_t limit, uint8_t value, uint8_t* out) {
-    const __m512i ib = _mm512_load_si512(kChannelIndex.bytes[0]), ig = _mm512_load_si512(kChannelIndex.bytes[1]),
-                  ir = _mm512_load_si512(kChannelIndex.bytes[2]);
-    constexpr __mmask64 kLowBytes = 0x5555555555555555ull;
     const __m512i start = _mm512_set1_epi16(static_cast<int16_t>(limit)), wanted = _mm512_set1_epi16(value);
     int32_t x = 0;
     for (; x + 32 <= width; x += 32) {
-        const uint8_t* q = p + 3 * static_cast<size_t>(x);
-        const __m512i lo = _mm512_loadu_si512(q), hi = _mm512_maskz_loadu_epi8(0xFFFFFFFFull, q + 64);
-        const __m512i pb = _mm512_maskz_permutex2var_epi8(kLowBytes, lo, ib, hi);
-        const __m512i pg = _mm512_maskz_permutex2var_epi8(kLowBytes, lo, ig, hi);
-        const __m512i pr = _mm512_maskz_permutex2var_epi8(kLowBytes, lo, ir, hi);
-        const uint32_t bits = _mm512_cmpeq_epi16_mask(Nearest32(pb, pg, pr, refs, refCount, start), wanted);
+        const __m512i cls = Nearest32Vbmi(p + 3 * static_cast<size_t>(x), refs, refCount, start);
+        const uint32_t bits = _mm512_cmpeq_epi16_mask(cls, wanted);
         std::memcpy(out + x / 8, &bits, sizeof bits);
     }
     return x;
