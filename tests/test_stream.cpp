@@ -2,6 +2,7 @@
 // pictures of every depth the bitmap reader reads, both row orders, every
 // mirror, both formats and the tolerance rule, the text must be the same
 // bytes. Also: a file that shrinks or changes while it is read.
+#include "common/Error.h"
 #include "formats/AreaOutput.h"
 #include "job/ConversionJob.h"
 #include "job/SimpleOwner.h"
@@ -10,6 +11,7 @@
 #include "raster/PictureReader.h"
 #include "raster/PictureRows.h"
 #include "trace/ColorCount.h"
+#include "trace/RowTracer.h"
 #include "support/BmpBuilder.h"
 #include "support/Files.h"
 
@@ -19,6 +21,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -413,6 +416,41 @@ TEST(ColorCounter, CountsRowsAsTheWholePictureCount) {
 
 // Gerber and KiCad text from a picture read by rows is the text from the
 // picture in memory, for every matching rule and mirror.
+// Rows handed on as they become final are let go of: a picture whose
+// class runs would not all fit the memory limit is classified in it, and
+// holding them all is "Out of memory".
+TEST(ClassifyRows, RowsHandedOnNeedOnlyTheirWindowsMemory) {
+    Picture picture;
+    picture.raster = Raster(64, 2000);
+    for (int32_t y = 0; y < 2000; ++y) {
+        uint8_t* row = picture.raster.RowBytes(y).data();
+        for (int32_t x = 0; x < 64; ++x) std::memset(row + 3 * x, (x / 2 + y / 2) % 2 ? 0xFF : 0, 3);  // 2 x 2 squares
+    }
+    const std::vector<uint32_t> copper = {0xFFFFFF};
+    MatchOptions options;
+    options.tolerance = 10;
+    options.despeckle = 5;                  // every square is a speck
+    options.memoryLimit = 2000 * 32 * 25 / 4;  // a quarter of the picture's runs
+    auto rows = RasterRows(std::move(picture));
+    int32_t handed = 0;
+    int64_t copperRuns = 0;
+    ClassifyRows(*rows, copper, options, 2, 16, [&](const ClassRuns& runs, int32_t first, int32_t end) {
+        EXPECT_EQ(first, handed);
+        handed = end;
+        for (int32_t y = first; y < end; ++y) {
+            for (const ClassRun& run : runs.Row(y)) copperRuns += run.cls != 0;
+        }
+    });
+    EXPECT_EQ(handed, 2000);
+    EXPECT_EQ(copperRuns, 0);  // all dropped
+    try {
+        ClassifyRows(*rows, copper, options, 2, 16);
+        ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "Out of memory");
+    }
+}
+
 TEST(StreamConversion, AreaOutputsFromRowsAreTheWholePicturesText) {
     std::mt19937 rng(13);
     TempDir dir;

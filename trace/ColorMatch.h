@@ -157,8 +157,10 @@ extern int matchKernels;
 // Appends the runs of the width bytes of row as the next row of runs.
 void AppendRowRuns(const uint8_t* row, int32_t width, ClassRuns& runs);
 // How many class runs a memory limit holds while speckle removal works on
-// them: each run and its union-find entries.
-inline uint64_t ClassRunsWithin(uint64_t memoryLimit) { return memoryLimit / (sizeof(ClassRun) + 9); }
+// them: each run, its union-find entries and extra bytes more a run.
+inline uint64_t ClassRunsWithin(uint64_t memoryLimit, uint64_t extra = 0) {
+    return memoryLimit / (sizeof(ClassRun) + 9 + extra);
+}
 // Appends the rows of more after those of runs.
 void AppendRuns(ClassRuns& runs, const ClassRuns& more);
 // Speckle removal's labels of runs: each run's parent in the union-find,

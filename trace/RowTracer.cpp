@@ -63,7 +63,8 @@ void RowTracer::CopperSpans(const uint8_t* pixels, std::vector<Span>& runs) {
 
 ClassRuns ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, const MatchOptions& options, int threads,
                        int32_t bandRows, const FinalRowsStep& onFinal) {
-    const uint64_t most = detail::ClassRunsWithin(options.memoryLimit.value_or(MemoryAvailableNow()));
+    // Each run held also has its entry in the despeckler's table of holes.
+    const uint64_t most = detail::ClassRunsWithin(options.memoryLimit.value_or(MemoryAvailableNow()), sizeof(uint32_t));
     const int32_t width = rows.Width();
     const ColorMatcher matcher(copper, options);
     ClassRuns runs;
