@@ -22,6 +22,7 @@
 
 using namespace rastrace;
 using rastrace::test::JpegPicture;
+using rastrace::test::PngCase;
 using rastrace::test::PngPicture;
 using rastrace::test::TempDir;
 using rastrace::test::TiffCase;
@@ -108,34 +109,13 @@ void Write(const std::filesystem::path& path, const Bytes& bytes) { test::WriteF
 // ---------------------------------------------------------------------------
 // PNG
 
-struct PngCase {
-    const char* name;
-    int colourType;
-    int depth;
-    bool interlaced;
-};
-
 class PngRowsAsWhole : public ::testing::TestWithParam<PngCase> {};
 
 TEST_P(PngRowsAsWhole, GiveTheSameBytesInEveryBandSize) {
     const PngCase& c = GetParam();
-    PngPicture p;
-    p.width = 37;
-    p.height = 29;
-    p.colourType = c.colourType;
-    p.bitDepth = c.depth;
-    p.interlaced = c.interlaced;
+    PngPicture p = test::PngOfCase(c, 37, 29, static_cast<uint32_t>(c.colourType + c.depth));
     p.xPerUnit = 11811;  // 300 dpi
     p.yPerUnit = 23622;  // 600 dpi
-    const int channels = c.colourType == PNG_COLOR_TYPE_RGB ? 3 : c.colourType == PNG_COLOR_TYPE_RGB_ALPHA ? 4
-                         : c.colourType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2 : 1;
-    p.samples = Samples(size_t{p.width} * p.height * channels, c.depth, static_cast<uint32_t>(c.colourType + c.depth));
-    if (c.colourType == PNG_COLOR_TYPE_PALETTE) {
-        for (size_t i = 0; i < (size_t{1} << c.depth); ++i) {
-            p.palette.insert(p.palette.end(), {static_cast<uint8_t>(i * 7), static_cast<uint8_t>(255 - i),
-                                               static_cast<uint8_t>(i * 91)});
-        }
-    }
     const TempDir dir;
     const auto path = dir.Path() / "picture.png";
     Write(path, test::WritePng(p));
@@ -160,19 +140,11 @@ class TiffRowsAsWhole : public ::testing::TestWithParam<TiffCase> {};
 
 TEST_P(TiffRowsAsWhole, GiveTheSameBytesInAnyOrder) {
     const TiffCase& c = GetParam();
-    TiffPicture p;
-    p.width = 37;  // not a multiple of the tile width
-    p.height = 35;  // nor of the strip's or tile's height
-    p.photometric = c.photometric;
-    p.samplesPerPixel = c.samplesPerPixel;
-    p.bitsPerSample = c.bits;
+    // 37 x 35: not a multiple of the tile width, nor of the strip's or tile's height.
+    TiffPicture p = test::TiffOfCase(c, 37, 35, c.bits + c.samplesPerPixel);
     p.rowsPerStrip = 4;
     p.xResolution = 300;
     p.yResolution = 600;
-    p.samples = Samples(size_t{p.width} * p.height * c.samplesPerPixel, c.bits, c.bits + c.samplesPerPixel);
-    for (int extra = c.photometric == PHOTOMETRIC_RGB ? 3 : 1; extra < c.samplesPerPixel; ++extra) {
-        p.extraSamples.push_back(EXTRASAMPLE_UNASSALPHA);
-    }
     if (c.adjust) c.adjust(p);
     const TempDir dir;
     const auto path = dir.Path() / "picture.tif";
@@ -261,24 +233,11 @@ TEST(TiffRows, StripsInAnyOrderAndAHugeStripReadWhole) {
 // ---------------------------------------------------------------------------
 // JPEG
 
-JpegPicture Gradient(uint32_t width, uint32_t height, int components) {
-    JpegPicture p;
-    p.width = width;
-    p.height = height;
-    p.components = components;
-    for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x < width; ++x) {
-            for (int c = 0; c < components; ++c) p.samples.push_back(static_cast<uint8_t>(x * 9 + y * 5 + c * 70));
-        }
-    }
-    return p;
-}
-
 TEST(JpegRows, GiveTheSameBytesForGreyColourCmykAndProgressive) {
     const TempDir dir;
     for (const int components : {1, 3, 4}) {
         for (const bool progressive : {false, true}) {
-            JpegPicture p = Gradient(45, 37, components);
+            JpegPicture p = test::JpegGradient(45, 37, components);
             p.progressive = progressive;
             p.densityUnit = 1;
             p.xDensity = 300;
@@ -296,7 +255,7 @@ TEST(JpegRows, StreamAPictureTooLargeToHoldWhole) {
     // rows need only a few of.
     const TempDir dir;
     const auto path = dir.Path() / "large.jpg";
-    Write(path, test::WriteJpeg(Gradient(2400, 2400, 1)));
+    Write(path, test::WriteJpeg(test::JpegGradient(2400, 2400, 1)));
     ReadLimits limits;
     limits.memory = uint64_t{16} << 20;
     EXPECT_THROW(ReadPictureFile(path.string(), limits), Error);
@@ -376,8 +335,8 @@ INSTANTIATE_TEST_SUITE_P(
                                       p.samples = Samples(40 * 19 * 3, 8, 11);
                                       return test::WriteTiff(p);
                                   }},
-                      DamagedCase{"Jpeg", [] { return test::WriteJpeg(Gradient(40, 40, 3)); }},
-                      DamagedCase{"JpegCmyk", [] { return test::WriteJpeg(Gradient(24, 24, 4)); }}),
+                      DamagedCase{"Jpeg", [] { return test::WriteJpeg(test::JpegGradient(40, 40, 3)); }},
+                      DamagedCase{"JpegCmyk", [] { return test::WriteJpeg(test::JpegGradient(24, 24, 4)); }}),
     [](const ::testing::TestParamInfo<DamagedCase>& info) { return std::string(info.param.name); });
 
 TEST(DamagedRows, BuffersSizedByTheFileAreOutOfMemoryBeyondTheLimit) {

@@ -27,6 +27,7 @@
 
 using namespace rastrace;
 using rastrace::test::JpegPicture;
+using rastrace::test::PngCase;
 using rastrace::test::PngPicture;
 using rastrace::test::TempDir;
 using rastrace::test::TiffCase;
@@ -96,35 +97,14 @@ std::vector<uint8_t> PngStating(uint32_t width, uint32_t height) {
 // ---------------------------------------------------------------------------
 // PNG: every colour type and depth.
 
-struct PngCase {
-    const char* name;
-    int colourType;
-    int depth;
-    bool interlaced;
-};
-
 class PngColourTypes : public ::testing::TestWithParam<PngCase> {};
 
 TEST_P(PngColourTypes, LoadToThePixelsTheyHold) {
     const PngCase& c = GetParam();
-    PngPicture p;
-    p.width = 13;  // odd, and more than 8 so every Adam7 pass holds pixels
-    p.height = 11;
-    p.colourType = c.colourType;
-    p.bitDepth = c.depth;
-    p.interlaced = c.interlaced;
-    const int channels = c.colourType == PNG_COLOR_TYPE_RGB ? 3 : c.colourType == PNG_COLOR_TYPE_RGB_ALPHA ? 4
-                         : c.colourType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2 : 1;
+    // 13 x 11: odd, and more than 8 so every Adam7 pass holds pixels.
+    const PngPicture p = test::PngOfCase(c, 13, 11, static_cast<uint32_t>(c.colourType * 17 + c.depth));
+    const int channels = test::PngChannels(c.colourType);
     const size_t pixels = size_t{p.width} * p.height;
-    p.samples = Samples(pixels * channels, c.depth, static_cast<uint32_t>(c.colourType * 17 + c.depth));
-    if (c.colourType == PNG_COLOR_TYPE_PALETTE) {
-        const size_t entries = size_t{1} << c.depth;
-        for (size_t i = 0; i < entries; ++i) {
-            p.palette.insert(p.palette.end(), {static_cast<uint8_t>(i * 7 + 1), static_cast<uint8_t>(255 - i),
-                                               static_cast<uint8_t>(i * 91)});
-            p.paletteAlpha.push_back(static_cast<uint8_t>(i * 37));  // ignored: colours stay as stored
-        }
-    }
 
     Bgr want;
     for (size_t i = 0; i < pixels; ++i) {
@@ -185,25 +165,9 @@ class TiffLayouts : public ::testing::TestWithParam<TiffCase> {};
 
 TEST_P(TiffLayouts, LoadToThePixelsTheyHold) {
     const TiffCase& c = GetParam();
-    TiffPicture p;
-    p.width = 21;  // not a multiple of the tile width
-    p.height = 19;
-    p.photometric = c.photometric;
-    p.samplesPerPixel = c.samplesPerPixel;
-    p.bitsPerSample = c.bits;
+    // 21 wide: not a multiple of the tile width.
+    TiffPicture p = test::TiffOfCase(c, 21, 19, c.bits + 3u * c.samplesPerPixel + c.photometric);
     const size_t pixels = size_t{p.width} * p.height;
-    p.samples = Samples(pixels * c.samplesPerPixel, c.bits, c.bits + 3u * c.samplesPerPixel + c.photometric);
-    if (c.photometric == PHOTOMETRIC_PALETTE) {
-        const size_t entries = size_t{1} << c.bits;
-        p.colormap.resize(3 * entries);
-        for (size_t i = 0; i < entries; ++i) {
-            p.colormap[i] = static_cast<uint16_t>((i * 7 + 1) % 256 * 257);
-            p.colormap[entries + i] = static_cast<uint16_t>((255 - i % 256) * 257);
-            p.colormap[2 * entries + i] = static_cast<uint16_t>(i * 91 % 256 * 257);
-        }
-    }
-    const int colourSamples = c.photometric == PHOTOMETRIC_RGB ? 3 : 1;
-    for (int extra = colourSamples; extra < c.samplesPerPixel; ++extra) p.extraSamples.push_back(EXTRASAMPLE_UNASSALPHA);
     if (c.adjust) c.adjust(p);
 
     Bgr want;
@@ -293,19 +257,6 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------------------
 // JPEG
 
-JpegPicture Gradient(uint32_t width, uint32_t height, int components) {
-    JpegPicture p;
-    p.width = width;
-    p.height = height;
-    p.components = components;
-    for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x < width; ++x) {
-            for (int c = 0; c < components; ++c) p.samples.push_back(static_cast<uint8_t>(x * 9 + y * 5 + c * 70));
-        }
-    }
-    return p;
-}
-
 Bgr RgbToBgr(Bgr rgb) {
     for (size_t i = 0; i + 2 < rgb.size(); i += 3) std::swap(rgb[i], rgb[i + 2]);
     return rgb;
@@ -313,7 +264,7 @@ Bgr RgbToBgr(Bgr rgb) {
 
 TEST(JpegReader, GivesLibjpegsOwnDecodeInBlueGreenRed) {
     for (const bool progressive : {false, true}) {
-        JpegPicture p = Gradient(37, 29, 3);
+        JpegPicture p = test::JpegGradient(37, 29, 3);
         p.progressive = progressive;
         const std::vector<uint8_t> file = test::WriteJpeg(p);
         const Picture picture = Load(file);
@@ -433,7 +384,7 @@ std::vector<uint8_t> TiffWith(std::optional<float> x, std::optional<float> y, st
 }
 
 std::vector<uint8_t> JpegWith(int unit, uint16_t x, uint16_t y) {
-    JpegPicture p = Gradient(8, 8, 3);
+    JpegPicture p = test::JpegGradient(8, 8, 3);
     p.densityUnit = unit;
     p.xDensity = x;
     p.yDensity = y;
@@ -491,7 +442,7 @@ TEST(Recognition, GoesByTheFirstBytesNotTheName) {
     const auto jpeg = dir.Path() / "scan.png";
     const auto bmp = dir.Path() / "scan.tif";
     test::WriteFile(png, test::WritePng(OnePixelPng(10, 20, 30)));
-    test::WriteFile(jpeg, test::WriteJpeg(Gradient(8, 8, 1)));
+    test::WriteFile(jpeg, test::WriteJpeg(test::JpegGradient(8, 8, 1)));
     test::WriteFile(bmp, BmpWith(0, 0));
     const Picture fromPng = ReadPictureFile(png.string());
     EXPECT_EQ(fromPng.format, PictureFormat::Png);
@@ -651,7 +602,7 @@ TEST(DamagedFiles, HugeDeclaredSizesAreOutOfMemoryBeforeAnyAllocation) {
     const uint64_t limit = uint64_t{16} << 20;
     EXPECT_EQ(Failure(PngStating(100000, 100000), limit), "Out of memory");
     EXPECT_EQ(Failure(PngStating(0x7FFFFFFF, 1), limit), "Out of memory");
-    EXPECT_EQ(Failure(test::WriteJpeg(Gradient(2400, 2400, 1)), limit), "Out of memory");
+    EXPECT_EQ(Failure(test::WriteJpeg(test::JpegGradient(2400, 2400, 1)), limit), "Out of memory");
 
     // A 60000 x 1 TIFF fits 16 MiB, not 100 kB.
     TiffPicture wide;
@@ -681,7 +632,7 @@ TEST(DamagedTiff, CutsAndCorruptHeadersGiveTheMessage) {
 }
 
 TEST(DamagedJpeg, CutsAndCorruptHeadersGiveTheMessage) {
-    const std::vector<uint8_t> file = test::WriteJpeg(Gradient(24, 24, 3));
+    const std::vector<uint8_t> file = test::WriteJpeg(test::JpegGradient(24, 24, 3));
     ExpectEveryCutFails(file, "Cannot read JPEG file: ", 2);  // the end marker is not needed
     std::vector<uint8_t> cut(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(file.size() / 2));
     EXPECT_EQ(Failure(cut), "Cannot read JPEG file: Premature end of input file");
@@ -693,13 +644,13 @@ TEST(DamagedJpeg, CutsAndCorruptHeadersGiveTheMessage) {
 TEST(DamagedJpeg, MoreThanFiveHundredScansAreRefused) {
     // Each scan goes over the whole picture again: a small file of many
     // scans could keep the reader busy for minutes.
-    JpegPicture p = Gradient(16, 16, 1);
+    JpegPicture p = test::JpegGradient(16, 16, 1);
     p.manyScans = true;
     EXPECT_EQ(Failure(test::WriteJpeg(p)), "Cannot read JPEG file: more than 500 scans");
 }
 
 TEST(DamagedJpeg, ProgressiveFileCutShortFails) {
-    JpegPicture p = Gradient(40, 40, 3);
+    JpegPicture p = test::JpegGradient(40, 40, 3);
     p.progressive = true;
     const std::vector<uint8_t> file = test::WriteJpeg(p);
     const std::vector<uint8_t> cut(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(file.size() * 3 / 4));

@@ -51,17 +51,6 @@ void OnPngError(png_structp /*png*/, png_const_charp message) {
     std::abort();
 }
 
-int ChannelsOf(int colourType) {
-    switch (colourType) {
-        case PNG_COLOR_TYPE_GRAY: return 1;
-        case PNG_COLOR_TYPE_RGB: return 3;
-        case PNG_COLOR_TYPE_PALETTE: return 1;
-        case PNG_COLOR_TYPE_GRAY_ALPHA: return 2;
-        case PNG_COLOR_TYPE_RGB_ALPHA: return 4;
-        default: Fail("unknown PNG colour type");
-    }
-}
-
 // ---------------------------------------------------------------------------
 // TIFF written into a growing block of memory.
 
@@ -135,7 +124,7 @@ void OnJpegError(j_common_ptr info) {
 }  // namespace
 
 std::vector<uint8_t> WritePng(const PngPicture& p) {
-    const int channels = ChannelsOf(p.colourType);
+    const int channels = PngChannels(p.colourType);
     if (p.samples.size() != static_cast<size_t>(p.width) * p.height * static_cast<size_t>(channels)) Fail("PNG sample count");
     std::vector<uint8_t> out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, nullptr);
@@ -309,6 +298,70 @@ std::vector<uint16_t> Samples(size_t count, int depth, uint32_t seed) {
         out[1] = static_cast<uint16_t>(mask);
     }
     return out;
+}
+
+int PngChannels(int colourType) {
+    switch (colourType) {
+        case PNG_COLOR_TYPE_GRAY: return 1;
+        case PNG_COLOR_TYPE_RGB: return 3;
+        case PNG_COLOR_TYPE_PALETTE: return 1;
+        case PNG_COLOR_TYPE_GRAY_ALPHA: return 2;
+        case PNG_COLOR_TYPE_RGB_ALPHA: return 4;
+        default: Fail("unknown PNG colour type");
+    }
+}
+
+PngPicture PngOfCase(const PngCase& c, uint32_t width, uint32_t height, uint32_t seed) {
+    PngPicture p;
+    p.width = width;
+    p.height = height;
+    p.colourType = c.colourType;
+    p.bitDepth = c.depth;
+    p.interlaced = c.interlaced;
+    p.samples = Samples(size_t{width} * height * static_cast<size_t>(PngChannels(c.colourType)), c.depth, seed);
+    if (c.colourType == PNG_COLOR_TYPE_PALETTE) {
+        for (size_t i = 0; i < (size_t{1} << c.depth); ++i) {
+            p.palette.insert(p.palette.end(), {static_cast<uint8_t>(i * 7 + 1), static_cast<uint8_t>(255 - i),
+                                               static_cast<uint8_t>(i * 91)});
+            p.paletteAlpha.push_back(static_cast<uint8_t>(i * 37));
+        }
+    }
+    return p;
+}
+
+JpegPicture JpegGradient(uint32_t width, uint32_t height, int components) {
+    JpegPicture p;
+    p.width = width;
+    p.height = height;
+    p.components = components;
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            for (int c = 0; c < components; ++c) p.samples.push_back(static_cast<uint8_t>(x * 9 + y * 5 + c * 70));
+        }
+    }
+    return p;
+}
+
+TiffPicture TiffOfCase(const TiffCase& c, uint32_t width, uint32_t height, uint32_t seed) {
+    TiffPicture p;
+    p.width = width;
+    p.height = height;
+    p.photometric = c.photometric;
+    p.samplesPerPixel = c.samplesPerPixel;
+    p.bitsPerSample = c.bits;
+    p.samples = Samples(size_t{width} * height * c.samplesPerPixel, c.bits, seed);
+    if (c.photometric == PHOTOMETRIC_PALETTE) {
+        const size_t entries = size_t{1} << c.bits;
+        p.colormap.resize(3 * entries);
+        for (size_t i = 0; i < entries; ++i) {
+            p.colormap[i] = static_cast<uint16_t>((i * 7 + 1) % 256 * 257);
+            p.colormap[entries + i] = static_cast<uint16_t>((255 - i % 256) * 257);
+            p.colormap[2 * entries + i] = static_cast<uint16_t>(i * 91 % 256 * 257);
+        }
+    }
+    const int colourSamples = c.photometric == PHOTOMETRIC_RGB ? 3 : 1;
+    for (int extra = colourSamples; extra < c.samplesPerPixel; ++extra) p.extraSamples.push_back(EXTRASAMPLE_UNASSALPHA);
+    return p;
 }
 
 std::vector<uint8_t> RasterBytes(const Raster& raster) {

@@ -84,6 +84,9 @@ struct JpegPicture {
     uint16_t xDensity = 1;
     uint16_t yDensity = 1;
 };
+// A width x height JPEG picture of components components, a smooth
+// gradient (which JPEG keeps close).
+JpegPicture JpegGradient(uint32_t width, uint32_t height, int components);
 std::vector<uint8_t> WriteJpeg(const JpegPicture& picture);
 
 // libjpeg-turbo's own decode of a JPEG file as RGB bytes, row by row, top
@@ -94,6 +97,24 @@ std::vector<uint8_t> DecodeJpegRgb(const std::vector<uint8_t>& file);
 // from its neighbours and every sample value of a depth turns up; the
 // first two are the ends of the range, where rounding goes wrong first.
 std::vector<uint16_t> Samples(size_t count, int depth, uint32_t seed);
+
+// One PNG layout of a parameterised test: colour type, depth, interlacing.
+struct PngCase {
+    const char* name;
+    int colourType;
+    int depth;
+    bool interlaced;
+};
+// The channels a PNG colour type holds.
+int PngChannels(int colourType);
+// A width x height picture of the case: Samples from seed, and for a
+// palette type a full palette with transparency entries (which the
+// reader ignores: colours stay as stored).
+PngPicture PngOfCase(const PngCase& c, uint32_t width, uint32_t height, uint32_t seed);
+// A width x height picture of the TIFF case: Samples from seed, a full
+// colour map for a palette, the samples past the colour ones marked as
+// unassociated alpha. The case's adjust is left to the caller.
+TiffPicture TiffOfCase(const TiffCase& c, uint32_t width, uint32_t height, uint32_t seed);
 
 // A raster's pixel bytes (blue, green, red), row 0 at the top, no padding.
 std::vector<uint8_t> RasterBytes(const Raster& raster);
