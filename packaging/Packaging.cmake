@@ -72,9 +72,13 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${RASTRACE_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "turn scanned circuit-board pictures into PCB tracks")
 # The summary above is the synopsis line; this is the extended description.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Rastrace reads a BMP scan of a printed-circuit board and turns every
-horizontal run of the colours picked as copper into a straight track,
-written as a PCB FILE 4 ASCII track file or as a PADS ASCII file.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Rastrace reads a scan of a printed-circuit board (BMP, PNG, TIFF or
+JPEG), lets the user pick the colours that stand for copper and for the
+rest, and turns the copper into tracks (a PCB FILE 4 ASCII track file or a
+PADS ASCII file) or into areas covering exactly the traced pixels (Gerber
+RS-274X or a KiCad footprint). It traces noisy scans with a colour
+tolerance, background colours and speckle removal, and streams huge scans
+in little memory.
 .
 It comes as a window program (rastrace) and a command-line converter
 (rastrace-cli) that share one core.")
