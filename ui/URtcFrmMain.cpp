@@ -234,6 +234,7 @@ void TRtcFrmMain::FormCreate() {
     match_->spnTolerance->setValue(values.tolerance);  // the fields keep values in their range
     match_->spnDespeckle->setValue(values.despeckle);
     match_->btnOverlay->setChecked(values.overlay);
+    language_ = values.language;
     FReady = true;
 }
 
@@ -248,6 +249,7 @@ void TRtcFrmMain::FormDestroy() {
     values.tolerance = match_->spnTolerance->value();
     values.despeckle = match_->spnDespeckle->value();
     values.overlay = match_->btnOverlay->isChecked();
+    values.language = language_;
     SaveSettings(settingsPath_, values);
 }
 
@@ -431,7 +433,12 @@ void TRtcFrmMain::writeAreaFile(OutputKind kind) {
         throw;
     }
     prgbr->setValue(std::max(height, 1));
-    dialogs_.showNotice(this, QString::fromUtf8("转换完成！"), QString::fromUtf8("提示"));
+    showConversionComplete();
+}
+
+void TRtcFrmMain::showConversionComplete() {
+    dialogs_.showNotice(this, QCoreApplication::translate("TRtcFrmMain", "转换完成！"),
+                        QCoreApplication::translate("TRtcFrmMain", "提示"));
 }
 
 void TRtcFrmMain::adoptJob(std::unique_ptr<ConversionJob> job) {
@@ -486,7 +493,7 @@ void TRtcFrmMain::ConvertDone(const std::optional<std::string>& error) {
     if (error) {
         showStandardError(*error);
     } else {
-        dialogs_.showNotice(this, QString::fromUtf8("转换完成！"), QString::fromUtf8("提示"));
+        showConversionComplete();
     }
     FReady = true;
     ToolButton2->setEnabled(true);
@@ -496,9 +503,26 @@ void TRtcFrmMain::ConvertDone(const std::optional<std::string>& error) {
 
 void TRtcFrmMain::ToolButton4Click() {
     auto box = std::make_unique<TAboutBox>(this);
+    connect(box.get(), &TAboutBox::languageChosen, this, guard(&TRtcFrmMain::AboutLanguageChosen));
     AboutBox = box.get();
     const ScopeExit clear([] { AboutBox = nullptr; });
     dialogs_.execDialog(*box);
+}
+
+void TRtcFrmMain::AboutLanguageChosen(WindowLanguage language) {
+    // Written at once: a choice is kept even when the settings are not
+    // saved at exit (a conversion that never completed).
+    const std::string setting = LanguageSetting(language);
+    SaveLanguage(settingsPath_, setting);
+    language_ = setting;
+    // In the language chosen, which the window does not show yet.
+    QWidget* owner = AboutBox != nullptr ? static_cast<QWidget*>(AboutBox) : this;
+    if (language == WindowLanguage::English) {
+        dialogs_.showNotice(owner, QStringLiteral("The window will be in English from the next start."),
+                            QStringLiteral("Rastrace"));
+    } else {
+        dialogs_.showNotice(owner, QString::fromUtf8("下次启动时窗口将显示中文。"), QString::fromUtf8("提示"));
+    }
 }
 
 }  // namespace rastrace::ui
