@@ -31,6 +31,7 @@
 #include <QToolButton>
 
 #include <climits>
+#include <utility>
 #include <exception>
 
 namespace rastrace::ui {
@@ -76,6 +77,15 @@ char typedCharacter(const QKeyEvent& event) {
     if (text.isEmpty()) return 0;
     const char16_t first = text.front().unicode();
     return first < 0x80 ? static_cast<char>(first) : '?';  // beyond ASCII: never a digit
+}
+
+// Moves field right, its right edge kept, until it starts a few pixels
+// after label ends.
+void keepClearOf(const QWidget& label, QWidget& field) {
+    constexpr int kGap = 4;
+    const int left = label.geometry().right() + 1 + kGap;
+    const QRect g = field.geometry();
+    if (g.left() < left) field.setGeometry(QRect(QPoint(left, g.top()), g.bottomRight()));
 }
 
 // Runs on scope exit.
@@ -129,6 +139,15 @@ TRtcFrmMain::TRtcFrmMain(DialogService& dialogs, SettingsLocation settingsPath, 
     prgbr = c.get<QProgressBar>("prgbr");
     pColor = c.get<ColorSwatch>("pColor");
     match_ = new MatchPanel(CoolBar1, Panel2, Image1, ScrollBox1, pColor, lstCl);
+    if (shownLanguage() == WindowLanguage::English) {
+        // English labels run longer than the Chinese ones: a field its label
+        // would reach moves right, keeping its right edge. The Chinese
+        // layout stays exactly as its table gives it.
+        for (auto [label, field] : {std::pair<QWidget*, QWidget*>{Label1, cmbbox}, {Label2, edtmil},
+                                    {match_->Label3, match_->spnTolerance}, {match_->Label4, match_->spnDespeckle}}) {
+            keepClearOf(*label, *field);
+        }
+    }
 
     // Centred on the desktop, counting the frame the platform adds around
     // the client area (800 x 600 outside for a classic frame).

@@ -136,7 +136,7 @@
     </message>
     <message>
         <source>    位图不一定要是黑白两色的，彩色图片也可以直接转换。</source>
-        <translation>    Colour pictures convert as well as black and white.</translation>
+        <translation>    Colour pictures convert as well as monochrome.</translation>
     </message>
     <message>
         <source>版本历史：</source>
