@@ -90,7 +90,8 @@ MatchPanel::MatchPanel(QWidget* bandBar, QWidget* leftColumn, PictureView* view,
                             QT_TRANSLATE_NOOP("MatchPanel", "显示将被转换的像素"), Panel3, QRect(132, 12, 57, 30));
     btnOverlay->setCheckable(true);
     btnFit = flatButton(QT_TRANSLATE_NOOP("MatchPanel", "适应窗口"),
-                        QT_TRANSLATE_NOOP("MatchPanel", "缩放到适应窗口（Ctrl+滚轮缩放）"), Panel3, QRect(192, 12, 57, 30));
+                        QT_TRANSLATE_NOOP("MatchPanel", "缩放到适应窗口（Ctrl+滚轮缩放）"), Panel3,
+                        QRect(192, 12, 57, 30));
     btnActual = flatButton("100%", QT_TRANSLATE_NOOP("MatchPanel", "原始大小"), Panel3, QRect(252, 12, 40, 30));
     Panel3->setEnabled(false);  // as Panel2: no input before the first picture
     Panel3->show();

@@ -44,7 +44,11 @@ using namespace rastrace::ui;
 
 const QString kTranslations = QStringLiteral(RASTRACE_TRANSLATIONS_DIR);
 
-bool hasChinese(const QString& text) { return text.contains(QRegularExpression(QStringLiteral("[\\x{3000}-\\x{9fff}\\x{ff00}-\\x{ffef}]"))); }
+// CJK signs, punctuation and ideographs, and the full-width forms.
+bool hasChinese(const QString& text) {
+    static const QRegularExpression chinese(QStringLiteral("[\\x{3000}-\\x{9fff}\\x{ff00}-\\x{ffef}]"));
+    return text.contains(chinese);
+}
 
 // ---- Which language -------------------------------------------------------
 
@@ -187,7 +191,8 @@ int neededWidth(const QWidget& w) {
         option.text = group->title();
         option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
         option.lineWidth = 1;
-        const QRect title = group->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, group);
+        const QRect title =
+            group->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, group);
         return title.right() + 1;
     }
     return 0;
@@ -294,7 +299,8 @@ TEST_P(LanguageTest, TheLayoutHoldsInTheWindowAndTheAboutBox) {
         // Chinese lines always wrapped by a character or two).
         box->show();
         QApplication::processEvents();
-        const int room = box->mmoMsg->viewport()->width() - 2 * static_cast<int>(box->mmoMsg->document()->documentMargin());
+        const int room =
+            box->mmoMsg->viewport()->width() - 2 * static_cast<int>(box->mmoMsg->document()->documentMargin());
         for (const QString& line : english() ? TAboutBox::aboutLines() : QStringList()) {
             EXPECT_LE(box->mmoMsg->fontMetrics().horizontalAdvance(line), room) << line.toStdString();
         }
@@ -419,8 +425,8 @@ TEST(WindowUnderALocale, EnglishLocaleShowsEnglishAndCOrChineseShowToday) {
         QTemporaryDir dir;
         {
             TRtcFrmMain window(dialogs, dir.filePath(QStringLiteral("set.ini")).toStdString());
-            EXPECT_EQ(window.GroupBox3->title(),
-                      std::string_view(lang) == "en_US.UTF-8" ? QStringLiteral("Output") : QString::fromUtf8("转出设置"))
+            const bool english = std::string_view(lang) == "en_US.UTF-8";
+            EXPECT_EQ(window.GroupBox3->title(), english ? QStringLiteral("Output") : QString::fromUtf8("转出设置"))
                 << lang;
         }
         applyWindowLanguage(WindowLanguage::Chinese);
