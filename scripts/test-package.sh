@@ -57,10 +57,11 @@ file "$unpacked/root/usr/bin/rastrace-cli" | grep -q ', stripped' || fail "rastr
 for tool in xvfb-run xdotool; do
   command -v "$tool" >/dev/null || fail "$tool is missing (scripts/install-deps.sh installs it)"
 done
+mkdir -m 700 "$unpacked/runtime"  # Qt's runtime folder, so that none is made in TMPDIR
 for case in "en_US.UTF-8|About Rastrace" "C|软件介绍"; do
   locale=${case%%|*}
   want=${case#*|}
-  got=$(cd "$unpacked" && HOME="$unpacked" xvfb-run -a sh "$repo/packaging/about-title.sh" "$unpacked/root/usr/bin/rastrace" "$locale" 2>&1 |
+  got=$(cd "$unpacked" && HOME="$unpacked" XDG_RUNTIME_DIR="$unpacked/runtime" xvfb-run -a sh "$repo/packaging/about-title.sh" "$unpacked/root/usr/bin/rastrace" "$locale" 2>&1 |
         grep -v '^QStandardPaths' || true)
   [ "$got" = "$want" ] || fail "under LANG=$locale the packed window's about box is titled \"$got\", not \"$want\""
   echo "window under LANG=$locale: about box \"$got\""
