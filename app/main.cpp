@@ -2,7 +2,9 @@
 // window RtcFrmMain, the message loop, and the settings loaded at creation
 // and saved at destruction.
 #include "ui/AppLook.h"
+#include "settings/Settings.h"
 #include "ui/DialogService.h"
+#include "ui/Language.h"
 #include "ui/URtcFrmMain.h"
 
 #include <QApplication>
@@ -30,11 +32,21 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     rastrace::ui::applyApplicationLook(app);
+    // The language is the one thing read before the window is built: its
+    // texts are taken as it is built.
+    const rastrace::SettingsLocation settings = rastrace::DefaultSettingsLocation();
+    const rastrace::ui::WindowLanguage language =
+        rastrace::ui::ChooseWindowLanguage(rastrace::LoadSettings(settings).language);
+    if (!rastrace::ui::applyWindowLanguage(language)) {
+        std::fprintf(stderr, "rastrace: the English translation (rastrace_en.qm) was not found in %s; "
+                             "the window shows its Chinese texts.\n",
+                     qPrintable(rastrace::ui::translationFolders().join(QStringLiteral(" or "))));
+    }
 
     rastrace::ui::QtDialogService dialogs;
     int result = 0;
     {
-        rastrace::ui::TRtcFrmMain RtcFrmMain(dialogs);
+        rastrace::ui::TRtcFrmMain RtcFrmMain(dialogs, settings);
         RtcFrmMain.handle(&rastrace::ui::TRtcFrmMain::FormCreate);
         RtcFrmMain.show();
         result = QApplication::exec();

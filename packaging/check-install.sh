@@ -6,7 +6,9 @@
 #   - apt install ./<deb>; the installed rastrace-cli --version and man rastrace-cli;
 #   - the installed window, started by a normal user in a virtual display and
 #     closed through the window manager, exits at once (no error box waits)
-#     and leaves its settings in ~/.config/rastrace/set.ini.
+#     and leaves its settings in ~/.config/rastrace/set.ini;
+#   - the installed window shows English under an English locale and
+#     Chinese under C (the about box's title, opened with the mouse).
 set -euo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -14,7 +16,7 @@ deb="$(realpath "${1:-$(ls "$repo"/build/rastrace_*_amd64.deb | head -n1)}")"
 user=rastrace-check
 fail() { echo "check-install: $*" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || fail "run as root"
-for tool in xvfb-run openbox wmctrl man; do
+for tool in xvfb-run openbox wmctrl man xdotool; do
   command -v "$tool" >/dev/null || fail "$tool is missing (scripts/install-deps.sh installs it)"
 done
 
@@ -52,4 +54,13 @@ grep -q '^exit status 0$' <<<"$result" || fail "the window did not exit cleanly 
 printf '[CONFIG]\r\nXRES=600\r\nYRES=600\r\nLAYER=0\r\nMIL=2\r\n' |
   cmp -s - "$home/.config/rastrace/set.ini" || fail "$home/.config/rastrace/set.ini does not hold the settings"
 echo "settings: $home/.config/rastrace/set.ini written"
+
+for case in "en_US.UTF-8|About Rastrace" "C|软件介绍"; do
+  locale=${case%%|*}
+  want=${case#*|}
+  got=$(su - "$user" -c "xvfb-run -a sh $repo/packaging/about-title.sh /usr/bin/rastrace $locale" 2>&1 |
+        grep -v '^QStandardPaths' || true)
+  [ "$got" = "$want" ] || fail "under LANG=$locale the installed window's about box is titled \"$got\", not \"$want\""
+  echo "window under LANG=$locale: about box \"$got\""
+done
 echo "check-install: passed (the package is removed again)"

@@ -8,6 +8,7 @@ packages=(
   libpng-dev libtiff-dev libjpeg62-turbo-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
+  qt6-tools-dev qt6-l10n-tools
   fonts-arphic-uming
   clang libclang-rt-14-dev libfuzzer-14-dev
   xvfb xauth imagemagick xdotool time

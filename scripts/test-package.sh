@@ -2,7 +2,9 @@
 # Builds the Debian package from a configured and built build folder (the
 # first argument, default build/) and checks it: the file name, the files it
 # must hold, its dependencies, the packed rastrace-cli and its manual page,
-# and lintian, which must report no errors (warnings are listed, not fatal).
+# the packed window's language (English under an English locale, Chinese
+# under C, in a virtual display), and lintian, which must report no errors
+# (warnings are listed, not fatal).
 set -euo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -23,7 +25,8 @@ for f in ./usr/bin/rastrace ./usr/bin/rastrace-cli \
          ./usr/share/applications/rastrace.desktop \
          ./usr/share/icons/hicolor/scalable/apps/rastrace.svg \
          ./usr/share/man/man1/rastrace-cli.1.gz ./usr/share/man/man1/rastrace.1.gz \
-         ./usr/share/doc/rastrace/copyright ./usr/share/doc/rastrace/changelog.gz; do
+         ./usr/share/doc/rastrace/copyright ./usr/share/doc/rastrace/changelog.gz \
+         ./usr/share/rastrace/translations/rastrace_en.qm; do
   grep -qxF "$f" <<<"$contents" || fail "$f is missing from the package"
 done
 outside=$(grep -v '^\./usr/\(bin\|share\)/' <<<"$contents" | grep -vxF './usr/' || true)
@@ -47,6 +50,23 @@ for text in '.TH RASTRACE-CLI "1"' '\-\-list\-colors' '\fB\-\-color\fR'; do
   grep -qF -- "$text" <<<"$man" || fail "the manual page of rastrace-cli lacks $text"
 done
 file "$unpacked/root/usr/bin/rastrace-cli" | grep -q ', stripped' || fail "rastrace-cli is not stripped"
+
+# The packed window finds the packed translation from its own folder, as the
+# installed one does: its about box, opened with the mouse, is titled in the
+# locale's language.
+for tool in xvfb-run xdotool; do
+  command -v "$tool" >/dev/null || fail "$tool is missing (scripts/install-deps.sh installs it)"
+done
+mkdir -m 700 "$unpacked/runtime"  # Qt's runtime folder, so that none is made in TMPDIR
+for case in "en_US.UTF-8|About Rastrace" "C|软件介绍"; do
+  locale=${case%%|*}
+  want=${case#*|}
+  got=$(cd "$unpacked" && HOME="$unpacked" XDG_RUNTIME_DIR="$unpacked/runtime" xvfb-run -a sh "$repo/packaging/about-title.sh" "$unpacked/root/usr/bin/rastrace" "$locale" 2>&1 |
+        grep -v '^QStandardPaths' || true)
+  [ "$got" = "$want" ] || fail "under LANG=$locale the packed window's about box is titled \"$got\", not \"$want\""
+  echo "window under LANG=$locale: about box \"$got\""
+done
+rm -f "$unpacked/root/usr/bin/set.ini"
 
 # lintian leaves a cache file in its temporary folder: give it one of ours.
 mkdir "$unpacked/lintian-tmp"

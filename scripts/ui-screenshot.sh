@@ -3,9 +3,15 @@
 # the sample scan open, its two copper colours picked into the colour list
 # and the PADS (ASC) format chosen; and docs/overlay.png: a noisy scan of a
 # generated board with copper and background picked, a tolerance and a
-# speckle size set and the match overlay on.
+# speckle size set and the match overlay on. docs/screenshot-en.png and
+# docs/overlay-en.png are the same in English.
 #
-# Usage: scripts/ui-screenshot.sh [build-dir]     (default: build)
+# With a folder as the second argument, it also takes every dialog of the
+# window in both languages into folder/zh and folder/en (main window, about
+# box, open and save dialogs, notices and the error box), for checking the
+# layout by eye.
+#
+# Usage: scripts/ui-screenshot.sh [build-dir [dialog-folder]]     (default: build)
 # Needs: xvfb (xvfb-run), a build with RASTRACE_BUILD_UI=ON.
 set -eu
 
@@ -30,10 +36,23 @@ if [ ! -f "$picture" ]; then
         -type TrueColor "BMP3:$picture"
 fi
 
+shoot() {
+    xvfb-run -a -s "-screen 0 1024x768x24" "$build/ui/rastrace-screenshot" "$@"
+}
+
 mkdir -p "$root/docs"
-xvfb-run -a -s "-screen 0 1024x768x24" \
-    "$build/ui/rastrace-screenshot" "$picture" "$root/docs/screenshot.png"
-echo "wrote $root/docs/screenshot.png"
-xvfb-run -a -s "-screen 0 1024x768x24" \
-    "$build/ui/rastrace-screenshot" --overlay "$root/docs/overlay.png"
-echo "wrote $root/docs/overlay.png"
+for language in zh en; do
+    suffix=""
+    [ "$language" = zh ] || suffix="-$language"
+    shoot --language "$language" "$picture" "$root/docs/screenshot$suffix.png"
+    echo "wrote $root/docs/screenshot$suffix.png"
+    shoot --language "$language" --overlay "$root/docs/overlay$suffix.png"
+    echo "wrote $root/docs/overlay$suffix.png"
+done
+
+if [ $# -ge 2 ]; then
+    for language in zh en; do
+        mkdir -p "$2/$language"
+        shoot --language "$language" --tour "$picture" "$2/$language"
+    done
+fi

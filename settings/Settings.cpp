@@ -95,6 +95,7 @@ SettingsValues LoadSettings(const std::string& path) {
     values.tolerance = StrToIntDef(ReadIniValue(text, kSection, "TOLERANCE").value_or(std::string()), 0);
     values.despeckle = StrToIntDef(ReadIniValue(text, kSection, "DESPECKLE").value_or(std::string()), 0);
     values.overlay = StrToIntDef(ReadIniValue(text, kSection, "OVERLAY").value_or(std::string()), 0) != 0;
+    if (auto v = ReadIniValue(text, kSection, "LANGUAGE")) values.language = std::move(*v);
     return values;
 }
 
@@ -128,6 +129,9 @@ void SaveSettings(const std::string& path, const SettingsValues& values) {
     writeOptional("TOLERANCE", values.tolerance, 0);
     writeOptional("DESPECKLE", values.despeckle, 0);
     writeOptional("OVERLAY", values.overlay ? 1 : 0, 0);
+    if (!values.language.empty() || ReadIniValue(text, kSection, "LANGUAGE")) {
+        text = WriteIniValue(text, kSection, "LANGUAGE", values.language);
+    }
     ReplaceFile(path, text);
 }
 
@@ -197,6 +201,24 @@ SettingsValues LoadSettings(const SettingsLocation& location) {
 void SaveSettings(const SettingsLocation& location, const SettingsValues& values) {
     if (location.makeFolder) MakeFoldersAbove(location.file);
     SaveSettings(location.file, values);
+}
+
+void SaveLanguage(const SettingsLocation& location, const std::string& language) {
+    std::string text;
+    switch (ReadWholeFile(location.file, text)) {
+    case ReadOutcome::Missing:
+        // The defaults the user sees now come from the fallback: the new
+        // file keeps them, or they would be lost with the first write.
+        text.clear();
+        if (!location.fallback.empty() && ReadWholeFile(location.fallback, text) != ReadOutcome::Read) text.clear();
+        break;
+    case ReadOutcome::Failed:
+        throw Error(UnableToWrite(location.file));
+    case ReadOutcome::Read:
+        break;
+    }
+    if (location.makeFolder) MakeFoldersAbove(location.file);
+    ReplaceFile(location.file, WriteIniValue(text, kSection, "LANGUAGE", language));
 }
 
 }  // namespace rastrace

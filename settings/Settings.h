@@ -28,6 +28,10 @@ struct SettingsValues {
     int32_t tolerance = 0;  // 0..442
     int32_t despeckle = 0;  // speckle size in pixels, 0 = off
     bool overlay = false;   // the window's match overlay
+    // The window's language as the user chose it in the about box: "en" or
+    // "zh" (LANGUAGE); empty while none was chosen, and then never written.
+    // Any other text read is kept as it is and means no choice.
+    std::string language{};
 };
 
 // The executable's folder (with its final "/") followed by "set.ini".
@@ -69,10 +73,17 @@ SettingsValues LoadSettings(const SettingsLocation& location);
 
 // Writes XRES, YRES, LAYER and MIL in that order, then TOLERANCE, DESPECKLE
 // and OVERLAY where they differ from their defaults or are present already,
+// and LANGUAGE where it is not empty or is present already,
 // keeping everything else in the file. Throws Error("Unable to write to <path>") when the file cannot
 // be written; the previous file is then left as it was.
 void SaveSettings(const std::string& path, const SettingsValues& values);
 // Writes location.file, making its folders first where location says so.
 void SaveSettings(const SettingsLocation& location, const SettingsValues& values);
+
+// Sets LANGUAGE to language in location.file at once and changes nothing
+// else in it; while that file does not exist, it starts as a copy of
+// location.fallback (when there is one), whose values it then keeps.
+// Throws Error("Unable to write to <path>") as SaveSettings does.
+void SaveLanguage(const SettingsLocation& location, const std::string& language);
 
 }  // namespace rastrace

@@ -174,6 +174,43 @@ TEST_F(SettingsFile, ScanKeysAreWrittenOnlyAwayFromTheirDefaultsOrOverAValueTher
     EXPECT_FALSE(parsed.overlay);
 }
 
+TEST_F(SettingsFile, LanguageIsWrittenOnlyOnceChosenAndKeptAsRead) {
+    rastrace::SaveSettings(path_, SettingsValues{});
+    EXPECT_EQ(ReadBytes(path_), "[CONFIG]\r\nXRES=600\r\nYRES=600\r\nLAYER=0\r\nMIL=2\r\n");
+    EXPECT_EQ(rastrace::LoadSettings(path_).language, "");
+
+    SettingsValues v;
+    v.language = "en";
+    rastrace::SaveSettings(path_, v);
+    EXPECT_EQ(ReadBytes(path_), "[CONFIG]\r\nXRES=600\r\nYRES=600\r\nLAYER=0\r\nMIL=2\r\nLANGUAGE=en\r\n");
+    EXPECT_EQ(rastrace::LoadSettings(path_).language, "en");
+
+    // A value this version does not know survives a load and a save.
+    WriteBytes(path_, "[CONFIG]\r\nLANGUAGE=fr\r\n");
+    rastrace::SaveSettings(path_, rastrace::LoadSettings(path_));
+    EXPECT_EQ(ReadBytes(path_), "[CONFIG]\r\nLANGUAGE=fr\r\nXRES=600\r\nYRES=600\r\nLAYER=0\r\nMIL=2\r\n");
+}
+
+TEST_F(SettingsFile, SaveLanguageChangesOnlyItsKey) {
+    WriteBytes(path_, "; mine\n[CONFIG]\nXRES=9\nLANGUAGE=zh\n[LAST]\nX=1");
+    rastrace::SaveLanguage(path_, "en");
+    EXPECT_EQ(ReadBytes(path_), "; mine\n[CONFIG]\nXRES=9\nLANGUAGE=en\r\n[LAST]\nX=1");
+    EXPECT_EQ(EntriesInDir(), 1u);
+
+    fs::remove(path_);
+    rastrace::SaveLanguage(path_, "zh");  // a first start that chose at once
+    EXPECT_EQ(ReadBytes(path_), "[CONFIG]\r\nLANGUAGE=zh\r\n");
+    ExpectValues(rastrace::LoadSettings(path_), SettingsValues{});
+
+    fs::create_directory(dir_ + "/folder");
+    try {
+        rastrace::SaveLanguage(std::string(dir_ + "/folder"), "en");
+        ADD_FAILURE() << "no error for a folder";
+    } catch (const rastrace::Error& e) {
+        EXPECT_STREQ(e.what(), ("Unable to write to " + dir_ + "/folder").c_str());
+    }
+}
+
 struct LoadCase {
     const char* name;
     std::string body;  // lines after [CONFIG]
@@ -401,6 +438,15 @@ TEST_F(SettingsInstall, UsersFileThatExistsButCannotBeReadGivesDefaultsNotTheShi
     const rastrace::SettingsLocation location = Start(false);
     ExpectValues(rastrace::LoadSettings(location), SettingsValues{});
     ExpectUnableToWrite(location, userIni_);
+}
+
+TEST_F(SettingsInstall, ALanguageChosenBeforeTheFirstExitKeepsTheShippedValues) {
+    const std::string shipped = "[CONFIG]\r\nXRES=1200\r\nYRES=1200\r\nLAYER=5\r\nMIL=8\r\n";
+    WriteBytes(programIni_, shipped);
+    rastrace::SaveLanguage(Start(false), "en");
+    EXPECT_EQ(ReadBytes(userIni_), "[CONFIG]\r\nXRES=1200\r\nYRES=1200\r\nLAYER=5\r\nMIL=8\r\nLANGUAGE=en\r\n");
+    EXPECT_EQ(ReadBytes(programIni_), shipped);
+    EXPECT_EQ(rastrace::LoadSettings(Start(false)).language, "en");
 }
 
 TEST(SettingsPath, IsBesideTheExecutable) {

@@ -3,6 +3,7 @@
 #include "ui/Controls.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,8 +20,14 @@ namespace {
 
 QString utf8(const char* text) { return QString::fromUtf8(text); }
 
-QWidget* createControl(const ControlRow& row, QWidget* parent, const QList<QPixmap>& images) {
-    const QString text = utf8(row.text);
+// text in the window's language; an empty text or one without a
+// translation comes back as it is.
+QString translated(const char* context, const char* text) {
+    return text[0] == '\0' ? QString() : QCoreApplication::translate(context, text);
+}
+
+QWidget* createControl(const char* context, const ControlRow& row, QWidget* parent, const QList<QPixmap>& images) {
+    const QString text = translated(context, row.text);
     switch (row.kind) {
     case ControlKind::Panel: {
         auto* panel = new QFrame(parent);
@@ -102,8 +109,8 @@ QWidget* createControl(const ControlRow& row, QWidget* parent, const QList<QPixm
     throw Error(std::string("Unknown control kind for ") + row.name);
 }
 
-void applyState(const ControlRow& row, QWidget* widget) {
-    if (row.hint[0] != '\0') widget->setToolTip(utf8(row.hint));
+void applyState(const char* context, const ControlRow& row, QWidget* widget) {
+    if (row.hint[0] != '\0') widget->setToolTip(translated(context, row.hint));
     if ((row.state & kDisabled) != 0) widget->setEnabled(false);
     if (auto* radio = qobject_cast<QRadioButton*>(widget)) radio->setChecked((row.state & kChecked) != 0);
     if (auto* button = qobject_cast<QPushButton*>(widget); button && (row.state & kDefaultButton) != 0) {
@@ -114,7 +121,7 @@ void applyState(const ControlRow& row, QWidget* widget) {
 }  // namespace
 
 FormControls buildForm(QWidget& form, const FormTable& table, const QList<QPixmap>& images) {
-    form.setWindowTitle(utf8(table.caption));
+    form.setWindowTitle(translated(table.context, table.caption));
     form.resize(table.clientWidth, table.clientHeight);
 
     FormControls controls;
@@ -128,7 +135,7 @@ FormControls buildForm(QWidget& form, const FormTable& table, const QList<QPixma
             }
         }
         auto* scroll = qobject_cast<QScrollArea*>(parent);
-        QWidget* widget = createControl(row, scroll != nullptr ? nullptr : parent, images);
+        QWidget* widget = createControl(table.context, row, scroll != nullptr ? nullptr : parent, images);
         widget->setObjectName(utf8(row.name));
 
         if (row.align != Align::None) {
@@ -144,7 +151,7 @@ FormControls buildForm(QWidget& form, const FormTable& table, const QList<QPixma
         }
         if (scroll != nullptr) scroll->setWidget(widget);
 
-        applyState(row, widget);
+        applyState(table.context, row, widget);
         controls.add(widget->objectName(), widget);
     }
     return controls;

@@ -72,7 +72,11 @@ struct ControlRow {
     const char* items = "";       // combo box entries, '\n'-separated
 };
 
+// The caption, the rows' texts and hints are translated in context (see
+// Language.h) when the form is built; items, names and field contents are
+// not. The tables mark their texts for lupdate with QT_TRANSLATE_NOOP.
 struct FormTable {
+    const char* context = "";
     const char* caption = "";
     int clientWidth = 0, clientHeight = 0;
     std::span<const ControlRow> controls;

@@ -4,6 +4,7 @@
 #include "ui/ZoomView.h"
 
 #include <QAbstractItemModel>
+#include <QCoreApplication>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -18,10 +19,12 @@ namespace rastrace::ui {
 
 namespace {
 
-QString utf8(const char* text) { return QString::fromUtf8(text); }
+// The panel's texts are marked for lupdate where they are written and
+// translated here, in the window's language.
+QString translated(const char* text) { return QCoreApplication::translate("MatchPanel", text); }
 
 QLabel* label(const char* text, QWidget* parent, int left, int top) {
-    auto* l = new QLabel(utf8(text), parent);
+    auto* l = new QLabel(translated(text), parent);
     l->adjustSize();
     l->move(left, top);
     return l;
@@ -41,8 +44,8 @@ QToolButton* flatButton(const char* text, const char* hint, QWidget* parent, QRe
     auto* button = new QToolButton(parent);
     button->setAutoRaise(true);
     button->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    button->setText(utf8(text));
-    button->setToolTip(utf8(hint));
+    button->setText(translated(text));
+    button->setToolTip(translated(hint));
     button->setGeometry(geometry);
     return button;
 }
@@ -75,21 +78,26 @@ MatchPanel::MatchPanel(QWidget* bandBar, QWidget* leftColumn, PictureView* view,
     Panel3->setObjectName(QStringLiteral("Panel3"));
     Panel3->setFrameStyle(QFrame::NoFrame);
     Panel3->setGeometry(481, 2, 294, 54);
-    Label3 = label("容差：", Panel3, 4, 8);
+    Label3 = label(QT_TRANSLATE_NOOP("MatchPanel", "容差："), Panel3, 4, 8);
     spnTolerance = spin(Panel3, kMaxTolerance, QRect(76, 4, 52, 20));
-    spnTolerance->setToolTip(utf8("颜色容差：RGB 距离 0 到 442，0 为完全相同"));
-    Label4 = label("去斑(像素)：", Panel3, 4, 32);
+    spnTolerance->setToolTip(
+        QCoreApplication::translate("MatchPanel", "颜色容差：RGB 距离 0 到 442，0 为完全相同"));
+    Label4 = label(QT_TRANSLATE_NOOP("MatchPanel", "去斑(像素)："), Panel3, 4, 32);
     spnDespeckle = spin(Panel3, kMaxDespeckle, QRect(76, 28, 52, 20));
-    spnDespeckle->setToolTip(utf8("去掉小于此像素数的斑点并填平小孔，0 为不去斑"));
-    btnOverlay = flatButton("匹配预览", "显示将被转换的像素", Panel3, QRect(132, 12, 57, 30));
+    spnDespeckle->setToolTip(
+        QCoreApplication::translate("MatchPanel", "去掉小于此像素数的斑点并填平小孔，0 为不去斑"));
+    btnOverlay = flatButton(QT_TRANSLATE_NOOP("MatchPanel", "匹配预览"),
+                            QT_TRANSLATE_NOOP("MatchPanel", "显示将被转换的像素"), Panel3, QRect(132, 12, 57, 30));
     btnOverlay->setCheckable(true);
-    btnFit = flatButton("适应窗口", "缩放到适应窗口（Ctrl+滚轮缩放）", Panel3, QRect(192, 12, 57, 30));
-    btnActual = flatButton("100%", "原始大小", Panel3, QRect(252, 12, 40, 30));
+    btnFit = flatButton(QT_TRANSLATE_NOOP("MatchPanel", "适应窗口"),
+                        QT_TRANSLATE_NOOP("MatchPanel", "缩放到适应窗口（Ctrl+滚轮缩放）"), Panel3,
+                        QRect(192, 12, 57, 30));
+    btnActual = flatButton("100%", QT_TRANSLATE_NOOP("MatchPanel", "原始大小"), Panel3, QRect(252, 12, 40, 30));
     Panel3->setEnabled(false);  // as Panel2: no input before the first picture
     Panel3->show();
 
     // Below GroupBox3 (which ends at 441) in the left column.
-    GroupBox4 = new QGroupBox(utf8("背景颜色"), leftColumn);
+    GroupBox4 = new QGroupBox(QCoreApplication::translate("MatchPanel", "背景颜色"), leftColumn);
     GroupBox4->setObjectName(QStringLiteral("GroupBox4"));
     GroupBox4->setGeometry(8, 446, 169, 44);
     lstBg = new ColorListBox(GroupBox4);
@@ -98,7 +106,7 @@ MatchPanel::MatchPanel(QWidget* bandBar, QWidget* leftColumn, PictureView* view,
     lstBg->setFlow(QListView::LeftToRight);
     lstBg->setWrapping(true);
     lstBg->setIconSize(QSize(10, 10));
-    lstBg->setToolTip(utf8("Shift+Ctrl+左键在图片上拾取背景颜色"));
+    lstBg->setToolTip(QCoreApplication::translate("MatchPanel", "Shift+Ctrl+左键在图片上拾取背景颜色"));
     GroupBox4->show();
 
     view_->setOverlay(&overlay_);

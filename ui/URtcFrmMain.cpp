@@ -31,6 +31,7 @@
 #include <QToolButton>
 
 #include <climits>
+#include <utility>
 #include <exception>
 
 namespace rastrace::ui {
@@ -76,6 +77,15 @@ char typedCharacter(const QKeyEvent& event) {
     if (text.isEmpty()) return 0;
     const char16_t first = text.front().unicode();
     return first < 0x80 ? static_cast<char>(first) : '?';  // beyond ASCII: never a digit
+}
+
+// Moves field right, its right edge kept, until it starts a few pixels
+// after label ends.
+void keepClearOf(const QWidget& label, QWidget& field) {
+    constexpr int kGap = 4;
+    const int left = label.geometry().right() + 1 + kGap;
+    const QRect g = field.geometry();
+    if (g.left() < left) field.setGeometry(QRect(QPoint(left, g.top()), g.bottomRight()));
 }
 
 // Runs on scope exit.
@@ -129,6 +139,15 @@ TRtcFrmMain::TRtcFrmMain(DialogService& dialogs, SettingsLocation settingsPath, 
     prgbr = c.get<QProgressBar>("prgbr");
     pColor = c.get<ColorSwatch>("pColor");
     match_ = new MatchPanel(CoolBar1, Panel2, Image1, ScrollBox1, pColor, lstCl);
+    if (shownLanguage() == WindowLanguage::English) {
+        // English labels run longer than the Chinese ones: a field its label
+        // would reach moves right, keeping its right edge. The Chinese
+        // layout stays exactly as its table gives it.
+        for (auto [label, field] : {std::pair<QWidget*, QWidget*>{Label1, cmbbox}, {Label2, edtmil},
+                                    {match_->Label3, match_->spnTolerance}, {match_->Label4, match_->spnDespeckle}}) {
+            keepClearOf(*label, *field);
+        }
+    }
 
     // Centred on the desktop, counting the frame the platform adds around
     // the client area (800 x 600 outside for a classic frame).
@@ -234,6 +253,7 @@ void TRtcFrmMain::FormCreate() {
     match_->spnTolerance->setValue(values.tolerance);  // the fields keep values in their range
     match_->spnDespeckle->setValue(values.despeckle);
     match_->btnOverlay->setChecked(values.overlay);
+    language_ = values.language;
     FReady = true;
 }
 
@@ -248,6 +268,7 @@ void TRtcFrmMain::FormDestroy() {
     values.tolerance = match_->spnTolerance->value();
     values.despeckle = match_->spnDespeckle->value();
     values.overlay = match_->btnOverlay->isChecked();
+    values.language = language_;
     SaveSettings(settingsPath_, values);
 }
 
@@ -431,7 +452,12 @@ void TRtcFrmMain::writeAreaFile(OutputKind kind) {
         throw;
     }
     prgbr->setValue(std::max(height, 1));
-    dialogs_.showNotice(this, QString::fromUtf8("转换完成！"), QString::fromUtf8("提示"));
+    showConversionComplete();
+}
+
+void TRtcFrmMain::showConversionComplete() {
+    dialogs_.showNotice(this, QCoreApplication::translate("TRtcFrmMain", "转换完成！"),
+                        QCoreApplication::translate("TRtcFrmMain", "提示"));
 }
 
 void TRtcFrmMain::adoptJob(std::unique_ptr<ConversionJob> job) {
@@ -486,7 +512,7 @@ void TRtcFrmMain::ConvertDone(const std::optional<std::string>& error) {
     if (error) {
         showStandardError(*error);
     } else {
-        dialogs_.showNotice(this, QString::fromUtf8("转换完成！"), QString::fromUtf8("提示"));
+        showConversionComplete();
     }
     FReady = true;
     ToolButton2->setEnabled(true);
@@ -496,9 +522,26 @@ void TRtcFrmMain::ConvertDone(const std::optional<std::string>& error) {
 
 void TRtcFrmMain::ToolButton4Click() {
     auto box = std::make_unique<TAboutBox>(this);
+    connect(box.get(), &TAboutBox::languageChosen, this, guard(&TRtcFrmMain::AboutLanguageChosen));
     AboutBox = box.get();
     const ScopeExit clear([] { AboutBox = nullptr; });
     dialogs_.execDialog(*box);
+}
+
+void TRtcFrmMain::AboutLanguageChosen(WindowLanguage language) {
+    // Written at once: a choice is kept even when the settings are not
+    // saved at exit (a conversion that never completed).
+    const std::string setting = LanguageSetting(language);
+    SaveLanguage(settingsPath_, setting);
+    language_ = setting;
+    // In the language chosen, which the window does not show yet.
+    QWidget* owner = AboutBox != nullptr ? static_cast<QWidget*>(AboutBox) : this;
+    if (language == WindowLanguage::English) {
+        dialogs_.showNotice(owner, QStringLiteral("The window will be in English from the next start."),
+                            QStringLiteral("Rastrace"));
+    } else {
+        dialogs_.showNotice(owner, QString::fromUtf8("下次启动时窗口将显示中文。"), QString::fromUtf8("提示"));
+    }
 }
 
 }  // namespace rastrace::ui

@@ -21,6 +21,7 @@
 #include "settings/Settings.h"
 #include "ui/Controls.h"
 #include "ui/DialogService.h"
+#include "ui/Language.h"
 #include "ui/MatchPanel.h"
 #include "ui/OutputKind.h"
 
@@ -102,6 +103,9 @@ public:
     void SpeedButton1Click();  // horizontal mirror
     void SpeedButton2Click();  // vertical mirror
     void ToolButton4Click();   // About
+    // The about box's language switch: LANGUAGE is written at once, and a
+    // notice in that language says it shows from the next start.
+    void AboutLanguageChosen(WindowLanguage language);
     // The key filter of edtx, edty and edtmil: key is the typed character;
     // setting it to 0 discards it. Only '0'..'9' are kept.
     void edtxKeyPress(QObject* sender, char& key);
@@ -155,6 +159,8 @@ private:
     // Writes the copper as a Gerber or KiCad area file to the save dialog's
     // file, replacing it only when complete, then shows the notice.
     void writeAreaFile(OutputKind kind);
+    // The notice that a conversion completed.
+    void showConversionComplete();
 
     DialogService& dialogs_;
     SettingsLocation settingsPath_;
@@ -166,6 +172,8 @@ private:
     int64_t progressMax_ = 0;
     int64_t progressPos_ = 0;
     int64_t progressScale_ = 1;  // raster positions per bar unit when the range exceeds int
+
+    std::string language_;  // the LANGUAGE setting, written back at exit
 
     bool FReady = false;
     ItemCounter FPolyCount;

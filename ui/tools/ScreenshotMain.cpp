@@ -9,16 +9,33 @@
 // with the mouse, sets a tolerance and a speckle size and switches the
 // match overlay on.
 //
-// Usage: rastrace-screenshot <picture.bmp> <output.png>
-//        rastrace-screenshot --overlay <output.png>
+// With --tour it takes, besides the main window, every dialog the window
+// shows (about box, open and save dialogs, error box and notices), each as
+// the real dialog shows it, into a folder: for checking the layout of a
+// language by eye.
+//
+// --language en|zh shows the window in that language (default: Chinese),
+// with the translation of the build tree.
+//
+// Usage: rastrace-screenshot [--language en|zh] <picture.bmp> <output.png>
+//        rastrace-screenshot [--language en|zh] --overlay <output.png>
+//        rastrace-screenshot [--language en|zh] --tour <picture.bmp> <folder>
 #include "bench/BmpWriter.h"
 #include "bench/BoardGenerator.h"
 #include "ui/AppLook.h"
 #include "ui/DialogService.h"
+#include "ui/Language.h"
+#include "ui/OutputKind.h"
 #include "ui/URtcFrmMain.h"
+#include "ui/untAbout.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDialog>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QPushButton>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPixmap>
@@ -35,6 +52,7 @@
 #include <cstdio>
 #include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -215,33 +233,93 @@ int overlayShot(QApplication& app, const QString& output) {
     return result;
 }
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    if (argc == 3 && QByteArray(argv[1]) == "--overlay") {
-        applyApplicationLook(app);
-        return overlayShot(app, QString::fromLocal8Bit(argv[2]));
-    }
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: rastrace-screenshot <picture.bmp> <output.png>\n"
-                             "       rastrace-screenshot --overlay <output.png>\n");
-        return 2;
-    }
-    applyApplicationLook(app);
-    const QString picture = QString::fromLocal8Bit(argv[1]);
-    const QString output = QString::fromLocal8Bit(argv[2]);
+namespace {
 
-    // The tool must not write the program's own set.ini.
-    QTemporaryDir settingsDir;
-    ScriptedDialogs dialogs(picture);
-    TRtcFrmMain window(dialogs, settingsDir.filePath(QStringLiteral("set.ini")).toStdString());
-    window.handle(&TRtcFrmMain::FormCreate);
-    window.show();
-    window.handle(&TRtcFrmMain::ToolButton1Click);
-    if (dialogs.failed || window.picture() == nullptr) return 1;
+// The real dialogs, each saved as a picture once it is shown and then
+// closed, so the tour needs no one to answer them. Open and Save can be
+// answered by the script instead, to open a file or start a conversion.
+class TourDialogs : public QtDialogService {
+public:
+    explicit TourDialogs(QDir folder) : folder_(std::move(folder)) {}
 
-    // The most frequent colour is the board itself; the next two are the
-    // copper. Pick those two, then rest the pointer on the first again so
-    // the swatch shows it.
+    // The next dialog shown is saved as name.png.
+    void grabNext(const QString& name) { next_ = name; }
+    void answerOpen(const QString& path) { openAnswer_ = path; }
+    void answerSave(const QString& path) { saveAnswer_ = path; }
+    // The next about box presses its language button before it is taken.
+    void pressLanguageNext() { pressLanguage_ = true; }
+
+    std::optional<FileChoice> openPicture(QWidget* parent, const QStringList& filters,
+                                          const FileChoice& initial) override {
+        if (openAnswer_) return FileChoice{*std::exchange(openAnswer_, std::nullopt), filters.value(1)};
+        arm();
+        return QtDialogService::openPicture(parent, filters, initial);
+    }
+    std::optional<FileChoice> saveFileOfType(QWidget* parent, const QStringList& fileTypes,
+                                             const QString& defaultSuffix, const QString& initialName) override {
+        if (saveAnswer_) return FileChoice{*std::exchange(saveAnswer_, std::nullopt), fileTypes.value(0)};
+        arm();
+        return QtDialogService::saveFileOfType(parent, fileTypes, defaultSuffix, initialName);
+    }
+    void showError(QWidget* parent, const QString& text) override {
+        arm();
+        QtDialogService::showError(parent, text);
+    }
+    void showNotice(QWidget* parent, const QString& text, const QString& caption) override {
+        arm();
+        QtDialogService::showNotice(parent, text, caption);
+    }
+    void execDialog(QDialog& dialog) override {
+        if (std::exchange(pressLanguage_, false)) {
+            auto* box = qobject_cast<TAboutBox*>(&dialog);
+            QTimer::singleShot(500, &dialog, [this, box, &dialog] {
+                if (box != nullptr) {
+                    grabNext(QStringLiteral("language"));
+                    box->btnLanguage->click();  // its notice is taken and closed
+                }
+                dialog.reject();
+            });
+        } else {
+            arm();
+        }
+        QtDialogService::execDialog(dialog);
+    }
+
+    bool failed = false;
+
+private:
+    void arm() {
+        const QString file = folder_.filePath((next_.isEmpty() ? QStringLiteral("dialog") : next_) + ".png");
+        next_.clear();
+        // Late enough for the file dialogs to have listed their folder and
+        // the preview to have loaded.
+        QTimer::singleShot(900, [this, file] {
+            QWidget* shown = QApplication::activeModalWidget();
+            if (shown == nullptr) {
+                std::fprintf(stderr, "no dialog shown for %s\n", qPrintable(file));
+                failed = true;
+                return;
+            }
+            if (!shown->grab().save(file, "PNG")) failed = true;
+            std::printf("%s\n", qPrintable(file));
+            if (auto* dialog = qobject_cast<QDialog*>(shown)) {
+                dialog->reject();
+            } else {
+                shown->close();
+            }
+        });
+    }
+
+    QDir folder_;
+    QString next_;
+    std::optional<QString> openAnswer_;
+    std::optional<QString> saveAnswer_;
+    bool pressLanguage_ = false;
+};
+
+// Picks the picture's two most frequent colours after the first (the board)
+// as copper, and rests the pointer on the first of them.
+void pickCopper(TRtcFrmMain& window) {
     const auto ranked = frequentColors(*window.picture(), 3);
     std::vector<Pick> picks(ranked.begin() + (ranked.size() > 1 ? 1 : 0), ranked.end());
     for (const Pick& pick : picks) {
@@ -253,6 +331,103 @@ int main(int argc, char** argv) {
     if (!picks.empty()) {
         sendMouse(window.Image1, QEvent::MouseMove, Qt::NoButton, Qt::NoModifier, QPoint(picks[0].x, picks[0].y));
     }
+}
+
+// Runs the event loop for ms milliseconds.
+void runFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// The main window with the picture open and its copper picked, then each
+// of its dialogs in turn, as main.png, about.png, open.png, save.png,
+// notice.png (a conversion complete), error.png (a file that is no
+// picture) and language.png (the about box's switch).
+int tour(const QString& picture, const QString& folderPath) {
+    QTemporaryDir work;
+    TourDialogs dialogs{QDir(folderPath)};
+    TRtcFrmMain window(dialogs, work.filePath(QStringLiteral("set.ini")).toStdString());
+    window.handle(&TRtcFrmMain::FormCreate);
+    window.show();
+    dialogs.answerOpen(picture);
+    window.ToolButton1->click();
+    if (window.picture() == nullptr) return 1;
+    pickCopper(window);
+    window.edtx->setText(QStringLiteral("150"));
+    window.edty->setText(QStringLiteral("150"));
+    runFor(800);
+    if (!window.grab().save(QDir(folderPath).filePath(QStringLiteral("main.png")), "PNG")) return 1;
+
+    dialogs.grabNext(QStringLiteral("about"));
+    window.ToolButton4->click();
+    dialogs.grabNext(QStringLiteral("open"));
+    window.ToolButton1->click();
+    dialogs.grabNext(QStringLiteral("save"));
+    window.ToolButton2->click();
+
+    dialogs.answerSave(work.filePath(QStringLiteral("board.PCB")));
+    dialogs.grabNext(QStringLiteral("notice"));
+    window.ToolButton2->click();
+    for (int i = 0; i < 200 && !window.ready(); ++i) runFor(50);
+
+    const QString broken = work.filePath(QStringLiteral("broken.bmp"));
+    QFile file(broken);
+    if (!file.open(QIODevice::WriteOnly) || file.write("not a picture") < 0) return 1;
+    file.close();
+    dialogs.answerOpen(broken);
+    dialogs.grabNext(QStringLiteral("error"));
+    window.ToolButton1->click();
+
+    dialogs.pressLanguageNext();
+    window.ToolButton4->click();
+    window.handle(&TRtcFrmMain::FormDestroy);
+    return dialogs.failed ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QStringList args = QCoreApplication::arguments().mid(1);
+    if (args.size() >= 2 && args[0] == QStringLiteral("--language")) {
+        const WindowLanguage language = ChooseWindowLanguage(args[1].toStdString(), nullptr, nullptr, nullptr);
+        if (!applyWindowLanguage(language, {QStringLiteral(RASTRACE_TRANSLATIONS_DIR)})) {
+            std::fprintf(stderr, "no translation in %s\n", RASTRACE_TRANSLATIONS_DIR);
+            return 1;
+        }
+        args = args.mid(2);
+    }
+    if (args.size() == 2 && args[0] == QStringLiteral("--overlay")) {
+        applyApplicationLook(app);
+        return overlayShot(app, args[1]);
+    }
+    if (args.size() == 3 && args[0] == QStringLiteral("--tour")) {
+        applyApplicationLook(app);
+        return tour(args[1], args[2]);
+    }
+    if (args.size() != 2) {
+        std::fprintf(stderr, "usage: rastrace-screenshot [--language en|zh] <picture.bmp> <output.png>\n"
+                             "       rastrace-screenshot [--language en|zh] --overlay <output.png>\n"
+                             "       rastrace-screenshot [--language en|zh] --tour <picture.bmp> <folder>\n");
+        return 2;
+    }
+    applyApplicationLook(app);
+    const QString picture = args[0];
+    const QString output = args[1];
+
+    // The tool must not write the program's own set.ini.
+    QTemporaryDir settingsDir;
+    ScriptedDialogs dialogs(picture);
+    TRtcFrmMain window(dialogs, settingsDir.filePath(QStringLiteral("set.ini")).toStdString());
+    window.handle(&TRtcFrmMain::FormCreate);
+    window.show();
+    window.handle(&TRtcFrmMain::ToolButton1Click);
+    if (dialogs.failed || window.picture() == nullptr) return 1;
+
+    // The most frequent colour is the board itself; the next two are the
+    // copper.
+    pickCopper(window);
     window.edtx->setText(QStringLiteral("150"));  // the sample is a 150 dpi scan
     window.edty->setText(QStringLiteral("150"));
     window.RadioButton2->click();
@@ -260,7 +435,7 @@ int main(int argc, char** argv) {
     int result = 0;
     QTimer::singleShot(800, &app, [&] {
         if (!window.grab().save(output, "PNG")) {
-            std::fprintf(stderr, "cannot write %s\n", argv[2]);
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(output));
             result = 1;
         }
         window.handle(&TRtcFrmMain::FormDestroy);
