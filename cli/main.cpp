@@ -314,20 +314,42 @@ MatchOptions MatchOptionsOf(const CliOptions& options) {
     return match;
 }
 
-// Writes the copper of all colours together as the areas of a Gerber or
-// KiCad file. The file is replaced whole or not at all, as the track
-// formats' files are.
-int ConvertArea(const CliOptions& options, PictureRows& picture) {
-    std::vector<uint32_t> colors;
-    for (const ColorOption& c : options.colors) colors.push_back(c.value);
+AreaOptions AreaOptionsOf(const CliOptions& options, int32_t width, int32_t height) {
     AreaOptions area;
     area.format = *options.areaFormat;
     area.xres = options.xresValue;
     area.yres = options.yresValue;
     area.layer = options.layer;
     area.name = FootprintNameFor(options.output);
-    area.width = picture.Width();
-    area.height = picture.Height();
+    area.width = width;
+    area.height = height;
+    return area;
+}
+
+// A Gerber or KiCad file whose coordinates the format cannot hold is
+// refused before anything is written, the preview included. A resolution
+// that cannot be had ("auto" for a file that states none) is told later,
+// where it always was.
+void RefuseAreaBeyondFormat(const CliOptions& options, const PictureFacts& facts, int32_t width, int32_t height) {
+    if (!options.areaFormat || options.output.empty()) return;
+    CliOptions resolved = options;
+    try {
+        TakeStatedResolution(facts, resolved);
+    } catch (const Failure&) {
+        return;
+    }
+    if (const auto problem = AreaSizeProblemOf(AreaOptionsOf(resolved, width, height))) {
+        throw Failure{problem->vertical ? "-y" : "-x", problem->message};
+    }
+}
+
+// Writes the copper of all colours together as the areas of a Gerber or
+// KiCad file. The file is replaced whole or not at all, as the track
+// formats' files are.
+int ConvertArea(const CliOptions& options, PictureRows& picture) {
+    std::vector<uint32_t> colors;
+    for (const ColorOption& c : options.colors) colors.push_back(c.value);
+    const AreaOptions area = AreaOptionsOf(options, picture.Width(), picture.Height());
     const bool empty = picture.Width() == 0 || picture.Height() == 0;
 
     const MatchOptions match = MatchOptionsOf(options);
@@ -337,6 +359,7 @@ int ConvertArea(const CliOptions& options, PictureRows& picture) {
     } catch (const std::exception& e) {
         throw Failure{"", e.what()};
     }
+    RefuseAreaBeyondFormat(options, picture.Facts(), picture.Width(), picture.Height());
     try {
         rows = MatchedCopperRows(picture, colors, match);
     } catch (const std::bad_alloc&) {
@@ -443,6 +466,7 @@ int Convert(CliOptions options) {
         // The preview is made from the whole picture, which the conversion
         // then reads from memory.
         Picture picture = LoadPicture(options);
+        RefuseAreaBeyondFormat(options, picture, picture.raster.Width(), picture.raster.Height());
         WritePreview(options, picture.raster);
         if (options.output.empty()) return 0;
         rows = RasterRows(std::move(picture));

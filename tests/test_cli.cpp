@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -567,6 +568,60 @@ TEST_F(Cli, AreaFailuresLeaveNoPartialFileAndTheOldOneIntact) {
     r = Run({"-c", "255", Path("board.bmp"), "/dev/full"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "rastrace-cli: /dev/full: Disk full.\n");
+}
+
+TEST_F(Cli, RefusesAnAreaFileWhoseCoordinatesTheFormatCannotHoldBeforeWritingIt) {
+    // A column of 394 red pixels is 10007.6 mm tall at 1 dpi; 393 are 9982.2 mm.
+    rastrace::test::WriteFile(Path("tall.bmp"), rastrace::test::Bmp24FromPacked(std::vector<std::vector<uint32_t>>(394, {kRed})));
+    rastrace::test::WriteFile(Path("fits.bmp"), rastrace::test::Bmp24FromPacked(std::vector<std::vector<uint32_t>>(393, {kRed})));
+    WriteBytes(Path("old.gbr"), "keep me");
+    const std::string tall = "rastrace-cli: -y: The picture is 10007.6 mm tall at 1 dpi; a Gerber file holds at most "
+                             "9999.999999 mm: use a resolution of 2 dpi or more.\n";
+    // Read by rows, read whole for a preview, mirrored, with speckle removal.
+    for (const std::vector<std::string>& extra : std::vector<std::vector<std::string>>{
+             {}, {"--preview", Path("p.png")}, {"-m", "v", "-m", "h"}, {"-s", "2"}}) {
+        std::vector<std::string> args = {"-c", "255", "-y", "1"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.insert(args.end(), {Path("tall.bmp"), Path("old.gbr")});
+        const Result r = Run(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, tall);
+        EXPECT_EQ(ReadBytes(Path("old.gbr")), "keep me");
+        std::vector<std::string> left = Leftovers();
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<std::string>{"fits.bmp", "old.gbr", "tall.bmp"}))
+            << "neither a preview nor a temporary file";
+    }
+    Result r = Run({"-c", "255", "-y", "-1", "-f", "gerber", Path("tall.bmp"), "-"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "rastrace-cli: -y: The picture is 10007.6 mm tall at -1 dpi; a Gerber file holds at most "
+                     "9999.999999 mm: use a resolution of -2 dpi or less.\n");
+    // The resolution named and the picture one pixel shorter fit.
+    r = Run({"-c", "255", "-y", "2", Path("tall.bmp"), Path("old.gbr")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(ReadBytes(Path("old.gbr")).find("Y5003800000"), std::string::npos);
+    r = Run({"-c", "255", "-y", "1", "-f", "gerber", Path("fits.bmp"), "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Y9982200000"), std::string::npos);
+
+    // KiCad holds less, on either axis: the width is -x's.
+    r = Run({"-c", "255", "-y", "1", Path("fits.bmp"), Path("old.kicad_mod")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "rastrace-cli: -y: The picture is 9982.2 mm tall at 1 dpi; a KiCad footprint holds at most "
+                     "1518.485686 mm: use a resolution of 7 dpi or more.\n");
+    rastrace::test::WriteFile(Path("wide.bmp"), rastrace::test::Bmp24FromPacked({std::vector<uint32_t>(60, kRed)}));
+    r = Run({"-c", "255", "-x", "1", "-m", "h", Path("wide.bmp"), Path("old.kicad_mod")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "rastrace-cli: -x: The picture is 1524 mm wide at 1 dpi; a KiCad footprint holds at most "
+                     "1518.485686 mm: use a resolution of 2 dpi or more.\n");
+    r = Run({"-c", "255", "-x", "2", Path("wide.bmp"), Path("old.kicad_mod")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(ReadBytes(Path("old.kicad_mod")).find("(xy 762 0)"), std::string::npos);
+    // The track formats hold these coordinates.
+    r = Run({"-q", "-c", "255", "-y", "1", Path("tall.bmp"), "-"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
 }
 
 TEST_F(Cli, ToleranceBackgroundAndSpeckleSizeChooseThePixels) {
