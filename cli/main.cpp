@@ -31,6 +31,7 @@
 #include <cmath>
 #include <cstdio>
 #include <new>
+#include <numeric>
 #include <string>
 #include <unordered_set>
 
@@ -306,6 +307,13 @@ void ReplaceOutputFile(const std::string& path, const std::string& otherSubject,
     }
 }
 
+// "12 pixels; speckle removal (-s 16) removed them all": a colour that
+// matched pixels, none of them in a region of the speckle size.
+std::string SpeckledAway(uint64_t pixels, const CliOptions& options) {
+    return IntToStr(static_cast<int64_t>(pixels)) + (pixels == 1 ? " pixel" : " pixels") + "; speckle removal (-s " +
+           IntToStr(options.despeckle) + ") removed " + (pixels == 1 ? "it" : "them all");
+}
+
 MatchOptions MatchOptionsOf(const CliOptions& options) {
     MatchOptions match;
     match.tolerance = options.tolerance;
@@ -360,8 +368,9 @@ int ConvertArea(const CliOptions& options, PictureRows& picture) {
         throw Failure{"", e.what()};
     }
     RefuseAreaBeyondFormat(options, picture.Facts(), picture.Width(), picture.Height());
+    std::vector<uint64_t> matched;  // before speckle removal
     try {
-        rows = MatchedCopperRows(picture, colors, match);
+        rows = MatchedCopperRows(picture, colors, match, &matched);
     } catch (const std::bad_alloc&) {
         throw Failure{"", "Out of memory"};
     } catch (const std::exception& e) {
@@ -378,7 +387,11 @@ int ConvertArea(const CliOptions& options, PictureRows& picture) {
         if (picture.Height() > 0) bar.Step(1);
         picture.CheckUnchanged();
     });
-    if (stats.pixels == 0 && !empty) Warn("the colours given match no pixel");
+    if (stats.pixels == 0 && !empty) {
+        const uint64_t before = std::accumulate(matched.begin(), matched.end(), uint64_t{0});
+        Warn(before == 0 ? std::string("the colours given match no pixel")
+                         : "the colours given match " + SpeckledAway(before, options));
+    }
     if (!options.quiet) {
         Say(IntToStr(stats.shapes) + (stats.shapes == 1 ? " shape" : " shapes") + " written to " +
             OutputName(options.output));
@@ -428,8 +441,9 @@ void WritePreview(const CliOptions& options, const Raster& raster) {
 }
 
 // Converts the rows into a PCB or PADS file, replaced whole once complete;
-// returns the records written per colour.
-std::vector<int64_t> ConvertTracks(const CliOptions& options, PictureRows& rows) {
+// returns the records written per colour, and with speckle removal the
+// pixels each matched before it in matched.
+std::vector<int64_t> ConvertTracks(const CliOptions& options, PictureRows& rows, std::vector<uint64_t>& matched) {
     StreamRequest request;
     request.format = *options.format;
     request.layerText = IntToStr(options.layer);
@@ -448,7 +462,7 @@ std::vector<int64_t> ConvertTracks(const CliOptions& options, PictureRows& rows)
     std::vector<int64_t> tracks;
     ReplaceOutputFile(options.output, InputName(options.input), bar, [&](const auto& write) {
         bar.Start(static_cast<int64_t>(rows.Height()) * static_cast<int64_t>(request.colors.size()));
-        tracks = ConvertRows(rows, request, write, [&bar](int64_t steps) { bar.Step(steps); });
+        tracks = ConvertRows(rows, request, write, [&bar](int64_t steps) { bar.Step(steps); }, &matched);
     });
     return tracks;
 }
@@ -477,13 +491,15 @@ int Convert(CliOptions options) {
     if (!options.quiet) NoteStatedResolution(rows->Facts(), options);
     if (options.areaFormat) return ConvertArea(options, *rows);
 
-    const std::vector<int64_t> tracks = ConvertTracks(options, *rows);
+    std::vector<uint64_t> matched;
+    const std::vector<int64_t> tracks = ConvertTracks(options, *rows, matched);
     const bool empty = rows->Width() == 0 || rows->Height() == 0;
     std::string summary;
     for (size_t i = 0; i < options.colors.size() && i < tracks.size(); ++i) {
         const ColorOption& c = options.colors[i];
         if (tracks[i] == 0 && !empty) {
-            Warn("colour " + c.text + " (" + HexColor(c.value) + ") matches no pixel");
+            Warn("colour " + c.text + " (" + HexColor(c.value) + ") matches " +
+                 (i < matched.size() && matched[i] > 0 ? SpeckledAway(matched[i], options) : std::string("no pixel")));
         }
         if (i > 0) summary += ", ";
         summary += IntToStr(tracks[i]);

@@ -129,8 +129,10 @@ RowRunsSource MatchedCopperRows(const Raster& raster, std::vector<uint32_t> colo
     };
 }
 
-RowRunsSource MatchedCopperRows(PictureRows& rows, std::vector<uint32_t> colors, const MatchOptions& options) {
+RowRunsSource MatchedCopperRows(PictureRows& rows, std::vector<uint32_t> colors, const MatchOptions& options,
+                                std::vector<uint64_t>* matchedPixels) {
     CheckMatchOptions(options, colors.size());
+    if (matchedPixels != nullptr) matchedPixels->clear();
     if (!options.NeedsClassMap()) {
         // Exact: every pixel of any of the colours, repeats ignored, as CopperRows.
         std::sort(colors.begin(), colors.end());
@@ -139,7 +141,7 @@ RowRunsSource MatchedCopperRows(PictureRows& rows, std::vector<uint32_t> colors,
     if (options.despeckle > 1) {
         // Each class's runs, neighbours of one class joined, as the byte-row
         // kernel finds them in a map.
-        auto classes = std::make_shared<const ClassRuns>(ClassifyRows(rows, colors, options, 2));
+        auto classes = std::make_shared<const ClassRuns>(ClassifyRows(rows, colors, options, 2, 0, {}, matchedPixels));
         return [classes](int32_t row, std::vector<Span>& runs) {
             runs.clear();
             uint8_t last = kNoClass;  // the class of the span last added

@@ -91,7 +91,11 @@ RowRunsSource MatchedCopperRows(const Raster& raster, std::vector<uint32_t> colo
 // With speckle removal the rows are first classified into a class map (one
 // byte per pixel). rows must outlive the source; once the last row has
 // been asked for, rows.CheckUnchanged() tells whether the file changed.
-RowRunsSource MatchedCopperRows(PictureRows& rows, std::vector<uint32_t> colors, const MatchOptions& options);
+// With speckle removal, matchedPixels (when given) receives the pixels each
+// colour matched before it, as ClassifyRows counts them; otherwise it is
+// left empty.
+RowRunsSource MatchedCopperRows(PictureRows& rows, std::vector<uint32_t> colors, const MatchOptions& options,
+                                std::vector<uint64_t>* matchedPixels = nullptr);
 
 // WriteArea over the raster's copper colours, the picture's size taken from
 // the raster.

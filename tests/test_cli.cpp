@@ -645,11 +645,53 @@ TEST_F(Cli, ToleranceBackgroundAndSpeckleSizeChooseThePixels) {
     EXPECT_EQ(r.out, "PCB FILE 4\r\n1\r\nENDPCB\r\n");
     r = Run({"-c", "255", "-s", "6", "-f", "gerber", Path("board.bmp"), Path("none.gbr")});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "rastrace-cli: warning: the colours given match no pixel\n"
+    EXPECT_EQ(r.err, "rastrace-cli: warning: the colours given match 5 pixels; speckle removal (-s 6) removed them all\n"
                      "rastrace-cli: 0 shapes written to " + Path("none.gbr") + "\n");
     r = Run({"-c", "254", "-t", "1", "-f", "gerber", Path("board.bmp"), Path("near.gbr")});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(ReadBytes(Path("near.gbr")), Run({"-c", "255", "-f", "gerber", Path("board.bmp"), "-"}).out);
+}
+
+// A colour whose every match speckle removal drops is told apart from one
+// that matches nothing: the warning counts what it matched, read by rows
+// and read whole (for a preview), for tracks and areas.
+TEST_F(Cli, WarnsThatSpeckleRemovalRemovedEveryMatch) {
+    const std::string sample = std::string(RASTRACE_SOURCE_DIR) + "/samples/board.bmp";
+    const Result counts = Run({"--list-colors", sample});
+    ASSERT_NE(counts.out.find("\n4229316 32158\n"), std::string::npos) << counts.out;
+    ASSERT_NE(counts.out.find("\n6333654 6974\n"), std::string::npos) << counts.out;
+    const std::string big = "rastrace-cli: warning: colour 4229316 (#C48840) matches 32158 pixels; speckle removal "
+                            "(-s 100000) removed them all\n";
+    const std::string absent = "rastrace-cli: warning: colour 0x123456 (#563412) matches no pixel\n";
+    const std::string small = "rastrace-cli: warning: colour #D6A460 (#D6A460) matches 6974 pixels; speckle removal "
+                              "(-s 100000) removed them all\n";
+    for (const std::vector<std::string>& extra :
+         std::vector<std::vector<std::string>>{{}, {"--preview", Path("p.png")}, {"-t", "3"}}) {
+        std::vector<std::string> args = {"-q", "-x", "150", "-y", "150", "-s", "100000", "-c", "4229316", "-c", "0x123456",
+                                         "-c", "#D6A460"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.insert(args.end(), {sample, Path("out.asc")});
+        Result r = Run(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, big + absent + small);  // the sample's colours are exact: -t 3 matches no more
+        EXPECT_EQ(ReadBytes(Path("out.asc")), Run({"-q", "-f", "asc", "-c", "0x123456", Path("board.bmp"), "-"}).out)
+            << "an empty track file";
+        args.back() = Path("out.gbr");
+        r = Run(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "rastrace-cli: warning: the colours given match 39132 pixels; speckle removal (-s 100000) "
+                         "removed them all\n");
+    }
+    // One pixel alone, and a speckle size that keeps some.
+    Result r = Run({"-q", "-s", "2", "-c", "16711680", "-c", "255", Path("board.bmp"), "-"});
+    EXPECT_EQ(r.err, "");
+    r = Run({"-q", "-s", "6", "-c", "255", "-c", "16711680", Path("board.bmp"), "-"});
+    EXPECT_EQ(r.err, "rastrace-cli: warning: colour 255 (#FF0000) matches 5 pixels; speckle removal (-s 6) removed them all\n"
+                     "rastrace-cli: warning: colour 16711680 (#0000FF) matches 2 pixels; speckle removal (-s 6) removed "
+                     "them all\n");
+    rastrace::test::WriteFile(Path("dot.bmp"), rastrace::test::Bmp24FromPacked({{kWhite, kRed}, {kWhite, kWhite}}));
+    r = Run({"-q", "-s", "2", "-c", "255", Path("dot.bmp"), "-"});
+    EXPECT_EQ(r.err, "rastrace-cli: warning: colour 255 (#FF0000) matches 1 pixel; speckle removal (-s 2) removed it\n");
 }
 
 TEST_F(Cli, ReadsPngByContentAndTakesItsStatedResolution) {
