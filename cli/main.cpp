@@ -516,7 +516,13 @@ int RunCommand(const CliOptions& options) {
         return 0;
     }
     if (options.version) {
-        WriteStdout(std::string("rastrace-cli ") + RASTRACE_VERSION + "\n");
+        // The name and version, then the notice GNU programs print.
+        WriteStdout(std::string("rastrace-cli ") + RASTRACE_VERSION +
+                    "\n"
+                    "Copyright (C) 2026 The Rastrace developers.\n"
+                    "License GPLv3+: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
+                    "This is free software: you are free to change and redistribute it.\n"
+                    "There is NO WARRANTY, to the extent permitted by law.\n");
         return 0;
     }
     if (options.listColors) return ListColors(options);

@@ -250,7 +250,12 @@ TEST_F(Cli, UsageErrorsSayOneLineAndPointToHelp) {
     EXPECT_EQ(help.err, "");
     Result version = Run({"--version"});
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "rastrace-cli 2.04\n");
+    EXPECT_EQ(version.out,
+              "rastrace-cli 2.04\n"
+              "Copyright (C) 2026 The Rastrace developers.\n"
+              "License GPLv3+: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
+              "This is free software: you are free to change and redistribute it.\n"
+              "There is NO WARRANTY, to the extent permitted by law.\n");
 }
 
 namespace {
