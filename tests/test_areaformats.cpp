@@ -584,21 +584,6 @@ TEST(GerberViewer, GerbvRendersTheTracedPixels) {
     }
 }
 
-// Coordinates of more than two metres, 84 pixels at 1 dpi: gerbv reads
-// the farthest back where they belong. (gerbv itself reads a coordinate
-// into 32 bits: from 2147.483648 mm on it wraps, though the format holds
-// up to 9999.999999 mm.)
-TEST(GerberViewer, GerbvReadsCoordinatesOfMetresBack) {
-    SkipWithoutGerbv();
-    if (IsSkipped()) return;
-    std::vector<std::string> pattern(84, std::string(84, '.'));
-    pattern.front().back() = '#';
-    pattern.back().front() = '#';
-    pattern[42][42] = '#';
-    const Raster r = FromPattern(pattern);
-    EXPECT_EQ(RenderWithGerbv(r, {kCopper}, 1), Mask(r, {kCopper}));
-}
-
 TEST(GerberViewer, GerbvRendersTheSampleScan) {
     SkipWithoutGerbv();
     if (IsSkipped()) return;

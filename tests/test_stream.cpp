@@ -218,52 +218,6 @@ TEST(StreamConversion, CountsTracksAndStepsEveryColoursRows) {
     EXPECT_EQ(steps, 25 * 3);
 }
 
-// With speckle removal the conversion tells how many pixels each colour
-// matched before it: the picture's own count of each, over many bands, for
-// the track and the area outputs; without, nothing is counted.
-TEST(StreamConversion, CountsEachColoursPixelsBeforeSpeckleRemoval) {
-    std::mt19937 rng(17);
-    TempDir dir;
-    const auto file = dir.Path() / "p.bmp";
-    test::WriteFile(file, RandomBmp(rng, {24, false}, false, 41, 37));
-    StreamRequest request;
-    request.colors = ColorsOf(file, 3, rng);
-    request.colors.push_back(0x01000000);  // no pixel's colour
-    request.bandRows = 3;
-    request.match.despeckle = 1000;  // more than the picture: everything goes
-    ColorCounter counter;
-    const Raster raster = ReadPictureFile(file.string()).raster;
-    for (int32_t y = 0; y < raster.Height(); ++y) counter.AddRow(raster.RowBytes(y).data(), raster.Width());
-    std::vector<uint64_t> expected;
-    const std::vector<ColorCount> counts = counter.Take();
-    for (uint32_t c : request.colors) {
-        const auto it = std::find_if(counts.begin(), counts.end(), [c](const ColorCount& n) { return n.color == c; });
-        expected.push_back(it == counts.end() ? 0 : it->pixels);
-    }
-    ASSERT_GT(expected[0], 0u);
-
-    auto rows = OpenPictureRows(file.string());
-    std::vector<uint64_t> matched{99};
-    const std::vector<int64_t> tracks = ConvertRows(*rows, request, [](std::string_view) {}, {}, &matched);
-    EXPECT_EQ(tracks, std::vector<int64_t>(4, 0));
-    EXPECT_EQ(matched, expected);
-
-    rows = OpenPictureRows(file.string());
-    matched = {99};
-    AreaOptions area;
-    area.width = 41;
-    area.height = 37;
-    const AreaStats stats = WriteArea(area, MatchedCopperRows(*rows, request.colors, request.match, &matched),
-                                      [](std::string_view) {});
-    EXPECT_EQ(stats.pixels, 0);
-    EXPECT_EQ(matched, expected);
-
-    request.match.despeckle = 0;
-    rows = OpenPictureRows(file.string());
-    ConvertRows(*rows, request, [](std::string_view) {}, {}, &matched);
-    EXPECT_TRUE(matched.empty());
-}
-
 // Kinds that cannot be read by rows are read whole, and give the same text.
 TEST(StreamConversion, RunLengthAndTruncatedBitmapsGiveTheJobsBytes) {
     TempDir dir;
