@@ -307,8 +307,9 @@ void ReplaceOutputFile(const std::string& path, const std::string& otherSubject,
     }
 }
 
-// "12 pixels; speckle removal (-s 16) removed them all": a colour that
-// matched pixels, none of them in a region of the speckle size.
+// "12 pixels; speckle removal (-s 16) removed them all": for colours that
+// matched pixels, every one of them in a region smaller than the speckle
+// size.
 std::string SpeckledAway(uint64_t pixels, const CliOptions& options) {
     return IntToStr(static_cast<int64_t>(pixels)) + (pixels == 1 ? " pixel" : " pixels") + "; speckle removal (-s " +
            IntToStr(options.despeckle) + ") removed " + (pixels == 1 ? "it" : "them all");
