@@ -18,12 +18,32 @@ volatile sig_atomic_t g_removeSet = 0;
 volatile sig_atomic_t g_lineOpen = 0;
 volatile sig_atomic_t g_resized = 0;
 
-constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// The signals that end the program by default and come from outside it (a
+// user, the terminal, a pipe's reader, a resource limit, a timer), and
+// SIGABRT, which abort() unblocks before it raises it. The real-time
+// signals, whose numbers are known only at run time, join them.
+constexpr int kOutsideSignals[] = {
+    SIGHUP,  SIGINT,  SIGQUIT, SIGTERM,   SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2,
+    SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGABRT,
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
 
-sigset_t TerminationSet() {
+// The signals the program's own instructions raise: a fault, a forbidden
+// system call. They are never blocked (a fault while its signal is blocked
+// kills at once, unhandled); their handler removes the file and ends the
+// program as the fault would.
+constexpr int kFaultSignals[] = {SIGBUS, SIGFPE, SIGILL, SIGSEGV, SIGSYS, SIGTRAP};
+
+sigset_t OutsideSet() {
     sigset_t set;
     sigemptyset(&set);
-    for (int sig : kTerminationSignals) sigaddset(&set, sig);
+    for (int sig : kOutsideSignals) sigaddset(&set, sig);
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) sigaddset(&set, sig);
     return set;
 }
 
@@ -35,7 +55,9 @@ extern "C" void OnTerminationSignal(int sig) {
         (void)ignored;
     }
     // Again, now with the default action: it ends the process as soon as
-    // this handler returns and the signal is unblocked.
+    // this handler returns and the signal is unblocked. A fault's
+    // instruction would fault again anyway; raised here, it ends the
+    // program before it runs again.
     struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
     sigemptyset(&dfl.sa_mask);
@@ -46,17 +68,24 @@ extern "C" void OnTerminationSignal(int sig) {
 
 extern "C" void OnWindowChange(int) { g_resized = 1; }
 
+// Takes sig unless its action is other than the default.
+void Take(int sig, const struct sigaction& action) {
+    struct sigaction old {};
+    if (::sigaction(sig, nullptr, &old) != 0) return;
+    if ((old.sa_flags & SA_SIGINFO) != 0 || old.sa_handler != SIG_DFL) return;
+    ::sigaction(sig, &action, nullptr);
+}
+
 }  // namespace
 
 void InstallSignalHandlers() {
     struct sigaction action {};
     action.sa_handler = OnTerminationSignal;
-    action.sa_mask = TerminationSet();  // one cleanup at a time
-    for (int sig : kTerminationSignals) {
-        struct sigaction old {};
-        if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
-        ::sigaction(sig, &action, nullptr);
-    }
+    action.sa_mask = OutsideSet();  // one cleanup at a time
+    for (int sig : kFaultSignals) sigaddset(&action.sa_mask, sig);
+    for (int sig : kOutsideSignals) Take(sig, action);
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) Take(sig, action);
+    for (int sig : kFaultSignals) Take(sig, action);
     struct sigaction winch {};
     winch.sa_handler = OnWindowChange;
     winch.sa_flags = SA_RESTART;
@@ -65,7 +94,7 @@ void InstallSignalHandlers() {
 }
 
 TerminationSignalBlock::TerminationSignalBlock() {
-    const sigset_t set = TerminationSet();
+    const sigset_t set = OutsideSet();
     ::pthread_sigmask(SIG_BLOCK, &set, &previous_);
 }
 

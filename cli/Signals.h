@@ -1,12 +1,16 @@
-// The command line's signal handling. SIGINT, SIGTERM and SIGHUP remove the
-// temporary output file of a conversion, end an open progress-bar line, and
-// then end the program by the same signal with its default action (so the
-// shell sees the usual status 128 + signal). SIGWINCH only notes that the
-// terminal was resized, for the progress bar.
+// The command line's signal handling. Every signal whose default action
+// ends the program and that can be caught (SIGINT, SIGTERM, SIGHUP, SIGQUIT,
+// SIGPIPE, SIGXFSZ, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2, ..., the real-time
+// signals, and the faults such as SIGSEGV and SIGABRT) removes the
+// temporary output file of a conversion, ends an open progress-bar line,
+// and then ends the program by the same signal with its default action
+// (so the shell sees the usual status 128 + signal, and a core dump is
+// made where one would be). SIGWINCH only notes that the terminal was
+// resized, for the progress bar.
 //
 // The handlers use only async-signal-safe calls and data that is ready
 // before a signal can arrive: the path is copied into a fixed buffer while
-// the termination signals are blocked.
+// the signals that can come from outside are blocked.
 #pragma once
 
 #include <signal.h>
@@ -15,13 +19,17 @@
 
 namespace rastrace::cli {
 
-// Installs the handlers. A termination signal the program was started with
-// ignored (nohup, a background job) stays ignored.
+// Installs the handlers. Only a signal whose action is still the default
+// is taken: one the program was started with ignored (nohup, a background
+// job) stays ignored, and one a runtime handles already (a sanitizer's
+// fault report, a profiler's timer) is left to it.
 void InstallSignalHandlers();
 
-// Blocks SIGINT, SIGTERM and SIGHUP on the calling thread while it lives, so
-// that a file is created and registered, or renamed and forgotten, as one
-// step. A signal that arrives meanwhile is handled when the block ends.
+// Blocks the termination signals that come from outside (all of those
+// handled but the faults that the program's own instructions raise) on
+// the calling thread while it lives, so that a file is created and
+// registered, or renamed and forgotten, as one step. A signal that
+// arrives meanwhile is handled when the block ends.
 class TerminationSignalBlock {
 public:
     TerminationSignalBlock();

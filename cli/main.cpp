@@ -31,6 +31,7 @@
 #include <cmath>
 #include <cstdio>
 #include <new>
+#include <numeric>
 #include <string>
 #include <unordered_set>
 
@@ -306,6 +307,14 @@ void ReplaceOutputFile(const std::string& path, const std::string& otherSubject,
     }
 }
 
+// "12 pixels; speckle removal (-s 16) removed them all": for colours that
+// matched pixels, every one of them in a region smaller than the speckle
+// size.
+std::string SpeckledAway(uint64_t pixels, const CliOptions& options) {
+    return IntToStr(static_cast<int64_t>(pixels)) + (pixels == 1 ? " pixel" : " pixels") + "; speckle removal (-s " +
+           IntToStr(options.despeckle) + ") removed " + (pixels == 1 ? "it" : "them all");
+}
+
 MatchOptions MatchOptionsOf(const CliOptions& options) {
     MatchOptions match;
     match.tolerance = options.tolerance;
@@ -314,20 +323,42 @@ MatchOptions MatchOptionsOf(const CliOptions& options) {
     return match;
 }
 
-// Writes the copper of all colours together as the areas of a Gerber or
-// KiCad file. The file is replaced whole or not at all, as the track
-// formats' files are.
-int ConvertArea(const CliOptions& options, PictureRows& picture) {
-    std::vector<uint32_t> colors;
-    for (const ColorOption& c : options.colors) colors.push_back(c.value);
+AreaOptions AreaOptionsOf(const CliOptions& options, int32_t width, int32_t height) {
     AreaOptions area;
     area.format = *options.areaFormat;
     area.xres = options.xresValue;
     area.yres = options.yresValue;
     area.layer = options.layer;
     area.name = FootprintNameFor(options.output);
-    area.width = picture.Width();
-    area.height = picture.Height();
+    area.width = width;
+    area.height = height;
+    return area;
+}
+
+// A Gerber or KiCad file whose coordinates the format cannot hold is
+// refused before anything is written, the preview included. A resolution
+// that cannot be had ("auto" for a file that states none) is told later,
+// where it always was.
+void RefuseAreaBeyondFormat(const CliOptions& options, const PictureFacts& facts, int32_t width, int32_t height) {
+    if (!options.areaFormat || options.output.empty()) return;
+    CliOptions resolved = options;
+    try {
+        TakeStatedResolution(facts, resolved);
+    } catch (const Failure&) {
+        return;
+    }
+    if (const auto problem = AreaSizeProblemOf(AreaOptionsOf(resolved, width, height))) {
+        throw Failure{problem->vertical ? "-y" : "-x", problem->message};
+    }
+}
+
+// Writes the copper of all colours together as the areas of a Gerber or
+// KiCad file. The file is replaced whole or not at all, as the track
+// formats' files are.
+int ConvertArea(const CliOptions& options, PictureRows& picture) {
+    std::vector<uint32_t> colors;
+    for (const ColorOption& c : options.colors) colors.push_back(c.value);
+    const AreaOptions area = AreaOptionsOf(options, picture.Width(), picture.Height());
     const bool empty = picture.Width() == 0 || picture.Height() == 0;
 
     const MatchOptions match = MatchOptionsOf(options);
@@ -337,8 +368,10 @@ int ConvertArea(const CliOptions& options, PictureRows& picture) {
     } catch (const std::exception& e) {
         throw Failure{"", e.what()};
     }
+    RefuseAreaBeyondFormat(options, picture.Facts(), picture.Width(), picture.Height());
+    std::vector<uint64_t> matched;  // before speckle removal
     try {
-        rows = MatchedCopperRows(picture, colors, match);
+        rows = MatchedCopperRows(picture, colors, match, &matched);
     } catch (const std::bad_alloc&) {
         throw Failure{"", "Out of memory"};
     } catch (const std::exception& e) {
@@ -355,7 +388,11 @@ int ConvertArea(const CliOptions& options, PictureRows& picture) {
         if (picture.Height() > 0) bar.Step(1);
         picture.CheckUnchanged();
     });
-    if (stats.pixels == 0 && !empty) Warn("the colours given match no pixel");
+    if (stats.pixels == 0 && !empty) {
+        const uint64_t before = std::accumulate(matched.begin(), matched.end(), uint64_t{0});
+        Warn(before == 0 ? std::string("the colours given match no pixel")
+                         : "the colours given match " + SpeckledAway(before, options));
+    }
     if (!options.quiet) {
         Say(IntToStr(stats.shapes) + (stats.shapes == 1 ? " shape" : " shapes") + " written to " +
             OutputName(options.output));
@@ -405,8 +442,9 @@ void WritePreview(const CliOptions& options, const Raster& raster) {
 }
 
 // Converts the rows into a PCB or PADS file, replaced whole once complete;
-// returns the records written per colour.
-std::vector<int64_t> ConvertTracks(const CliOptions& options, PictureRows& rows) {
+// returns the records written per colour, and with speckle removal the
+// pixels each matched before it in matched.
+std::vector<int64_t> ConvertTracks(const CliOptions& options, PictureRows& rows, std::vector<uint64_t>& matched) {
     StreamRequest request;
     request.format = *options.format;
     request.layerText = IntToStr(options.layer);
@@ -425,7 +463,7 @@ std::vector<int64_t> ConvertTracks(const CliOptions& options, PictureRows& rows)
     std::vector<int64_t> tracks;
     ReplaceOutputFile(options.output, InputName(options.input), bar, [&](const auto& write) {
         bar.Start(static_cast<int64_t>(rows.Height()) * static_cast<int64_t>(request.colors.size()));
-        tracks = ConvertRows(rows, request, write, [&bar](int64_t steps) { bar.Step(steps); });
+        tracks = ConvertRows(rows, request, write, [&bar](int64_t steps) { bar.Step(steps); }, &matched);
     });
     return tracks;
 }
@@ -443,6 +481,7 @@ int Convert(CliOptions options) {
         // The preview is made from the whole picture, which the conversion
         // then reads from memory.
         Picture picture = LoadPicture(options);
+        RefuseAreaBeyondFormat(options, picture, picture.raster.Width(), picture.raster.Height());
         WritePreview(options, picture.raster);
         if (options.output.empty()) return 0;
         rows = RasterRows(std::move(picture));
@@ -453,13 +492,15 @@ int Convert(CliOptions options) {
     if (!options.quiet) NoteStatedResolution(rows->Facts(), options);
     if (options.areaFormat) return ConvertArea(options, *rows);
 
-    const std::vector<int64_t> tracks = ConvertTracks(options, *rows);
+    std::vector<uint64_t> matched;
+    const std::vector<int64_t> tracks = ConvertTracks(options, *rows, matched);
     const bool empty = rows->Width() == 0 || rows->Height() == 0;
     std::string summary;
     for (size_t i = 0; i < options.colors.size() && i < tracks.size(); ++i) {
         const ColorOption& c = options.colors[i];
         if (tracks[i] == 0 && !empty) {
-            Warn("colour " + c.text + " (" + HexColor(c.value) + ") matches no pixel");
+            Warn("colour " + c.text + " (" + HexColor(c.value) + ") matches " +
+                 (i < matched.size() && matched[i] > 0 ? SpeckledAway(matched[i], options) : std::string("no pixel")));
         }
         if (i > 0) summary += ", ";
         summary += IntToStr(tracks[i]);
@@ -476,7 +517,13 @@ int RunCommand(const CliOptions& options) {
         return 0;
     }
     if (options.version) {
-        WriteStdout(std::string("rastrace-cli ") + RASTRACE_VERSION + "\n");
+        // The name and version, then the notice GNU programs print.
+        WriteStdout(std::string("rastrace-cli ") + RASTRACE_VERSION +
+                    "\n"
+                    "Copyright (C) 2026 The Rastrace developers.\n"
+                    "License GPLv3+: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
+                    "This is free software: you are free to change and redistribute it.\n"
+                    "There is NO WARRANTY, to the extent permitted by law.\n");
         return 0;
     }
     if (options.listColors) return ListColors(options);

@@ -1,5 +1,6 @@
 #include "formats/AreaOutput.h"
 
+#include "common/IntText.h"
 #include "formats/AreaScale.h"
 #include "formats/Gerber.h"
 #include "formats/KiCad.h"
@@ -16,11 +17,48 @@ namespace {
 
 constexpr size_t kFlushBytes = 1 << 20;
 
+// The message when pixels at resolution span more than most nanometres.
+std::optional<std::string> ExtentProblem(int32_t pixels, int32_t resolution, int64_t most, const char* extent,
+                                         const char* format) {
+    if (resolution == 0) return std::nullopt;
+    const int64_t span = int64_t{pixels} * 2 * AreaScale::kHalfInchNm;  // the edge's half pixels, scaled
+    const int64_t reach = AreaScale::RoundDiv(span, resolution);
+    if ((reach < 0 ? -reach : reach) <= most) return std::nullopt;
+    // The least resolution d at which round(span / d) <= most:
+    // span / d + 1/2 < most + 1, that is d > 2 span / (2 most + 1).
+    const int64_t least = 2 * span / (2 * most + 1) + 1;
+    char buffer[48];
+    const std::string size(buffer, AppendMillimetres(buffer, reach < 0 ? -reach : reach));
+    const std::string limit(buffer, AppendMillimetres(buffer, most));
+    return "The picture is " + size + " mm " + extent + " at " + IntToStr(resolution) + " dpi; " + format +
+           " holds at most " + limit + " mm: use a resolution of " +
+           (resolution > 0 ? IntToStr(least) + " dpi or more" : IntToStr(-least) + " dpi or less");
+}
+
 }  // namespace
+
+std::optional<AreaSizeProblem> AreaSizeProblemOf(const AreaOptions& options) {
+    const bool gerber = options.format == AreaFormat::Gerber;
+    const int64_t most = gerber ? kGerberMostNm : kKiCadMostNm;
+    const char* format = gerber ? "a Gerber file" : "a KiCad footprint";
+    if (auto message = ExtentProblem(options.width, options.xres, most, "wide", format)) {
+        return AreaSizeProblem{false, std::move(*message)};
+    }
+    if (auto message = ExtentProblem(options.height, options.yres, most, "tall", format)) {
+        return AreaSizeProblem{true, std::move(*message)};
+    }
+    return std::nullopt;
+}
+
+void CheckAreaSize(const AreaOptions& options) {
+    const AreaScale scale(options.xres, options.yres, options.height);  // refuses a resolution of 0
+    if (const auto problem = AreaSizeProblemOf(options)) throw Error(problem->message);
+}
 
 AreaStats WriteArea(const AreaOptions& options, const RowRunsSource& rows,
                     const std::function<void(std::string_view)>& sink,
                     const std::function<void(int32_t row)>& onRow) {
+    CheckAreaSize(options);
     const AreaScale scale(options.xres, options.yres, options.height);
     const bool gerber = options.format == AreaFormat::Gerber;
     if (!gerber) KiCadLayerName(options.layer);  // refuses a bad layer before the header
@@ -91,8 +129,10 @@ RowRunsSource MatchedCopperRows(const Raster& raster, std::vector<uint32_t> colo
     };
 }
 
-RowRunsSource MatchedCopperRows(PictureRows& rows, std::vector<uint32_t> colors, const MatchOptions& options) {
+RowRunsSource MatchedCopperRows(PictureRows& rows, std::vector<uint32_t> colors, const MatchOptions& options,
+                                std::vector<uint64_t>* matchedPixels) {
     CheckMatchOptions(options, colors.size());
+    if (matchedPixels != nullptr) matchedPixels->clear();
     if (!options.NeedsClassMap()) {
         // Exact: every pixel of any of the colours, repeats ignored, as CopperRows.
         std::sort(colors.begin(), colors.end());
@@ -101,7 +141,7 @@ RowRunsSource MatchedCopperRows(PictureRows& rows, std::vector<uint32_t> colors,
     if (options.despeckle > 1) {
         // Each class's runs, neighbours of one class joined, as the byte-row
         // kernel finds them in a map.
-        auto classes = std::make_shared<const ClassRuns>(ClassifyRows(rows, colors, options, 2));
+        auto classes = std::make_shared<const ClassRuns>(ClassifyRows(rows, colors, options, 2, 0, {}, matchedPixels));
         return [classes](int32_t row, std::vector<Span>& runs) {
             runs.clear();
             uint8_t last = kNoClass;  // the class of the span last added

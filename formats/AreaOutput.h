@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -38,11 +39,37 @@ struct AreaStats {
     size_t peakOpenVertices = 0;  // the most vertices held at once (the shapes being built)
 };
 
+// The largest coordinate, in nanometres either side of 0, that each format
+// holds: Gerber's format 4.6 has four integer and six decimal digits; KiCad
+// reads millimetres into 32-bit nanometres and limits them to 0.7071 of
+// that range (the diagonal of its canvas), 1518.485686 mm.
+inline constexpr int64_t kGerberMostNm = 9'999'999'999;
+inline constexpr int64_t kKiCadMostNm = 1'518'485'686;
+
+// A picture whose extent on one axis, at its resolution, is beyond what
+// the format holds: every coordinate of the file lies between 0 and the
+// picture's width and height, mirrored or not.
+struct AreaSizeProblem {
+    bool vertical = false;  // the height (the Y resolution), else the width
+    // "The picture is 10160 mm tall at 1 dpi; a Gerber file holds at most
+    // 9999.999999 mm: use a resolution of 2 dpi or more"
+    std::string message;
+};
+
+// The first axis, width then height, whose extent the format cannot hold;
+// nothing when both fit (or a resolution is 0, which WriteArea refuses).
+std::optional<AreaSizeProblem> AreaSizeProblemOf(const AreaOptions& options);
+
+// Throws Error("Floating point division by zero") for a resolution of 0,
+// and Error with AreaSizeProblemOf's message for a picture the format
+// cannot hold.
+void CheckAreaSize(const AreaOptions& options);
+
 // Writes the whole file: header, one shape per region, trailer. onRow(row)
 // is called before each row is asked for (progress; it may throw to stop).
-// Text reaches sink in pieces of about a megabyte. Throws
-// Error("Floating point division by zero") for a resolution of 0 before
-// anything is written, std::invalid_argument for a layer outside 0..8.
+// Text reaches sink in pieces of about a megabyte. Throws CheckAreaSize's
+// errors before anything is written, std::invalid_argument for a layer
+// outside 0..8.
 AreaStats WriteArea(const AreaOptions& options, const RowRunsSource& rows,
                     const std::function<void(std::string_view)>& sink,
                     const std::function<void(int32_t row)>& onRow = {});
@@ -64,7 +91,11 @@ RowRunsSource MatchedCopperRows(const Raster& raster, std::vector<uint32_t> colo
 // With speckle removal the rows are first classified into a class map (one
 // byte per pixel). rows must outlive the source; once the last row has
 // been asked for, rows.CheckUnchanged() tells whether the file changed.
-RowRunsSource MatchedCopperRows(PictureRows& rows, std::vector<uint32_t> colors, const MatchOptions& options);
+// With speckle removal, matchedPixels (when given) receives the pixels each
+// colour matched before it, as ClassifyRows counts them; otherwise it is
+// left empty.
+RowRunsSource MatchedCopperRows(PictureRows& rows, std::vector<uint32_t> colors, const MatchOptions& options,
+                                std::vector<uint64_t>* matchedPixels = nullptr);
 
 // WriteArea over the raster's copper colours, the picture's size taken from
 // the raster.

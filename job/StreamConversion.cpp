@@ -245,7 +245,7 @@ void WriteKept(const std::vector<Run>& runs, int32_t height, RecordWriter& out, 
 // colour's records are written as rows become final, while later rows are
 // still read; the other colours' runs wait for their turn.
 void ConvertThroughClassRuns(PictureRows& rows, const StreamRequest& request, RecordWriter& out, Progress& progress,
-                            std::vector<int64_t>& tracks) {
+                            std::vector<int64_t>& tracks, std::vector<uint64_t>* matchedPixels) {
     const int32_t height = rows.Height();
     const size_t colors = request.colors.size();
     std::vector<std::vector<Run>> kept(colors);
@@ -260,7 +260,8 @@ void ConvertThroughClassRuns(PictureRows& rows, const StreamRequest& request, Re
                                           [&](const Run& run) { kept[k].push_back(run); });
                      }
                      progress.Step(end - begin);
-                 });
+                 },
+                 matchedPixels);
     for (size_t k = 1; k < colors; ++k) {
         tracks[k] = static_cast<int64_t>(kept[k].size());
         WriteKept(kept[k], height, out, progress, std::max(request.threads, 1));
@@ -272,8 +273,10 @@ void ConvertThroughClassRuns(PictureRows& rows, const StreamRequest& request, Re
 
 std::vector<int64_t> ConvertRows(PictureRows& rows, const StreamRequest& request,
                                  const std::function<void(std::string_view)>& write,
-                                 const std::function<void(int64_t)>& progressStep) {
+                                 const std::function<void(int64_t)>& progressStep,
+                                 std::vector<uint64_t>* matchedPixels) {
     CheckMatchOptions(request.match, request.colors.size());
+    if (matchedPixels != nullptr) matchedPixels->clear();
     const int32_t width = rows.Width(), height = rows.Height();
     RecordWriter out(request, height, write);  // both scales first: a resolution of 0 fails here
     Progress progress(progressStep);
@@ -286,7 +289,7 @@ std::vector<int64_t> ConvertRows(PictureRows& rows, const StreamRequest& request
     }
 
     if (request.match.despeckle > 1) {
-        ConvertThroughClassRuns(rows, request, out, progress, tracks);
+        ConvertThroughClassRuns(rows, request, out, progress, tracks, matchedPixels);
     } else {
         const int threads = std::max(request.threads, 1);
         const size_t slots = kSlotsPerWorker * static_cast<size_t>(threads);

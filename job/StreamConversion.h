@@ -43,8 +43,14 @@ struct StreamRequest {
 // errors (the text written so far is then incomplete: the caller drops it),
 // CheckMatchOptions' errors and "Floating point division by zero" before
 // anything is written, and what write or progress throw.
+//
+// With speckle removal, matchedPixels (when given) receives the pixels each
+// colour matched before speckles were removed, so that a colour without
+// records can be told from one that matched nothing; otherwise it is left
+// empty.
 std::vector<int64_t> ConvertRows(PictureRows& rows, const StreamRequest& request,
                                  const std::function<void(std::string_view)>& write,
-                                 const std::function<void(int64_t steps)>& progress = {});
+                                 const std::function<void(int64_t steps)>& progress = {},
+                                 std::vector<uint64_t>* matchedPixels = nullptr);
 
 }  // namespace rastrace

@@ -23,7 +23,7 @@ done
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >/dev/null
 trap 'DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq rastrace >/dev/null' EXIT
 echo "installed: $(command -v rastrace) $(command -v rastrace-cli)"
-echo "rastrace-cli --version: $(/usr/bin/rastrace-cli --version)"
+echo "rastrace-cli --version: $(/usr/bin/rastrace-cli --version | head -n 1)"
 MANPAGER=cat MANWIDTH=80 man rastrace-cli | grep -q -- '--list-colors' || fail "man rastrace-cli does not show the options"
 echo "man rastrace-cli: shows the options"
 

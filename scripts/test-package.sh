@@ -46,7 +46,7 @@ dpkg-deb --extract "$deb" "$unpacked/root"
 [ "$("$unpacked/root/usr/bin/rastrace-cli" --version)" = "$("$build/rastrace-cli" --version)" ] ||
   fail "the packed rastrace-cli --version differs from the built one"
 man=$(zcat "$unpacked/root/usr/share/man/man1/rastrace-cli.1.gz")
-for text in '.TH RASTRACE-CLI "1"' '\-\-list\-colors' '\fB\-\-color\fR'; do
+for text in '.TH RASTRACE-CLI "1"' '\-\-list\-colors' '\fB\-\-color\fR' 'License GPLv3+'; do
   grep -qF -- "$text" <<<"$man" || fail "the manual page of rastrace-cli lacks $text"
 done
 file "$unpacked/root/usr/bin/rastrace-cli" | grep -q ', stripped' || fail "rastrace-cli is not stripped"

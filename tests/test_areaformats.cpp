@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <unistd.h>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -340,6 +341,82 @@ TEST(AreaOutput, RefusesBadResolutionBeforeWritingAndBadLayers) {
         EXPECT_THROW(WriteCopperArea(r, std::vector<uint32_t>{kCopper}, options, [&](std::string_view t) { text += t; }),
                      std::invalid_argument);
         EXPECT_TRUE(text.empty());
+    }
+}
+
+// Every coordinate lies between 0 and the picture's extent at its
+// resolution: a picture the format cannot hold on either axis is refused
+// before a byte is written, and the message names the least resolution
+// that holds it, which does.
+TEST(AreaOutput, RefusesAPictureWhoseCoordinatesTheFormatCannotHold) {
+    struct Case {
+        AreaFormat format;
+        int32_t pixels, dpi;
+        const char* message;  // empty: it fits
+    } cases[] = {
+        {AreaFormat::Gerber, 393, 1, ""},  // 9982.2 mm
+        {AreaFormat::Gerber, 394, 1,
+         "The picture is 10007.6 mm tall at 1 dpi; a Gerber file holds at most 9999.999999 mm: "
+         "use a resolution of 2 dpi or more"},
+        {AreaFormat::Gerber, 394, -1,
+         "The picture is 10007.6 mm tall at -1 dpi; a Gerber file holds at most 9999.999999 mm: "
+         "use a resolution of -2 dpi or less"},
+        {AreaFormat::Gerber, 1'000'000, 1,
+         "The picture is 25400000 mm tall at 1 dpi; a Gerber file holds at most 9999.999999 mm: "
+         "use a resolution of 2541 dpi or more"},
+        {AreaFormat::Gerber, 2'000'000'000, 600,
+         "The picture is 84666666.666667 mm tall at 600 dpi; a Gerber file holds at most 9999.999999 mm: "
+         "use a resolution of 5080001 dpi or more"},
+        {AreaFormat::KiCad, 59, 1, ""},  // 1498.6 mm
+        {AreaFormat::KiCad, 60, 1,
+         "The picture is 1524 mm tall at 1 dpi; a KiCad footprint holds at most 1518.485686 mm: "
+         "use a resolution of 2 dpi or more"},
+        {AreaFormat::KiCad, 35'869, 600, ""},  // 1518.454333 mm
+        {AreaFormat::KiCad, 35'870, 600,
+         "The picture is 1518.496667 mm tall at 600 dpi; a KiCad footprint holds at most 1518.485686 mm: "
+         "use a resolution of 601 dpi or more"},
+    };
+    for (const Case& c : cases) {
+        for (const bool vertical : {false, true}) {
+            SCOPED_TRACE(std::to_string(c.pixels) + " pixels at " + std::to_string(c.dpi) + (vertical ? " dpi, Y" : " dpi, X"));
+            AreaOptions options;
+            options.format = c.format;
+            options.width = vertical ? 1 : c.pixels;
+            options.height = vertical ? c.pixels : 1;
+            (vertical ? options.yres : options.xres) = c.dpi;
+            const std::optional<AreaSizeProblem> problem = AreaSizeProblemOf(options);
+            std::string expected = c.message;
+            if (!vertical && !expected.empty()) expected.replace(expected.find(" tall "), 6, " wide ");
+            EXPECT_EQ(problem ? problem->message : "", expected);
+            if (!problem) continue;
+            EXPECT_EQ(problem->vertical, vertical);
+            std::string text;
+            EXPECT_THROW(WriteArea(options, [](int32_t, std::vector<Span>&) {}, [&](std::string_view t) { text += t; }),
+                         Error);
+            EXPECT_EQ(text, "");
+            // The resolution the message names holds the picture; one less does not.
+            const size_t at = expected.rfind("of ") + 3;
+            const int32_t least = std::stoi(expected.substr(at));
+            (vertical ? options.yres : options.xres) = least;
+            EXPECT_FALSE(AreaSizeProblemOf(options).has_value());
+            if (std::abs(least) > 1) {
+                (vertical ? options.yres : options.xres) = least > 0 ? least - 1 : least + 1;
+                EXPECT_TRUE(AreaSizeProblemOf(options).has_value());
+            }
+        }
+    }
+    // The width is checked first; a resolution of 0 is refused as ever.
+    AreaOptions both;
+    both.width = both.height = 400;
+    both.xres = both.yres = 1;
+    EXPECT_FALSE(AreaSizeProblemOf(both)->vertical);
+    both.xres = 0;
+    EXPECT_TRUE(AreaSizeProblemOf(both)->vertical);
+    try {
+        CheckAreaSize(both);
+        ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "Floating point division by zero");
     }
 }
 

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -249,7 +250,12 @@ TEST_F(Cli, UsageErrorsSayOneLineAndPointToHelp) {
     EXPECT_EQ(help.err, "");
     Result version = Run({"--version"});
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "rastrace-cli 2.04\n");
+    EXPECT_EQ(version.out,
+              "rastrace-cli 2.04\n"
+              "Copyright (C) 2026 The Rastrace developers.\n"
+              "License GPLv3+: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
+              "This is free software: you are free to change and redistribute it.\n"
+              "There is NO WARRANTY, to the extent permitted by law.\n");
 }
 
 namespace {
@@ -569,6 +575,60 @@ TEST_F(Cli, AreaFailuresLeaveNoPartialFileAndTheOldOneIntact) {
     EXPECT_EQ(r.err, "rastrace-cli: /dev/full: Disk full.\n");
 }
 
+TEST_F(Cli, RefusesAnAreaFileWhoseCoordinatesTheFormatCannotHoldBeforeWritingIt) {
+    // A column of 394 red pixels is 10007.6 mm tall at 1 dpi; 393 are 9982.2 mm.
+    rastrace::test::WriteFile(Path("tall.bmp"), rastrace::test::Bmp24FromPacked(std::vector<std::vector<uint32_t>>(394, {kRed})));
+    rastrace::test::WriteFile(Path("fits.bmp"), rastrace::test::Bmp24FromPacked(std::vector<std::vector<uint32_t>>(393, {kRed})));
+    WriteBytes(Path("old.gbr"), "keep me");
+    const std::string tall = "rastrace-cli: -y: The picture is 10007.6 mm tall at 1 dpi; a Gerber file holds at most "
+                             "9999.999999 mm: use a resolution of 2 dpi or more.\n";
+    // Read by rows, read whole for a preview, mirrored, with speckle removal.
+    for (const std::vector<std::string>& extra : std::vector<std::vector<std::string>>{
+             {}, {"--preview", Path("p.png")}, {"-m", "v", "-m", "h"}, {"-s", "2"}}) {
+        std::vector<std::string> args = {"-c", "255", "-y", "1"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.insert(args.end(), {Path("tall.bmp"), Path("old.gbr")});
+        const Result r = Run(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, tall);
+        EXPECT_EQ(ReadBytes(Path("old.gbr")), "keep me");
+        std::vector<std::string> left = Leftovers();
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<std::string>{"fits.bmp", "old.gbr", "tall.bmp"}))
+            << "neither a preview nor a temporary file";
+    }
+    Result r = Run({"-c", "255", "-y", "-1", "-f", "gerber", Path("tall.bmp"), "-"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "rastrace-cli: -y: The picture is 10007.6 mm tall at -1 dpi; a Gerber file holds at most "
+                     "9999.999999 mm: use a resolution of -2 dpi or less.\n");
+    // The resolution named and the picture one pixel shorter fit.
+    r = Run({"-c", "255", "-y", "2", Path("tall.bmp"), Path("old.gbr")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(ReadBytes(Path("old.gbr")).find("Y5003800000"), std::string::npos);
+    r = Run({"-c", "255", "-y", "1", "-f", "gerber", Path("fits.bmp"), "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Y9982200000"), std::string::npos);
+
+    // KiCad holds less, on either axis: the width is -x's.
+    r = Run({"-c", "255", "-y", "1", Path("fits.bmp"), Path("old.kicad_mod")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "rastrace-cli: -y: The picture is 9982.2 mm tall at 1 dpi; a KiCad footprint holds at most "
+                     "1518.485686 mm: use a resolution of 7 dpi or more.\n");
+    rastrace::test::WriteFile(Path("wide.bmp"), rastrace::test::Bmp24FromPacked({std::vector<uint32_t>(60, kRed)}));
+    r = Run({"-c", "255", "-x", "1", "-m", "h", Path("wide.bmp"), Path("old.kicad_mod")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "rastrace-cli: -x: The picture is 1524 mm wide at 1 dpi; a KiCad footprint holds at most "
+                     "1518.485686 mm: use a resolution of 2 dpi or more.\n");
+    r = Run({"-c", "255", "-x", "2", Path("wide.bmp"), Path("old.kicad_mod")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(ReadBytes(Path("old.kicad_mod")).find("(xy 762 0)"), std::string::npos);
+    // The track formats hold these coordinates.
+    r = Run({"-q", "-c", "255", "-y", "1", Path("tall.bmp"), "-"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+}
+
 TEST_F(Cli, ToleranceBackgroundAndSpeckleSizeChooseThePixels) {
     const std::string exact = Run({"-c", "255", Path("board.bmp"), "-"}).out;
     // 254 is one step from red: matched from a tolerance of 1.
@@ -590,11 +650,53 @@ TEST_F(Cli, ToleranceBackgroundAndSpeckleSizeChooseThePixels) {
     EXPECT_EQ(r.out, "PCB FILE 4\r\n1\r\nENDPCB\r\n");
     r = Run({"-c", "255", "-s", "6", "-f", "gerber", Path("board.bmp"), Path("none.gbr")});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "rastrace-cli: warning: the colours given match no pixel\n"
+    EXPECT_EQ(r.err, "rastrace-cli: warning: the colours given match 5 pixels; speckle removal (-s 6) removed them all\n"
                      "rastrace-cli: 0 shapes written to " + Path("none.gbr") + "\n");
     r = Run({"-c", "254", "-t", "1", "-f", "gerber", Path("board.bmp"), Path("near.gbr")});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(ReadBytes(Path("near.gbr")), Run({"-c", "255", "-f", "gerber", Path("board.bmp"), "-"}).out);
+}
+
+// A colour whose every match speckle removal drops is told apart from one
+// that matches nothing: the warning counts what it matched, read by rows
+// and read whole (for a preview), for tracks and areas.
+TEST_F(Cli, WarnsThatSpeckleRemovalRemovedEveryMatch) {
+    const std::string sample = std::string(RASTRACE_SOURCE_DIR) + "/samples/board.bmp";
+    const Result counts = Run({"--list-colors", sample});
+    ASSERT_NE(counts.out.find("\n4229316 32158\n"), std::string::npos) << counts.out;
+    ASSERT_NE(counts.out.find("\n6333654 6974\n"), std::string::npos) << counts.out;
+    const std::string big = "rastrace-cli: warning: colour 4229316 (#C48840) matches 32158 pixels; speckle removal "
+                            "(-s 100000) removed them all\n";
+    const std::string absent = "rastrace-cli: warning: colour 0x123456 (#563412) matches no pixel\n";
+    const std::string small = "rastrace-cli: warning: colour #D6A460 (#D6A460) matches 6974 pixels; speckle removal "
+                              "(-s 100000) removed them all\n";
+    for (const std::vector<std::string>& extra :
+         std::vector<std::vector<std::string>>{{}, {"--preview", Path("p.png")}}) {
+        std::vector<std::string> args = {"-q", "-x", "150", "-y", "150", "-s", "100000", "-c", "4229316", "-c", "0x123456",
+                                         "-c", "#D6A460"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.insert(args.end(), {sample, Path("out.asc")});
+        Result r = Run(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, big + absent + small);
+        EXPECT_EQ(ReadBytes(Path("out.asc")), Run({"-q", "-f", "asc", "-c", "0x123456", Path("board.bmp"), "-"}).out)
+            << "an empty track file";
+        args.back() = Path("out.gbr");
+        r = Run(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "rastrace-cli: warning: the colours given match 39132 pixels; speckle removal (-s 100000) "
+                         "removed them all\n");
+    }
+    // One pixel alone, and a speckle size that keeps some.
+    Result r = Run({"-q", "-s", "2", "-c", "16711680", "-c", "255", Path("board.bmp"), "-"});
+    EXPECT_EQ(r.err, "");
+    r = Run({"-q", "-s", "6", "-c", "255", "-c", "16711680", Path("board.bmp"), "-"});
+    EXPECT_EQ(r.err, "rastrace-cli: warning: colour 255 (#FF0000) matches 5 pixels; speckle removal (-s 6) removed them all\n"
+                     "rastrace-cli: warning: colour 16711680 (#0000FF) matches 2 pixels; speckle removal (-s 6) removed "
+                     "them all\n");
+    rastrace::test::WriteFile(Path("dot.bmp"), rastrace::test::Bmp24FromPacked({{kWhite, kRed}, {kWhite, kWhite}}));
+    r = Run({"-q", "-s", "2", "-c", "255", Path("dot.bmp"), "-"});
+    EXPECT_EQ(r.err, "rastrace-cli: warning: colour 255 (#FF0000) matches 1 pixel; speckle removal (-s 2) removed it\n");
 }
 
 TEST_F(Cli, ReadsPngByContentAndTakesItsStatedResolution) {

@@ -13,9 +13,11 @@
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -267,14 +269,24 @@ TEST_F(CliTerminal, BarStaysOffWhenTheOutputGoesToTheSameTerminal) {
 namespace {
 
 // Starts the program with standard output and error into files, and
-// returns its process id.
-pid_t Start(std::vector<std::string> args, const std::string& errPath) {
+// returns its process id. The program starts as from a shell: every signal
+// at its default action and none blocked, and no core files (the signals
+// that dump one are sent here). inChild runs in the child before the
+// program starts, for a resource limit or other standard files.
+pid_t Start(std::vector<std::string> args, const std::string& errPath, const std::function<void()>& inChild = {}) {
     args.insert(args.begin(), RASTRACE_CLI_PATH);
     std::vector<char*> argv = Argv(args);
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int fd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
         if (fd < 0 || ::dup2(fd, STDOUT_FILENO) < 0 || ::dup2(fd, STDERR_FILENO) < 0) _exit(126);
+        for (int sig = 1; sig < NSIG; ++sig) ::signal(sig, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        const rlimit noCore{0, 0};
+        ::setrlimit(RLIMIT_CORE, &noCore);
+        if (inChild) inChild();
         ::execv(argv[0], argv.data());
         _exit(127);
     }
@@ -327,5 +339,99 @@ TEST_P(CliSignal, RemovesTheTemporaryFileAndEndsByTheSignal) {
     EXPECT_EQ(ReadBytes(Path("out/board.pcb")), "keep me");
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, CliSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
-                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
+// Every signal that ends the program: from the terminal, a pipe's reader,
+// the resource limits, timers, the user's own, a real-time one.
+INSTANTIATE_TEST_SUITE_P(Signals, CliSignal,
+                         ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ, SIGXCPU, SIGALRM,
+                                           SIGVTALRM, SIGPROF, SIGUSR1, SIGUSR2, SIGABRT, SIGRTMIN + 1),
+                         [](const auto& info) {
+                             const char* name = sigabbrev_np(info.param);
+                             return name != nullptr ? std::string(name) : "RT" + std::to_string(info.param);
+                         });
+
+namespace {
+
+// The names of the hidden temporary files the program makes in dir.
+std::vector<std::string> TemporaryFiles(const std::string& dir) {
+    std::vector<std::string> found;
+    for (const std::string& n : Names(dir)) {
+        if (n.rfind(".rastrace-", 0) == 0) found.push_back(n);
+    }
+    return found;
+}
+
+}  // namespace
+
+TEST_F(CliTerminal, AFileSizeLimitEndsTheProgramBySigxfszWithoutAPartialFile) {
+    // Four colours of random pixels make megabytes of tracks; the limit
+    // stops the temporary file at 256 KiB.
+    ASSERT_EQ(::mkdir(Path("out").c_str(), 0777), 0);
+    WriteBytes(Path("out/board.pcb"), "keep me");
+    for (const bool area : {false, true}) {
+        SCOPED_TRACE(area ? "gerber" : "pcb");
+        // The area of one colour: thousands of small regions.
+        std::vector<std::string> args = area ? std::vector<std::string>{"-c", "255", "-f", "gerber"} : FourColours();
+        args.insert(args.end(), {Shared("noisy.bmp"), Path("out/board.pcb")});
+        const pid_t pid = Start(args, Path("stderr"), [] {
+            const rlimit limit{256 << 10, 256 << 10};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        });
+        ASSERT_GT(pid, 0);
+        int raw = 0;
+        ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(raw)) << "ended with status " << (WIFEXITED(raw) ? WEXITSTATUS(raw) : -1) << ": "
+                                      << ReadBytes(Path("stderr"));
+        EXPECT_EQ(WTERMSIG(raw), SIGXFSZ);
+        EXPECT_EQ(Names(Path("out")), std::vector<std::string>{"board.pcb"}) << "the temporary file is gone";
+        EXPECT_EQ(ReadBytes(Path("out/board.pcb")), "keep me");
+    }
+    // Without the limit both make more than it.
+    for (const std::string format : {"pcb", "gerber"}) {
+        std::vector<std::string> args = format == "pcb" ? FourColours() : std::vector<std::string>{"-c", "255"};
+        args.insert(args.end(), {"-q", "-f", format, Shared("noisy.bmp"), Path("out/board.pcb")});
+        const pid_t pid = Start(args, Path("stderr"));
+        int raw = 0;
+        ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+        ASSERT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << ReadBytes(Path("stderr"));
+        struct stat st {};
+        ASSERT_EQ(::stat(Path("out/board.pcb").c_str(), &st), 0);
+        EXPECT_GT(st.st_size, 1 << 20) << format;
+        EXPECT_TRUE(TemporaryFiles(Path("out")).empty());
+    }
+}
+
+TEST_F(CliTerminal, OutputToAPipeWithoutAReaderEndsTheProgramBySigpipe) {
+    // Standard output is a pipe whose reading end is closed: the first
+    // write raises SIGPIPE, which ends the program as it ends any command
+    // in a pipeline whose reader has gone.
+    WriteBytes(Path("old.pcb"), "keep me");
+    const std::vector<std::vector<std::string>> commands = {
+        {"--list-colors", Shared("noisy.bmp")},
+        {"--top", "2", "--list-colors", Shared("large.bmp")},
+        {"-c", "255", Shared("noisy.bmp"), "-"},
+        {"-c", "255", "-f", "kicad", Shared("noisy.bmp"), "-"},
+        {"-c", "255", "--color-at", "1,1", Shared("noisy.bmp")},
+    };
+    for (const std::vector<std::string>& args : commands) {
+        SCOPED_TRACE(args.front() + " ... " + args.back());
+        int ends[2];
+        ASSERT_EQ(::pipe(ends), 0);
+        const pid_t pid = Start(args, Path("stderr"), [&] {
+            ::close(ends[0]);
+            if (::dup2(ends[1], STDOUT_FILENO) < 0) _exit(126);
+            ::close(ends[1]);
+        });
+        ::close(ends[0]);
+        ::close(ends[1]);
+        ASSERT_GT(pid, 0);
+        int raw = 0;
+        ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(raw)) << "ended with status " << (WIFEXITED(raw) ? WEXITSTATUS(raw) : -1) << ": "
+                                      << ReadBytes(Path("stderr"));
+        EXPECT_EQ(WTERMSIG(raw), SIGPIPE);
+        EXPECT_EQ(ReadBytes(Path("stderr")), "") << "no message: a pipe's end is no failure";
+    }
+    std::vector<std::string> left = Names(dir_);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"old.pcb", "stderr"}));
+}

@@ -21,6 +21,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -443,6 +444,10 @@ TEST(ClassifyRows, RowsHandedOnNeedOnlyTheirWindowsMemory) {
     });
     EXPECT_EQ(handed, 2000);
     EXPECT_EQ(copperRuns, 0);  // all dropped
+    // What was matched before, over every band of both workers.
+    std::vector<uint64_t> matched;
+    ClassifyRows(*rows, copper, options, 2, 16, [](const ClassRuns&, int32_t, int32_t) {}, &matched);
+    EXPECT_EQ(matched, std::vector<uint64_t>{64 * 2000 / 2});
     try {
         ClassifyRows(*rows, copper, options, 2, 16);
         ADD_FAILURE() << "no error";

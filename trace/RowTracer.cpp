@@ -62,7 +62,7 @@ void RowTracer::CopperSpans(const uint8_t* pixels, std::vector<Span>& runs) {
 }
 
 ClassRuns ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, const MatchOptions& options, int threads,
-                       int32_t bandRows, const FinalRowsStep& onFinal) {
+                       int32_t bandRows, const FinalRowsStep& onFinal, std::vector<uint64_t>* matchedPixels) {
     // Each run held also has its entry in the despeckler's table of holes.
     const uint64_t most = detail::ClassRunsWithin(options.memoryLimit.value_or(MemoryAvailableNow()), sizeof(uint32_t));
     const int32_t width = rows.Width();
@@ -79,6 +79,10 @@ ClassRuns ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, cons
     // Each band's regions are labelled by its worker; the bands are joined
     // as they are taken.
     std::vector<detail::RegionTable> labels(slots);
+    // Each band's matched pixels a colour, before speckle removal.
+    std::vector<std::vector<uint64_t>> matched(matchedPixels != nullptr ? slots : 0,
+                                               std::vector<uint64_t>(copper.size()));
+    if (matchedPixels != nullptr) matchedPixels->assign(copper.size(), 0);
     const bool despeckle = options.despeckle > 1;
     RowDespeckler despeckler(options.despeckle, rows.Height());
     int32_t given = 0;  // rows handed to onFinal
@@ -103,6 +107,13 @@ ClassRuns ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, cons
                 detail::AppendRowRuns(row, width, part);
             }
             if (despeckle) detail::LabelBand(part, band.first, rows.Height(), labels[band.slot]);
+            if (matchedPixels != nullptr) {
+                std::vector<uint64_t>& counts = matched[band.slot];
+                std::fill(counts.begin(), counts.end(), 0);
+                for (const ClassRun& run : part.spans) {
+                    if (run.cls != kNoClass) counts[run.cls - 1u] += static_cast<uint64_t>(run.end - run.start);
+                }
+            }
         },
         [&](const Band& band) {
             const ClassRuns& part = found[band.slot];
@@ -113,6 +124,9 @@ ClassRuns ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, cons
                     part.spans.size() * (static_cast<uint64_t>(rows.Height()) / static_cast<uint64_t>(band.count) + 1) / 4 * 5;
                 runs.spans.reserve(static_cast<size_t>(std::min(expected, most)));
                 runs.rowStart.reserve(static_cast<size_t>(rows.Height()) + 1);
+            }
+            if (matchedPixels != nullptr) {
+                for (size_t k = 0; k < copper.size(); ++k) (*matchedPixels)[k] += matched[band.slot][k];
             }
             detail::AppendRuns(runs, part);
             if (runs.spans.size() > most) ThrowOutOfMemory();

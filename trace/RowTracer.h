@@ -99,8 +99,13 @@ private:
 // changed or a later band fails to read. Rows handed on are let go of, so
 // the runs held stay a few times options.despeckle rows, and none are
 // left to return.
+//
+// matchedPixels, when given, receives the pixels each copper colour
+// matched before speckle removal (one count a colour, in list order): a
+// colour whose pixels were all speckles has a count but no runs.
 using FinalRowsStep = std::function<void(const ClassRuns& runs, int32_t first, int32_t end)>;
 ClassRuns ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, const MatchOptions& options, int threads,
-                       int32_t bandRows = 0, const FinalRowsStep& onFinal = {});
+                       int32_t bandRows = 0, const FinalRowsStep& onFinal = {},
+                       std::vector<uint64_t>* matchedPixels = nullptr);
 
 }  // namespace rastrace

@@ -437,6 +437,9 @@ void TRtcFrmMain::writeAreaFile(OutputKind kind) {
     // An area file is traced in one pass on this thread: the whole A4 scan
     // takes well under a second, and the bar shows the rows done.
     const RowRunsSource rows = MatchedCopperRows(*picture_, colors, matching);
+    // A picture whose coordinates the format cannot hold at these
+    // resolutions is refused before the file is touched.
+    CheckAreaSize(options);
     OutputFile file = OutputFile::Create(path);
     const int32_t height = picture_->Height();
     prgbr->setRange(0, std::max(height, 1));

@@ -25,6 +25,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -453,6 +454,30 @@ TEST_F(ScanWindowTest, SaveDialogsAreaFileTypesWriteGerberAndKiCad) {
     EXPECT_EQ(readAll(path("out.kicad_mod")), kicad);
     window_->edtx->setText(QStringLiteral("600"));
     window_->cmbbox->setCurrentIndex(0);
+
+    // A picture taller than the format holds at the resolution given is
+    // refused with the message, and the file is not touched.
+    openPicture(std::vector<std::vector<uint32_t>>(394, {kRed}));
+    pick(QPoint(0, 0), Qt::ControlModifier);
+    window_->edty->setText(QStringLiteral("1"));
+    const QByteArray gerberBefore = readAll(path("out.gbr"));
+    dialogs_.saveAnswer = FileChoice{path("out.gbr"), QStringLiteral("Gerber (*.gbr)")};
+    window_->ToolButton2->click();
+    ASSERT_EQ(dialogs_.errors.size(), 2);
+    EXPECT_EQ(dialogs_.errors.back(), QStringLiteral("The picture is 10007.6 mm tall at 1 dpi; a Gerber file holds at "
+                                                     "most 9999.999999 mm: use a resolution of 2 dpi or more."));
+    EXPECT_EQ(readAll(path("out.gbr")), gerberBefore);
+    dialogs_.saveAnswer = FileChoice{path("tall.kicad_mod"), QStringLiteral("KiCad (*.kicad_mod)")};
+    window_->ToolButton2->click();
+    ASSERT_EQ(dialogs_.errors.size(), 3);
+    EXPECT_TRUE(dialogs_.errors.back().endsWith("a KiCad footprint holds at most 1518.485686 mm: use a resolution of "
+                                                "7 dpi or more."))
+        << dialogs_.errors.back().toStdString();
+    EXPECT_FALSE(QFile::exists(path("tall.kicad_mod")));
+    EXPECT_EQ(QDir(dir_.path()).entryList(QStringList{".rastrace-*"}, QDir::Hidden | QDir::Files), QStringList());
+    window_->edty->setText(QStringLiteral("600"));
+    openPicture({{kRed, kRed, kRed, kBlack}});
+    pick(QPoint(0, 0), Qt::ControlModifier);
 
     // The radio buttons' own type converts as before.
     window_->RadioButton1->click();
