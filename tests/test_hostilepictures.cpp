@@ -301,6 +301,18 @@ TEST(DamagedJpeg, TheCommandLineWarnsAsForAShortBitmap) {
         EXPECT_EQ(run.err.substr(0, warning.size()), warning) << command;
         EXPECT_EQ(run.err.find(warning, 1), std::string::npos) << command;
     }
+
+    // The filled-in colour of the lower half, converted by rows and from
+    // the whole picture (which --preview reads), gives the same tracks.
+    const auto colourFile = dir.Path() / "colour";
+    ASSERT_EQ(RunCli(dir.Path(), "--color-at 3,40 '" + path.string() + "'", colourFile.string()).status, 0);
+    const std::string colour = test::ReadBytes(colourFile).substr(0, test::ReadBytes(colourFile).find(' '));
+    const std::string convert = "-q -c " + colour + " -x 300 -y 300 ";
+    ASSERT_EQ(RunCli(dir.Path(), convert + "'" + path.string() + "' '" + out + "'").status, 0);
+    const std::string byRows = test::ReadBytes(out);
+    ASSERT_EQ(RunCli(dir.Path(), convert + "--preview /dev/null '" + path.string() + "' '" + out + "'").status, 0);
+    EXPECT_GT(byRows.size(), 100u);
+    EXPECT_EQ(byRows, test::ReadBytes(out));
 }
 
 // ---------------------------------------------------------------------------
