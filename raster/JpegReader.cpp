@@ -137,7 +137,7 @@ bool StartDecompress(j_decompress_ptr info, JpegContext& context, JpegHeader& he
     if (setjmp(context.jump)) return false;
     info->client_data = &context;  // kept by jpeg_create_decompress
     jpeg_create_decompress(info);
-    info->mem->max_memory_to_use = static_cast<long>(std::min<uint64_t>(memoryLimit, LONG_MAX));
+    info->mem->max_memory_to_use = static_cast<long>(std::clamp<uint64_t>(memoryLimit, 1, LONG_MAX));  // 0: no limit
     info->src = &context.source;
     info->progress = &context.progress;
     jpeg_save_markers(info, JPEG_APP0 + 1, 0xFFFF);
@@ -283,8 +283,9 @@ public:
     void Start(uint64_t held = 0) {
         CheckDataSuffices();
         const uint64_t limit = context_.input->MemoryLimit();
-        const uint64_t room = limit > held ? limit - held : 0;
-        decompressor_.Get()->mem->max_memory_to_use = static_cast<long>(std::min<uint64_t>(room, LONG_MAX));
+        // At least a byte: libjpeg takes 0 for no limit at all.
+        const uint64_t room = limit > held ? limit - held : 1;
+        decompressor_.Get()->mem->max_memory_to_use = static_cast<long>(std::clamp<uint64_t>(room, 1, LONG_MAX));
         if (header_.cmyk) {
             CheckBufferSize(uint64_t{header_.width} * 4, context_.input->MemoryLimit());
             cmykRow_.resize(static_cast<size_t>(header_.width) * 4);

@@ -179,6 +179,29 @@ TEST(Bombs, FlatPicturesThatCompressBestStillLoad) {
     EXPECT_EQ(WholeFailure(test::WriteJpeg(jpeg)), "");
 }
 
+TEST(Bombs, AProgressiveJpegsCoefficientsShareTheMemoryLimitWithThePicture) {
+    // 2000 x 2000 in colour: 11.4 MiB of picture, and as much again of
+    // coefficients for a progressive file, which libjpeg holds whole.
+    JpegPicture p = test::JpegGradient(2000, 2000, 3);
+    const Bytes baseline = test::WriteJpeg(p);
+    p.progressive = true;
+    const Bytes progressive = test::WriteJpeg(p);
+    ReadLimits limits;
+    limits.memory = uint64_t{16} << 20;
+    const auto failure = [&limits](const Bytes& bytes) {
+        try {
+            ReadPictureMemory(bytes, limits);
+        } catch (const Error& e) {
+            return std::string(e.what());
+        }
+        return std::string();
+    };
+    EXPECT_EQ(failure(baseline), "");
+    EXPECT_EQ(failure(progressive), "Out of memory");
+    limits.memory = uint64_t{32} << 20;
+    EXPECT_EQ(failure(progressive), "");
+}
+
 // ---------------------------------------------------------------------------
 // The command line on bombs: refused within a second and within 64 MB of
 // address space (not under AddressSanitizer, whose shadow memory alone is
