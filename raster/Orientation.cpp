@@ -13,7 +13,9 @@ void PlaceStoredRow(Raster& shown, int orientation, uint32_t y, uint32_t storedW
         const uint32_t shownY = orientation == 3 || orientation == 4 ? storedHeight - 1 - y : y;
         uint8_t* out = shown.RowBytes(static_cast<int32_t>(shownY)).data();
         if (orientation == 2 || orientation == 3) {
-            for (uint32_t x = 0; x < storedWidth; ++x) std::memcpy(out + 3 * size_t{storedWidth - 1 - x}, row + 3 * size_t{x}, 3);
+            for (uint32_t x = 0; x < storedWidth; ++x) {
+                std::memcpy(out + 3 * size_t{storedWidth - 1 - x}, row + 3 * size_t{x}, 3);
+            }
         } else {
             std::memcpy(out, row, bytes);
         }
@@ -42,7 +44,9 @@ std::optional<int> ExifOrientation(std::span<const uint8_t> app1) {
     const auto u16 = [&](size_t at) -> uint32_t {
         return little ? tiff[at] | tiff[at + 1] << 8 : tiff[at] << 8 | tiff[at + 1];
     };
-    const auto u32 = [&](size_t at) -> uint32_t { return little ? u16(at) | u16(at + 2) << 16 : u16(at) << 16 | u16(at + 2); };
+    const auto u32 = [&](size_t at) -> uint32_t {
+        return little ? u16(at) | u16(at + 2) << 16 : u16(at) << 16 | u16(at + 2);
+    };
     if (u16(2) != 42) return std::nullopt;
     const uint64_t ifd = u32(4);
     if (ifd + 2 > tiff.size()) return std::nullopt;

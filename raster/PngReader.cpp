@@ -193,8 +193,9 @@ public:
     // make of them (a small file declaring a huge size) is refused before
     // anything is allocated for its rows or spent decoding them.
     void CheckDataSuffices() const {
-        const uint64_t bitsPerPixel =
-            uint64_t{png_get_bit_depth(handles_.Png(), handles_.Info())} * png_get_channels(handles_.Png(), handles_.Info());
+        png_structp png = handles_.Png();
+        png_infop info = handles_.Info();
+        const uint64_t bitsPerPixel = uint64_t{png_get_bit_depth(png, info)} * png_get_channels(png, info);
         const uint64_t size = context_.input->Size();
         const uint64_t left = size > context_.position ? size - context_.position : 0;
         if (InflatedBytes(width_, height_, bitsPerPixel, Interlaced()) >

@@ -185,7 +185,8 @@ std::optional<double> MaxRatio(uint16_t compression, uint64_t scanlineBytes) {
         case COMPRESSION_CCITTRLE:
         case COMPRESSION_CCITTRLEW:
         case COMPRESSION_CCITTFAX3:
-        case COMPRESSION_CCITTFAX4: return 8.0 * static_cast<double>(std::max<uint64_t>(scanlineBytes, 1));  // a bit or more a row
+        case COMPRESSION_CCITTFAX4:  // a bit or more a row
+            return 8.0 * static_cast<double>(std::max<uint64_t>(scanlineBytes, 1));
         case COMPRESSION_LZMA:
         case COMPRESSION_ZSTD: return 65536;
         default: return std::nullopt;
@@ -266,9 +267,9 @@ public:
         uint16_t samples = 1;
         TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
         TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-        const double decoded =
-            tiled ? static_cast<double>(TIFFTileSize64(tif)) * count
-                  : static_cast<double>(TIFFVStripSize64(tif, height_)) * (planar == PLANARCONFIG_SEPARATE ? samples : 1);
+        const double planes = planar == PLANARCONFIG_SEPARATE ? samples : 1;
+        const double decoded = tiled ? static_cast<double>(TIFFTileSize64(tif)) * count
+                                     : static_cast<double>(TIFFVStripSize64(tif, height_)) * planes;
         // Each strip's or tile's place in the file takes four bytes or more
         // of it (but for a single one, held in its directory entry).
         if (count > size / 4 + 1) ThrowTooLittleData("TIFF", width_, height_);
