@@ -129,6 +129,8 @@ std::string UsageText() {
            "Finding a colour:\n"
            "  Point at a copper pixel in any viewer and ask --color-at X,Y for its\n"
            "  colour, or let --list-colors --top 10 name the most common colours.\n"
+           "  Every command sees a TIFF or JPEG picture turned or mirrored as its\n"
+           "  Orientation tag (a JPEG's in its EXIF block) says, as viewers show it.\n"
            "\n"
            "Examples:\n"
            "  rastrace-cli --list-colors --top 5 board.bmp\n"

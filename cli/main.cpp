@@ -80,11 +80,19 @@ void WriteStdout(const std::string& text) {
 
 std::string InputPath(const CliOptions& options) { return options.input == "-" ? "/dev/stdin" : options.input; }
 
+void WarnOfFilledIn(const CliOptions& options) {
+    Warn(InputName(options.input) + ": the file ends before its pixel data; the missing pixels were filled in");
+}
+
 void WarnOfPicture(const PictureFacts& facts, bool empty, const CliOptions& options) {
-    if (facts.truncated) {
-        Warn(InputName(options.input) + ": the file ends before its pixel data; the missing pixels were filled in");
-    }
+    if (facts.truncated) WarnOfFilledIn(options);
     if (empty) Warn(InputName(options.input) + ": the picture is empty");
+}
+
+// Damaged data that a reader filled in is known only once its rows have
+// been read (a JPEG's): the same warning as a file cut short, given then.
+void WarnOfRowsFilledIn(const PictureRows& rows, const CliOptions& options) {
+    if (rows.FilledIn()) WarnOfFilledIn(options);
 }
 
 // Whether the mirrors given, applied in order, turn the picture over on
@@ -200,6 +208,7 @@ int ListColors(const CliOptions& options) {
         throw Failure{InputName(options.input), e.what()};
     }
     bar.End();
+    WarnOfRowsFilledIn(*rows, options);
     std::vector<ColorCount> counts = counter.Take();
     std::string text;
     if (options.top) {
@@ -239,6 +248,7 @@ int ColorAt(const CliOptions& options) {
     } catch (const std::exception& e) {
         throw Failure{InputName(options.input), e.what()};
     }
+    WarnOfRowsFilledIn(*rows, options);
     const uint32_t color = PackColor(row.data() + 3 * static_cast<size_t>(x));
     WriteStdout(IntToStr(color) + " " + HexColor(color) + "\n");
     return 0;
@@ -388,6 +398,7 @@ int ConvertArea(const CliOptions& options, PictureRows& picture) {
         if (picture.Height() > 0) bar.Step(1);
         picture.CheckUnchanged();
     });
+    WarnOfRowsFilledIn(picture, options);
     if (stats.pixels == 0 && !empty) {
         const uint64_t before = std::accumulate(matched.begin(), matched.end(), uint64_t{0});
         Warn(before == 0 ? std::string("the colours given match no pixel")
@@ -494,6 +505,7 @@ int Convert(CliOptions options) {
 
     std::vector<uint64_t> matched;
     const std::vector<int64_t> tracks = ConvertTracks(options, *rows, matched);
+    WarnOfRowsFilledIn(*rows, options);
     const bool empty = rows->Width() == 0 || rows->Height() == 0;
     std::string summary;
     for (size_t i = 0; i < options.colors.size() && i < tracks.size(); ++i) {

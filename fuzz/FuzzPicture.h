@@ -26,10 +26,10 @@
 namespace rastrace::fuzz {
 
 // Hostile headers then fail with "Out of memory" instead of taking the
-// machine's memory. Lower than the BMP target's 64 MiB: a file of a hundred
-// bytes may rightly decode to a picture of that size (JPEG and PNG fill
-// what the data leaves out), and each run must stay well within the
-// fuzzer's time limit on a busy machine.
+// machine's memory. As the BMP target's: a small file may rightly decode
+// to a picture of that size (the readers bound it by the file's data, not
+// tightly), and each run must stay well within the fuzzer's two seconds
+// an input on a busy machine.
 inline constexpr uint64_t kFuzzMemoryLimit = uint64_t{16} << 20;
 
 // A message a reader may fail with; anything else is a finding.

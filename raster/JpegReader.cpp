@@ -2,6 +2,7 @@
 #include "raster/PictureRows.h"
 
 #include "common/Error.h"
+#include "raster/Orientation.h"
 
 #include <algorithm>
 #include <climits>
@@ -34,6 +35,12 @@ struct JpegContext {
     uint64_t position = 0;
     uint8_t* buffer = nullptr;  // kBufferSize bytes
     bool outOfMemory = false;
+    // Set once the rows are being decoded: warnings about the data count
+    // from then on.
+    bool decoding = false;
+    // libjpeg warned that the data is damaged and filled in what it could
+    // not decode.
+    bool damaged = false;
     char message[JMSG_LENGTH_MAX] = {};
 };
 
@@ -48,6 +55,34 @@ void OnErrorExit(j_common_ptr info) {
 }
 
 void OnOutputMessage(j_common_ptr /*info*/) {}
+
+// Whether a warning of libjpeg's says that pixels could not be decoded
+// from the data (and were filled in): its "Corrupt JPEG data" warnings (the
+// arithmetic decoder's among them, whose code this build's header may not
+// name) and a premature end. Extra bytes before the end marker, which many
+// writers leave, lose nothing, nor does a bad colour profile.
+bool LosesPixels(const jpeg_error_mgr& error) {
+    const int code = error.msg_code;
+    if (code == JWRN_JPEG_EOF) return true;
+    if (code == JWRN_BOGUS_ICC || (code == JWRN_EXTRANEOUS_DATA && error.msg_parm.i[1] == JPEG_EOI)) return false;
+    if (code < 0 || code > error.last_jpeg_message || error.jpeg_message_table[code] == nullptr) return false;
+    return std::strncmp(error.jpeg_message_table[code], "Corrupt JPEG data", 17) == 0;
+}
+
+// libjpeg's messages: traces are dropped; a warning that the data is
+// damaged marks the picture as filled in, or fails the read where it comes
+// before the first band of the first scan is complete (nothing of the
+// picture could be read).
+void OnEmitMessage(j_common_ptr info, int level) {
+    JpegContext& context = ContextOf(info);
+    if (level >= 0 || !context.decoding || !LosesPixels(*info->err)) return;
+    auto* decompress = reinterpret_cast<j_decompress_ptr>(info);
+    if (!context.damaged && decompress->input_scan_number <= 1 && decompress->input_iMCU_row == 0) {
+        info->err->format_message(info, context.message);
+        std::longjmp(context.jump, 1);
+    }
+    context.damaged = true;
+}
 
 void OnProgress(j_common_ptr info) {
     auto* decompress = reinterpret_cast<j_decompress_ptr>(info);
@@ -94,6 +129,7 @@ struct JpegHeader {
     int densityUnit = 0;
     uint16_t xDensity = 0;
     uint16_t yDensity = 0;
+    int orientation = 1;  // EXIF Orientation
 };
 
 // Reads the header and starts decompression. False when libjpeg failed.
@@ -101,10 +137,18 @@ bool StartDecompress(j_decompress_ptr info, JpegContext& context, JpegHeader& he
     if (setjmp(context.jump)) return false;
     info->client_data = &context;  // kept by jpeg_create_decompress
     jpeg_create_decompress(info);
-    info->mem->max_memory_to_use = static_cast<long>(std::min<uint64_t>(memoryLimit, LONG_MAX));
+    info->mem->max_memory_to_use = static_cast<long>(std::clamp<uint64_t>(memoryLimit, 1, LONG_MAX));  // 0: no limit
     info->src = &context.source;
     info->progress = &context.progress;
+    jpeg_save_markers(info, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(info, TRUE);
+    for (jpeg_saved_marker_ptr m = info->marker_list; m != nullptr; m = m->next) {
+        if (m->marker != JPEG_APP0 + 1) continue;
+        if (const std::optional<int> o = ExifOrientation({m->data, m->data_length})) {
+            header.orientation = *o;
+            break;
+        }
+    }
     header.cmyk = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
     info->out_color_space = header.cmyk ? JCS_CMYK : JCS_EXT_BGR;
     if (info->saw_JFIF_marker) {
@@ -181,6 +225,7 @@ public:
         jpeg_std_error(&context_.error);
         context_.error.error_exit = OnErrorExit;
         context_.error.output_message = OnOutputMessage;
+        context_.error.emit_message = OnEmitMessage;
         context_.source.init_source = OnInitSource;
         context_.source.fill_input_buffer = OnFillInput;
         context_.source.skip_input_data = OnSkipInput;
@@ -202,12 +247,50 @@ public:
     int32_t Height() const { return static_cast<int32_t>(header_.height); }
     const PictureFacts& Facts() const { return facts_; }
 
-    // Starts the decoding (a progressive file's scans are all read here).
-    void Start() {
+    int Orientation() const { return header_.orientation; }
+    // The picture as it is shown: the stored one turned as its EXIF
+    // Orientation says.
+    int32_t ShownWidth() const { return SwapsAxes(header_.orientation) ? Height() : Width(); }
+    int32_t ShownHeight() const { return SwapsAxes(header_.orientation) ? Width() : Height(); }
+    // Whether libjpeg filled in pixels it could not decode from the data.
+    bool Damaged() const { return context_.damaged; }
+
+    // Huffman coding spends at least one bit on every 8 x 8 block of every
+    // component (its DC difference, in the first scan that holds it), so
+    // the data after the first scan header must hold a bit a block. A file
+    // declaring far more pixels than that (a header with almost no data,
+    // or scans left out) is refused before anything is allocated for it.
+    // Arithmetic coding has no such floor; its files are bounded by the
+    // memory limit alone.
+    void CheckDataSuffices() {
+        j_decompress_ptr info = decompressor_.Get();
+        if (info->arith_code) return;
+        uint64_t blocks = 0;
+        for (int c = 0; c < info->num_components; ++c) {
+            const jpeg_component_info& component = info->comp_info[c];
+            blocks += uint64_t{component.width_in_blocks} * component.height_in_blocks;
+        }
+        const uint64_t read = context_.position - std::min<uint64_t>(context_.position, info->src->bytes_in_buffer);
+        const uint64_t size = context_.input->Size();
+        const uint64_t left = size > read ? size - read : 0;
+        if (left < blocks / 8) ThrowTooLittleData("JPEG", header_.width, header_.height);
+    }
+
+    // Starts the decoding (a progressive file's scans are all read here);
+    // held is the memory the caller already holds for the picture, which
+    // libjpeg's own buffers (a progressive file's coefficients) may not
+    // take. Refuses a file whose data cannot hold its picture.
+    void Start(uint64_t held = 0) {
+        CheckDataSuffices();
+        const uint64_t limit = context_.input->MemoryLimit();
+        // At least a byte: libjpeg takes 0 for no limit at all.
+        const uint64_t room = limit > held ? limit - held : 1;
+        decompressor_.Get()->mem->max_memory_to_use = static_cast<long>(std::clamp<uint64_t>(room, 1, LONG_MAX));
         if (header_.cmyk) {
             CheckBufferSize(uint64_t{header_.width} * 4, context_.input->MemoryLimit());
             cmykRow_.resize(static_cast<size_t>(header_.width) * 4);
         }
+        context_.decoding = true;
         if (!StartOutput(decompressor_.Get(), context_, header_.cmyk)) Fail();
     }
 
@@ -242,9 +325,21 @@ Picture ReadJpeg(PictureInput& input) {
     JpegDecoder decoder(input);
     Picture picture;
     static_cast<PictureFacts&>(picture) = decoder.Facts();
-    picture.raster = Raster(decoder.Width(), decoder.Height(), Raster::RowOrder::TopDown, input.MemoryLimit());
-    decoder.Start();
-    decoder.Read(static_cast<uint32_t>(decoder.Height()), picture.raster.StorageData(), picture.raster.Stride());
+    picture.raster =
+        Raster(decoder.ShownWidth(), decoder.ShownHeight(), Raster::RowOrder::TopDown, input.MemoryLimit());
+    decoder.Start(picture.raster.Stride() * static_cast<uint64_t>(picture.raster.Height()));
+    const auto height = static_cast<uint32_t>(decoder.Height());
+    if (decoder.Orientation() == 1) {
+        decoder.Read(height, picture.raster.StorageData(), picture.raster.Stride());
+    } else {
+        std::vector<uint8_t> row(static_cast<size_t>(decoder.Width()) * 3);
+        for (uint32_t y = 0; y < height; ++y) {
+            decoder.Read(1, row.data(), static_cast<ptrdiff_t>(row.size()));
+            PlaceStoredRow(picture.raster, decoder.Orientation(), y, static_cast<uint32_t>(decoder.Width()), height,
+                           row.data());
+        }
+    }
+    picture.truncated = decoder.Damaged();
     // The rows are all in: what follows them (even a missing end marker)
     // does not matter, so the decompressor is dropped without finishing.
     return picture;
@@ -252,8 +347,14 @@ Picture ReadJpeg(PictureInput& input) {
 
 std::unique_ptr<PictureRows> OpenJpegRows(PictureInput& input) {
     auto decoder = std::make_unique<JpegDecoder>(input);
+    decoder->CheckDataSuffices();  // as in the whole read, so that a bomb is never read whole
+    // Rows come from libjpeg from the top down, so a picture shown turned
+    // or upside down is read whole; one shown mirrored is mirrored by row.
+    const int orientation = decoder->Orientation();
+    if (orientation != 1 && orientation != 2) return nullptr;
     decoder->Start();
-    return std::make_unique<ForwardRows<JpegDecoder>>(std::move(decoder));
+    std::unique_ptr<PictureRows> rows = std::make_unique<ForwardRows<JpegDecoder>>(std::move(decoder));
+    return MirroredRows(std::move(rows), orientation == 2, false);
 }
 
 }  // namespace rastrace

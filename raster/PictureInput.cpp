@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include <unistd.h>
 
@@ -49,6 +50,11 @@ void ThrowCannotRead(const char* kind, const std::string& reason) {
     // reason ending in ")" or a quote gets it here, so every one ends in one.
     if (static_cast<unsigned char>(text.back()) <= '.') text += '.';
     throw Error(std::string("Cannot read ") + kind + " file: " + text);
+}
+
+void ThrowTooLittleData(const char* kind, uint64_t width, uint64_t height) {
+    ThrowCannotRead(kind, "too little image data for a picture of " + std::to_string(width) + " x " +
+                              std::to_string(height) + " pixels");
 }
 
 void CheckBufferSize(uint64_t bytes, uint64_t limit) {

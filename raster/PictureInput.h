@@ -64,6 +64,12 @@ private:
 // (and given one back where the shown text would otherwise end without).
 [[noreturn]] void ThrowCannotRead(const char* kind, const std::string& reason);
 
+// The message of a compressed file whose data is far too short to make the
+// picture its header declares (a decompression bomb, or a header with its
+// data cut away): "Cannot read <kind> file: too little image data for a
+// picture of <width> x <height> pixels".
+[[noreturn]] void ThrowTooLittleData(const char* kind, uint64_t width, uint64_t height);
+
 // Fails with "Out of memory" when a buffer of this many bytes, whose size
 // comes from a file, would exceed what a picture may take (limit).
 void CheckBufferSize(uint64_t bytes, uint64_t limit);

@@ -18,7 +18,9 @@
 // stored. A 16-bit sample v becomes the nearest 8-bit value,
 // (v * 255 + 32767) / 65535, which is round(v / 257); samples of 1, 2 or 4
 // bits are spread over 0..255 (v * 255 / (2^bits - 1)); TIFF palette
-// entries, 16 bits wide, keep their high byte, as libtiff gives them.
+// entries, 16 bits wide, keep their high byte, as libtiff gives them. TIFF
+// and JPEG pictures come as viewers show them: turned or mirrored as their
+// Orientation tag says (a JPEG's in its EXIF block).
 #pragma once
 
 #include "raster/BmpReader.h"
@@ -44,8 +46,8 @@ struct PictureFacts {
     // empty where the file states none, or one that rounds to 0 dpi.
     std::optional<int32_t> dpiX;
     std::optional<int32_t> dpiY;
-    // A BMP file that ended before its pixel data did: the bitmap reader
-    // filled in the missing pixels.
+    // A BMP file that ended before its pixel data did, or a JPEG whose
+    // data was damaged: the reader filled in the missing pixels.
     bool truncated = false;
 };
 

@@ -59,6 +59,7 @@ public:
     void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) override {
         rows_->ReadRows(first, count, dst, stride);
     }
+    bool FilledIn() const override { return rows_->FilledIn(); }
     void CheckUnchanged() override {
         struct stat now {};
         if (::fstat(file_.Fd(), &now) != 0 || now.st_size != info_.st_size ||
@@ -100,6 +101,7 @@ public:
     }
     void CheckUnchanged() override { rows_->CheckUnchanged(); }
     bool HoldsWholePicture() const override { return rows_->HoldsWholePicture(); }
+    bool FilledIn() const override { return rows_->FilledIn(); }
     bool ConcurrentReads() const override { return rows_->ConcurrentReads(); }
 
 private:

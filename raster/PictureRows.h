@@ -56,6 +56,10 @@ public:
     virtual void CheckUnchanged() {}
     // Whether the whole picture is held in memory.
     virtual bool HoldsWholePicture() const { return false; }
+    // Whether rows read so far were filled in where the file's data was
+    // damaged (a JPEG whose data ends early): unlike Facts().truncated,
+    // known only once those rows are read.
+    virtual bool FilledIn() const { return false; }
 
 protected:
     PictureRows(int32_t width, int32_t height, PictureFacts facts) : width_(width), height_(height), facts_(facts) {}
@@ -86,6 +90,13 @@ public:
         if (first != next_ || count < 1 || count > Height() - first) throw std::logic_error("rows read out of order");
         decoder_->Read(static_cast<uint32_t>(count), dst, stride);
         next_ += count;
+    }
+    bool FilledIn() const override {
+        if constexpr (requires { decoder_->Damaged(); }) {
+            return decoder_->Damaged();
+        } else {
+            return false;
+        }
     }
 
 private:

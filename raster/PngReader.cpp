@@ -20,6 +20,30 @@ namespace {
 // Largest ancillary chunk libpng may hold in memory (ICC profiles, text).
 constexpr png_alloc_size_t kChunkMallocMax = 8u << 20;
 
+// The most bytes deflate can make of one: a match of 258 bytes costs at
+// least two bits (a length code and a distance code of one bit each).
+constexpr uint64_t kDeflateMaxRatio = 1032;
+
+// The bytes of filtered rows libpng inflates for a picture: one filter
+// byte and the packed samples per row, per Adam7 pass when interlaced. In
+// floating point: 2^31 rows of 2^34 bytes overflow 64 bits.
+double InflatedBytes(uint64_t width, uint64_t height, uint64_t bitsPerPixel, bool interlaced) {
+    const auto rows = [bitsPerPixel](uint64_t w, uint64_t h) {
+        return w == 0 ? 0.0 : static_cast<double>(h) * static_cast<double>(1 + (w * bitsPerPixel + 7) / 8);
+    };
+    if (!interlaced) return rows(width, height);
+    static const int kPasses[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                      {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    double total = 0;
+    for (const auto& p : kPasses) {
+        const auto span = [](uint64_t size, uint64_t start, uint64_t step) {
+            return size > start ? (size - start + step - 1) / step : 0;
+        };
+        total += rows(span(width, p[0], p[2]), span(height, p[1], p[3]));
+    }
+    return total;
+}
+
 // Everything libpng's callbacks touch. Plain data only: libpng leaves its
 // errors by longjmp, which must not skip any destructor.
 struct PngContext {
@@ -164,10 +188,27 @@ public:
         return png_get_interlace_type(handles_.Png(), handles_.Info()) != PNG_INTERLACE_NONE;
     }
 
+    // Every byte from the first image data chunk to the file's end could
+    // be compressed data: a picture that would need more than deflate can
+    // make of them (a small file declaring a huge size) is refused before
+    // anything is allocated for its rows or spent decoding them.
+    void CheckDataSuffices() const {
+        png_structp png = handles_.Png();
+        png_infop info = handles_.Info();
+        const uint64_t bitsPerPixel = uint64_t{png_get_bit_depth(png, info)} * png_get_channels(png, info);
+        const uint64_t size = context_.input->Size();
+        const uint64_t left = size > context_.position ? size - context_.position : 0;
+        if (InflatedBytes(width_, height_, bitsPerPixel, Interlaced()) >
+            static_cast<double>(kDeflateMaxRatio) * static_cast<double>(left + 16)) {
+            ThrowTooLittleData("PNG", width_, height_);
+        }
+    }
+
     // Sets up the rows' decoding. libpng's two row buffers (the previous
     // row and the row being transformed, at most 8 bytes a pixel each) are
     // sized by the file, so they are checked first.
     void Start() {
+        CheckDataSuffices();
         CheckBufferSize(uint64_t{width_} * 16 + 128, context_.input->MemoryLimit());
         passes_ = StartImage(handles_.Png(), handles_.Info());
         if (passes_ == 0) Fail();
@@ -212,6 +253,8 @@ Picture ReadPng(PictureInput& input) {
 
 std::unique_ptr<PictureRows> OpenPngRows(PictureInput& input) {
     auto decoder = std::make_unique<PngDecoder>(input);
+    // Refused here as in the whole read, so that a bomb is never read whole.
+    if (decoder->Width() > 0 && decoder->Height() > 0) decoder->CheckDataSuffices();
     // An interlaced file's rows are complete only after its last pass.
     if (decoder->Interlaced() || decoder->Width() == 0 || decoder->Height() == 0) return nullptr;
     decoder->Start();

@@ -9,7 +9,10 @@
 // Failures: "Cannot read PNG file: <libpng's reason>", or "Out of memory"
 // for a picture larger than the memory limit. Ancillary chunks other
 // than pHYs are skipped unread, and nothing after the last image row is
-// read, so a file cut after its pixels still loads.
+// read, so a file cut after its pixels still loads. A file whose bytes
+// from its first image data on are fewer than a 1032th of the rows its
+// header declares (deflate's greatest ratio) fails with "too little image
+// data for a picture of W x H pixels" before its rows are decoded.
 #pragma once
 
 #include "raster/PictureInput.h"

@@ -2,11 +2,13 @@
 #include "raster/PictureRows.h"
 
 #include "common/Error.h"
+#include "raster/Orientation.h"
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -169,6 +171,28 @@ void PutGrey16(TIFFRGBAImage* image, uint32_t* cp, uint32_t /*x*/, uint32_t /*y*
     }
 }
 
+// The most bytes a compression can make of one byte of a strip or tile,
+// or none where it has no small bound (or none is needed: uncompressed
+// strips must hold every byte, which libtiff checks).
+std::optional<double> MaxRatio(uint16_t compression, uint64_t scanlineBytes) {
+    switch (compression) {
+        case COMPRESSION_PACKBITS: return 64;  // two bytes for a run of 128
+        case COMPRESSION_LZW: return 4096;     // a code of 9 bits or more for at most 4094 bytes
+        case COMPRESSION_ADOBE_DEFLATE:
+        case COMPRESSION_DEFLATE: return 1032;  // two bits or more for a match of 258 bytes
+        case COMPRESSION_OJPEG:
+        case COMPRESSION_JPEG: return 8192;  // a bit or more for each 8 x 8 block of every component
+        case COMPRESSION_CCITTRLE:
+        case COMPRESSION_CCITTRLEW:
+        case COMPRESSION_CCITTFAX3:
+        case COMPRESSION_CCITTFAX4:  // a bit or more a row
+            return 8.0 * static_cast<double>(std::max<uint64_t>(scanlineBytes, 1));
+        case COMPRESSION_LZMA:
+        case COMPRESSION_ZSTD: return 65536;
+        default: return std::nullopt;
+    }
+}
+
 void ReadResolution(TIFF* tif, PictureFacts& facts) {
     uint16_t unit = RESUNIT_INCH;
     TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
@@ -203,6 +227,9 @@ public:
         }
         if (width_ > INT32_MAX || height_ > INT32_MAX) ThrowOutOfMemory();
         band_ = BandHeight(tif, height_);
+        uint16_t orientation = ORIENTATION_TOPLEFT;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
+        orientation_ = OrientationOf(orientation);
         facts_.format = PictureFormat::Tiff;
         ReadResolution(tif, facts_);
     }
@@ -217,6 +244,53 @@ public:
     uint64_t BandBytes() const { return uint64_t{width_} * band_ * 4; }
     // Whether the file's rows run from the bottom up.
     bool FlipY() const { return flipY_; }
+    int Orientation() const { return orientation_; }
+    // The picture as it is shown: the stored one turned as its Orientation
+    // tag says.
+    int32_t ShownWidth() const { return SwapsAxes(orientation_) ? Height() : Width(); }
+    int32_t ShownHeight() const { return SwapsAxes(orientation_) ? Width() : Height(); }
+
+    // A compressed picture that would need more than its compression can
+    // make of the bytes its strips or tiles hold in the file (a small file
+    // declaring a huge size, strips past its end, or many strips on the
+    // same few bytes) is refused before its band is allocated or decoded.
+    void CheckDataSuffices() const {
+        TIFF* tif = file_.Get();
+        uint16_t compression = COMPRESSION_NONE;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+        const std::optional<double> ratio = MaxRatio(compression, static_cast<uint64_t>(TIFFScanlineSize64(tif)));
+        if (!ratio) return;
+        const bool tiled = TIFFIsTiled(tif) != 0;
+        const uint32_t count = tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+        const uint64_t size = context_.input->Size();
+        uint16_t planar = PLANARCONFIG_CONTIG;
+        uint16_t samples = 1;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+        TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+        const double planes = planar == PLANARCONFIG_SEPARATE ? samples : 1;
+        const double decoded = tiled ? static_cast<double>(TIFFTileSize64(tif)) * count
+                                     : static_cast<double>(TIFFVStripSize64(tif, height_)) * planes;
+        // Each strip's or tile's place in the file takes four bytes or more
+        // of it (but for a single one, held in its directory entry).
+        if (count > size / 4 + 1) ThrowTooLittleData("TIFF", width_, height_);
+        // The bytes held: the union of the strips' ranges within the file.
+        std::vector<std::pair<uint64_t, uint64_t>> ranges;
+        ranges.reserve(count);
+        for (uint32_t i = 0; i < count; ++i) {
+            const uint64_t offset = TIFFGetStrileOffset(tif, i);
+            const uint64_t bytes = TIFFGetStrileByteCount(tif, i);
+            if (offset < size && bytes > 0) ranges.emplace_back(offset, offset + std::min(bytes, size - offset));
+        }
+        std::sort(ranges.begin(), ranges.end());
+        uint64_t held = 0;
+        uint64_t end = 0;
+        for (const auto& [first, last] : ranges) {
+            const uint64_t from = std::max(first, end);
+            if (last > from) held += last - from;
+            end = std::max(end, last);
+        }
+        if (decoded > *ratio * static_cast<double>(held) + 4096) ThrowTooLittleData("TIFF", width_, height_);
+    }
 
     // Sets up libtiff's RGBA interface for the image and the band buffer.
     void Begin() {
@@ -231,13 +305,13 @@ public:
             image.put.contig = PutGrey16;
         }
         // libtiff is asked for the rows in file order; the flips are made
-        // here, since it would make them only within each band.
+        // here, since it would make them only within each band. The
+        // orientations that swap the axes are placed by the caller from
+        // rows as stored.
         image.req_orientation = image.orientation;
-        const uint16_t o = image.orientation;
-        flipX_ = o == ORIENTATION_TOPRIGHT || o == ORIENTATION_RIGHTTOP || o == ORIENTATION_BOTRIGHT ||
-                 o == ORIENTATION_RIGHTBOT;
-        flipY_ = o == ORIENTATION_BOTRIGHT || o == ORIENTATION_RIGHTBOT || o == ORIENTATION_BOTLEFT ||
-                 o == ORIENTATION_LEFTBOT;
+        flipX_ = orientation_ == ORIENTATION_TOPRIGHT || orientation_ == ORIENTATION_BOTRIGHT;
+        flipY_ = orientation_ == ORIENTATION_BOTRIGHT || orientation_ == ORIENTATION_BOTLEFT;
+        CheckDataSuffices();
 
         const uint64_t limit = context_.input->MemoryLimit();
         CheckBufferSize(BandBytes(), limit);
@@ -298,6 +372,7 @@ private:
     uint32_t width_ = 0;
     uint32_t height_ = 0;
     uint32_t band_ = 1;
+    int orientation_ = 1;
     PictureFacts facts_;
     bool flipX_ = false;
     bool flipY_ = false;
@@ -336,11 +411,23 @@ Picture ReadTiff(PictureInput& input) {
     TiffDecoder decoder(input);
     Picture picture;
     static_cast<PictureFacts&>(picture) = decoder.Facts();
-    picture.raster = Raster(decoder.Width(), decoder.Height(), Raster::RowOrder::TopDown, input.MemoryLimit());
+    picture.raster =
+        Raster(decoder.ShownWidth(), decoder.ShownHeight(), Raster::RowOrder::TopDown, input.MemoryLimit());
     if (!picture.raster.Empty()) {
         decoder.Begin();
         // In file order, so that each band is decoded once.
         const auto height = static_cast<uint32_t>(decoder.Height());
+        if (SwapsAxes(decoder.Orientation())) {
+            // Each stored row becomes a column of the picture shown.
+            const auto width = static_cast<uint32_t>(decoder.Width());
+            std::vector<uint8_t> row(size_t{width} * 3);
+            for (uint32_t fileRow = 0; fileRow < height; ++fileRow) {
+                decoder.DecodeBandOf(fileRow);
+                decoder.CopyRow(fileRow, row.data());
+                PlaceStoredRow(picture.raster, decoder.Orientation(), fileRow, width, height, row.data());
+            }
+            return picture;
+        }
         for (uint32_t fileRow = 0; fileRow < height; ++fileRow) {
             decoder.DecodeBandOf(fileRow);
             decoder.CopyRow(fileRow, picture.raster.RowBytes(static_cast<int32_t>(decoder.FileRow(fileRow))).data());
@@ -351,7 +438,14 @@ Picture ReadTiff(PictureInput& input) {
 
 std::unique_ptr<PictureRows> OpenTiffRows(PictureInput& input) {
     auto decoder = std::make_unique<TiffDecoder>(input);
-    if (decoder->Width() == 0 || decoder->Height() == 0 || decoder->BandBytes() > kMaxBandBytes) return nullptr;
+    // Refused here as in the whole read, so that a bomb is never read whole.
+    if (decoder->Width() > 0 && decoder->Height() > 0) decoder->CheckDataSuffices();
+    // A picture whose rows are shown as columns would need every band for
+    // each row shown: it is read whole.
+    if (decoder->Width() == 0 || decoder->Height() == 0 || decoder->BandBytes() > kMaxBandBytes ||
+        SwapsAxes(decoder->Orientation())) {
+        return nullptr;
+    }
     decoder->Begin();
     return std::make_unique<TiffRows>(std::move(decoder));
 }

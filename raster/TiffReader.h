@@ -7,14 +7,17 @@
 // 16-bit samples are rounded to the nearest 8-bit value (palette entries,
 // always 16 bits in TIFF, keep their high byte, as libtiff does).
 // Extra samples (alpha) are ignored: colours are kept as stored, not
-// multiplied by alpha. The Orientation tag's flips are applied (the
-// transposing orientations are read like their untransposed kin, as libtiff
-// itself does). XResolution and YResolution are taken with ResolutionUnit
-// inch (the default) or centimetre.
+// multiplied by alpha. The Orientation tag is applied as viewers do: its
+// flips, and for orientations 5 to 8 the turns and transposes, which give
+// a Height x Width picture. XResolution and YResolution are taken with
+// ResolutionUnit inch (the default) or centimetre.
 //
 // Failures: "Cannot read TIFF file: <libtiff's reason>", or "Out of memory"
 // for a picture larger than the memory limit; no single buffer libtiff
-// allocates may exceed that limit either. The file is read through the
+// allocates may exceed that limit either. A compressed file whose strips or
+// tiles hold fewer bytes than their compression needs for the picture
+// (deflate makes at most 1032 bytes of one) fails with "too little image
+// data for a picture of W x H pixels" before anything is decoded. The file is read through the
 // input, never mapped, so one cut short while it is read fails with the
 // message.
 #pragma once

@@ -7,8 +7,10 @@
 # from the BMP suite beside the checkout when it is there ($RASTRACE_BMPSUITE
 # names another folder). Reports every target's seed count and coverage
 # (libFuzzer's "cov", the code edges reached) after the seeds and at the end.
-# Exits non-zero on any finding; the input that caused it is kept in
-# build-fuzz/artifacts/.
+# Each input may take at most 2 seconds and the target at most 2048 MB
+# (address sanitizer's own memory included): a slow or greedy input is a
+# finding like a crash. Exits non-zero on any finding; the input that
+# caused it is kept in build-fuzz/artifacts/.
 set -euo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -43,7 +45,7 @@ run() {
   local log="$work/$target.log" seeds status=0
   seeds=$(find "$@" -maxdepth 1 -type f | wc -l)
   mkdir -p "$work/$target"
-  "$build/fuzz/$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
+  "$build/fuzz/$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=2 \
     -artifact_prefix="$artifacts/$target-" -print_final_stats=1 "$work/$target" "$@" >"$log" 2>&1 || status=$?
   if [ "$status" -ne 0 ]; then
     tail -n 60 "$log" >&2

@@ -182,6 +182,23 @@ std::vector<Seed> Seeds() {
     addBroken("broken_depth", With(Direct24(40), [](BmpBuilder& b) { b.bitCount = 7; }).Build());
     addBroken("broken_rle8_with_24bit", With(Direct24(40), [](BmpBuilder& b) { b.compression = 1; }).Build());
     addBroken("broken_colour_count", With(Indexed(40, 8), [](BmpBuilder& b) { b.clrUsed = 0x10000000; }).Build());
+
+    // Short files whose headers promise far more pixels than they hold
+    // (2^20 x 65535 at 1 bit and run-length coded, 30000 x 2^20 at 24
+    // bits): beyond any memory limit read whole, and a test of the
+    // time and memory the rows of such a file may take.
+    addBroken("short_1bit_huge", With(Indexed(40, 1), [](BmpBuilder& b) {
+                  b.width = 1 << 20;
+                  b.height = 65535;
+              }).Build());
+    addBroken("short_24bit_tall", With(Direct24(40), [](BmpBuilder& b) {
+                  b.width = 30000;
+                  b.height = 1 << 20;
+              }).Build());
+    addBroken("short_rle8_huge", With(RunLength(false, true), [](BmpBuilder& b) {
+                  b.width = 1 << 20;
+                  b.height = 65535;
+              }).Build());
     return seeds;
 }
 

@@ -5,6 +5,7 @@
 #include "settings/Settings.h"
 #include "support/BmpBuilder.h"
 #include "support/Files.h"
+#include "support/PictureWriter.h"
 #include "support/TrackText.h"
 #include "ui/AppLook.h"
 #include "ui/DialogService.h"
@@ -279,6 +280,26 @@ TEST_F(WindowTest, OpenShowsThePictureAndEnablesTheControls) {
     EXPECT_EQ(QColor(shown.pixel(2, 0)), QColor(0, 0, 255));
     EXPECT_EQ(QColor(shown.pixel(0, 1)), QColor(0, 0, 0));
     EXPECT_EQ(QColor(shown.pixel(1, 1)), QColor(255, 255, 255));
+}
+
+TEST_F(WindowTest, OpenShowsATiffTurnedAsItsOrientationTagSays) {
+    // Stored 3 x 2 (red, green, blue over black, white, red), to be shown
+    // turned a quarter clockwise: 2 x 3, the stored bottom row on the left.
+    rastrace::test::TiffPicture p;
+    p.width = 3;
+    p.height = 2;
+    p.samples = {255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255, 0, 0};
+    p.orientation = 6;
+    rastrace::test::WriteFile(path("turned.tif").toStdString(), rastrace::test::WriteTiff(p));
+    open(path("turned.tif"));
+    TRtcFrmMain& w = *window_;
+    ASSERT_NE(w.picture(), nullptr);
+    EXPECT_EQ(w.Image1->size(), QSize(2, 3));
+    const QImage shown = w.Image1->grab().toImage();
+    EXPECT_EQ(QColor(shown.pixel(0, 0)), QColor(0, 0, 0));
+    EXPECT_EQ(QColor(shown.pixel(1, 0)), QColor(255, 0, 0));
+    EXPECT_EQ(QColor(shown.pixel(1, 2)), QColor(0, 0, 255));
+    EXPECT_EQ(QColor(shown.pixel(0, 2)), QColor(255, 0, 0));
 }
 
 TEST_F(WindowTest, FailedFirstOpenKeepsTheControlsDisabled) {
