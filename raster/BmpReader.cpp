@@ -40,6 +40,10 @@ constexpr uint32_t BI_BITFIELDS = 3;
 // picture of any depth but 24 bits never needs a second whole-picture buffer.
 constexpr uint64_t kReadBlock = uint64_t{1} << 20;
 
+// The most pixels a file cut short may declare when read by rows: 2^36, a
+// square of 262,144 pixels a side, far beyond any scan.
+constexpr uint64_t kMostMadeUpPixels = uint64_t{1} << 36;
+
 uint16_t LeU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 uint32_t LeU32(const uint8_t* p) {
@@ -846,6 +850,17 @@ public:
         if (layout_.header.biBitCount != 24) return PictureRows::NaturalStride();
         return topDown_ ? static_cast<ptrdiff_t>(stride_) : -static_cast<ptrdiff_t>(stride_);
     }
+    // The file rows past the last the file holds any byte of are all zero
+    // bytes: the top rows of a bottom-up file, the bottom ones of a
+    // top-down file.
+    RowRange SameRowsAs(int32_t row) const override {
+        if (stride_ == 0) return PictureRows::SameRowsAs(row);
+        const auto held = static_cast<int32_t>(
+            std::min<uint64_t>((layout_.pixelBytes + stride_ - 1) / stride_, static_cast<uint64_t>(Height())));
+        const RowRange madeUp = topDown_ ? RowRange{held, Height()} : RowRange{0, Height() - held};
+        if (row >= madeUp.first && row < madeUp.end) return madeUp;
+        return PictureRows::SameRowsAs(row);
+    }
 
     void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) override {
         // The band's file rows, lowest file row first.
@@ -906,11 +921,13 @@ std::unique_ptr<PictureRows> OpenBitmapRows(PictureInput& input) {
     BitmapLayout layout = ReadLayout(src);
     if (IsRunLength(layout.header)) return nullptr;  // read in file order only: whole
     const uint64_t stride = FileStride(layout.header);
-    // Rows the file does not hold are made up as zero bytes. The file bounds
-    // the work of the rows it holds; the rest are refused beyond the size a
-    // whole read could take, so a header of a few bytes cannot promise
-    // rows without end.
-    if (layout.truncated && CheckedMul(stride, static_cast<uint64_t>(AbsHeight(layout.header))) > input.MemoryLimit()) {
+    // Rows the file does not hold are made up as zero bytes, all one row,
+    // which the callers work on once (SameRowsAs): the file bounds the
+    // work of the rows it holds. A header that promises more than any
+    // picture could be is refused whatever the memory free, so that the
+    // answer never depends on the machine.
+    if (layout.truncated && CheckedMul(static_cast<uint64_t>(layout.header.biWidth),
+                                       static_cast<uint64_t>(AbsHeight(layout.header))) > kMostMadeUpPixels) {
         ThrowOutOfMemory();
     }
     const uint64_t band = std::max<uint64_t>(stride, uint64_t{1} << 20);

@@ -59,6 +59,7 @@ public:
     void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) override {
         rows_->ReadRows(first, count, dst, stride);
     }
+    RowRange SameRowsAs(int32_t row) const override { return rows_->SameRowsAs(row); }
     void CheckUnchanged() override {
         struct stat now {};
         if (::fstat(file_.Fd(), &now) != 0 || now.st_size != info_.st_size ||
@@ -100,6 +101,11 @@ public:
     }
     void CheckUnchanged() override { rows_->CheckUnchanged(); }
     bool HoldsWholePicture() const override { return rows_->HoldsWholePicture(); }
+    RowRange SameRowsAs(int32_t row) const override {
+        if (!vertical_) return rows_->SameRowsAs(row);
+        const RowRange same = rows_->SameRowsAs(Height() - 1 - row);
+        return {Height() - same.end, Height() - same.first};
+    }
     bool ConcurrentReads() const override { return rows_->ConcurrentReads(); }
 
 private:

@@ -20,6 +20,13 @@
 
 namespace rastrace {
 
+// Rows first..end-1 of a picture (0 = top).
+struct RowRange {
+    int32_t first = 0;
+    int32_t end = 0;
+    friend bool operator==(const RowRange&, const RowRange&) = default;
+};
+
 class PictureRows {
 public:
     virtual ~PictureRows() = default;
@@ -56,6 +63,11 @@ public:
     virtual void CheckUnchanged() {}
     // Whether the whole picture is held in memory.
     virtual bool HoldsWholePicture() const { return false; }
+    // The rows that are the same row as row (which lies in the picture),
+    // row among them: where the file ends before its pixel data, the rows
+    // it does not hold are all one made-up row, worked on once and repeated
+    // rather than read and traced again. Just row where nothing is known.
+    virtual RowRange SameRowsAs(int32_t row) const { return {row, row + 1}; }
 
 protected:
     PictureRows(int32_t width, int32_t height, PictureFacts facts) : width_(width), height_(height), facts_(facts) {}

@@ -1,5 +1,7 @@
 #include "trace/ColorCount.h"
 
+#include "raster/BandPipeline.h"
+
 #include <algorithm>
 
 namespace rastrace {
@@ -56,7 +58,7 @@ class ColorCounter::Index : public ColorIndexTable {};
 ColorCounter::ColorCounter() : index_(std::make_unique<Index>()) {}
 ColorCounter::~ColorCounter() = default;
 
-void ColorCounter::AddRow(const uint8_t* p, int32_t width) {
+void ColorCounter::AddRow(const uint8_t* p, int32_t width, uint64_t times) {
     int32_t x = 0;
     while (x < width) {
         // Neighbouring pixels mostly share a colour: count a whole run
@@ -64,14 +66,46 @@ void ColorCounter::AddRow(const uint8_t* p, int32_t width) {
         const uint32_t color = PackColor(p + 3 * static_cast<size_t>(x));
         int32_t end = x + 1;
         while (end < width && PackColor(p + 3 * static_cast<size_t>(end)) == color) ++end;
-        counts_[index_->Find(color, counts_)].pixels += static_cast<uint64_t>(end - x);
+        counts_[index_->Find(color, counts_)].pixels += static_cast<uint64_t>(end - x) * times;
         x = end;
     }
+}
+
+void ColorCounter::Add(const std::vector<ColorCount>& counts) {
+    for (const ColorCount& c : counts) counts_[index_->Find(c.color, counts_)].pixels += c.pixels;
 }
 
 std::vector<ColorCount> ColorCounter::Take() {
     index_ = std::make_unique<Index>();
     return std::move(counts_);
+}
+
+std::vector<ColorCount> CountColors(PictureRows& rows, int threads, const std::function<void(int32_t)>& progress) {
+    threads = std::max(threads, 1);
+    // Two bands a worker between read and take; each band's colours are
+    // counted by its worker alone and merged here in band order, which
+    // keeps the order of first appearance.
+    const size_t slots = 2 * static_cast<size_t>(threads);
+    std::vector<ColorCounter> counters(static_cast<size_t>(threads));
+    std::vector<std::vector<ColorCount>> found(slots);
+    ColorCounter total;
+    RunBands(
+        rows, threads, BandRowsFor(rows, 0), slots,
+        [&](int worker, const Band& band, const uint8_t* first, ptrdiff_t stride) {
+            ColorCounter& counter = counters[static_cast<size_t>(worker)];
+            if (band.repeated) {
+                counter.AddRow(first, rows.Width(), static_cast<uint64_t>(band.count));
+            } else {
+                for (int32_t i = 0; i < band.count; ++i) counter.AddRow(first + i * stride, rows.Width());
+            }
+            found[band.slot] = counter.Take();
+        },
+        [&](const Band& band) {
+            total.Add(found[band.slot]);
+            if (progress) progress(band.count);
+        });
+    rows.CheckUnchanged();
+    return total.Take();
 }
 
 std::vector<ColorCount> CountColors(const Raster& raster) { return CountColors(raster, {}); }
