@@ -547,6 +547,39 @@ TEST(ColorCounter, CountsRowsAsTheWholePictureCount) {
     }
 }
 
+// Bands counted on several workers, each in a table of its own, and merged
+// at the end: the whole picture's counts in its order of first appearance,
+// for a noisy picture of thousands of colours, some first met late.
+TEST(ColorCounter, BandsOnSeveralWorkersMergeInOrderOfFirstAppearance) {
+    std::mt19937 rng(17);
+    Picture picture;
+    picture.raster = Raster(97, 61);
+    for (int32_t y = 0; y < 61; ++y) {
+        uint8_t* row = picture.raster.RowBytes(y).data();
+        for (int32_t x = 0; x < 97; ++x) {
+            // Runs of a few colours, and noise whose range widens downwards.
+            const uint32_t c = rng() % 3 == 0 ? rng() % (50u + 200u * static_cast<uint32_t>(y)) : (x / 7) % 4;
+            row[3 * x] = static_cast<uint8_t>(c);
+            row[3 * x + 1] = static_cast<uint8_t>(c >> 8);
+            row[3 * x + 2] = static_cast<uint8_t>(y % 2);
+        }
+    }
+    const std::vector<ColorCount> expected = CountColors(picture.raster);
+    auto rows = RasterRows(std::move(picture));
+    for (const int threads : {1, 2, 3}) {
+        for (const int32_t bandRows : {1, 4, 61}) {
+            int32_t stepped = 0;
+            const std::vector<ColorCount> counts = CountColors(*rows, threads, [&](int32_t n) { stepped += n; }, bandRows);
+            ASSERT_EQ(counts.size(), expected.size()) << threads << " workers, bands of " << bandRows;
+            for (size_t i = 0; i < counts.size(); ++i) {
+                ASSERT_EQ(counts[i].color, expected[i].color) << i << ", " << threads << " workers, bands of " << bandRows;
+                ASSERT_EQ(counts[i].pixels, expected[i].pixels) << i;
+            }
+            EXPECT_EQ(stepped, 61);
+        }
+    }
+}
+
 // Gerber and KiCad text from a picture read by rows is the text from the
 // picture in memory, for every matching rule and mirror.
 // Rows handed on as they become final are let go of: a picture whose
