@@ -17,59 +17,61 @@ namespace {
 // A pixel's three bytes as one little-endian word (blue in the low byte),
 // and back and forth to the packed colour (red in the low byte).
 uint32_t RawPixel(const uint8_t* p) {
-    uint32_t word = 0;
-    std::memcpy(&word, p, 3);
-    return word;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16;
 }
 constexpr uint32_t kNoRaw = 0xFFFFFFFFu;  // no pixel's word: its top byte is set
 uint32_t RawToPacked(uint32_t raw) { return (raw & 0xFFu) << 16 | (raw & 0xFF00u) | raw >> 16; }
 
 }  // namespace
 
-// Open addressing from a pixel's bytes to its place in the list: a noisy
+// Open addressing from a pixel's word to its place in the list: a noisy
 // scan has tens of thousands of colours and millions of runs, so the
-// look-up is the hot path.
+// look-up is the hot path. Each slot holds the word beside the place, so
+// a look-up reads one slot.
 class ColorCounter::Index {
 public:
-    Index() : slots_(kInitialSlots, kEmpty) {}
+    Index() : slots_(kInitialSlots) {}
 
     // The place of raw in counts, adding it at the end when new.
     size_t Find(uint32_t raw, std::vector<ColorCount>& counts) {
         size_t i = Hash(raw);
         for (;;) {
-            const uint32_t slot = slots_[i];
-            if (slot == kEmpty) break;
-            if (counts[slot].color == raw) return slot;
+            const Slot slot = slots_[i];
+            if (slot.raw == raw) return slot.place;
+            if (slot.raw == kNoRaw) break;
             i = (i + 1) & (slots_.size() - 1);
         }
         const auto place = static_cast<uint32_t>(counts.size());
         counts.push_back(ColorCount{raw, 0});
-        slots_[i] = place;
+        slots_[i] = Slot{raw, place};
         if (counts.size() * 2 > slots_.size()) Grow(counts);
         return place;
     }
 
     // Empty again, and small again.
-    void Clear() { slots_.assign(kInitialSlots, kEmpty); }
+    void Clear() { slots_.assign(kInitialSlots, Slot{}); }
     // Empty again, keeping its size (for the next part, of about as many colours).
-    void Empty() { std::fill(slots_.begin(), slots_.end(), kEmpty); }
+    void Empty() { std::fill(slots_.begin(), slots_.end(), Slot{}); }
 
 private:
-    static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+    struct Slot {
+        uint32_t raw = kNoRaw;
+        uint32_t place = 0;
+    };
     static constexpr size_t kInitialSlots = 1024;
 
     size_t Hash(uint32_t raw) const { return static_cast<size_t>((raw * 0x9E3779B1u) >> 8) & (slots_.size() - 1); }
 
     void Grow(const std::vector<ColorCount>& counts) {
-        slots_.assign(slots_.size() * 2, kEmpty);
+        slots_.assign(slots_.size() * 2, Slot{});
         for (uint32_t place = 0; place < counts.size(); ++place) {
             size_t i = Hash(counts[place].color);
-            while (slots_[i] != kEmpty) i = (i + 1) & (slots_.size() - 1);
-            slots_[i] = place;
+            while (slots_[i].raw != kNoRaw) i = (i + 1) & (slots_.size() - 1);
+            slots_[i] = Slot{counts[place].color, place};
         }
     }
 
-    std::vector<uint32_t> slots_;
+    std::vector<Slot> slots_;
 };
 
 // counts_ holds raw pixel words until Take turns them into colours.
