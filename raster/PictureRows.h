@@ -3,8 +3,10 @@
 //
 // The one fact a caller must know: OpenPictureRows always gives rows of the
 // same 24-bit pixels ReadPictureFile would give, with the same messages;
-// a file that cannot be read by rows (a run-length bitmap, an interlaced
-// PNG, a pipe, ...) is read whole first and then served from memory.
+// a file that cannot be read by rows (an interlaced PNG, a pipe of any kind
+// but a bitmap, ...) is read whole first and then served from memory. The
+// rows a bitmap cut short lacks, and those a run-length bitmap never
+// writes, are one row alike (SameRowsAs), never held or made again.
 #pragma once
 
 #include "raster/BmpReader.h"
