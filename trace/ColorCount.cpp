@@ -50,8 +50,16 @@ public:
 
     // Empty again, and small again.
     void Clear() { slots_.assign(kInitialSlots, Slot{}); }
-    // Empty again, keeping its size (for the next part, of about as many colours).
-    void Empty() { std::fill(slots_.begin(), slots_.end(), Slot{}); }
+    // Empty again for about as many colours as it held: it keeps its size,
+    // unless that is far more than they needed (so that one part of many
+    // colours does not make emptying it cost much for every part after).
+    void Empty(size_t colours) {
+        if (slots_.size() > kInitialSlots && slots_.size() > 8 * colours) {
+            Clear();
+        } else {
+            std::fill(slots_.begin(), slots_.end(), Slot{});
+        }
+    }
 
 private:
     struct Slot {
@@ -78,33 +86,35 @@ private:
 ColorCounter::ColorCounter() : partIndex_(std::make_unique<Index>()), index_(std::make_unique<Index>()) {}
 ColorCounter::~ColorCounter() = default;
 
+namespace {
+
+// The last pixel of the run of pixels equal to pixel x (of width). Five
+// pixels a step, each pixel's bytes against the next one's, while 19 bytes
+// are left in the row; then pixel by pixel.
+int32_t RunEnd(const uint8_t* p, int32_t x, int32_t width) {
+    int32_t end = x;
+#if defined(__SSE2__)
+    for (const int32_t wide = width - 7; end <= wide; end += 5) {
+        const uint8_t* at = p + 3 * static_cast<size_t>(end);
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 3));
+        const auto differ = static_cast<uint32_t>(~_mm_movemask_epi8(_mm_cmpeq_epi8(here, next))) & 0x7FFFu;
+        if (differ != 0) return end + std::countr_zero(differ) / 3;
+    }
+#endif
+    const uint32_t raw = RawPixel(p + 3 * static_cast<size_t>(x));
+    while (end + 1 < width && RawPixel(p + 3 * static_cast<size_t>(end + 1)) == raw) ++end;
+    return end;
+}
+
+}  // namespace
+
 void ColorCounter::AddRow(const uint8_t* p, int32_t width, uint64_t times) {
-    if (width <= 0) return;
-    // Neighbouring pixels mostly share a colour: count a whole run with one
-    // look-up. Runs are followed five pixels a step, each pixel's bytes
-    // against the next pixel's, while 19 bytes are left in the row.
-    const int32_t wide = width - 7;  // the last pixel a step may start at
-    int32_t x = 0;
-    while (x < width) {
-        const uint32_t raw = RawPixel(p + 3 * static_cast<size_t>(x));
-        int32_t end = x;  // the run's last pixel so far
-#if defined(__SSE2__)
-        for (; end <= wide; end += 5) {
-            const auto* at = reinterpret_cast<const __m128i*>(p + 3 * static_cast<size_t>(end));
-            const __m128i here = _mm_loadu_si128(at);
-            const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(reinterpret_cast<const uint8_t*>(at) + 3));
-            const auto differ = static_cast<uint32_t>(~_mm_movemask_epi8(_mm_cmpeq_epi8(here, next))) & 0x7FFFu;
-            if (differ != 0) {
-                end += std::countr_zero(differ) / 3;
-                goto counted;
-            }
-        }
-#endif
-        while (end + 1 < width && RawPixel(p + 3 * static_cast<size_t>(end + 1)) == raw) ++end;
-#if defined(__SSE2__)
-    counted:
-#endif
-        const size_t place = partIndex_->Find(raw, partCounts_);
+    // Neighbouring pixels mostly share a colour: a whole run is counted
+    // with one look-up.
+    for (int32_t x = 0; x < width;) {
+        const int32_t end = RunEnd(p, x, width);
+        const size_t place = partIndex_->Find(RawPixel(p + 3 * static_cast<size_t>(x)), partCounts_);
         partCounts_[place].pixels += static_cast<uint64_t>(end + 1 - x) * times;
         x = end + 1;
     }
@@ -119,8 +129,8 @@ size_t ColorCounter::Place(uint32_t raw) {
 
 void ColorCounter::FlushPart() {
     for (const ColorCount& c : partCounts_) counts_[Place(c.color)].pixels += c.pixels;
+    partIndex_->Empty(partCounts_.size());
     partCounts_.clear();
-    partIndex_->Empty();
 }
 
 void ColorCounter::StartPart(int32_t part) {
