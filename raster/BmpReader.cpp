@@ -978,7 +978,7 @@ public:
         const auto width = static_cast<size_t>(Width());
         for (int32_t r = 0; r < count; ++r) {
             uint8_t* row = dst + r * stride;
-            for (size_t x = 0; x < width; ++x) std::memcpy(row + 3 * x, conv_.ZeroColour(), 3);
+            FillWithZeroColour(row, width);
             const auto part = PartOf(StoredRow(first + r));
             if (part != parts_.end() && part->at.y == StoredRow(first + r)) {
                 DecodeRunLengthRow(stream_, layout_.header.biCompression == BI_RLE4, conv_, width, part->at, row);
@@ -999,6 +999,14 @@ public:
     }
 
 private:
+    // Colour-table entry 0 all along the row: one pixel, then copies of
+    // what is done, doubling.
+    void FillWithZeroColour(uint8_t* row, size_t width) const {
+        if (width == 0) return;
+        std::memcpy(row, conv_.ZeroColour(), 3);
+        const size_t bytes = 3 * width;
+        for (size_t done = 3; done < bytes; done *= 2) std::memcpy(row + done, row, std::min(done, bytes - done));
+    }
     size_t StoredRow(int32_t row) const { return static_cast<size_t>(Height() - 1 - row); }
     std::vector<Part>::const_iterator PartOf(size_t y) const {
         return std::lower_bound(parts_.begin(), parts_.end(), y, [](const Part& p, size_t v) { return p.at.y < v; });
