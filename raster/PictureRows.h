@@ -125,7 +125,8 @@ std::unique_ptr<PictureRows> MirroredRows(std::unique_ptr<PictureRows> rows, boo
 
 // The readers' own row sources over an input that must outlive them. Each
 // gives nullptr where its file cannot be read by rows, so the caller reads
-// it whole instead.
+// it whole instead. A bitmap cut short, or run-length, that declares more
+// than 2^36 pixels is "Out of memory" whatever the memory free.
 std::unique_ptr<PictureRows> OpenBitmapRows(PictureInput& input);
 std::unique_ptr<PictureRows> OpenPngRows(PictureInput& input);
 std::unique_ptr<PictureRows> OpenTiffRows(PictureInput& input);
