@@ -14,7 +14,6 @@
 #include "common/MessageText.h"
 #include "formats/AreaOutput.h"
 #include "formats/KiCad.h"
-#include "raster/BandPipeline.h"
 #include "job/OutputFile.h"
 #include "job/StreamConversion.h"
 #include "raster/Mirror.h"
@@ -189,17 +188,11 @@ int ListColors(const CliOptions& options) {
     const std::unique_ptr<PictureRows> rows = OpenRows(options);
     ProgressBar bar(ProgressBarWanted(options.quiet, true));
     bar.Start(rows->Height());
-    // One worker reads and counts the bands in order; colours are listed
-    // in order of first appearance.
-    ColorCounter counter;
+    // Bands counted on two workers; colours are listed in order of first
+    // appearance.
+    std::vector<ColorCount> counts;
     try {
-        RunBands(
-            *rows, 1, BandRowsFor(*rows, 0), 2,
-            [&](int, const Band& band, const uint8_t* first, ptrdiff_t stride) {
-                for (int32_t i = 0; i < band.count; ++i) counter.AddRow(first + i * stride, rows->Width());
-            },
-            [&](const Band& band) { bar.Step(band.count); });
-        rows->CheckUnchanged();
+        counts = CountColors(*rows, 2, [&bar](int32_t done) { bar.Step(done); });
     } catch (const std::bad_alloc&) {
         bar.End();
         throw Failure{InputName(options.input), "Out of memory"};
@@ -209,7 +202,6 @@ int ListColors(const CliOptions& options) {
     }
     bar.End();
     WarnOfRowsFilledIn(*rows, options);
-    std::vector<ColorCount> counts = counter.Take();
     std::string text;
     if (options.top) {
         // Most common first; equal counts keep their order of appearance.
@@ -372,7 +364,7 @@ int ConvertArea(const CliOptions& options, PictureRows& picture) {
     const bool empty = picture.Width() == 0 || picture.Height() == 0;
 
     const MatchOptions match = MatchOptionsOf(options);
-    RowRunsSource rows;
+    SameRowRunsSource rows;
     try {
         CheckMatchOptions(match, colors.size());
     } catch (const std::exception& e) {
@@ -392,10 +384,12 @@ int ConvertArea(const CliOptions& options, PictureRows& picture) {
     AreaStats stats;
     ReplaceOutputFile(options.output, InputName(options.input), bar, [&](const auto& write) {
         bar.Start(picture.Height());
-        stats = WriteArea(area, rows, write, [&bar](int32_t row) {
-            if (row > 0) bar.Step(1);
+        int32_t stepped = 0;  // rows done; rows alike come at once
+        stats = WriteArea(area, rows, write, [&bar, &stepped](int32_t row) {
+            bar.Step(row - stepped);
+            stepped = row;
         });
-        if (picture.Height() > 0) bar.Step(1);
+        bar.Step(picture.Height() - stepped);
         picture.CheckUnchanged();
     });
     WarnOfRowsFilledIn(picture, options);

@@ -58,6 +58,18 @@ void CheckAreaSize(const AreaOptions& options) {
 AreaStats WriteArea(const AreaOptions& options, const RowRunsSource& rows,
                     const std::function<void(std::string_view)>& sink,
                     const std::function<void(int32_t row)>& onRow) {
+    return WriteArea(
+        options,
+        SameRowRunsSource([&rows](int32_t row, std::vector<Span>& runs) {
+            rows(row, runs);
+            return int32_t{1};
+        }),
+        sink, onRow);
+}
+
+AreaStats WriteArea(const AreaOptions& options, const SameRowRunsSource& rows,
+                    const std::function<void(std::string_view)>& sink,
+                    const std::function<void(int32_t row)>& onRow) {
     CheckAreaSize(options);
     const AreaScale scale(options.xres, options.yres, options.height);
     const bool gerber = options.format == AreaFormat::Gerber;
@@ -82,12 +94,14 @@ AreaStats WriteArea(const AreaOptions& options, const RowRunsSource& rows,
         if (text.size() >= kFlushBytes) flush();
     });
     std::vector<Span> runs;
-    for (int32_t r = 0; r < options.height; ++r) {
+    for (int32_t r = 0; r < options.height;) {
         if (onRow) onRow(r);
         runs.clear();
-        rows(r, runs);
+        const int32_t same = std::clamp(rows(r, runs), 1, options.height - r);
         tracer.AddRow(runs);
+        tracer.RepeatRow(same - 1);
         stats.peakOpenVertices = std::max(stats.peakOpenVertices, tracer.OpenVertices());
+        r += same;
     }
     tracer.Finish();
     text += gerber ? GerberTrailer() : KiCadTrailer();
@@ -129,8 +143,8 @@ RowRunsSource MatchedCopperRows(const Raster& raster, std::vector<uint32_t> colo
     };
 }
 
-RowRunsSource MatchedCopperRows(PictureRows& rows, std::vector<uint32_t> colors, const MatchOptions& options,
-                                std::vector<uint64_t>* matchedPixels) {
+SameRowRunsSource MatchedCopperRows(PictureRows& rows, std::vector<uint32_t> colors, const MatchOptions& options,
+                                    std::vector<uint64_t>* matchedPixels) {
     CheckMatchOptions(options, colors.size());
     if (matchedPixels != nullptr) matchedPixels->clear();
     if (!options.NeedsClassMap()) {
@@ -153,6 +167,7 @@ RowRunsSource MatchedCopperRows(PictureRows& rows, std::vector<uint32_t> colors,
                 }
                 last = run.cls;
             }
+            return int32_t{1};
         };
     }
     // One band of rows at a time, read as the rows are asked for.
@@ -171,6 +186,15 @@ RowRunsSource MatchedCopperRows(PictureRows& rows, std::vector<uint32_t> colors,
     reader->band.resize(static_cast<size_t>(bandRows) * static_cast<size_t>(std::abs(reader->stride)));
     return [reader](int32_t row, std::vector<Span>& runs) {
         Reader& r = *reader;
+        if (const RowRange same = r.rows.SameRowsAs(row); same.end - row > 1) {
+            // Rows alike: this one read alone (the band held is let go of).
+            r.first = row;
+            r.count = 1;
+            r.base = r.band.data();
+            r.rows.ReadRows(row, 1, r.base, r.stride);
+            r.tracer.CopperSpans(r.base, runs);
+            return same.end - row;
+        }
         if (row >= r.first + r.count) {
             r.first = row;
             r.count = std::min(r.bandRows, r.rows.Height() - row);
@@ -179,6 +203,7 @@ RowRunsSource MatchedCopperRows(PictureRows& rows, std::vector<uint32_t> colors,
             r.rows.ReadRows(r.first, r.count, r.base, r.stride);
         }
         r.tracer.CopperSpans(r.base + (row - r.first) * r.stride, runs);
+        return int32_t{1};
     };
 }
 

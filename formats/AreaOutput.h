@@ -24,6 +24,9 @@ enum class AreaFormat { Gerber, KiCad };
 // Gives the copper runs of row (0 = top) into runs, replacing its content:
 // sorted, not overlapping. Rows are asked for once each, top to bottom.
 using RowRunsSource = std::function<void(int32_t row, std::vector<Span>& runs)>;
+// The same, and returns how many rows from row on (at least 1) have these
+// runs: the next row asked for is that many further down.
+using SameRowRunsSource = std::function<int32_t(int32_t row, std::vector<Span>& runs)>;
 
 struct AreaOptions {
     AreaFormat format = AreaFormat::Gerber;
@@ -73,6 +76,11 @@ void CheckAreaSize(const AreaOptions& options);
 AreaStats WriteArea(const AreaOptions& options, const RowRunsSource& rows,
                     const std::function<void(std::string_view)>& sink,
                     const std::function<void(int32_t row)>& onRow = {});
+// The same over rows that come with their repeats: onRow(row) is called
+// for the rows asked for alone, and rows alike are traced once.
+AreaStats WriteArea(const AreaOptions& options, const SameRowRunsSource& rows,
+                    const std::function<void(std::string_view)>& sink,
+                    const std::function<void(int32_t row)>& onRow = {});
 
 // The source of the raster's copper: every pixel of any of colors (repeats
 // ignored). The raster must outlive the source.
@@ -89,13 +97,14 @@ RowRunsSource MatchedCopperRows(const Raster& raster, std::vector<uint32_t> colo
 // The same copper from a picture read by rows, top to bottom, one band at
 // a time: the rows the raster's source gives for the picture in memory.
 // With speckle removal the rows are first classified into a class map (one
-// byte per pixel). rows must outlive the source; once the last row has
-// been asked for, rows.CheckUnchanged() tells whether the file changed.
+// byte per pixel). Rows that are one row (PictureRows::SameRowsAs) are
+// read and matched once. rows must outlive the source; once the last row
+// has been asked for, rows.CheckUnchanged() tells whether the file changed.
 // With speckle removal, matchedPixels (when given) receives the pixels each
 // colour matched before it, as ClassifyRows counts them; otherwise it is
 // left empty.
-RowRunsSource MatchedCopperRows(PictureRows& rows, std::vector<uint32_t> colors, const MatchOptions& options,
-                                std::vector<uint64_t>* matchedPixels = nullptr);
+SameRowRunsSource MatchedCopperRows(PictureRows& rows, std::vector<uint32_t> colors, const MatchOptions& options,
+                                    std::vector<uint64_t>* matchedPixels = nullptr);
 
 // WriteArea over the raster's copper colours, the picture's size taken from
 // the raster.

@@ -210,6 +210,17 @@ private:
     const std::function<void(int64_t)>& step_;
 };
 
+// The runs of one row, those of rows more alike below it: runs holds the
+// first row's runs and gets rows - 1 copies, a row further down each.
+void RepeatRowRuns(std::vector<Run>& runs, int32_t rows) {
+    const size_t one = runs.size();
+    if (one == 0 || rows <= 1) return;
+    runs.reserve(one * static_cast<size_t>(rows));
+    for (int32_t i = 1; i < rows; ++i) {
+        for (size_t j = 0; j < one; ++j) runs.push_back(Run{runs[j].startCol, runs[j].endCol, runs[j].row + i});
+    }
+}
+
 // Writes a kept colour's runs: chunks of them are formatted on threads
 // workers while the chunks before are handed on in order, so a colour's
 // turn costs little more than its writing. Steps the rows as they pass.
@@ -315,10 +326,16 @@ std::vector<int64_t> ConvertRows(PictureRows& rows, const StreamRequest& request
                 std::vector<std::vector<Run>>& runs = found[band.slot];
                 for (std::vector<Run>& r : runs) r.clear();
                 RowTracer& tracer = tracers[static_cast<size_t>(worker)];
-                for (int32_t i = 0; i < band.count; ++i) {
+                // A repeated band's row is traced once; its runs are those
+                // of every row of the band.
+                const int32_t traced = band.repeated ? 1 : band.count;
+                for (int32_t i = 0; i < traced; ++i) {
                     const int32_t row = band.first + i;
                     tracer.TraceRow(first + i * stride,
                                     [&](size_t k, int32_t s, int32_t e) { runs[k].push_back(Run{s, e, row}); });
+                }
+                if (band.repeated) {
+                    for (std::vector<Run>& r : runs) RepeatRowRuns(r, band.count);
                 }
                 formatted[band.slot].clear();
                 itemStarts[band.slot].clear();

@@ -145,19 +145,46 @@ int32_t BandRowsFor(const PictureRows& rows, int32_t wanted) {
     return std::max(rows.BandRows(), RowsForBytes(rows.Width(), rows.Height(), kBandBytes));
 }
 
+namespace {
+
+// The bands top to bottom: repeated rows in bands of their own, the others
+// in bands of up to bandRows rows that stop where repeated rows begin.
+std::vector<Band> PlanBands(const PictureRows& rows, int32_t bandRows, size_t slots) {
+    const int32_t height = rows.Height();
+    auto repeatsFrom = [&](int32_t row) { return rows.SameRowsAs(row).end - row; };
+    std::vector<Band> bands;
+    for (int32_t row = 0; row < height;) {
+        Band band;
+        band.first = row;
+        band.slot = bands.size() % slots;
+        if (const int32_t same = repeatsFrom(row); same > 1) {
+            band.count = std::min(same, kMostRepeatedRows);
+            band.repeated = true;
+        } else {
+            const auto most = static_cast<int32_t>(std::min<int64_t>(height, int64_t{row} + bandRows));
+            int32_t end = row + 1;
+            while (end < most && repeatsFrom(end) <= 1) ++end;
+            band.count = end - row;
+        }
+        bands.push_back(band);
+        row += band.count;
+    }
+    return bands;
+}
+
+}  // namespace
+
 void RunBands(PictureRows& rows, int threads, int32_t bandRows, size_t slots,
               const std::function<void(int, const Band&, const uint8_t*, ptrdiff_t)>& work,
               const std::function<void(const Band&)>& take) {
     if (rows.Height() == 0) return;
     bandRows = std::max(bandRows, 1);
     slots = std::max<size_t>(slots, 1);
-    const int64_t bands = (static_cast<int64_t>(rows.Height()) + bandRows - 1) / bandRows;
+    const std::vector<Band> plan = PlanBands(rows, bandRows, slots);
+    const auto bands = static_cast<int64_t>(plan.size());
     const ptrdiff_t stride = rows.NaturalStride();
     const size_t step = static_cast<size_t>(std::abs(stride));
-    auto bandAt = [&](int64_t b) {
-        const auto first = static_cast<int32_t>(b * bandRows);
-        return Band{first, std::min(bandRows, rows.Height() - first), static_cast<size_t>(b) % slots};
-    };
+    auto bandAt = [&](int64_t b) { return plan[static_cast<size_t>(b)]; };
     // Each worker reads its band into a buffer of its own.
     const int workers = std::max(threads, 1);
     std::vector<std::vector<uint8_t>> buffers(static_cast<size_t>(workers));
@@ -168,11 +195,15 @@ void RunBands(PictureRows& rows, int threads, int32_t bandRows, size_t slots,
             std::vector<uint8_t>& buffer = buffers[static_cast<size_t>(worker)];
             if (buffer.empty()) buffer.resize(static_cast<size_t>(bandRows) * step);
             const Band band = bandAt(b);
-            uint8_t* first = stride < 0 ? buffer.data() + static_cast<size_t>(band.count - 1) * step : buffer.data();
-            rows.ReadRows(band.first, band.count, first, stride);
+            const int32_t read = band.repeated ? 1 : band.count;
+            uint8_t* first = stride < 0 ? buffer.data() + static_cast<size_t>(read - 1) * step : buffer.data();
+            rows.ReadRows(band.first, read, first, stride);
             firstRow[static_cast<size_t>(worker)] = first;
         },
-        [&](int worker, int64_t b) { work(worker, bandAt(b), firstRow[static_cast<size_t>(worker)], stride); },
+        [&](int worker, int64_t b) {
+            const Band band = bandAt(b);
+            work(worker, band, firstRow[static_cast<size_t>(worker)], band.repeated ? 0 : stride);
+        },
         [&](int64_t b) { take(bandAt(b)); });
 }
 

@@ -19,6 +19,10 @@ struct Band {
     int32_t first = 0;  // the band's first row (0 = top)
     int32_t count = 0;  // rows in the band
     size_t slot = 0;    // band number % slots: where its result is kept
+    // Every row of the band is the same row (PictureRows::SameRowsAs):
+    // only the first was read, and the band's stride is 0, so that row
+    // first + i * stride is still row i; work on it once, then repeat.
+    bool repeated = false;
 };
 
 // Runs items 0..count-1 on threads workers: start(worker, item) one at a
@@ -34,12 +38,19 @@ void RunOrdered(int64_t count, int threads, size_t slots, bool startsSideBySide,
                 const std::function<void(int worker, int64_t item)>& work,
                 const std::function<void(int64_t item)>& take);
 
+// The most rows a repeated band holds: what a band's work makes of it
+// (records, runs) stays small, and its one row is worked on seldom.
+inline constexpr int32_t kMostRepeatedRows = 4096;
+
 // Rows a band of rows holds: wanted when above 0, else about two megabytes
 // of pixels, or the reader's own band (a strip) where that is larger.
 int32_t BandRowsFor(const PictureRows& rows, int32_t wanted);
 
 // Reads every band of bandRows rows (the last may be shorter) top to bottom
-// with rows.NaturalStride(); reads happen one at a time, in band order, so
+// with rows.NaturalStride(); rows that are all one row (SameRowsAs) come
+// as bands of their own, repeated, of up to kMostRepeatedRows rows, each
+// one row read, so a file that promises many more rows than it holds
+// costs the rows it holds. Reads happen one at a time, in band order, so
 // a source read only forward is read as it must be (side by side where
 // rows.ConcurrentReads()). work(worker, band,
 // firstRow, stride) runs on worker 0..threads-1 for each band it read,

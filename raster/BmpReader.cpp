@@ -40,6 +40,10 @@ constexpr uint32_t BI_BITFIELDS = 3;
 // picture of any depth but 24 bits never needs a second whole-picture buffer.
 constexpr uint64_t kReadBlock = uint64_t{1} << 20;
 
+// The most pixels a file cut short may declare when read by rows: 2^36, a
+// square of 262,144 pixels a side, far beyond any scan.
+constexpr uint64_t kMostMadeUpPixels = uint64_t{1} << 36;
+
 uint16_t LeU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 uint32_t LeU32(const uint8_t* p) {
@@ -567,30 +571,45 @@ Raster ReadConvertedRows(ByteSource& src, const BitmapInfoHeader& h, const Pixel
     return raster;
 }
 
-// Decodes an 8-bit (RLE8) or 4-bit (RLE4) run-length stream into a
-// bottom-up raster already filled with colour-table entry 0. Runs are cut
-// at the end of their row, deltas at the edges of the picture; a stream that
-// ends early just stops. Every step eats at least two input bytes, so the
-// loop ends with the input whatever the stream holds.
-void DecodeRunLength(std::span<const uint8_t> in, bool fourBit, const PixelConverter& conv, Raster& raster) {
-    const size_t width = static_cast<size_t>(raster.Width());
-    const size_t height = static_cast<size_t>(raster.Height());
+// Where a run-length stream stands: the next byte, the next pixel and the
+// stored row it writes (0 is the bottom row).
+struct RunLengthPlace {
+    size_t i = 0;
+    size_t x = 0;
+    size_t y = 0;
+    bool ended = false;  // the stream (or the bitmap) has ended
+    bool wrote = false;  // the part last decoded wrote a pixel
+};
+
+// Decodes an 8-bit (RLE8) or 4-bit (RLE4) run-length stream from at on,
+// the part of it that writes stored row at.y, into row (width pixels
+// already filled with colour-table entry 0; nullptr only finds where the
+// part ends), and returns where the stream goes on: a higher row, or
+// ended. Runs are cut at the end of their row, deltas at the right edge;
+// a stream that ends early just stops. Every step eats at least two input
+// bytes, so the stream ends whatever it holds, and each row is written by
+// one part, since the row only ever goes up.
+RunLengthPlace DecodeRunLengthRow(std::span<const uint8_t> in, bool fourBit, const PixelConverter& conv, size_t width,
+                                  RunLengthPlace at, uint8_t* row) {
     auto indexAt = [&](std::span<const uint8_t> bytes, size_t k) -> uint8_t {
         if (!fourBit) return bytes[k];
         return (k & 1) ? bytes[k >> 1] & 0x0F : bytes[k >> 1] >> 4;
     };
-
-    size_t x = 0;
-    size_t y = 0;  // stored row: 0 is the bottom row
-    size_t i = 0;
-    while (i + 1 < in.size() && y < height) {
+    size_t& i = at.i;
+    size_t& x = at.x;
+    at.wrote = false;
+    while (i + 1 < in.size()) {
         const uint8_t count = in[i];
         const uint8_t code = in[i + 1];
         i += 2;
-        uint8_t* row = raster.StorageRow(static_cast<int32_t>(y));
         if (count > 0) {
             // Encoded run: count pixels of one byte (RLE4: two alternating nibbles).
             const size_t end = std::min(width, x + count);
+            at.wrote = at.wrote || end > x;
+            if (row == nullptr) {
+                x = end;
+                continue;
+            }
             for (size_t k = 0; x < end; ++k, ++x) {
                 const uint8_t index = !fourBit ? code : (k & 1) ? code & 0x0F : code >> 4;
                 std::memcpy(row + 3 * x, conv.IndexColour(index), 3);
@@ -600,15 +619,20 @@ void DecodeRunLength(std::span<const uint8_t> in, bool fourBit, const PixelConve
         switch (code) {
             case 0:  // end of line
                 x = 0;
-                ++y;
-                break;
+                ++at.y;
+                return at;
             case 1:  // end of bitmap
-                return;
+                at.ended = true;
+                return at;
             case 2:  // delta: move right dx and up dy
-                if (i + 1 >= in.size()) return;
+                if (i + 1 >= in.size()) {
+                    at.ended = true;
+                    return at;
+                }
                 x = std::min(width, x + in[i]);
-                y += in[i + 1];
+                at.y += in[i + 1];
                 i += 2;
+                if (in[i - 1] > 0) return at;
                 break;
             default: {
                 // Absolute run of `code` pixels, padded to a whole word.
@@ -617,12 +641,32 @@ void DecodeRunLength(std::span<const uint8_t> in, bool fourBit, const PixelConve
                 const std::span<const uint8_t> data = in.subspan(i, std::min(bytes, in.size() - i));
                 const size_t present = fourBit ? data.size() * 2 : data.size();
                 const size_t end = std::min({width, x + code, x + present});
-                for (size_t k = 0; x < end; ++k, ++x) std::memcpy(row + 3 * x, conv.IndexColour(indexAt(data, k)), 3);
-                if (present < code) return;  // the stream ended inside the run
+                at.wrote = at.wrote || end > x;
+                if (row == nullptr) {
+                    x = std::max(x, end);
+                } else {
+                    for (size_t k = 0; x < end; ++k, ++x) std::memcpy(row + 3 * x, conv.IndexColour(indexAt(data, k)), 3);
+                }
+                if (present < code) {  // the stream ended inside the run
+                    at.ended = true;
+                    return at;
+                }
                 i += std::min(padded, in.size() - i);
                 break;
             }
         }
+    }
+    at.ended = true;
+    return at;
+}
+
+// Decodes a whole run-length stream into a bottom-up raster already
+// filled with colour-table entry 0.
+void DecodeRunLength(std::span<const uint8_t> in, bool fourBit, const PixelConverter& conv, Raster& raster) {
+    const auto width = static_cast<size_t>(raster.Width());
+    const auto height = static_cast<size_t>(raster.Height());
+    for (RunLengthPlace at; !at.ended && at.y < height;) {
+        at = DecodeRunLengthRow(in, fourBit, conv, width, at, raster.StorageRow(static_cast<int32_t>(at.y)));
     }
 }
 
@@ -846,6 +890,17 @@ public:
         if (layout_.header.biBitCount != 24) return PictureRows::NaturalStride();
         return topDown_ ? static_cast<ptrdiff_t>(stride_) : -static_cast<ptrdiff_t>(stride_);
     }
+    // The file rows past the last the file holds any byte of are all zero
+    // bytes: the top rows of a bottom-up file, the bottom ones of a
+    // top-down file.
+    RowRange SameRowsAs(int32_t row) const override {
+        if (stride_ == 0) return PictureRows::SameRowsAs(row);
+        const auto held = static_cast<int32_t>(
+            std::min<uint64_t>((layout_.pixelBytes + stride_ - 1) / stride_, static_cast<uint64_t>(Height())));
+        const RowRange madeUp = topDown_ ? RowRange{held, Height()} : RowRange{0, Height() - held};
+        if (row >= madeUp.first && row < madeUp.end) return madeUp;
+        return PictureRows::SameRowsAs(row);
+    }
 
     void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) override {
         // The band's file rows, lowest file row first.
@@ -897,6 +952,95 @@ private:
     std::vector<uint8_t> block_;
 };
 
+// A run-length bitmap read by rows in any order. The stream is held (it is
+// the file's pixel data) with where each stored row's part of it begins,
+// found in one pass: a row is decoded from there, and the rows no part
+// writes are colour-table entry 0 all through, one row alike
+// (SameRowsAs). Decoding keeps no state, so rows may be read side by side.
+class RunLengthRows final : public PictureRows {
+public:
+    // Where the part of the stream that writes a stored row begins.
+    struct Part {
+        RunLengthPlace at;
+    };
+
+    RunLengthRows(std::vector<uint8_t> stream, std::vector<Part> parts, BitmapLayout layout, const PictureFacts& facts)
+        : PictureRows(layout.header.biWidth, AbsHeight(layout.header), facts),
+          stream_(std::move(stream)),
+          parts_(std::move(parts)),
+          layout_(std::move(layout)),
+          conv_(layout_.header.biBitCount, layout_.palette, layout_.masks) {}
+
+    bool AnyOrder() const override { return true; }
+    bool ConcurrentReads() const override { return true; }
+
+    void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) override {
+        const auto width = static_cast<size_t>(Width());
+        for (int32_t r = 0; r < count; ++r) {
+            uint8_t* row = dst + r * stride;
+            FillWithZeroColour(row, width);
+            const auto part = PartOf(StoredRow(first + r));
+            if (part != parts_.end() && part->at.y == StoredRow(first + r)) {
+                DecodeRunLengthRow(stream_, layout_.header.biCompression == BI_RLE4, conv_, width, part->at, row);
+            }
+        }
+    }
+
+    RowRange SameRowsAs(int32_t row) const override {
+        const size_t y = StoredRow(row);
+        const auto above = PartOf(y);  // the first part at y or higher up
+        if (above != parts_.end() && above->at.y == y) return PictureRows::SameRowsAs(row);
+        // Stored rows from the part below to the one above (neither
+        // included) no part writes.
+        const auto height = static_cast<size_t>(Height());
+        const size_t top = above == parts_.end() ? height : above->at.y;
+        const size_t bottom = above == parts_.begin() ? 0 : std::prev(above)->at.y + 1;
+        return {static_cast<int32_t>(height - top), static_cast<int32_t>(height - bottom)};
+    }
+
+private:
+    // Colour-table entry 0 all along the row: one pixel, then copies of
+    // what is done, doubling.
+    void FillWithZeroColour(uint8_t* row, size_t width) const {
+        if (width == 0) return;
+        std::memcpy(row, conv_.ZeroColour(), 3);
+        const size_t bytes = 3 * width;
+        for (size_t done = 3; done < bytes; done *= 2) std::memcpy(row + done, row, std::min(done, bytes - done));
+    }
+    size_t StoredRow(int32_t row) const { return static_cast<size_t>(Height() - 1 - row); }
+    std::vector<Part>::const_iterator PartOf(size_t y) const {
+        return std::lower_bound(parts_.begin(), parts_.end(), y, [](const Part& p, size_t v) { return p.at.y < v; });
+    }
+
+    const std::vector<uint8_t> stream_;
+    const std::vector<Part> parts_;  // in stream order: stored rows going up
+    const BitmapLayout layout_;
+    const PixelConverter conv_;
+};
+
+std::unique_ptr<PictureRows> OpenRunLengthRows(ByteSource& src, BitmapLayout layout, const PictureFacts& facts) {
+    std::vector<uint8_t> stream;
+    src.Budget().Claim(layout.pixelBytes);
+    stream.resize(static_cast<size_t>(layout.pixelBytes));
+    src.Read(stream.data(), layout.pixelBytes);
+    const PixelConverter conv(layout.header.biBitCount, layout.palette, layout.masks);
+    const auto width = static_cast<size_t>(layout.header.biWidth);
+    const auto height = static_cast<size_t>(AbsHeight(layout.header));
+    const bool fourBit = layout.header.biCompression == BI_RLE4;
+    std::vector<RunLengthRows::Part> parts;
+    // Each part eats at least two bytes of the stream: a bounded table. A
+    // part that writes no pixel leaves its row as the rows no part writes.
+    for (RunLengthPlace at; !at.ended && at.y < height;) {
+        const RunLengthPlace next = DecodeRunLengthRow(stream, fourBit, conv, width, at, nullptr);
+        if (next.wrote) {
+            src.Budget().Claim(sizeof(RunLengthRows::Part));
+            parts.push_back({at});
+        }
+        at = next;
+    }
+    return std::make_unique<RunLengthRows>(std::move(stream), std::move(parts), std::move(layout), facts);
+}
+
 }  // namespace
 
 std::unique_ptr<PictureRows> OpenBitmapRows(PictureInput& input) {
@@ -904,14 +1048,21 @@ std::unique_ptr<PictureRows> OpenBitmapRows(PictureInput& input) {
     MemoryBudget budget(input.MemoryLimit());
     InputSource src(input, budget);
     BitmapLayout layout = ReadLayout(src);
-    if (IsRunLength(layout.header)) return nullptr;  // read in file order only: whole
+    const bool runLength = IsRunLength(layout.header);
     const uint64_t stride = FileStride(layout.header);
-    // Rows the file does not hold are made up as zero bytes. The file bounds
-    // the work of the rows it holds; the rest are refused beyond the size a
-    // whole read could take, so a header of a few bytes cannot promise
-    // rows without end.
-    if (layout.truncated && CheckedMul(stride, static_cast<uint64_t>(AbsHeight(layout.header))) > input.MemoryLimit()) {
+    // Rows the file does not hold (and those a run-length stream never
+    // writes) are made up, all one row, which the callers work on once
+    // (SameRowsAs): the file bounds the work of the rows it holds. A
+    // header that promises more than any picture could be is refused
+    // whatever the memory free, so that the answer never depends on the
+    // machine.
+    if ((layout.truncated || runLength) && CheckedMul(static_cast<uint64_t>(layout.header.biWidth),
+                                       static_cast<uint64_t>(AbsHeight(layout.header))) > kMostMadeUpPixels) {
         ThrowOutOfMemory();
+    }
+    if (runLength) {
+        const PictureFacts facts = BitmapFacts(layout.header, layout.truncated);
+        return OpenRunLengthRows(src, std::move(layout), facts);
     }
     const uint64_t band = std::max<uint64_t>(stride, uint64_t{1} << 20);
     budget.Claim(band + static_cast<uint64_t>(layout.header.biWidth) * 3);  // the band and a row of pixels

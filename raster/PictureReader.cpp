@@ -90,9 +90,12 @@ void ReadStream(int fd, std::vector<uint8_t>& bytes, uint64_t limit) {
 }
 
 // A file that is not regular cannot be read twice: it is read into memory
-// (as much as the bitmap reader needs to refuse it when it is no known kind)
 // and decoded there.
-Picture ReadStreamFile(int fd, const ReadLimits& limits) {
+Picture ReadStreamFile(int fd, const ReadLimits& limits) { return ReadPictureMemory(ReadStreamBytes(fd, limits), limits); }
+
+}  // namespace
+
+std::vector<uint8_t> ReadStreamBytes(int fd, const ReadLimits& limits) {
     std::vector<uint8_t> bytes;
     try {
         ReadStream(fd, bytes, kBitmapFileHeaderSize);
@@ -105,10 +108,8 @@ Picture ReadStreamFile(int fd, const ReadLimits& limits) {
     } catch (const std::bad_alloc&) {
         ThrowOutOfMemory();
     }
-    return ReadPictureMemory(bytes, limits);
+    return bytes;
 }
-
-}  // namespace
 
 PictureFacts BitmapFacts(const BitmapInfoHeader& header, bool truncated) {
     PictureFacts facts;

@@ -68,6 +68,12 @@ PictureFacts BitmapFacts(const BitmapInfoHeader& header, bool truncated);
 // of limits ("Out of memory" beyond), or refused when limits say so.
 Picture ReadPictureFile(const std::string& path, const ReadLimits& limits = {});
 
+// The bytes of an open file that is not regular (a pipe), read to its end
+// as ReadPictureFile reads it: at most the memory limit of limits ("Out of
+// memory" beyond; "Stream read error" on a read error), and only the first
+// bytes of one that is no known kind, which are enough to refuse it.
+std::vector<uint8_t> ReadStreamBytes(int fd, const ReadLimits& limits = {});
+
 // Reads a picture held in memory; the same readers as ReadPictureFile.
 Picture ReadPictureMemory(std::span<const uint8_t> bytes, const ReadLimits& limits = {});
 

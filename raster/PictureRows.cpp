@@ -60,6 +60,7 @@ public:
         rows_->ReadRows(first, count, dst, stride);
     }
     bool FilledIn() const override { return rows_->FilledIn(); }
+    RowRange SameRowsAs(int32_t row) const override { return rows_->SameRowsAs(row); }
     void CheckUnchanged() override {
         struct stat now {};
         if (::fstat(file_.Fd(), &now) != 0 || now.st_size != info_.st_size ||
@@ -73,6 +74,37 @@ private:
     std::unique_ptr<FileInput> input_;
     std::unique_ptr<PictureRows> rows_;
     struct stat info_;
+};
+
+// A bitmap that came through a pipe: its bytes held (what the pipe gave,
+// no more), its rows read from them as from a file, so that the rows it
+// lacks are made up alike, not held.
+class StreamedBitmapRows final : public PictureRows {
+public:
+    StreamedBitmapRows(std::unique_ptr<std::vector<uint8_t>> bytes, std::unique_ptr<MemoryInput> input,
+                       std::unique_ptr<PictureRows> rows)
+        : PictureRows(rows->Width(), rows->Height(), rows->Facts()),
+          bytes_(std::move(bytes)),
+          input_(std::move(input)),
+          rows_(std::move(rows)) {}
+    ~StreamedBitmapRows() override {
+        rows_.reset();  // the reader before the bytes it reads
+        input_.reset();
+    }
+
+    bool AnyOrder() const override { return rows_->AnyOrder(); }
+    int32_t BandRows() const override { return rows_->BandRows(); }
+    ptrdiff_t NaturalStride() const override { return rows_->NaturalStride(); }
+    bool ConcurrentReads() const override { return rows_->ConcurrentReads(); }
+    void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) override {
+        rows_->ReadRows(first, count, dst, stride);
+    }
+    RowRange SameRowsAs(int32_t row) const override { return rows_->SameRowsAs(row); }
+
+private:
+    std::unique_ptr<std::vector<uint8_t>> bytes_;
+    std::unique_ptr<MemoryInput> input_;
+    std::unique_ptr<PictureRows> rows_;
 };
 
 class MirrorRows final : public PictureRows {
@@ -102,6 +134,11 @@ public:
     void CheckUnchanged() override { rows_->CheckUnchanged(); }
     bool HoldsWholePicture() const override { return rows_->HoldsWholePicture(); }
     bool FilledIn() const override { return rows_->FilledIn(); }
+    RowRange SameRowsAs(int32_t row) const override {
+        if (!vertical_) return rows_->SameRowsAs(row);
+        const RowRange same = rows_->SameRowsAs(Height() - 1 - row);
+        return {Height() - same.end, Height() - same.first};
+    }
     bool ConcurrentReads() const override { return rows_->ConcurrentReads(); }
 
 private:
@@ -122,13 +159,32 @@ std::unique_ptr<PictureRows> ReadWhole(const std::string& path, const ReadLimits
     return RasterRows(ReadPictureFile(path, limits));
 }
 
+// A pipe is read to its end first, as the whole read reads it; a bitmap
+// is then read by rows from its bytes, any other kind decoded whole.
+std::unique_ptr<PictureRows> OpenStreamRows(int fd, const ReadLimits& limits, bool bottomUp) {
+    auto bytes = std::make_unique<std::vector<uint8_t>>(ReadStreamBytes(fd, limits));
+    if (RecognizeFormat(*bytes) == PictureFormat::Bmp) {
+        auto input = std::make_unique<MemoryInput>(*bytes);
+        input->SetMemoryLimit(MemoryLimitOf(limits));
+        std::unique_ptr<PictureRows> rows = OpenBitmapRows(*input);
+        if (rows && (!bottomUp || rows->AnyOrder())) {
+            return std::make_unique<StreamedBitmapRows>(std::move(bytes), std::move(input), std::move(rows));
+        }
+    }
+    return RasterRows(ReadPictureMemory(*bytes, limits));
+}
+
 std::unique_ptr<PictureRows> OpenRows(const std::string& path, const ReadLimits& limits, bool bottomUp) {
     FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | (limits.regularFileOnly ? O_NONBLOCK : 0)));
     struct stat info {};
     // Anything but a regular file (and any file that cannot be opened) goes
     // the whole-picture way, which has the messages for it and reads a
     // pipe to its end.
-    if (!file.IsOpen() || ::fstat(file.Fd(), &info) != 0 || !S_ISREG(info.st_mode)) return ReadWhole(path, limits);
+    if (!file.IsOpen() || ::fstat(file.Fd(), &info) != 0 || S_ISDIR(info.st_mode) ||
+        (!S_ISREG(info.st_mode) && limits.regularFileOnly)) {
+        return ReadWhole(path, limits);
+    }
+    if (!S_ISREG(info.st_mode)) return OpenStreamRows(file.Fd(), limits, bottomUp);
     auto input = std::make_unique<FileInput>(file.Fd(), static_cast<uint64_t>(std::max<off_t>(info.st_size, 0)));
     input->SetMemoryLimit(MemoryLimitOf(limits));
     uint8_t head[kHeadSize] = {};

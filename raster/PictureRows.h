@@ -3,8 +3,10 @@
 //
 // The one fact a caller must know: OpenPictureRows always gives rows of the
 // same 24-bit pixels ReadPictureFile would give, with the same messages;
-// a file that cannot be read by rows (a run-length bitmap, an interlaced
-// PNG, a pipe, ...) is read whole first and then served from memory.
+// a file that cannot be read by rows (an interlaced PNG, a pipe of any kind
+// but a bitmap, ...) is read whole first and then served from memory. The
+// rows a bitmap cut short lacks, and those a run-length bitmap never
+// writes, are one row alike (SameRowsAs), never held or made again.
 #pragma once
 
 #include "raster/BmpReader.h"
@@ -19,6 +21,13 @@
 #include <string>
 
 namespace rastrace {
+
+// Rows first..end-1 of a picture (0 = top).
+struct RowRange {
+    int32_t first = 0;
+    int32_t end = 0;
+    friend bool operator==(const RowRange&, const RowRange&) = default;
+};
 
 class PictureRows {
 public:
@@ -60,6 +69,11 @@ public:
     // damaged (a JPEG whose data ends early): unlike Facts().truncated,
     // known only once those rows are read.
     virtual bool FilledIn() const { return false; }
+    // The rows that are the same row as row (which lies in the picture),
+    // row among them: where the file ends before its pixel data, the rows
+    // it does not hold are all one made-up row, worked on once and repeated
+    // rather than read and traced again. Just row where nothing is known.
+    virtual RowRange SameRowsAs(int32_t row) const { return {row, row + 1}; }
 
 protected:
     PictureRows(int32_t width, int32_t height, PictureFacts facts) : width_(width), height_(height), facts_(facts) {}
@@ -122,7 +136,8 @@ std::unique_ptr<PictureRows> MirroredRows(std::unique_ptr<PictureRows> rows, boo
 
 // The readers' own row sources over an input that must outlive them. Each
 // gives nullptr where its file cannot be read by rows, so the caller reads
-// it whole instead.
+// it whole instead. A bitmap cut short, or run-length, that declares more
+// than 2^36 pixels is "Out of memory" whatever the memory free.
 std::unique_ptr<PictureRows> OpenBitmapRows(PictureInput& input);
 std::unique_ptr<PictureRows> OpenPngRows(PictureInput& input);
 std::unique_ptr<PictureRows> OpenTiffRows(PictureInput& input);

@@ -3,10 +3,14 @@
 #include "support/Files.h"
 #include "support/PictureWriter.h"
 #include "raster/PictureReader.h"
+#include "trace/ColorCount.h"
 
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -808,3 +812,192 @@ TEST_F(Cli, AShortFilePromisingRowsWithoutEndIsRefusedAtOnce) {
     for (size_t at = text.find("FT\r\n"); at != std::string::npos; at = text.find("FT\r\n", at + 1)) ++tracks;
     EXPECT_EQ(tracks, 2000u) << "one black track per row";
 }
+
+namespace {
+
+// Whether this build runs under a sanitizer, whose shadow memory and
+// checks make memory and time figures meaningless.
+constexpr bool kSanitized =
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    true;
+#else
+    false;
+#endif
+
+// What one run of the program cost: its exit status, the wall time, and its
+// peak resident memory as the kernel counted it (wait4).
+struct Cost {
+    int status = -1;
+    double seconds = 0;
+    long peakKb = 0;
+};
+
+// Runs the program with standard output into outPath and standard error
+// into errPath.
+Cost RunCounted(const std::vector<std::string>& args, const std::string& outPath, const std::string& errPath) {
+    std::vector<std::string> argv = {RASTRACE_CLI_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> raw;
+    for (std::string& a : argv) raw.push_back(a.data());
+    raw.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    Cost cost;
+    if (posix_spawn(&pid, raw[0], &actions, nullptr, raw.data(), environ) == 0) {
+        int raw_status = 0;
+        rusage usage {};
+        if (wait4(pid, &raw_status, 0, &usage) == pid) {
+            cost.status = WIFEXITED(raw_status) ? WEXITSTATUS(raw_status) : -1;
+            cost.peakKb = usage.ru_maxrss;
+        }
+    }
+    cost.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    posix_spawn_file_actions_destroy(&actions);
+    return cost;
+}
+
+struct ShortBitmapKind {
+    const char* name;
+    uint16_t bitCount;
+    uint32_t compression;  // 0, 1 (RLE8), 2 (RLE4), 3 (bit fields)
+};
+
+// A file of a few kilobytes whose header declares width x height: some
+// pixel bytes (or a run-length stream that writes a few rows and stops),
+// nowhere near what the header promises.
+std::vector<uint8_t> ShortBitmap(const ShortBitmapKind& kind, int32_t width, int32_t height) {
+    rastrace::test::BmpBuilder b;
+    b.width = width;
+    b.height = height;
+    b.bitCount = kind.bitCount;
+    b.compression = kind.compression;
+    if (kind.bitCount <= 8) {
+        b.palette = {0x102030, 0x405060, 0x708090, 0xA0B0C0};
+        b.clrUsed = 4;
+    }
+    if (kind.compression == 3) {
+        b.masks = kind.bitCount == 16 ? std::array<uint32_t, 4>{0xF800, 0x07E0, 0x001F, 0}
+                                      : std::array<uint32_t, 4>{0x00FF0000, 0x0000FF00, 0x000000FF, 0};
+    }
+    uint32_t seed = 12345;
+    auto next = [&seed] { return static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16); };
+    if (kind.compression == 1 || kind.compression == 2) {
+        // Rows of runs, a delta up a few rows, a row of literal pixels, no end.
+        const uint8_t two = kind.compression == 2 ? 0x12 : 1;
+        for (int row = 0; row < 40; ++row) b.pixels.insert(b.pixels.end(), {200, two, 100, 3, 0, 0});
+        b.pixels.insert(b.pixels.end(), {0, 2, 7, 9, 0, 4, 1, 2, 3, 1, 0, 0, 50, 2});
+        b.sizeImage = static_cast<uint32_t>(b.pixels.size() * 1000);
+    } else {
+        for (int i = 0; i < 6000; ++i) b.pixels.push_back(next() & 0x3F);
+    }
+    return b.Build();
+}
+
+constexpr ShortBitmapKind kShortBitmapKinds[] = {
+    {"Bits1", 1, 0},  {"Bits4", 4, 0},  {"Bits8", 8, 0},          {"Bits16", 16, 0}, {"BitFields16", 16, 3},
+    {"Bits24", 24, 0}, {"Bits32", 32, 0}, {"BitFields32", 32, 3}, {"Rle8", 8, 1},    {"Rle4", 4, 2}};
+
+// The colour with the most pixels in a --list-colors text: the made-up row's.
+std::string MostCommonColour(const std::string& listing) {
+    std::istringstream in(listing);
+    std::string best;
+    uint64_t bestCount = 0;
+    std::string colour;
+    uint64_t count = 0;
+    while (in >> colour >> count) {
+        if (count > bestCount) {
+            best = colour;
+            bestCount = count;
+        }
+    }
+    return best;
+}
+
+class CliShortBitmaps : public Cli, public ::testing::WithParamInterface<ShortBitmapKind> {};
+
+INSTANTIATE_TEST_SUITE_P(Kinds, CliShortBitmaps, ::testing::ValuesIn(kShortBitmapKinds),
+                         [](const ::testing::TestParamInfo<ShortBitmapKind>& info) { return std::string(info.param.name); });
+
+// A few kilobytes promising up to 2^20 x 2^16 pixels: listing the colours
+// and converting to every format (the made-up row a listed colour, so the
+// track files hold a record a row) take well under a second and 64 MB,
+// the rows the file lacks being one row repeated. The resolution keeps
+// the areas' coordinates within what their formats hold.
+TEST_P(CliShortBitmaps, PromisingMillionsOfRowsCostsTheFileAndTheOutput) {
+    const ShortBitmapKind kind = GetParam();
+    const double most = kSanitized ? 20.0 : 1.0;
+    const bool runLength = kind.compression == 1 || kind.compression == 2;
+    for (const auto& [width, height] : {std::pair<int32_t, int32_t>{1 << 20, 1 << 16}, std::pair<int32_t, int32_t>{1 << 16, 1 << 20},
+                                       std::pair<int32_t, int32_t>{1 << 20, -(1 << 16)}}) {
+        if (runLength && height < 0) continue;  // run-length files are bottom-up
+        const std::string file = Path("short.bmp");
+        rastrace::test::WriteFile(file, ShortBitmap(kind, width, height));
+        const std::string what = std::to_string(width) + " x " + std::to_string(height);
+        auto check = [&](const std::vector<std::string>& args, const std::string& out) {
+            const Cost cost = RunCounted(args, out, Path("stderr"));
+            EXPECT_EQ(cost.status, 0) << what << ": " << ReadBytes(Path("stderr"));
+            EXPECT_LT(cost.seconds, most) << what << ": " << args.front();
+            if (!kSanitized) {
+                EXPECT_LT(cost.peakKb, 64 * 1024) << what << ": " << args.front();
+            }
+        };
+        check({"--list-colors", file}, Path("colours"));
+        const std::string listing = ReadBytes(Path("colours"));
+        const std::string madeUp = MostCommonColour(listing);
+        ASSERT_FALSE(madeUp.empty()) << what << ": " << listing;
+        check({"--list-colors", "--top", "2", "-m", "v", file}, Path("top"));
+        EXPECT_EQ(ReadBytes(Path("top")).substr(0, madeUp.size() + 1), madeUp + " ") << what;
+        for (const char* format : {"pcb", "asc", "gerber", "kicad"}) {
+            check({"-q", "-c", madeUp, "-c", "0xFFFFFF", "-f", format, "-x", "100000", "-y", "100000", file, "/dev/null"},
+                  "/dev/null");
+        }
+        check({"-q", "-c", madeUp, "-s", "4", "-f", "gerber", "-x", "100000", "-y", "100000", file, "/dev/null"},
+              "/dev/null");
+    }
+    std::vector<std::string> left = Leftovers();
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"colours", "short.bmp", "top"}));
+}
+
+// At sizes the whole read holds, the rows read by rows give the same
+// bytes: the listing (from the file and from a pipe) is the whole
+// picture's count, and the conversions are those with --preview, where
+// the picture is read whole and converted from memory.
+TEST_P(CliShortBitmaps, GiveTheWholeReadsBytesWhereItHoldsThePicture) {
+    const ShortBitmapKind kind = GetParam();
+    const std::string file = Path("short.bmp");
+    rastrace::test::WriteFile(file, ShortBitmap(kind, 1501, 999));
+    std::string expected;
+    for (const rastrace::ColorCount& c : rastrace::CountColors(rastrace::ReadPictureFile(file).raster)) {
+        expected += std::to_string(c.color) + " " + std::to_string(c.pixels) + "\n";
+    }
+    Result streamed = Run({"--list-colors", file});
+    ASSERT_EQ(streamed.status, 0) << streamed.err;
+    EXPECT_EQ(streamed.out, expected);
+    Result piped = RunShell("cat " + Quote(file) + " | " + Quote(RASTRACE_CLI_PATH) + " --list-colors -");
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.out, expected);
+    const std::string madeUp = MostCommonColour(streamed.out);
+    for (const char* format : {"pcb", "asc", "gerber", "kicad"}) {
+        for (const char* speckles : {"0", "3"}) {
+            const std::vector<std::string> options = {"-q", "-c", madeUp, "-c", "0xFFFFFF", "-s", speckles, "-m", "v", "-f", format};
+            // One output name: KiCad's footprint is named after it.
+            std::vector<std::string> args = options;
+            args.insert(args.end(), {file, Path("board.out")});
+            ASSERT_EQ(Run(args).status, 0);
+            const std::string streamedText = ReadBytes(Path("board.out"));
+            args = options;
+            args.insert(args.end(), {"--preview", "/dev/null", file, Path("board.out")});
+            ASSERT_EQ(Run(args).status, 0);
+            EXPECT_TRUE(streamedText == ReadBytes(Path("board.out"))) << format << ", speckles " << speckles;
+        }
+    }
+    std::remove(Path("board.out").c_str());
+}
+
+}  // namespace

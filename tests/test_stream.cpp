@@ -218,7 +218,8 @@ TEST(StreamConversion, CountsTracksAndStepsEveryColoursRows) {
     EXPECT_EQ(steps, 25 * 3);
 }
 
-// Kinds that cannot be read by rows are read whole, and give the same text.
+// Run-length and cut-short bitmaps, read by rows (the rows they leave
+// unset or lack worked on once), give the same text.
 TEST(StreamConversion, RunLengthAndTruncatedBitmapsGiveTheJobsBytes) {
     TempDir dir;
     std::mt19937 rng(3);
@@ -236,7 +237,7 @@ TEST(StreamConversion, RunLengthAndTruncatedBitmapsGiveTheJobsBytes) {
     rle.pixels = test::EncodeRunLength(rows, false, true);
     const auto rleFile = dir.Path() / "rle.bmp";
     test::WriteFile(rleFile, rle.Build());
-    EXPECT_TRUE(OpenPictureRows(rleFile.string())->HoldsWholePicture());
+    EXPECT_FALSE(OpenPictureRows(rleFile.string())->HoldsWholePicture());
 
     std::vector<uint8_t> cut = RandomBmp(rng, {24, false}, false, 21, 30);
     cut.resize(cut.size() - 21 * 3 * 11);  // the top rows are missing
@@ -359,6 +360,138 @@ TEST(StreamConversion, AFailedWriteEndsTheConversionWithItsError) {
     }
 }
 
+// A bitmap that ends before its pixel data: rows of random pixels where the
+// file holds them, cut at a random place (for run-length files also rows
+// the stream skips with a delta and rows it never reaches). kind: a depth,
+// or 8 / 4 bits with compression 1 / 2.
+struct ShortKind {
+    const char* name;
+    Depth depth;
+    uint32_t runLength;  // 0, 1 (RLE8) or 2 (RLE4)
+};
+
+std::vector<uint8_t> ShortBmp(std::mt19937& rng, const ShortKind& kind, bool topDown, int32_t width, int32_t height) {
+    if (kind.runLength == 0) {
+        std::vector<uint8_t> bytes = RandomBmp(rng, kind.depth, topDown, width, height);
+        const size_t stride = (static_cast<size_t>(width) * kind.depth.bits + 31) / 32 * 4;
+        const size_t body = stride * static_cast<size_t>(height);
+        // At least two rows missing, at most all of them.
+        const size_t cut = 2 * stride + rng() % (body - 2 * stride + 1);
+        bytes.resize(bytes.size() - cut);
+        return bytes;
+    }
+    BmpBuilder b;
+    b.width = width;
+    b.height = height;
+    b.bitCount = kind.runLength == 1 ? 8 : 4;
+    b.compression = kind.runLength;
+    b.palette = {0x102030, 0x405060, 0x708090};
+    b.clrUsed = 3;
+    const int32_t filled = std::min<int32_t>(height - 8, 1 + static_cast<int32_t>(rng() % 20));
+    std::vector<std::vector<uint8_t>> rows(static_cast<size_t>(filled), std::vector<uint8_t>(static_cast<size_t>(width)));
+    for (auto& row : rows) {
+        const bool blank = rng() % 4 == 0;  // a row of entry 0: an end of line alone
+        for (auto& p : row) p = blank ? 0 : static_cast<uint8_t>(rng() % 3);
+    }
+    b.pixels = test::EncodeRunLength(rows, kind.runLength == 2, true);
+    b.pixels.resize(b.pixels.size() - 2);  // no end of bitmap yet
+    // Up 5 rows and right 3, two pixels of entry 1, then the stream ends.
+    b.pixels.insert(b.pixels.end(), {0, 2, 3, 5, 2, static_cast<uint8_t>(kind.runLength == 2 ? 0x11 : 1)});
+    b.pixels.resize(b.pixels.size() - rng() % (b.pixels.size() / 2));
+    b.sizeImage = static_cast<uint32_t>(b.pixels.size() + 100);
+    return b.Build();
+}
+
+constexpr ShortKind kShortKinds[] = {
+    {"Bits1", {1, false}, 0},  {"Bits4", {4, false}, 0},  {"Bits8", {8, false}, 0},
+    {"Bits16", {16, false}, 0}, {"BitFields16", {16, true}, 0}, {"Bits24", {24, false}, 0},
+    {"Bits32", {32, false}, 0}, {"BitFields32", {32, true}, 0}, {"Rle8", {8, false}, 1},
+    {"Rle4", {4, false}, 2}};
+
+class ShortBitmaps : public ::testing::TestWithParam<ShortKind> {};
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ShortBitmaps, ::testing::ValuesIn(kShortKinds),
+                         [](const ::testing::TestParamInfo<ShortKind>& info) { return std::string(info.param.name); });
+
+// Read by rows, the rows a short file lacks are one row, repeated: the
+// rows, colour counts, track and area texts are still the whole read's,
+// through every mirror, in short and tall pictures (more rows alike than
+// one repeated band holds).
+TEST_P(ShortBitmaps, RepeatTheRowsTheyLackAndGiveTheWholeReadsBytes) {
+    const ShortKind kind = GetParam();
+    std::mt19937 rng(static_cast<uint32_t>(kind.depth.bits * 10 + kind.runLength + kind.depth.bitFields));
+    TempDir dir;
+    const auto file = dir.Path() / "p.bmp";
+    for (const auto& [width, height] : {std::pair<int32_t, int32_t>{41, 30}, std::pair<int32_t, int32_t>{13, 4300}}) {
+        for (const bool topDown : {false, true}) {
+            if (topDown && kind.runLength != 0) continue;  // run-length files are bottom-up
+            test::WriteFile(file, ShortBmp(rng, kind, topDown, width, height));
+            for (const char* mirrors : {"", "v", "hv"}) {
+                const std::string what = std::string(topDown ? "top-down" : "bottom-up") + ", " +
+                                         std::to_string(width) + " x " + std::to_string(height) + ", mirrors '" +
+                                         mirrors + "'";
+                const Picture picture = MirroredPicture(file, mirrors);
+                ASSERT_TRUE(picture.truncated) << what;
+                auto rows = MirroredPictureRows(file, mirrors);
+                ASSERT_FALSE(rows->HoldsWholePicture()) << what;
+                ASSERT_TRUE(rows->Facts().truncated) << what;
+
+                // Every row is the whole read's; rows said to be alike are.
+                std::vector<uint8_t> row(static_cast<size_t>(width) * 3);
+                int32_t repeated = 0;
+                for (int32_t y = 0; y < height; ++y) {
+                    rows->ReadRows(y, 1, row.data(), static_cast<ptrdiff_t>(row.size()));
+                    const auto expected = picture.raster.RowBytes(y);
+                    ASSERT_TRUE(std::equal(expected.begin(), expected.end(), row.begin())) << what << ", row " << y;
+                    const RowRange same = rows->SameRowsAs(y);
+                    ASSERT_TRUE(same.first <= y && y < same.end && same.first >= 0 && same.end <= height) << what;
+                    const auto first = picture.raster.RowBytes(same.first);
+                    ASSERT_TRUE(std::equal(first.begin(), first.end(), expected.begin())) << what << ", row " << y;
+                    repeated += same.end - same.first > 1;
+                }
+                EXPECT_GT(repeated, 0) << what;
+
+                const std::vector<ColorCount> expectedCounts = CountColors(picture.raster);
+                const std::vector<ColorCount> counts = CountColors(*rows, 2);
+                ASSERT_EQ(counts.size(), expectedCounts.size()) << what;
+                for (size_t i = 0; i < counts.size(); ++i) {
+                    EXPECT_EQ(counts[i].color, expectedCounts[i].color) << what;
+                    EXPECT_EQ(counts[i].pixels, expectedCounts[i].pixels) << what;
+                }
+
+                // The made-up row's colour and a few others.
+                std::vector<uint32_t> colors = ColorsOf(file, 2, rng);
+                for (const int32_t y : {0, height - 1}) {
+                    const uint32_t c = picture.raster.PixelColor(0, y);
+                    if (std::find(colors.begin(), colors.end(), c) == colors.end()) colors.push_back(c);
+                }
+                for (const MatchCase& match : kMatches) {
+                    StreamRequest request;
+                    request.format = rng() % 2 == 0 ? OutputFormat::Pcb : OutputFormat::Asc;
+                    request.colors = colors;
+                    request.match.tolerance = match.tolerance;
+                    request.match.despeckle = match.despeckle;
+                    request.bandRows = 1 + static_cast<int32_t>(rng() % 9);
+                    EXPECT_EQ(StreamText(file, mirrors, request), JobText(file, mirrors, request, dir.Path() / "job.out"))
+                        << what << ", " << match.name;
+
+                    AreaOptions area;
+                    area.format = rng() % 2 == 0 ? AreaFormat::Gerber : AreaFormat::KiCad;
+                    area.width = width;
+                    area.height = height;
+                    std::string expected, streamed;
+                    WriteArea(area, MatchedCopperRows(picture.raster, colors, request.match),
+                              [&](std::string_view t) { expected += t; });
+                    auto areaRows = MirroredPictureRows(file, mirrors);
+                    WriteArea(area, MatchedCopperRows(*areaRows, colors, request.match),
+                              [&](std::string_view t) { streamed += t; });
+                    EXPECT_EQ(streamed, expected) << what << ", " << match.name;
+                }
+            }
+        }
+    }
+}
+
 // Rows read band by band, in any order and through the mirrors, are the
 // whole reader's rows.
 TEST(PictureRows, BandsInAnyOrderAreTheWholeReadersRows) {
@@ -411,6 +544,49 @@ TEST(ColorCounter, CountsRowsAsTheWholePictureCount) {
         for (size_t i = 0; i < counted.size(); ++i) {
             EXPECT_EQ(counted[i].color, expected[i].color) << mirrors;
             EXPECT_EQ(counted[i].pixels, expected[i].pixels) << mirrors;
+        }
+    }
+}
+
+// Bands counted on several workers, each in a table of its own, and merged
+// at the end: the whole picture's counts in its order of first appearance,
+// for a noisy picture of thousands of colours, some first met late.
+TEST(ColorCounter, BandsOnSeveralWorkersMergeInOrderOfFirstAppearance) {
+    std::mt19937 rng(17);
+    Picture picture;
+    picture.raster = Raster(97, 61);
+    for (int32_t y = 0; y < 61; ++y) {
+        uint8_t* row = picture.raster.RowBytes(y).data();
+        for (int32_t x = 0; x < 97; ++x) {
+            // Runs of a few colours, and noise whose range widens downwards.
+            const uint32_t c = rng() % 3 == 0 ? rng() % (50u + 200u * static_cast<uint32_t>(y)) : (x / 7) % 4;
+            row[3 * x] = static_cast<uint8_t>(c);
+            row[3 * x + 1] = static_cast<uint8_t>(c >> 8);
+            row[3 * x + 2] = static_cast<uint8_t>(y % 2);
+        }
+    }
+    // Counted pixel by pixel, apart from the counter.
+    std::vector<ColorCount> expected;
+    for (int32_t y = 0; y < 61; ++y) {
+        for (int32_t x = 0; x < 97; ++x) {
+            const uint32_t c = picture.raster.PixelColor(x, y);
+            auto at = std::find_if(expected.begin(), expected.end(), [c](const ColorCount& e) { return e.color == c; });
+            if (at == expected.end()) at = expected.insert(expected.end(), ColorCount{c, 0});
+            ++at->pixels;
+        }
+    }
+    ASSERT_GT(expected.size(), 1000u);
+    auto rows = RasterRows(std::move(picture));
+    for (const int threads : {1, 2, 3}) {
+        for (const int32_t bandRows : {1, 4, 61}) {
+            int32_t stepped = 0;
+            const std::vector<ColorCount> counts = CountColors(*rows, threads, [&](int32_t n) { stepped += n; }, bandRows);
+            ASSERT_EQ(counts.size(), expected.size()) << threads << " workers, bands of " << bandRows;
+            for (size_t i = 0; i < counts.size(); ++i) {
+                ASSERT_EQ(counts[i].color, expected[i].color) << i << ", " << threads << " workers, bands of " << bandRows;
+                ASSERT_EQ(counts[i].pixels, expected[i].pixels) << i;
+            }
+            EXPECT_EQ(stepped, 61);
         }
     }
 }

@@ -95,6 +95,17 @@ void OutlineTracer::AddRow(std::span<const Span> runs) {
     ++rows_;
 }
 
+void OutlineTracer::RepeatRow(int32_t times) {
+    if (finished_) throw std::logic_error("OutlineTracer: row after Finish");
+    if (rows_ == 0) throw std::logic_error("OutlineTracer: no row to repeat");
+    if (times <= 0) return;
+    if (times > kMaxOutlineColumn - rows_) throw std::invalid_argument("OutlineTracer: too many rows");
+    // A row the same as the one above joins each run to the one run above
+    // it with the same ends: every edge passes straight through, no region
+    // begins or ends, and the next boundary's row is all that moves.
+    rows_ += times;
+}
+
 void OutlineTracer::Finish() {
     if (finished_) return;
     curEnds_.clear();

@@ -71,6 +71,11 @@ public:
     // reach the sink during this call, in the order of their runs there.
     void AddRow(std::span<const Span> runs);
 
+    // times more rows with the runs of the row added last: the regions'
+    // edges go straight on down, so nothing but the row count changes.
+    // Throws std::logic_error before any row, std::invalid_argument past
+    // the rows allowed.
+    void RepeatRow(int32_t times);
     // Closes the bottom of the picture: every region still open is handed
     // out. No row may follow.
     void Finish();

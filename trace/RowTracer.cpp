@@ -102,9 +102,18 @@ ClassRuns ClassifyRows(PictureRows& rows, std::span<const uint32_t> copper, cons
             part = ClassRuns();
             part.width = width;
             uint8_t* row = classes[static_cast<size_t>(worker)].data();
-            for (int32_t i = 0; i < band.count; ++i) {
+            // A repeated band's row is classified once and its runs copied.
+            for (int32_t i = 0; i < (band.repeated ? 1 : band.count); ++i) {
                 matcher.ClassifyRow(first + i * stride, width, row);
                 detail::AppendRowRuns(row, width, part);
+            }
+            if (band.repeated) {
+                const size_t one = part.spans.size();
+                part.spans.reserve(one * static_cast<size_t>(band.count));
+                for (int32_t i = 1; i < band.count; ++i) {
+                    for (size_t j = 0; j < one; ++j) part.spans.push_back(part.spans[j]);
+                    part.rowStart.push_back(part.spans.size());
+                }
             }
             if (despeckle) detail::LabelBand(part, band.first, rows.Height(), labels[band.slot]);
             if (matchedPixels != nullptr) {
