@@ -89,6 +89,16 @@ INSTANTIATE_TEST_SUITE_P(All, Styles, ::testing::ValuesIn(AllBoardStyles()),
                              return name;
                          });
 
+// Pictures too small for any part still draw: clipped shapes, the truth the same size.
+TEST(RealBoard, TinyPicturesDraw) {
+    for (const auto& [w, h] : {std::pair{1, 1}, std::pair{3, 2}, std::pair{40, 7}}) {
+        const RealBoard board = DrawRealBoard({w, h, 1, 600, BoardStyle::Red});
+        EXPECT_EQ(board.picture.Width(), w);
+        EXPECT_EQ(board.surface.size(), static_cast<size_t>(w * h));
+        EXPECT_EQ(board.copper.size(), static_cast<size_t>(w * h));
+    }
+}
+
 TEST(RealBoard, NamesRoundTripAndUnknownNamesAreRefused) {
     for (const BoardStyle s : AllBoardStyles()) EXPECT_EQ(BoardStyleNamed(BoardStyleName(s)), s);
     EXPECT_FALSE(BoardStyleNamed("purple"));
