@@ -129,7 +129,7 @@ int Main(int argc, char** argv) {
         for (const double dpi : settings.dpis) {
             Tally today, board;
             const double area = dpi / 600 * dpi / 600;
-            const std::vector<int32_t> tolerances = {24, 40, 56, 80, 112};
+            const std::vector<int32_t> tolerances = {12, 24, 40, 56, 80, 112};
             std::vector<int32_t> speckles = {0};
             for (const double s : {16, 64, 256, 1024}) speckles.push_back(static_cast<int32_t>(s * area));
             for (int seed = 1; seed <= settings.seeds; ++seed) {
