@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -117,6 +118,89 @@ TEST(RealBoard, BothFinishesOnOneBoardAndBothLids) {
     }
     EXPECT_TRUE(bothFinishes);
     EXPECT_TRUE(open && closed);
+}
+
+// The model is not easy for a colour rule: copper under mask is the mask a
+// little lighter; tinned copper is lumpy (its grey spread wider than gold's);
+// on a black mask the blurred edges of print pass through the colour of the
+// copper under the mask, on pixels that are no copper at all.
+double Brightness(uint32_t c) { return (c & 0xFF) + (c >> 8 & 0xFF) + (c >> 16 & 0xFF); }
+
+double Distance(uint32_t a, uint32_t b) {
+    double sum = 0;
+    for (int shift = 0; shift < 24; shift += 8) {
+        const double d = static_cast<double>(a >> shift & 0xFF) - static_cast<double>(b >> shift & 0xFF);
+        sum += d * d;
+    }
+    return std::sqrt(sum);
+}
+
+TEST_P(Styles, CopperUnderMaskIsTheMaskALittleLighter) {
+    if (!IsMasked(GetParam())) GTEST_SKIP() << "no mask";
+    const ScannedRealBoard board = ScanRealBoard(Small(GetParam(), 1));
+    uint32_t mask = 0, copper = 0;
+    for (const Click& c : UserClicks(board)) {
+        if (c.surface == Surface::Mask) mask = c.color;
+        if (c.surface == Surface::MaskedCopper) copper = c.color;
+    }
+    EXPECT_GT(Brightness(copper), Brightness(mask) + 20);
+    EXPECT_LT(Distance(copper, mask), 110);
+}
+
+// The standard deviation of the brightness of pixels two or more pixels
+// inside surface s (away from the blur of its edges); 0 for too few.
+double Spread(const ScannedRealBoard& board, Surface s) {
+    double sum = 0, squares = 0;
+    int64_t n = 0;
+    const int32_t w = board.scan.Width(), h = board.scan.Height();
+    const auto is = [&](int32_t x, int32_t y) {
+        return x >= 0 && y >= 0 && x < w && y < h && board.surface[static_cast<size_t>(y * w + x)] == static_cast<uint8_t>(s);
+    };
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0; x < w; ++x) {
+            if (!is(x, y) || !is(x - 2, y) || !is(x + 2, y) || !is(x, y - 2) || !is(x, y + 2)) continue;
+        const double v = Brightness(board.scan.PixelColor(x, y));
+        sum += v;
+        squares += v * v;
+        ++n;
+        }
+    }
+    return n < 100 ? 0 : std::sqrt(squares / static_cast<double>(n) - (sum / static_cast<double>(n)) * (sum / static_cast<double>(n)));
+}
+
+TEST(RealBoard, TinnedCopperIsLumpierThanGold) {
+    double tinned = 0, gold = 0;
+    for (uint64_t seed = 1; seed <= 4 && (tinned == 0 || gold == 0); ++seed) {
+        const ScannedRealBoard board = ScanRealBoard({960, 720, seed, 600, BoardStyle::Red});
+        if (tinned == 0) tinned = Spread(board, Surface::Tinned);
+        if (gold == 0) gold = Spread(board, Surface::Gold);
+    }
+    ASSERT_GT(gold, 0);
+    EXPECT_GT(tinned, 1.4 * gold);
+}
+
+TEST(RealBoard, PrintEdgesOnBlackMaskPassThroughTheCopperColour) {
+    const ScannedRealBoard board = ScanRealBoard({960, 720, 1, 600, BoardStyle::BlackWhite});
+    uint32_t copper = 0;
+    for (const Click& c : UserClicks(board)) {
+        if (c.surface == Surface::MaskedCopper) copper = c.color;
+    }
+    const int32_t w = board.scan.Width(), h = board.scan.Height();
+    int64_t lookalikes = 0;
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0; x < w; ++x) {
+            const size_t i = static_cast<size_t>(y * w + x);
+            if (board.copper[i] || board.surface[i] != static_cast<uint8_t>(Surface::Mask)) continue;
+            bool besidePrint = false;  // within two pixels of the print, along the row or the column
+            for (const int32_t d : {-2, -1, 1, 2}) {
+                if (x + d < 0 || x + d >= w || y + d < 0 || y + d >= h) continue;
+                besidePrint |= board.surface[i + static_cast<size_t>(d)] == static_cast<uint8_t>(Surface::Print) ||
+                               board.surface[static_cast<size_t>((y + d) * w + x)] == static_cast<uint8_t>(Surface::Print);
+            }
+            if (besidePrint && Distance(board.scan.PixelColor(x, y), copper) < 24) ++lookalikes;
+        }
+    }
+    EXPECT_GT(lookalikes, 500);
 }
 
 // --- The harness --------------------------------------------------------------
