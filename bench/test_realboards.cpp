@@ -135,8 +135,9 @@ double Distance(uint32_t a, uint32_t b) {
     return std::sqrt(sum);
 }
 
-TEST_P(Styles, CopperUnderMaskIsTheMaskALittleLighter) {
-    if (!IsMasked(GetParam())) GTEST_SKIP() << "no mask";
+class MaskedStyles : public ::testing::TestWithParam<BoardStyle> {};
+
+TEST_P(MaskedStyles, CopperUnderMaskIsTheMaskALittleLighter) {
     const ScannedRealBoard board = ScanRealBoard(Small(GetParam(), 1));
     uint32_t mask = 0, copper = 0;
     for (const Click& c : UserClicks(board)) {
@@ -146,6 +147,15 @@ TEST_P(Styles, CopperUnderMaskIsTheMaskALittleLighter) {
     EXPECT_GT(Brightness(copper), Brightness(mask) + 20);
     EXPECT_LT(Distance(copper, mask), 110);
 }
+
+INSTANTIATE_TEST_SUITE_P(All, MaskedStyles,
+                         ::testing::Values(BoardStyle::GreenWhite, BoardStyle::Blue, BoardStyle::Red,
+                                           BoardStyle::BlackWhite, BoardStyle::GreenYellow),
+                         [](const auto& info) {
+                             std::string name(BoardStyleName(info.param));
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
 
 // The standard deviation of the brightness of pixels two or more pixels
 // inside surface s (away from the blur of its edges); 0 for too few.
