@@ -641,13 +641,13 @@ StyleLook LookOf(BoardStyle style, Random& rng) {
 }
 
 // The glass weave of FR4: bundles of fibre, warp and weft alternating in a
-// plain weave of pitch mils; about -0.5..0.5.
+// plain weave of pitch mils; -0.67 between bundles up to 0.33 on their crests.
 double Weave(double x, double y, double pitch) {
     const double fx = x / pitch, fy = y / pitch;
     const double cx = std::floor(fx), cy = std::floor(fy);
     const bool warp = (static_cast<int64_t>(cx) + static_cast<int64_t>(cy)) % 2 == 0;
     const double t = warp ? fy - cy : fx - cx;
-    return 0.5 - 4 * (t - 0.5) * (t - 0.5) * 1.0 - 0.17;
+    return 0.5 - 4 * (t - 0.5) * (t - 0.5) - 0.17;
 }
 
 Rgb Scale(Rgb c, double k) { return {c.r * k, c.g * k, c.b * k}; }

@@ -83,6 +83,7 @@ Settings Parse(int argc, char** argv) {
             }
         } else if (arg == "--board-speckle") {
             s.boardSpeckle = std::atoi(value.c_str());
+            if (s.boardSpeckle < 0) throw Error("--board-speckle: 0 or more");
         } else {
             throw Error("unknown option " + arg);
         }
@@ -92,7 +93,7 @@ Settings Parse(int argc, char** argv) {
     return s;
 }
 
-// One preview run measured; nullopt-like status when the converter refused.
+// One preview run: the converter's exit status, and the recovery when it succeeded.
 struct Run {
     int status = 0;
     Recovery recovery;
