@@ -1,0 +1,394 @@
+#include "trace/BoardRule.h"
+
+#include "common/Error.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+namespace rastrace {
+
+namespace {
+
+enum Kind : uint8_t { kCopper = 0, kNonCopper = 1, kHole = 2, kUnknown = 3 };
+
+constexpr uint8_t kNotLooked = 0xFF;  // the colour's nearest pick is not known yet
+constexpr uint8_t kNoPick = 0xFE;     // no pick within the tolerance
+// A fill needs its stroke this much lighter (sum of red, green and blue)
+// than the copper on both sides, and no pixel of it this much darker.
+constexpr int32_t kLighter = 24;
+// A blend lies strictly between its two colours: this far from either end.
+constexpr float kBlendEnd = 0.05f;
+
+struct Pick {
+    int32_t r, g, b;
+    Kind kind;
+    int32_t lum;
+};
+
+int32_t Lum(const uint8_t* p) { return int32_t{p[0]} + p[1] + p[2]; }
+
+}  // namespace
+
+bool ParseTraceRule(const std::string& text, TraceRule& rule) {
+    if (text == "colour") {
+        rule = TraceRule::Colour;
+    } else if (text == "board") {
+        rule = TraceRule::Board;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+BoardColors BoardDefaultsFor(int32_t dpi) {
+    BoardColors c;
+    const int32_t d = std::clamp(dpi, 1, 9600);
+    c.strokeWidth = std::max(2, static_cast<int32_t>(std::lround(0.4 * d / 25.4)));
+    c.blendRadius = std::max(1, static_cast<int32_t>(std::lround(d / 400.0)));
+    return c;
+}
+
+struct BoardClassifier::State {
+    int32_t width, height;
+    int32_t stroke, radius;
+    int64_t tolerance2;  // negative: no limit
+    std::vector<Pick> picks;
+    std::vector<uint8_t> lut;  // nearest pick of every colour, found on first sight
+    int32_t ring;              // rows held
+    std::vector<uint8_t> pix, pick, kind, copper;
+    std::vector<uint16_t> lum;
+    int32_t pushed = 0, judged = 0, popped = 0;
+    // Down each column: the last copper row, the end's lightness and what
+    // the pixels below it so far are.
+    std::vector<int32_t> lastCopper;
+    std::vector<int32_t> endLum, runMin, runMax;
+    std::vector<uint8_t> runHole;
+
+    size_t Slot(int32_t y) const { return static_cast<size_t>(y % ring) * static_cast<size_t>(width); }
+
+    uint8_t Nearest(const uint8_t* p) {
+        const uint32_t key = PackColor(p);
+        uint8_t& cached = lut[key];
+        if (cached != kNotLooked) return cached;
+        int64_t best = std::numeric_limits<int64_t>::max();
+        uint8_t at = kNoPick;
+        for (size_t i = 0; i < picks.size(); ++i) {
+            const int64_t dr = p[2] - picks[i].r, dg = p[1] - picks[i].g, db = p[0] - picks[i].b;
+            const int64_t d = dr * dr + dg * dg + db * db;
+            if (d < best) {
+                best = d;
+                at = static_cast<uint8_t>(i);
+            }
+        }
+        if (tolerance2 >= 0 && best > tolerance2) at = kNoPick;
+        cached = at;
+        return at;
+    }
+
+    Kind KindOf(uint8_t p) const { return p == kNoPick ? kUnknown : picks[p].kind; }
+
+    // The lightness a copper end of a fill counts with: its picked colour's
+    // where the pixel is nearest a copper pick, else its own.
+    int32_t EndLum(size_t at) const {
+        const uint8_t p = pick[at];
+        return p != kNoPick && picks[p].kind == kCopper ? picks[p].lum : lum[at];
+    }
+
+    // Whether a stroke between copper ends of lightness a and b, its
+    // pixels between lightness lo and hi, is print to fill.
+    static bool Fills(int32_t a, int32_t b, int32_t lo, int32_t hi, bool hole) {
+        return !hole && lo >= std::min(a, b) - kLighter && hi >= std::max(a, b) + kLighter;
+    }
+
+    // The kind of pixel x of row y: a blend of the picks a radius either
+    // side goes to the nearer of them, else its nearest pick's kind.
+    Kind Judge(int32_t x, int32_t y) const {
+        const size_t at = Slot(y) + static_cast<size_t>(x);
+        Kind result = KindOf(pick[at]);
+        const uint8_t* p = &pix[at * 3];
+        static constexpr int32_t kDirs[4][2] = {{1, 0}, {0, 1}, {1, 1}, {1, -1}};
+        float best = std::numeric_limits<float>::max();
+        for (const auto& dir : kDirs) {
+            const int32_t xa = x - radius * dir[0], ya = y - radius * dir[1];
+            const int32_t xb = x + radius * dir[0], yb = y + radius * dir[1];
+            if (xa < 0 || xb >= width || ya < 0 || yb < 0 || ya >= height || yb >= height) continue;
+            if (xb < 0 || xa >= width) continue;
+            const uint8_t pa = pick[Slot(ya) + static_cast<size_t>(xa)];
+            const uint8_t pb = pick[Slot(yb) + static_cast<size_t>(xb)];
+            if (pa == pb || pa == kNoPick || pb == kNoPick) continue;
+            const Pick& a = picks[pa];
+            const Pick& b = picks[pb];
+            const float dr = static_cast<float>(b.r - a.r), dg = static_cast<float>(b.g - a.g),
+                        db = static_cast<float>(b.b - a.b);
+            const float len2 = dr * dr + dg * dg + db * db;
+            if (len2 == 0) continue;
+            const float pr = static_cast<float>(p[2] - a.r), pg = static_cast<float>(p[1] - a.g),
+                        pbl = static_cast<float>(p[0] - a.b);
+            const float t = (pr * dr + pg * dg + pbl * db) / len2;
+            if (t <= kBlendEnd || t >= 1 - kBlendEnd) continue;
+            const float er = pr - t * dr, eg = pg - t * dg, eb = pbl - t * db;
+            const float residual2 = er * er + eg * eg + eb * eb;
+            const float limit = std::sqrt(len2) / 6 + 8;
+            if (residual2 > limit * limit || residual2 >= best) continue;
+            best = residual2;
+            result = t < 0.5f ? a.kind : b.kind;
+        }
+        return result;
+    }
+
+    // Judges row y and fills the print strokes it closes, across in the
+    // row and down the columns above it.
+    void JudgeRow(int32_t y) {
+        const size_t row = Slot(y);
+        for (int32_t x = 0; x < width; ++x) kind[row + static_cast<size_t>(x)] = Judge(x, y);
+        for (int32_t x = 0; x < width; ++x) {
+            copper[row + static_cast<size_t>(x)] = kind[row + static_cast<size_t>(x)] == kCopper ? 1 : 0;
+        }
+        if (stroke <= 0) return;
+        // Across.
+        int32_t last = -1, lo = 0, hi = 0;
+        bool hole = false;
+        for (int32_t x = 0; x < width; ++x) {
+            const size_t at = row + static_cast<size_t>(x);
+            if (kind[at] == kCopper) {
+                const int32_t gap = x - last - 1;
+                if (last >= 0 && gap >= 1 && gap <= stroke &&
+                    Fills(EndLum(row + static_cast<size_t>(last)), EndLum(at), lo, hi, hole)) {
+                    std::fill(copper.begin() + static_cast<ptrdiff_t>(row) + last + 1,
+                              copper.begin() + static_cast<ptrdiff_t>(at), uint8_t{1});
+                }
+                last = x;
+                lo = std::numeric_limits<int32_t>::max();
+                hi = 0;
+                hole = false;
+            } else {
+                lo = std::min<int32_t>(lo, lum[at]);
+                hi = std::max<int32_t>(hi, lum[at]);
+                hole = hole || kind[at] == kHole;
+            }
+        }
+        // Down.
+        for (int32_t x = 0; x < width; ++x) {
+            const size_t at = row + static_cast<size_t>(x);
+            const auto c = static_cast<size_t>(x);
+            if (kind[at] == kCopper) {
+                const int32_t gap = y - lastCopper[c] - 1;
+                if (lastCopper[c] >= 0 && gap >= 1 && gap <= stroke &&
+                    Fills(endLum[c], EndLum(at), runMin[c], runMax[c], runHole[c] != 0)) {
+                    for (int32_t r = lastCopper[c] + 1; r < y; ++r) copper[Slot(r) + c] = 1;
+                }
+                lastCopper[c] = y;
+                endLum[c] = EndLum(at);
+                runMin[c] = std::numeric_limits<int32_t>::max();
+                runMax[c] = 0;
+                runHole[c] = 0;
+            } else {
+                runMin[c] = std::min<int32_t>(runMin[c], lum[at]);
+                runMax[c] = std::max<int32_t>(runMax[c], lum[at]);
+                if (kind[at] == kHole) runHole[c] = 1;
+            }
+        }
+    }
+
+    void JudgeWhatCan() {
+        while (judged < pushed && (judged + radius < pushed || pushed == height)) JudgeRow(judged++);
+    }
+};
+
+BoardClassifier::BoardClassifier(int32_t width, int32_t height, const BoardColors& colors)
+    : s_(std::make_unique<State>()) {
+    if (colors.copper.empty()) throw Error("The board rule needs a copper colour");
+    State& s = *s_;
+    s.width = std::max(width, 0);
+    s.height = std::max(height, 0);
+    s.stroke = std::max(colors.strokeWidth, 0);
+    s.radius = std::max(colors.blendRadius, 1);
+    s.tolerance2 = colors.tolerance > 0 ? int64_t{colors.tolerance} * colors.tolerance : -1;
+    auto add = [&](const std::vector<uint32_t>& list, Kind kind) {
+        for (const uint32_t c : list) {
+            if (c > 0x00FFFFFFu || s.picks.size() >= kNoPick) continue;
+            const uint8_t p[3] = {static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c)};
+            s.picks.push_back(Pick{p[2], p[1], p[0], kind, Lum(p)});
+        }
+    };
+    add(colors.copper, kCopper);
+    add(colors.noncopper, kNonCopper);
+    add(colors.holes, kHole);
+    s.lut.assign(size_t{1} << 24, kNotLooked);
+    s.ring = s.stroke + 2 * s.radius + 4;
+    const size_t cells = static_cast<size_t>(s.ring) * static_cast<size_t>(s.width);
+    s.pix.resize(cells * 3);
+    s.pick.resize(cells);
+    s.kind.resize(cells);
+    s.copper.resize(cells);
+    s.lum.resize(cells);
+    const auto w = static_cast<size_t>(s.width);
+    s.lastCopper.assign(w, -1);
+    s.endLum.assign(w, 0);
+    s.runMin.assign(w, 0);
+    s.runMax.assign(w, 0);
+    s.runHole.assign(w, 0);
+}
+
+BoardClassifier::~BoardClassifier() = default;
+
+int32_t BoardClassifier::Lag() const { return s_->stroke + s_->radius + 1; }
+
+void BoardClassifier::Push(const uint8_t* pixels) {
+    State& s = *s_;
+    if (s.pushed >= s.height || s.pushed - s.popped >= s.ring - 1) throw std::logic_error("board rows pushed ahead");
+    const size_t row = s.Slot(s.pushed);
+    std::copy(pixels, pixels + static_cast<size_t>(s.width) * 3, s.pix.begin() + static_cast<ptrdiff_t>(row * 3));
+    for (int32_t x = 0; x < s.width; ++x) {
+        const uint8_t* p = pixels + 3 * static_cast<size_t>(x);
+        s.pick[row + static_cast<size_t>(x)] = s.Nearest(p);
+        s.lum[row + static_cast<size_t>(x)] = static_cast<uint16_t>(Lum(p));
+    }
+    ++s.pushed;
+    s.JudgeWhatCan();
+}
+
+bool BoardClassifier::Ready() const {
+    const State& s = *s_;
+    if (s.popped >= s.height) return false;
+    return s.judged == s.height || s.judged > s.popped + s.stroke;
+}
+
+void BoardClassifier::Pop(uint8_t* copper) {
+    State& s = *s_;
+    if (!Ready()) throw std::logic_error("board row popped before it is final");
+    const size_t row = s.Slot(s.popped);
+    std::copy(s.copper.begin() + static_cast<ptrdiff_t>(row), s.copper.begin() + static_cast<ptrdiff_t>(row) + s.width, copper);
+    ++s.popped;
+}
+
+namespace {
+
+class BoardRowSource final : public PictureRows {
+public:
+    BoardRowSource(std::unique_ptr<PictureRows> source, const BoardColors& colors)
+        : PictureRows(source->Width(), source->Height(), source->Facts()),
+          source_(std::move(source)),
+          rule_(Width(), Height(), colors),
+          copperColor_(colors.copper.front()),
+          otherColor_(BoardOtherColor(colors.copper.front())),
+          chunk_(std::max(1, source_->BandRows())),
+          verdict_(static_cast<size_t>(Width())) {}
+
+    bool AnyOrder() const override { return false; }
+    int32_t BandRows() const override { return source_->BandRows(); }
+    void CheckUnchanged() override { source_->CheckUnchanged(); }
+
+    void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) override {
+        if (first != next_ || count < 1 || count > Height() - first) throw std::logic_error("rows read out of order");
+        const uint8_t copper[3] = {static_cast<uint8_t>(copperColor_ >> 16), static_cast<uint8_t>(copperColor_ >> 8),
+                                   static_cast<uint8_t>(copperColor_)};
+        const uint8_t other[3] = {static_cast<uint8_t>(otherColor_ >> 16), static_cast<uint8_t>(otherColor_ >> 8),
+                                  static_cast<uint8_t>(otherColor_)};
+        for (int32_t i = 0; i < count; ++i) {
+            while (!rule_.Ready()) Feed();
+            rule_.Pop(verdict_.data());
+            uint8_t* out = dst + i * stride;
+            for (int32_t x = 0; x < Width(); ++x, out += 3) {
+                const uint8_t* c = verdict_[static_cast<size_t>(x)] != 0 ? copper : other;
+                out[0] = c[0];
+                out[1] = c[1];
+                out[2] = c[2];
+            }
+        }
+        next_ += count;
+    }
+
+private:
+    // Pushes the next source row, reading a band of them when none is left.
+    void Feed() {
+        const auto rowBytes = static_cast<ptrdiff_t>(Width()) * 3;
+        if (held_ == used_) {
+            const int32_t count = std::min(chunk_, Height() - read_);
+            if (count <= 0) throw std::logic_error("board rows read past the end");
+            band_.resize(static_cast<size_t>(count) * static_cast<size_t>(rowBytes) + 1);
+            source_->ReadRows(read_, count, band_.data(), rowBytes);
+            read_ += count;
+            held_ = count;
+            used_ = 0;
+        }
+        rule_.Push(band_.data() + used_ * rowBytes);
+        ++used_;
+    }
+
+    std::unique_ptr<PictureRows> source_;
+    BoardClassifier rule_;
+    uint32_t copperColor_, otherColor_;
+    int32_t chunk_;
+    std::vector<uint8_t> verdict_;
+    std::vector<uint8_t> band_;
+    int32_t read_ = 0, held_ = 0, used_ = 0;
+    int32_t next_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<PictureRows> BoardRows(std::unique_ptr<PictureRows> source, const BoardColors& colors) {
+    return std::make_unique<BoardRowSource>(std::move(source), colors);
+}
+
+std::vector<MainColor> SuggestColors(PictureRows& rows, size_t count) {
+    // A histogram of colours at five bits a channel, each bin with its
+    // first pixel; bins within kJoin of a cluster's first bin join it.
+    constexpr int32_t kJoin = 48;
+    struct Bin {
+        uint64_t pixels = 0;
+        uint32_t color = 0;
+        int32_t x = 0, y = 0;
+    };
+    std::vector<Bin> bins(size_t{1} << 15);
+    const int32_t width = rows.Width();
+    const int32_t band = std::max(1, rows.BandRows());
+    std::vector<uint8_t> buffer(static_cast<size_t>(band) * static_cast<size_t>(width) * 3 + 1);
+    for (int32_t first = 0; first < rows.Height(); first += band) {
+        const int32_t n = std::min(band, rows.Height() - first);
+        rows.ReadRows(first, n, buffer.data(), static_cast<ptrdiff_t>(width) * 3);
+        for (int32_t i = 0; i < n; ++i) {
+            const uint8_t* p = buffer.data() + static_cast<size_t>(i) * static_cast<size_t>(width) * 3;
+            for (int32_t x = 0; x < width; ++x, p += 3) {
+                Bin& b = bins[static_cast<size_t>(p[2] >> 3) << 10 | static_cast<size_t>(p[1] >> 3) << 5 | (p[0] >> 3)];
+                if (b.pixels++ == 0) {
+                    b.color = PackColor(p);
+                    b.x = x;
+                    b.y = first + i;
+                }
+            }
+        }
+    }
+    rows.CheckUnchanged();
+    std::vector<uint32_t> order;
+    for (uint32_t i = 0; i < bins.size(); ++i) {
+        if (bins[i].pixels != 0) order.push_back(i);
+    }
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return bins[a].pixels > bins[b].pixels; });
+    std::vector<uint8_t> taken(bins.size(), 0);
+    std::vector<MainColor> found;
+    auto centre = [](uint32_t bin, int shift) { return static_cast<int32_t>((bin >> shift) & 31) * 8 + 4; };
+    for (size_t i = 0; i < order.size(); ++i) {
+        const uint32_t seed = order[i];
+        if (taken[seed] != 0) continue;
+        MainColor m{bins[seed].color, 0, bins[seed].x, bins[seed].y};
+        for (size_t j = i; j < order.size(); ++j) {
+            const uint32_t o = order[j];
+            if (taken[o] != 0) continue;
+            const int32_t dr = centre(o, 10) - centre(seed, 10), dg = centre(o, 5) - centre(seed, 5),
+                          db = centre(o, 0) - centre(seed, 0);
+            if (dr * dr + dg * dg + db * db > kJoin * kJoin) continue;
+            taken[o] = 1;
+            m.pixels += bins[o].pixels;
+        }
+        found.push_back(m);
+    }
+    std::stable_sort(found.begin(), found.end(), [](const MainColor& a, const MainColor& b) { return a.pixels > b.pixels; });
+    if (found.size() > count) found.resize(count);
+    return found;
+}
+
+}  // namespace rastrace
