@@ -60,11 +60,9 @@ struct BoardClassifier::State {
     std::vector<uint8_t> pix, pick, kind, copper;
     std::vector<uint16_t> lum;
     int32_t pushed = 0, judged = 0, popped = 0;
-    // Down each column: the last copper row, the end's lightness and what
-    // the pixels below it so far are.
-    std::vector<int32_t> lastCopper;
-    std::vector<int32_t> endLum, runMin, runMax;
-    std::vector<uint8_t> runHole;
+    std::vector<int32_t> lastCopper;  // down each column: the last copper row, -1 before one
+    std::vector<uint8_t> flags;      // a row's worth, for JudgeRow
+    uint8_t kindOfPick[256] = {};    // Kind of each pick index, kUnknown for kNoPick
 
     size_t Slot(int32_t y) const { return static_cast<size_t>(y % ring) * static_cast<size_t>(width); }
 
@@ -102,24 +100,32 @@ struct BoardClassifier::State {
         return !hole && lo >= std::min(a, b) - kLighter && hi >= std::max(a, b) + kLighter;
     }
 
-    // The kind of pixel x of row y: a blend of the picks a radius either
-    // side goes to the nearer of them, else its nearest pick's kind.
-    Kind Judge(int32_t x, int32_t y) const {
-        const size_t at = Slot(y) + static_cast<size_t>(x);
-        Kind result = KindOf(pick[at]);
-        const uint8_t* p = &pix[at * 3];
-        static constexpr int32_t kDirs[4][2] = {{1, 0}, {0, 1}, {1, 1}, {1, -1}};
+    // The kind of pixel x of a row: a blend of the picks a radius either
+    // side goes to the nearer of them, else its nearest pick's kind. up and
+    // down are the picks a radius above and below (null past the picture).
+    Kind Judge(int32_t x, const uint8_t* up, const uint8_t* mid, const uint8_t* down, const uint8_t* p) const {
+        const uint8_t own = mid[x];
+        const bool left = x >= radius, right = x + radius < width;
+        // Pairs of picks: across, down, and both diagonals.
+        int pairs[4][2];
+        int n = 0;
+        auto add = [&](bool there, const uint8_t* ra, int32_t xa, const uint8_t* rb, int32_t xb) {
+            if (!there) return;
+            const uint8_t pa = ra[xa], pb = rb[xb];
+            if (pa == pb || pa == kNoPick || pb == kNoPick) return;
+            pairs[n][0] = pa;
+            pairs[n][1] = pb;
+            ++n;
+        };
+        add(left && right, mid, x - radius, mid, x + radius);
+        add(up != nullptr && down != nullptr, up, x, down, x);
+        add(up != nullptr && down != nullptr && left && right, up, x - radius, down, x + radius);
+        add(up != nullptr && down != nullptr && left && right, down, x - radius, up, x + radius);
+        Kind result = KindOf(own);
         float best = std::numeric_limits<float>::max();
-        for (const auto& dir : kDirs) {
-            const int32_t xa = x - radius * dir[0], ya = y - radius * dir[1];
-            const int32_t xb = x + radius * dir[0], yb = y + radius * dir[1];
-            if (xa < 0 || xb >= width || ya < 0 || yb < 0 || ya >= height || yb >= height) continue;
-            if (xb < 0 || xa >= width) continue;
-            const uint8_t pa = pick[Slot(ya) + static_cast<size_t>(xa)];
-            const uint8_t pb = pick[Slot(yb) + static_cast<size_t>(xb)];
-            if (pa == pb || pa == kNoPick || pb == kNoPick) continue;
-            const Pick& a = picks[pa];
-            const Pick& b = picks[pb];
+        for (int i = 0; i < n; ++i) {
+            const Pick& a = picks[static_cast<size_t>(pairs[i][0])];
+            const Pick& b = picks[static_cast<size_t>(pairs[i][1])];
             const float dr = static_cast<float>(b.r - a.r), dg = static_cast<float>(b.g - a.g),
                         db = static_cast<float>(b.b - a.b);
             const float len2 = dr * dr + dg * dg + db * db;
@@ -142,52 +148,75 @@ struct BoardClassifier::State {
     // row and down the columns above it.
     void JudgeRow(int32_t y) {
         const size_t row = Slot(y);
-        for (int32_t x = 0; x < width; ++x) kind[row + static_cast<size_t>(x)] = Judge(x, y);
-        for (int32_t x = 0; x < width; ++x) {
-            copper[row + static_cast<size_t>(x)] = kind[row + static_cast<size_t>(x)] == kCopper ? 1 : 0;
+        const bool both = y >= radius && y + radius < height;
+        const uint8_t* up = both ? &pick[Slot(y - radius)] : nullptr;
+        const uint8_t* down = both ? &pick[Slot(y + radius)] : nullptr;
+        const uint8_t* mid = &pick[row];
+        uint8_t* kinds = &kind[row];
+        for (int32_t x = 0; x < width; ++x) kinds[x] = kindOfPick[mid[x]];
+        // Where every pair of picks around a pixel is one pick twice (most
+        // of a board) there is no blend to look at: only the rest is judged.
+        const int32_t r = radius;
+        if (both && width > 2 * r) {
+            for (int32_t x = 0; x < r; ++x) kinds[x] = Judge(x, up, mid, down, &pix[(row + static_cast<size_t>(x)) * 3]);
+            for (int32_t x = width - r; x < width; ++x) {
+                kinds[x] = Judge(x, up, mid, down, &pix[(row + static_cast<size_t>(x)) * 3]);
+            }
+            uint8_t* plain = flags.data();
+            for (int32_t x = r; x < width - r; ++x) {
+                plain[x] = static_cast<uint8_t>((mid[x - r] == mid[x + r]) & (up[x] == down[x]) &
+                                                (up[x - r] == down[x + r]) & (down[x - r] == up[x + r]));
+            }
+            for (int32_t x = r; x < width - r; ++x) {
+                if (plain[x] == 0) kinds[x] = Judge(x, up, mid, down, &pix[(row + static_cast<size_t>(x)) * 3]);
+            }
+        } else {
+            for (int32_t x = 0; x < width; ++x) kinds[x] = Judge(x, up, mid, down, &pix[(row + static_cast<size_t>(x)) * 3]);
         }
+        for (int32_t x = 0; x < width; ++x) copper[row + static_cast<size_t>(x)] = kinds[x] == kCopper ? 1 : 0;
         if (stroke <= 0) return;
-        // Across.
-        int32_t last = -1, lo = 0, hi = 0;
-        bool hole = false;
+        // Across: each gap between copper pixels no wider than a stroke.
+        const uint8_t* kindRow = kinds;
+        int32_t last = -1;
         for (int32_t x = 0; x < width; ++x) {
-            const size_t at = row + static_cast<size_t>(x);
-            if (kind[at] == kCopper) {
-                const int32_t gap = x - last - 1;
-                if (last >= 0 && gap >= 1 && gap <= stroke &&
-                    Fills(EndLum(row + static_cast<size_t>(last)), EndLum(at), lo, hi, hole)) {
-                    std::fill(copper.begin() + static_cast<ptrdiff_t>(row) + last + 1,
-                              copper.begin() + static_cast<ptrdiff_t>(at), uint8_t{1});
+            if (kindRow[x] != kCopper) continue;
+            const int32_t gap = x - last - 1;
+            if (last >= 0 && gap >= 1 && gap <= stroke) {
+                int32_t lo = std::numeric_limits<int32_t>::max(), hi = 0;
+                bool hole = false;
+                for (int32_t i = last + 1; i < x; ++i) {
+                    const size_t at = row + static_cast<size_t>(i);
+                    lo = std::min<int32_t>(lo, lum[at]);
+                    hi = std::max<int32_t>(hi, lum[at]);
+                    hole = hole || kind[at] == kHole;
                 }
-                last = x;
-                lo = std::numeric_limits<int32_t>::max();
-                hi = 0;
-                hole = false;
-            } else {
+                if (Fills(EndLum(row + static_cast<size_t>(last)), EndLum(row + static_cast<size_t>(x)), lo, hi, hole)) {
+                    std::fill(copper.begin() + static_cast<ptrdiff_t>(row) + last + 1,
+                              copper.begin() + static_cast<ptrdiff_t>(row) + x, uint8_t{1});
+                }
+            }
+            last = x;
+        }
+        // Down: each gap below a column's last copper pixel, the rows of
+        // which are still held.
+        int32_t* lastRow = lastCopper.data();
+        for (int32_t x = 0; x < width; ++x) {
+            if (kindRow[x] != kCopper) continue;
+            const int32_t above = lastRow[x];
+            lastRow[x] = y;
+            const int32_t gap = y - above - 1;
+            if (above < 0 || gap < 1 || gap > stroke) continue;
+            const auto c = static_cast<size_t>(x);
+            int32_t lo = std::numeric_limits<int32_t>::max(), hi = 0;
+            bool hole = false;
+            for (int32_t r = above + 1; r < y; ++r) {
+                const size_t at = Slot(r) + c;
                 lo = std::min<int32_t>(lo, lum[at]);
                 hi = std::max<int32_t>(hi, lum[at]);
                 hole = hole || kind[at] == kHole;
             }
-        }
-        // Down.
-        for (int32_t x = 0; x < width; ++x) {
-            const size_t at = row + static_cast<size_t>(x);
-            const auto c = static_cast<size_t>(x);
-            if (kind[at] == kCopper) {
-                const int32_t gap = y - lastCopper[c] - 1;
-                if (lastCopper[c] >= 0 && gap >= 1 && gap <= stroke &&
-                    Fills(endLum[c], EndLum(at), runMin[c], runMax[c], runHole[c] != 0)) {
-                    for (int32_t r = lastCopper[c] + 1; r < y; ++r) copper[Slot(r) + c] = 1;
-                }
-                lastCopper[c] = y;
-                endLum[c] = EndLum(at);
-                runMin[c] = std::numeric_limits<int32_t>::max();
-                runMax[c] = 0;
-                runHole[c] = 0;
-            } else {
-                runMin[c] = std::min<int32_t>(runMin[c], lum[at]);
-                runMax[c] = std::max<int32_t>(runMax[c], lum[at]);
-                if (kind[at] == kHole) runHole[c] = 1;
+            if (Fills(EndLum(Slot(above) + c), EndLum(row + c), lo, hi, hole)) {
+                for (int32_t r = above + 1; r < y; ++r) copper[Slot(r) + c] = 1;
             }
         }
     }
@@ -226,10 +255,9 @@ BoardClassifier::BoardClassifier(int32_t width, int32_t height, const BoardColor
     s.lum.resize(cells);
     const auto w = static_cast<size_t>(s.width);
     s.lastCopper.assign(w, -1);
-    s.endLum.assign(w, 0);
-    s.runMin.assign(w, 0);
-    s.runMax.assign(w, 0);
-    s.runHole.assign(w, 0);
+    s.flags.assign(w, 0);
+    std::fill(std::begin(s.kindOfPick), std::end(s.kindOfPick), kUnknown);
+    for (size_t i = 0; i < s.picks.size(); ++i) s.kindOfPick[i] = s.picks[i].kind;
 }
 
 BoardClassifier::~BoardClassifier() = default;
