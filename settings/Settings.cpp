@@ -95,6 +95,7 @@ SettingsValues LoadSettings(const std::string& path) {
     values.tolerance = StrToIntDef(ReadIniValue(text, kSection, "TOLERANCE").value_or(std::string()), 0);
     values.despeckle = StrToIntDef(ReadIniValue(text, kSection, "DESPECKLE").value_or(std::string()), 0);
     values.overlay = StrToIntDef(ReadIniValue(text, kSection, "OVERLAY").value_or(std::string()), 0) != 0;
+    values.boardRule = ReadIniValue(text, kSection, "RULE").value_or(std::string()) == "board";
     return values;
 }
 
@@ -128,6 +129,9 @@ void SaveSettings(const std::string& path, const SettingsValues& values) {
     writeOptional("TOLERANCE", values.tolerance, 0);
     writeOptional("DESPECKLE", values.despeckle, 0);
     writeOptional("OVERLAY", values.overlay ? 1 : 0, 0);
+    if (values.boardRule || ReadIniValue(text, kSection, "RULE")) {
+        text = WriteIniValue(text, kSection, "RULE", values.boardRule ? "board" : "colour");
+    }
     ReplaceFile(path, text);
 }
 

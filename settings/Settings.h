@@ -28,6 +28,7 @@ struct SettingsValues {
     int32_t tolerance = 0;  // 0..442
     int32_t despeckle = 0;  // speckle size in pixels, 0 = off
     bool overlay = false;   // the window's match overlay
+    bool boardRule = false; // the board rule instead of the colour rule
 };
 
 // The executable's folder (with its final "/") followed by "set.ini".

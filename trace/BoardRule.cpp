@@ -362,35 +362,61 @@ std::unique_ptr<PictureRows> BoardRows(std::unique_ptr<PictureRows> source, cons
     return std::make_unique<BoardRowSource>(std::move(source), colors);
 }
 
-std::vector<MainColor> SuggestColors(PictureRows& rows, size_t count) {
-    // A histogram of colours at five bits a channel, each bin with its
-    // first pixel; bins within kJoin of a cluster's first bin join it.
-    constexpr int32_t kJoin = 48;
+Raster BoardRaster(const Raster& source, const BoardColors& colors, uint64_t memoryLimit) {
+    Raster out(source.Width(), source.Height(), Raster::RowOrder::TopDown, memoryLimit);
+    BoardClassifier rule(source.Width(), source.Height(), colors);
+    const uint32_t copper = colors.copper.front(), other = BoardOtherColor(copper);
+    std::vector<uint8_t> verdict(static_cast<size_t>(source.Width()));
+    int32_t pushed = 0;
+    for (int32_t y = 0; y < source.Height(); ++y) {
+        while (!rule.Ready()) rule.Push(source.RowBytes(pushed++).data());
+        rule.Pop(verdict.data());
+        uint8_t* p = out.RowBytes(y).data();
+        for (int32_t x = 0; x < source.Width(); ++x, p += 3) {
+            const uint32_t c = verdict[static_cast<size_t>(x)] != 0 ? copper : other;
+            p[0] = static_cast<uint8_t>(c >> 16);
+            p[1] = static_cast<uint8_t>(c >> 8);
+            p[2] = static_cast<uint8_t>(c);
+        }
+    }
+    return out;
+}
+
+namespace {
+
+// A histogram of colours at five bits a channel, each bin with its first
+// pixel (top row first); clusters gather the bins within kJoin of the most
+// common bin not yet taken.
+class MainColorHistogram {
+public:
+    MainColorHistogram() : bins_(size_t{1} << 15) {}
+
+    void AddRow(const uint8_t* p, int32_t width, int32_t y) {
+        for (int32_t x = 0; x < width; ++x, p += 3) {
+            Bin& b = bins_[static_cast<size_t>(p[2] >> 3) << 10 | static_cast<size_t>(p[1] >> 3) << 5 | (p[0] >> 3)];
+            if (b.pixels++ == 0) {
+                b.color = PackColor(p);
+                b.x = x;
+                b.y = y;
+            }
+        }
+    }
+
+    std::vector<MainColor> Clusters(size_t count) const;
+
+private:
+    static constexpr int32_t kJoin = 48;
+    static constexpr size_t kMostClusters = 256;
     struct Bin {
         uint64_t pixels = 0;
         uint32_t color = 0;
         int32_t x = 0, y = 0;
     };
-    std::vector<Bin> bins(size_t{1} << 15);
-    const int32_t width = rows.Width();
-    const int32_t band = std::max(1, rows.BandRows());
-    std::vector<uint8_t> buffer(static_cast<size_t>(band) * static_cast<size_t>(width) * 3 + 1);
-    for (int32_t first = 0; first < rows.Height(); first += band) {
-        const int32_t n = std::min(band, rows.Height() - first);
-        rows.ReadRows(first, n, buffer.data(), static_cast<ptrdiff_t>(width) * 3);
-        for (int32_t i = 0; i < n; ++i) {
-            const uint8_t* p = buffer.data() + static_cast<size_t>(i) * static_cast<size_t>(width) * 3;
-            for (int32_t x = 0; x < width; ++x, p += 3) {
-                Bin& b = bins[static_cast<size_t>(p[2] >> 3) << 10 | static_cast<size_t>(p[1] >> 3) << 5 | (p[0] >> 3)];
-                if (b.pixels++ == 0) {
-                    b.color = PackColor(p);
-                    b.x = x;
-                    b.y = first + i;
-                }
-            }
-        }
-    }
-    rows.CheckUnchanged();
+    std::vector<Bin> bins_;
+};
+
+std::vector<MainColor> MainColorHistogram::Clusters(size_t count) const {
+    const std::vector<Bin>& bins = bins_;
     std::vector<uint32_t> order;
     for (uint32_t i = 0; i < bins.size(); ++i) {
         if (bins[i].pixels != 0) order.push_back(i);
@@ -399,7 +425,10 @@ std::vector<MainColor> SuggestColors(PictureRows& rows, size_t count) {
     std::vector<uint8_t> taken(bins.size(), 0);
     std::vector<MainColor> found;
     auto centre = [](uint32_t bin, int shift) { return static_cast<int32_t>((bin >> shift) & 31) * 8 + 4; };
-    for (size_t i = 0; i < order.size(); ++i) {
+    // A few more clusters than asked for, as a later seed may gather more
+    // pixels than an earlier one; never more than kMostClusters.
+    const size_t wanted = std::min(count, kMostClusters) + 8;
+    for (size_t i = 0; i < order.size() && found.size() < wanted; ++i) {
         const uint32_t seed = order[i];
         if (taken[seed] != 0) continue;
         MainColor m{bins[seed].color, 0, bins[seed].x, bins[seed].y};
@@ -417,6 +446,30 @@ std::vector<MainColor> SuggestColors(PictureRows& rows, size_t count) {
     std::stable_sort(found.begin(), found.end(), [](const MainColor& a, const MainColor& b) { return a.pixels > b.pixels; });
     if (found.size() > count) found.resize(count);
     return found;
+}
+
+}  // namespace
+
+std::vector<MainColor> SuggestColors(PictureRows& rows, size_t count) {
+    MainColorHistogram histogram;
+    const int32_t width = rows.Width();
+    const int32_t band = std::max(1, rows.BandRows());
+    std::vector<uint8_t> buffer(static_cast<size_t>(band) * static_cast<size_t>(width) * 3 + 1);
+    for (int32_t first = 0; first < rows.Height(); first += band) {
+        const int32_t n = std::min(band, rows.Height() - first);
+        rows.ReadRows(first, n, buffer.data(), static_cast<ptrdiff_t>(width) * 3);
+        for (int32_t i = 0; i < n; ++i) {
+            histogram.AddRow(buffer.data() + static_cast<size_t>(i) * static_cast<size_t>(width) * 3, width, first + i);
+        }
+    }
+    rows.CheckUnchanged();
+    return histogram.Clusters(count);
+}
+
+std::vector<MainColor> SuggestColors(const Raster& raster, size_t count) {
+    MainColorHistogram histogram;
+    for (int32_t y = 0; y < raster.Height(); ++y) histogram.AddRow(raster.RowBytes(y).data(), raster.Width(), y);
+    return histogram.Clusters(count);
 }
 
 }  // namespace rastrace

@@ -84,12 +84,16 @@ private:
 // the top down only; the source is read ahead by the rule's window.
 std::unique_ptr<PictureRows> BoardRows(std::unique_ptr<PictureRows> source, const BoardColors& colors);
 
+// The same for a picture held whole: a new raster of its size (top row
+// first). Throws Error("Out of memory") beyond memoryLimit.
+Raster BoardRaster(const Raster& source, const BoardColors& colors, uint64_t memoryLimit = MemoryAvailableNow());
+
 // The colour BoardRows gives the pixels that are not copper.
 inline uint32_t BoardOtherColor(uint32_t copper) { return copper ^ 0x000001u; }
 
 // The picture's main colours: the colour histogram's pixels gathered into
-// at most count clusters (colours within a fixed distance of a cluster's
-// centre, most common first), each with its share of the picture and the
+// at most count clusters (and at most 256; colours within a fixed distance
+// of a cluster's centre, most common first), each with its share of the picture and the
 // first pixel (top row first) of its most common colour.
 struct MainColor {
     uint32_t color;   // packed 0x00BBGGRR: the cluster's most common colour
@@ -97,5 +101,6 @@ struct MainColor {
     int32_t x, y;
 };
 std::vector<MainColor> SuggestColors(PictureRows& rows, size_t count);
+std::vector<MainColor> SuggestColors(const Raster& raster, size_t count);
 
 }  // namespace rastrace

@@ -155,6 +155,11 @@ private:
     // Writes the copper as a Gerber or KiCad area file to the save dialog's
     // file, replacing it only when complete, then shows the notice.
     void writeAreaFile(OutputKind kind);
+    // The board rule's verdict on the picture under match, as a picture of
+    // the first copper colour and another.
+    std::shared_ptr<const Raster> boardPicture(const MatchSettings& match) const;
+    // Shows the picture's main colours in a notice.
+    void suggestColors();
 
     DialogService& dialogs_;
     SettingsLocation settingsPath_;
