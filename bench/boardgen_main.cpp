@@ -1,18 +1,20 @@
 // rastrace-boardgen: writes a synthetic board scan as a BMP file and, on
 // request, the run count of each colour in it.
 //
-//   rastrace-boardgen [-W N] [-H N] [-s N] [--dpi N] [--noise] [--scan] [--mask FILE] [--stats] [OUTPUT]
+//   rastrace-boardgen [-W N] [-H N] [-s N] [--dpi N] [--noise] [--style NAME] [--scan] [--mask FILE] [--stats] [OUTPUT]
 //
 // Numbers are integer text as the converter reads it (255, $FF, 0xFF).
 // Exit status 0 on success, 2 on a bad command line, 1 on any other failure.
 #include "bench/BmpWriter.h"
 #include "bench/BoardGenerator.h"
+#include "bench/RealBoardBench.h"
 #include "common/Error.h"
 #include "common/IntText.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,6 +38,9 @@ constexpr const char* kUsage =
     "                    (default: the shorter side is 8.5 inches)\n"
     "  -n, --noise       anti-aliased edges and pixel noise, like a real scan\n"
     "      --no-noise    clean edges, exact colours (default)\n"
+    "      --style NAME  a real-looking board instead: green, blue, red, black,\n"
+    "                    green-yellow (mask and print colours), tinned or bare\n"
+    "                    (no mask); drawn at --dpi (default 600)\n"
     "      --scan        scan the board: dust, blur, uneven light, sensor noise and\n"
     "                    a JPEG round trip at quality 90, like a flatbed scanner's file\n"
     "      --mask FILE   also write the true copper (before any scan fault) as a BMP:\n"
@@ -84,6 +89,7 @@ int Run(int argc, char** argv) {
     bool stats = false;
     bool scan = false;
     std::string maskPath;
+    std::optional<rastrace::bench::BoardStyle> style;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         auto value = [&]() -> int32_t {
@@ -104,6 +110,10 @@ int Run(int argc, char** argv) {
             options.noise = true;
         } else if (arg == "--no-noise") {
             options.noise = false;
+        } else if (arg == "--style") {
+            if (i + 1 >= argc) throw UsageError("Option --style needs a value");
+            style = rastrace::bench::BoardStyleNamed(argv[++i]);
+            if (!style) throw UsageError("Unknown board style " + std::string(argv[i]));
         } else if (arg == "--scan") {
             scan = true;
         } else if (arg == "--mask") {
@@ -126,10 +136,20 @@ int Run(int argc, char** argv) {
     if (options.dpi < 0) throw UsageError("The dpi must not be negative");
 
     auto start = std::chrono::steady_clock::now();
-    rastrace::Raster raster = rastrace::bench::GenerateBoard(options);
+    rastrace::Raster raster;
+    std::vector<uint8_t> realCopper;
+    if (style) {
+        if (options.dpi == 0) options.dpi = 600;
+        rastrace::bench::RealBoard board =
+            rastrace::bench::DrawRealBoard({options.width, options.height, options.seed, options.dpi, *style});
+        raster = std::move(board.picture);
+        realCopper = std::move(board.copper);
+    } else {
+        raster = rastrace::bench::GenerateBoard(options);
+    }
     const double dpi = rastrace::bench::EffectiveDpi(options);
     if (!maskPath.empty()) {
-        const std::vector<uint8_t> mask = rastrace::bench::CopperMask(raster);
+        const std::vector<uint8_t> mask = style ? realCopper : rastrace::bench::CopperMask(raster);
         rastrace::Raster picture(raster.Width(), raster.Height());
         for (int32_t y = 0; y < raster.Height(); ++y) {
             uint8_t* row = picture.RowBytes(y).data();
@@ -140,7 +160,10 @@ int Run(int argc, char** argv) {
         }
         rastrace::bench::WriteBitmapFile(picture, maskPath, static_cast<int32_t>(dpi / 0.0254 + 0.5));
     }
-    if (scan) rastrace::bench::ApplyScanner(raster, {}, options.seed, dpi);
+    if (scan) {
+        rastrace::bench::ApplyScanner(raster, style ? rastrace::bench::ScannerAt(dpi) : rastrace::bench::ScannerModel{},
+                                      options.seed, dpi);
+    }
     const double generated = Seconds(start);
     if (!output.empty()) {
         start = std::chrono::steady_clock::now();
