@@ -20,7 +20,7 @@ constexpr uint32_t Rgb(uint32_t r, uint32_t g, uint32_t b) { return r | g << 8 |
 constexpr uint32_t kBlack = Rgb(10, 10, 10);
 constexpr uint32_t kTrack = Rgb(60, 60, 60);
 constexpr uint32_t kPrint = Rgb(240, 240, 240);
-constexpr uint32_t kPrintOnTrack = Rgb(150, 150, 150);  // halfway from track to print
+constexpr uint32_t kPrintOnTrack = Rgb(170, 170, 170);  // more print than track
 // A green mask with bare pads.
 constexpr uint32_t kGreen = Rgb(20, 90, 40);
 constexpr uint32_t kTin = Rgb(190, 190, 200);

@@ -62,6 +62,7 @@ struct BoardClassifier::State {
     int32_t pushed = 0, judged = 0, popped = 0;
     std::vector<int32_t> lastCopper;  // down each column: the last copper row, -1 before one
     std::vector<uint8_t> flags;      // a row's worth, for JudgeRow
+    std::vector<const uint8_t*> pickRows;  // JudgeRow's rows of picks around
     uint8_t kindOfPick[256] = {};    // Kind of each pick index, kUnknown for kNoPick
 
     size_t Slot(int32_t y) const { return static_cast<size_t>(y % ring) * static_cast<size_t>(width); }
@@ -95,51 +96,84 @@ struct BoardClassifier::State {
     }
 
     // Whether a stroke between copper ends of lightness a and b, its
-    // pixels between lightness lo and hi, is print to fill.
+    // pixels between lightness lo and hi, is print to fill; hole says it
+    // crosses a hole: more pixels of a hole colour in a row than the blend
+    // radius (fewer are specks of a lumpy finish, not a drill).
     static bool Fills(int32_t a, int32_t b, int32_t lo, int32_t hi, bool hole) {
         return !hole && lo >= std::min(a, b) - kLighter && hi >= std::max(a, b) + kLighter;
     }
 
-    // The kind of pixel x of a row: a blend of the picks a radius either
-    // side goes to the nearer of them, else its nearest pick's kind. up and
-    // down are the picks a radius above and below (null past the picture).
-    Kind Judge(int32_t x, const uint8_t* up, const uint8_t* mid, const uint8_t* down, const uint8_t* p) const {
-        const uint8_t own = mid[x];
-        const bool left = x >= radius, right = x + radius < width;
-        // Pairs of picks: across, down, and both diagonals.
-        int pairs[4][2];
-        int n = 0;
-        auto add = [&](bool there, const uint8_t* ra, int32_t xa, const uint8_t* rb, int32_t xb) {
-            if (!there) return;
-            const uint8_t pa = ra[xa], pb = rb[xb];
-            if (pa == pb || pa == kNoPick || pb == kNoPick) return;
-            pairs[n][0] = pa;
-            pairs[n][1] = pb;
-            ++n;
-        };
-        add(left && right, mid, x - radius, mid, x + radius);
-        add(up != nullptr && down != nullptr, up, x, down, x);
-        add(up != nullptr && down != nullptr && left && right, up, x - radius, down, x + radius);
-        add(up != nullptr && down != nullptr && left && right, down, x - radius, up, x + radius);
+    // The rows around one being judged: picks at a radius and twice it
+    // above and below (null past the picture), pixels a row above and below.
+    struct Around {
+        const uint8_t* const* pick;  // rows y - 2r .. y + 2r: pick[2r + i] is row y + i
+        const uint8_t* pix[3];       // rows y - 1, y, y + 1
+    };
+
+    // The kind of pixel x: where it lies between two different picks at a
+    // radius (or twice it) either side, across or down, and its colour climbs from one to
+    // the other across it, it is a blend and goes to the nearer of the
+    // two; of several such pairs the one of the most different colours
+    // counts. Otherwise its nearest pick's kind.
+    Kind Judge(int32_t x, const Around& rows) const {
+        // Across and down only: a diagonal pair at a track's corner against
+        // print reads as a blend of mask and print.
+        static constexpr int32_t kDirs[2][2] = {{1, 0}, {0, 1}};
+        const int32_t r2 = 2 * radius;
+        const uint8_t own = rows.pick[r2][x];
         Kind result = KindOf(own);
-        float best = std::numeric_limits<float>::max();
-        for (int i = 0; i < n; ++i) {
-            const Pick& a = picks[static_cast<size_t>(pairs[i][0])];
-            const Pick& b = picks[static_cast<size_t>(pairs[i][1])];
-            const float dr = static_cast<float>(b.r - a.r), dg = static_cast<float>(b.g - a.g),
-                        db = static_cast<float>(b.b - a.b);
-            const float len2 = dr * dr + dg * dg + db * db;
-            if (len2 == 0) continue;
-            const float pr = static_cast<float>(p[2] - a.r), pg = static_cast<float>(p[1] - a.g),
-                        pbl = static_cast<float>(p[0] - a.b);
-            const float t = (pr * dr + pg * dg + pbl * db) / len2;
-            if (t <= kBlendEnd || t >= 1 - kBlendEnd) continue;
-            const float er = pr - t * dr, eg = pg - t * dg, eb = pbl - t * db;
-            const float residual2 = er * er + eg * eg + eb * eb;
-            const float limit = std::sqrt(len2) / 6 + 8;
-            if (residual2 > limit * limit || residual2 >= best) continue;
-            best = residual2;
-            result = t < 0.5f ? a.kind : b.kind;
+        const uint8_t* p = rows.pix[1] + 3 * static_cast<size_t>(x);
+        float widest = 0;
+        for (int step = 1; step <= 2; ++step) {
+            const int32_t k = step * radius;
+            for (const auto& dir : kDirs) {
+                if (dir[0] != 0 && (x < k || x + k >= width)) continue;
+                // a lies k back along the direction, b k ahead.
+                const uint8_t* rowA = rows.pick[r2 - k * dir[1]];
+                const uint8_t* rowB = rows.pick[r2 + k * dir[1]];
+                if (rowA == nullptr || rowB == nullptr) continue;
+                const uint8_t pa = rowA[x - k * dir[0]], pb = rowB[x + k * dir[0]];
+                if (pa == pb || pa == kNoPick || pb == kNoPick) continue;
+                const Pick& a = picks[pa];
+                const Pick& b = picks[pb];
+                const float dr = static_cast<float>(b.r - a.r), dg = static_cast<float>(b.g - a.g),
+                            db = static_cast<float>(b.b - a.b);
+                const float len2 = dr * dr + dg * dg + db * db;
+                if (len2 <= widest) continue;
+                auto along = [&](const uint8_t* q) {
+                    return (static_cast<float>(q[2] - a.r) * dr + static_cast<float>(q[1] - a.g) * dg +
+                            static_cast<float>(q[0] - a.b) * db) / len2;
+                };
+                const float t = along(p);
+                if (t <= kBlendEnd || t >= 1 - kBlendEnd) continue;
+                const float er = static_cast<float>(p[2] - a.r) - t * dr, eg = static_cast<float>(p[1] - a.g) - t * dg,
+                            eb = static_cast<float>(p[0] - a.b) - t * db;
+                const float limit = std::sqrt(len2) / 6 + 8;
+                if (er * er + eg * eg + eb * eb > limit * limit) continue;
+                // The neighbours either side along the direction: a blend
+                // climbs; a plateau of one colour (a ring of tin between
+                // mask and lid) is no blend, whatever its colour.
+                const uint8_t* qa = rows.pix[1 - dir[1]];
+                const uint8_t* qb = rows.pix[1 + dir[1]];
+                if (qa == nullptr || qb == nullptr) continue;
+                const float climb = along(qb + 3 * static_cast<size_t>(x + dir[0])) - along(qa + 3 * static_cast<size_t>(x - dir[0]));
+                if (climb < 1.0f / static_cast<float>(4 * k)) continue;
+                // A blend is thin across: no more than the radius of pixels
+                // of its own pick in a row along the direction. A track of
+                // the same colour is wider.
+                int32_t run = 1;
+                for (int sign = -1; sign <= 1; sign += 2) {
+                    for (int32_t i = 1; i <= radius && run <= radius; ++i) {
+                        const int32_t xi = x + sign * i * dir[0];
+                        const uint8_t* rowI = rows.pick[r2 + sign * i * dir[1]];
+                        if (xi < 0 || xi >= width || rowI == nullptr || rowI[xi] != own) break;
+                        ++run;
+                    }
+                }
+                if (run > radius) continue;
+                widest = len2;
+                result = t < 0.5f ? a.kind : b.kind;
+            }
         }
         return result;
     }
@@ -148,30 +182,37 @@ struct BoardClassifier::State {
     // row and down the columns above it.
     void JudgeRow(int32_t y) {
         const size_t row = Slot(y);
-        const bool both = y >= radius && y + radius < height;
-        const uint8_t* up = both ? &pick[Slot(y - radius)] : nullptr;
-        const uint8_t* down = both ? &pick[Slot(y + radius)] : nullptr;
-        const uint8_t* mid = &pick[row];
+        const int32_t r2 = 2 * radius;
+        for (int32_t i = -r2; i <= r2; ++i) {
+            const int32_t at = y + i;
+            pickRows[static_cast<size_t>(i + r2)] = at >= 0 && at < height ? &pick[Slot(at)] : nullptr;
+        }
+        Around rows{pickRows.data(), {}};
+        for (int i = 0; i < 3; ++i) {
+            const int32_t at = y + i - 1;
+            rows.pix[i] = at >= 0 && at < height ? &pix[Slot(at) * 3] : nullptr;
+        }
+        const uint8_t* mid = rows.pick[r2];
         uint8_t* kinds = &kind[row];
         for (int32_t x = 0; x < width; ++x) kinds[x] = kindOfPick[mid[x]];
         // Where every pair of picks around a pixel is one pick twice (most
         // of a board) there is no blend to look at: only the rest is judged.
-        const int32_t r = radius;
-        if (both && width > 2 * r) {
-            for (int32_t x = 0; x < r; ++x) kinds[x] = Judge(x, up, mid, down, &pix[(row + static_cast<size_t>(x)) * 3]);
-            for (int32_t x = width - r; x < width; ++x) {
-                kinds[x] = Judge(x, up, mid, down, &pix[(row + static_cast<size_t>(x)) * 3]);
-            }
+        const bool inside = width > 2 * r2 && y >= r2 && y + r2 < height;
+        if (inside) {
+            for (int32_t x = 0; x < r2; ++x) kinds[x] = Judge(x, rows);
+            for (int32_t x = width - r2; x < width; ++x) kinds[x] = Judge(x, rows);
             uint8_t* plain = flags.data();
-            for (int32_t x = r; x < width - r; ++x) {
-                plain[x] = static_cast<uint8_t>((mid[x - r] == mid[x + r]) & (up[x] == down[x]) &
-                                                (up[x - r] == down[x + r]) & (down[x - r] == up[x + r]));
+            const int32_t r = radius;
+            const uint8_t *u1 = rows.pick[r2 - r], *d1 = rows.pick[r2 + r], *u2 = rows.pick[0], *d2 = rows.pick[2 * r2];
+            for (int32_t x = r2; x < width - r2; ++x) {
+                plain[x] = static_cast<uint8_t>((mid[x - r] == mid[x + r]) & (u1[x] == d1[x]) &
+                                                (mid[x - r2] == mid[x + r2]) & (u2[x] == d2[x]));
             }
-            for (int32_t x = r; x < width - r; ++x) {
-                if (plain[x] == 0) kinds[x] = Judge(x, up, mid, down, &pix[(row + static_cast<size_t>(x)) * 3]);
+            for (int32_t x = r2; x < width - r2; ++x) {
+                if (plain[x] == 0) kinds[x] = Judge(x, rows);
             }
         } else {
-            for (int32_t x = 0; x < width; ++x) kinds[x] = Judge(x, up, mid, down, &pix[(row + static_cast<size_t>(x)) * 3]);
+            for (int32_t x = 0; x < width; ++x) kinds[x] = Judge(x, rows);
         }
         for (int32_t x = 0; x < width; ++x) copper[row + static_cast<size_t>(x)] = kinds[x] == kCopper ? 1 : 0;
         if (stroke <= 0) return;
@@ -182,13 +223,14 @@ struct BoardClassifier::State {
             if (kindRow[x] != kCopper) continue;
             const int32_t gap = x - last - 1;
             if (last >= 0 && gap >= 1 && gap <= stroke) {
-                int32_t lo = std::numeric_limits<int32_t>::max(), hi = 0;
+                int32_t lo = std::numeric_limits<int32_t>::max(), hi = 0, holeRun = 0;
                 bool hole = false;
                 for (int32_t i = last + 1; i < x; ++i) {
                     const size_t at = row + static_cast<size_t>(i);
                     lo = std::min<int32_t>(lo, lum[at]);
                     hi = std::max<int32_t>(hi, lum[at]);
-                    hole = hole || kind[at] == kHole;
+                    holeRun = kind[at] == kHole ? holeRun + 1 : 0;
+                    hole = hole || holeRun > radius;
                 }
                 if (Fills(EndLum(row + static_cast<size_t>(last)), EndLum(row + static_cast<size_t>(x)), lo, hi, hole)) {
                     std::fill(copper.begin() + static_cast<ptrdiff_t>(row) + last + 1,
@@ -207,13 +249,14 @@ struct BoardClassifier::State {
             const int32_t gap = y - above - 1;
             if (above < 0 || gap < 1 || gap > stroke) continue;
             const auto c = static_cast<size_t>(x);
-            int32_t lo = std::numeric_limits<int32_t>::max(), hi = 0;
+            int32_t lo = std::numeric_limits<int32_t>::max(), hi = 0, holeRun = 0;
             bool hole = false;
             for (int32_t r = above + 1; r < y; ++r) {
                 const size_t at = Slot(r) + c;
                 lo = std::min<int32_t>(lo, lum[at]);
                 hi = std::max<int32_t>(hi, lum[at]);
-                hole = hole || kind[at] == kHole;
+                holeRun = kind[at] == kHole ? holeRun + 1 : 0;
+                hole = hole || holeRun > radius;
             }
             if (Fills(EndLum(Slot(above) + c), EndLum(row + c), lo, hi, hole)) {
                 for (int32_t r = above + 1; r < y; ++r) copper[Slot(r) + c] = 1;
@@ -222,7 +265,7 @@ struct BoardClassifier::State {
     }
 
     void JudgeWhatCan() {
-        while (judged < pushed && (judged + radius < pushed || pushed == height)) JudgeRow(judged++);
+        while (judged < pushed && (judged + 2 * radius < pushed || pushed == height)) JudgeRow(judged++);
     }
 };
 
@@ -246,7 +289,7 @@ BoardClassifier::BoardClassifier(int32_t width, int32_t height, const BoardColor
     add(colors.noncopper, kNonCopper);
     add(colors.holes, kHole);
     s.lut.assign(size_t{1} << 24, kNotLooked);
-    s.ring = s.stroke + 2 * s.radius + 4;
+    s.ring = s.stroke + 4 * s.radius + 4;
     const size_t cells = static_cast<size_t>(s.ring) * static_cast<size_t>(s.width);
     s.pix.resize(cells * 3);
     s.pick.resize(cells);
@@ -256,13 +299,14 @@ BoardClassifier::BoardClassifier(int32_t width, int32_t height, const BoardColor
     const auto w = static_cast<size_t>(s.width);
     s.lastCopper.assign(w, -1);
     s.flags.assign(w, 0);
+    s.pickRows.assign(static_cast<size_t>(4 * s.radius + 1), nullptr);
     std::fill(std::begin(s.kindOfPick), std::end(s.kindOfPick), kUnknown);
     for (size_t i = 0; i < s.picks.size(); ++i) s.kindOfPick[i] = s.picks[i].kind;
 }
 
 BoardClassifier::~BoardClassifier() = default;
 
-int32_t BoardClassifier::Lag() const { return s_->stroke + s_->radius + 1; }
+int32_t BoardClassifier::Lag() const { return s_->stroke + 2 * s_->radius + 1; }
 
 void BoardClassifier::Push(const uint8_t* pixels) {
     State& s = *s_;

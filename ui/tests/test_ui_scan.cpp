@@ -714,8 +714,8 @@ TEST_F(ScanWindowTest, ConversionUsesTheToleranceAndBackgroundColours) {
 TEST_F(ScanWindowTest, TheBoardRuleTakesHolesTracesWhatItShowsAndIsSavedOnlyWhenOn) {
     constexpr uint32_t kMask = 0x0A0A0A, kTrack = 0x3C3C3C, kPrint = 0xF0F0F0, kLid = 0xFCFCFC;
     std::vector<std::vector<uint32_t>> rows(
-        8, {kMask, kTrack, kPrint, kPrint, kTrack, kMask, kTrack, kTrack, kTrack, kTrack, kTrack, kMask});
-    rows[4][8] = kLid;
+        8, {kMask, kTrack, kPrint, kPrint, kTrack, kMask, kTrack, kTrack, kTrack, kTrack, kTrack, kTrack, kMask});
+    for (int y = 3; y <= 4; ++y) rows[y][8] = rows[y][9] = kLid;
     openPicture(rows);
     window_->edtx->setText(QStringLiteral("300"));  // blends looked for a pixel either side
     pick(QPoint(6, 0), Qt::ControlModifier);
@@ -726,8 +726,8 @@ TEST_F(ScanWindowTest, TheBoardRuleTakesHolesTracesWhatItShowsAndIsSavedOnlyWhen
 
     auto traced = [&](int x, int y) {
         std::vector<uint8_t> out;
-        ClassifyRows(*window_->picture(), QRect(0, 0, 12, 8), match().settings(), out);
-        return out.at(static_cast<size_t>(y * 12 + x)) != kUntracedClass;
+        ClassifyRows(*window_->picture(), QRect(0, 0, 13, 8), match().settings(), out);
+        return out.at(static_cast<size_t>(y * 13 + x)) != kUntracedClass;
     };
     EXPECT_TRUE(traced(1, 0));  // today's rule: the stroke's edge is the track's colour
     match().chkBoard->setChecked(true);
@@ -744,11 +744,11 @@ TEST_F(ScanWindowTest, TheBoardRuleTakesHolesTracesWhatItShowsAndIsSavedOnlyWhen
     dialogs_.saveAnswer = FileChoice{path("board.PCB"), QStringLiteral("PCB (*.PCB)")};
     window_->ToolButton2->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs_.notices.size() == 1; }, 20000));
-    EXPECT_EQ(readAll(path("board.PCB")).count("FT\r\n"), 9);  // a run a row but the one the hole splits
+    EXPECT_EQ(readAll(path("board.PCB")).count("FT\r\n"), 10);  // a run a row but the two the hole splits
 
     match().btnSuggest->click();
     ASSERT_EQ(dialogs_.notices.size(), 2);
-    EXPECT_TRUE(dialogs_.notices.back().startsWith(QStringLiteral("3947580  #3C3C3C  57.3%  (1,0)\n")))
+    EXPECT_TRUE(dialogs_.notices.back().startsWith(QStringLiteral("3947580  #3C3C3C  57.7%  (1,0)\n")))
         << dialogs_.notices.back().toStdString();
 
     window_.reset();
