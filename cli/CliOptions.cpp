@@ -50,7 +50,7 @@ bool ParseCount(const std::string& text, int64_t max, int64_t& value) {
     return value <= max;
 }
 
-enum LongOnly { kListColors = 256, kVersion, kTop, kColorAt, kPreview };
+enum LongOnly { kListColors = 256, kVersion, kTop, kColorAt, kPreview, kSuggest };
 
 }  // namespace
 
@@ -58,6 +58,7 @@ std::string UsageText() {
     return "Usage: rastrace-cli [OPTION]... INPUT OUTPUT\n"
            "  or:  rastrace-cli --list-colors [--top N] INPUT\n"
            "  or:  rastrace-cli --color-at X,Y INPUT\n"
+           "  or:  rastrace-cli --suggest [--top N] INPUT\n"
            "  or:  rastrace-cli --preview FILE.png [OPTION]... INPUT [OUTPUT]\n"
            "Convert every horizontal run of the given colours in the picture INPUT (BMP,\n"
            "PNG, TIFF or JPEG, told apart by content) into a straight track of a PCB file\n"
@@ -92,12 +93,22 @@ std::string UsageText() {
            "                           colours; repeatable\n"
            "  -s, --despeckle=N      drop copper regions smaller than N pixels and fill\n"
            "                           holes smaller than N pixels (default 0, off)\n"
+           "  -r, --rule=RULE        colour (default): the nearest listed colour, as -t\n"
+           "                           and -b say; board, for a real board's\n"
+           "                           scan: a pixel between two picked colours goes to\n"
+           "                           the nearer of them, and light print no wider than\n"
+           "                           0.4 mm across copper that goes on past it is copper\n"
+           "  -H, --hole-color=COLOUR  what a drilled hole shows, written as for -c;\n"
+           "                           never traced and never filled (with -r colour a\n"
+           "                           background colour); repeatable\n"
            "  -m, --mirror=h|v       mirror the picture horizontally or vertically first;\n"
            "                           repeatable, applied in the order given\n"
            "      --list-colors      print every colour of the picture with its pixel\n"
            "                           count, in order of first appearance\n"
            "      --top=N            with --list-colors: the N most common colours, most\n"
            "                           common first, with their #RRGGBB form\n"
+           "      --suggest          print the picture's main colours, most common first:\n"
+           "                           #RRGGBB, its share and a pixel of it (8, or --top N)\n"
            "      --color-at=X,Y     print the colour of the pixel at column X, row Y\n"
            "                           (row 0 on top, as a viewer shows it)\n"
            "      --preview=FILE     write FILE, a PNG picture of what would be traced:\n"
@@ -213,16 +224,18 @@ CliOptions ParseCommandLine(int argc, char** argv) {
         {"version", no_argument, nullptr, kVersion}, {"tolerance", required_argument, nullptr, 't'},
         {"background", required_argument, nullptr, 'b'}, {"despeckle", required_argument, nullptr, 's'},
         {"preview", required_argument, nullptr, kPreview},
+        {"rule", required_argument, nullptr, 'r'}, {"hole-color", required_argument, nullptr, 'H'},
+        {"suggest", no_argument, nullptr, kSuggest},
         {nullptr, 0, nullptr, 0}};
 
     CliOptions options;
-    std::vector<std::string> colorTexts, backgroundTexts;
+    std::vector<std::string> colorTexts, backgroundTexts, holeTexts;
     std::string toleranceText, despeckleText;
     std::string topText, colorAtText;
     optind = 0;   // getopt keeps its position in globals: start afresh on every call
     opterr = 0;   // we report errors ourselves
     for (;;) {
-        const int c = getopt_long(argc, argv, ":c:x:y:w:l:f:m:t:b:s:qh", kLongOptions, nullptr);
+        const int c = getopt_long(argc, argv, ":c:x:y:w:l:f:m:t:b:s:r:H:qh", kLongOptions, nullptr);
         if (c == -1) break;
         const std::string value = optarg != nullptr ? optarg : "";
         switch (c) {
@@ -256,6 +269,13 @@ CliOptions ParseCommandLine(int argc, char** argv) {
         case 't': toleranceText = value; break;
         case 'b': backgroundTexts.push_back(value); break;
         case 's': despeckleText = value; break;
+        case 'r':
+            if (!ParseTraceRule(value, options.rule)) {
+                throw UsageError{"-r: the rule must be colour or board, not '" + value + "'"};
+            }
+            break;
+        case 'H': holeTexts.push_back(value); break;
+        case kSuggest: options.suggest = true; break;
         case 'm':
             if (value != "h" && value != "v") throw UsageError{"-m: the mirror must be h or v, not '" + value + "'"};
             options.mirrors += value;
@@ -281,7 +301,10 @@ CliOptions ParseCommandLine(int argc, char** argv) {
     // The command line's shape first, then the values.
     const int left = argc - optind;
     if (options.listColors && options.colorAt) throw UsageError{"--list-colors and --color-at do not go together"};
-    if (options.top && !options.listColors) throw UsageError{"--top goes with --list-colors"};
+    if (options.suggest && (options.listColors || options.colorAt || options.preview)) {
+        throw UsageError{"--suggest goes alone with INPUT (and --top)"};
+    }
+    if (options.top && !options.listColors && !options.suggest) throw UsageError{"--top goes with --list-colors"};
     if ((options.listColors || options.colorAt) && options.preview) {
         throw UsageError{std::string(options.listColors ? "--list-colors" : "--color-at") +
                          " and --preview do not go together"};
@@ -290,8 +313,8 @@ CliOptions ParseCommandLine(int argc, char** argv) {
         // The preview alone: no conversion, no OUTPUT.
         options.input = argv[optind];
         if (colorTexts.empty()) throw UsageError{"at least one colour is needed (-c COLOUR)"};
-    } else if (options.listColors || options.colorAt) {
-        const char* what = options.listColors ? "--list-colors" : "--color-at";
+    } else if (options.listColors || options.colorAt || options.suggest) {
+        const char* what = options.listColors ? "--list-colors" : options.suggest ? "--suggest" : "--color-at";
         if (left != 1) throw UsageError{std::string(what) + " takes one INPUT"};
         options.input = argv[optind];
     } else {
@@ -352,7 +375,12 @@ CliOptions ParseCommandLine(int argc, char** argv) {
         const uint32_t value = ParseColorValue("-b", text);
         if (seen.insert(value).second) options.backgrounds.push_back({text, value});
     }
-    if (!options.listColors && !options.colorAt) {
+    seen.clear();
+    for (const std::string& text : holeTexts) {
+        const uint32_t value = ParseColorValue("-H", text);
+        if (seen.insert(value).second) options.holes.push_back({text, value});
+    }
+    if (!options.listColors && !options.colorAt && !options.suggest) {
         options.xresAuto = options.xres == "auto";
         options.yresAuto = options.yres == "auto";
         if (!options.xresAuto) options.xresValue = ParseInteger("-x", options.xres);

@@ -5,6 +5,7 @@
 
 #include "formats/AreaOutput.h"
 #include "formats/Formats.h"
+#include "trace/BoardRule.h"
 
 #include <cstdint>
 #include <optional>
@@ -41,6 +42,9 @@ struct CliOptions {
     std::optional<int64_t> top;          // --top N: the N most common colours
     std::optional<std::pair<int32_t, int32_t>> colorAt;  // --color-at X,Y
     std::optional<std::string> preview;  // --preview FILE: the PNG of what would be traced
+    TraceRule rule = TraceRule::Colour;  // -r colour|board
+    std::vector<ColorOption> holes;      // -H: in the order given, each value once
+    bool suggest = false;                // --suggest: the picture's main colours
     bool quiet = false;
     bool help = false;
     bool version = false;

@@ -21,6 +21,7 @@
 #include "raster/PictureRows.h"
 #include "trace/ColorCount.h"
 #include "trace/ColorMatch.h"
+#include "trace/BoardRule.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -322,7 +323,52 @@ MatchOptions MatchOptionsOf(const CliOptions& options) {
     match.tolerance = options.tolerance;
     match.despeckle = options.despeckle;
     for (const ColorOption& b : options.backgrounds) match.backgroundColors.push_back(b.value);
+    // Today's rule sees a hole colour as one more colour never traced.
+    for (const ColorOption& h : options.holes) match.backgroundColors.push_back(h.value);
     return match;
+}
+
+// The board rule's picks and the window it looks through at the X
+// resolution.
+BoardColors BoardColorsOf(const CliOptions& options) {
+    BoardColors board = BoardDefaultsFor(options.xresValue < 0 ? -options.xresValue : options.xresValue);
+    for (const ColorOption& c : options.colors) board.copper.push_back(c.value);
+    for (const ColorOption& b : options.backgrounds) board.noncopper.push_back(b.value);
+    for (const ColorOption& h : options.holes) board.holes.push_back(h.value);
+    board.tolerance = options.tolerance;
+    return board;
+}
+
+// The board rule hands its copper on as pixels of the first copper colour:
+// the rest of the conversion then traces that colour exactly.
+CliOptions AfterBoardRule(CliOptions options) {
+    options.colors.resize(1);
+    options.backgrounds.clear();
+    options.holes.clear();
+    options.tolerance = 0;
+    return options;
+}
+
+// The picture's main colours, one line each: "#RRGGBB 41.2% at X,Y".
+int Suggest(const CliOptions& options) {
+    const std::unique_ptr<PictureRows> rows = OpenRows(options);
+    std::vector<MainColor> colors;
+    try {
+        colors = SuggestColors(*rows, options.top ? static_cast<size_t>(std::min<int64_t>(*options.top, 1 << 20)) : 8);
+    } catch (const std::bad_alloc&) {
+        throw Failure{InputName(options.input), "Out of memory"};
+    } catch (const std::exception& e) {
+        throw Failure{InputName(options.input), e.what()};
+    }
+    const uint64_t all = static_cast<uint64_t>(rows->Width()) * static_cast<uint64_t>(rows->Height());
+    std::string text;
+    for (const MainColor& c : colors) {
+        const uint64_t tenths = (c.pixels * 1000 + all / 2) / all;
+        text += HexColor(c.color) + ' ' + IntToStr(static_cast<int64_t>(tenths / 10)) + '.' +
+                IntToStr(static_cast<int64_t>(tenths % 10)) + "% at " + IntToStr(c.x) + ',' + IntToStr(c.y) + '\n';
+    }
+    WriteStdout(text);
+    return 0;
 }
 
 AreaOptions AreaOptionsOf(const CliOptions& options, int32_t width, int32_t height) {
@@ -424,7 +470,29 @@ void WritePreview(const CliOptions& options, const Raster& raster) {
     }
     const bool mapped = match.NeedsClassMap();
     const std::unordered_set<uint32_t> exact(colors.begin(), colors.end());
+    std::unique_ptr<BoardClassifier> board;
+    std::vector<uint8_t> verdict;
+    if (options.rule == TraceRule::Board) {
+        try {
+            board = std::make_unique<BoardClassifier>(raster.Width(), raster.Height(), BoardColorsOf(options));
+            verdict.resize(static_cast<size_t>(raster.Width()));
+        } catch (const std::bad_alloc&) {
+            throw Failure{"", "Out of memory"};
+        }
+    }
+    int32_t pushed = 0;
     auto fillRow = [&](int32_t y, uint8_t* rgb) {
+        if (board) {
+            while (!board->Ready()) board->Push(raster.RowBytes(pushed++).data());
+            board->Pop(verdict.data());
+            for (int32_t x = 0; x < raster.Width(); ++x, rgb += 3) {
+                const uint32_t shown = verdict[static_cast<size_t>(x)] != 0 ? colors[0] : 0xFFFFFF;
+                rgb[0] = static_cast<uint8_t>(shown);
+                rgb[1] = static_cast<uint8_t>(shown >> 8);
+                rgb[2] = static_cast<uint8_t>(shown >> 16);
+            }
+            return;
+        }
         const uint8_t* pixels = raster.RowBytes(y).data();
         const uint8_t* classes = mapped ? map.Row(y) : nullptr;
         for (int32_t x = 0; x < raster.Width(); ++x, pixels += 3, rgb += 3) {
@@ -495,6 +563,14 @@ int Convert(CliOptions options) {
     }
     TakeStatedResolution(rows->Facts(), options);
     if (!options.quiet) NoteStatedResolution(rows->Facts(), options);
+    if (options.rule == TraceRule::Board) {
+        try {
+            rows = BoardRows(std::move(rows), BoardColorsOf(options));
+        } catch (const std::bad_alloc&) {
+            throw Failure{"", "Out of memory"};
+        }
+        options = AfterBoardRule(std::move(options));
+    }
     if (options.areaFormat) return ConvertArea(options, *rows);
 
     std::vector<uint64_t> matched;
@@ -533,6 +609,7 @@ int RunCommand(const CliOptions& options) {
         return 0;
     }
     if (options.listColors) return ListColors(options);
+    if (options.suggest) return Suggest(options);
     if (options.colorAt) return ColorAt(options);
     return Convert(options);
 }

@@ -96,6 +96,7 @@ SettingsValues LoadSettings(const std::string& path) {
     values.despeckle = StrToIntDef(ReadIniValue(text, kSection, "DESPECKLE").value_or(std::string()), 0);
     values.overlay = StrToIntDef(ReadIniValue(text, kSection, "OVERLAY").value_or(std::string()), 0) != 0;
     if (auto v = ReadIniValue(text, kSection, "LANGUAGE")) values.language = std::move(*v);
+    values.boardRule = ReadIniValue(text, kSection, "RULE").value_or(std::string()) == "board";
     return values;
 }
 
@@ -131,6 +132,9 @@ void SaveSettings(const std::string& path, const SettingsValues& values) {
     writeOptional("OVERLAY", values.overlay ? 1 : 0, 0);
     if (!values.language.empty() || ReadIniValue(text, kSection, "LANGUAGE")) {
         text = WriteIniValue(text, kSection, "LANGUAGE", values.language);
+    }
+    if (values.boardRule || ReadIniValue(text, kSection, "RULE")) {
+        text = WriteIniValue(text, kSection, "RULE", values.boardRule ? "board" : "colour");
     }
     ReplaceFile(path, text);
 }

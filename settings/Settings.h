@@ -32,6 +32,7 @@ struct SettingsValues {
     // "zh" (LANGUAGE); empty while none was chosen, and then never written.
     // Any other text read is kept as it is and means no choice.
     std::string language{};
+    bool boardRule = false; // the board rule instead of the colour rule
 };
 
 // The executable's folder (with its final "/") followed by "set.ini".

@@ -1,9 +1,11 @@
 #include "ui/MatchAdapter.h"
 
 #include "common/Error.h"
+#include "trace/BoardRule.h"
 #include "trace/ColorMatch.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <optional>
 
@@ -33,6 +35,32 @@ uint8_t ClassifyColor(uint32_t packed, const MatchSettings& settings) {
     return matcher ? matcher->Classify(packed) : kUntracedClass;
 }
 
+// The board rule over the grid's pixels as a picture of their own: copper
+// is class 1, everything else untraced. On a sampled grid (zoomed out) the
+// rule's stroke width and blend radius count grid entries.
+void ClassifyBoardGrid(const Raster& raster, const std::vector<int32_t>& xs, const std::vector<int32_t>& ys,
+                       const MatchSettings& settings, std::vector<uint8_t>& classOut) {
+    const double step = xs.size() > 1 ? static_cast<double>(xs.back() - xs.front()) / static_cast<double>(xs.size() - 1) : 1.0;
+    BoardColors colors = BoardDefaultsFor(static_cast<int32_t>(std::lround(settings.dpi / std::max(step, 1.0))));
+    colors.copper = settings.copper;
+    colors.noncopper = settings.background;
+    colors.holes = settings.holes;
+    colors.tolerance = settings.tolerance;
+    const auto width = static_cast<int32_t>(xs.size());
+    const auto height = static_cast<int32_t>(ys.size());
+    BoardClassifier rule(width, height, colors);
+    std::vector<uint8_t> pixels(3 * xs.size());
+    int32_t pushed = 0;
+    for (int32_t r = 0; r < height; ++r) {
+        while (!rule.Ready()) {
+            const uint8_t* row = raster.RowBytes(ys[static_cast<size_t>(pushed++)]).data();
+            for (size_t i = 0; i < xs.size(); ++i) std::memcpy(&pixels[3 * i], row + 3 * static_cast<size_t>(xs[i]), 3);
+            rule.Push(pixels.data());
+        }
+        rule.Pop(classOut.data() + static_cast<size_t>(r) * xs.size());
+    }
+}
+
 void ClassifyGrid(const Raster& raster, const std::vector<int32_t>& xs, const std::vector<int32_t>& ys,
                   const MatchSettings& settings, int despeckle, std::vector<uint8_t>& classOut) {
     classOut.assign(xs.size() * ys.size(), kUntracedClass);
@@ -44,7 +72,8 @@ void ClassifyGrid(const Raster& raster, const std::vector<int32_t>& xs, const st
     // are one stretch of it), matched by the core's row kernel.
     const bool stretch = xs.back() - xs.front() + 1 == width;
     std::vector<uint8_t> pixels(stretch ? 0 : 3 * xs.size());
-    for (size_t r = 0; r < ys.size(); ++r) {
+    if (settings.board) ClassifyBoardGrid(raster, xs, ys, settings, classOut);
+    for (size_t r = 0; !settings.board && r < ys.size(); ++r) {
         const uint8_t* row = raster.RowBytes(ys[r]).data();
         const uint8_t* from = row + 3 * static_cast<size_t>(xs.front());
         if (!stretch) {

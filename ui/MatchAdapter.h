@@ -24,6 +24,11 @@ struct MatchSettings {
     std::vector<uint32_t> background;  // packed 0x00BBGGRR
     int tolerance = 0;                 // 0..442, Euclidean RGB distance
     int despeckle = 0;                 // regions and holes below this many pixels go; 0 is off
+    // The board rule (trace/BoardRule.h) instead of the colour rule, with
+    // its hole colours and the scan's resolution for its stroke width.
+    bool board = false;
+    std::vector<uint32_t> holes;       // packed 0x00BBGGRR
+    int dpi = 600;
 };
 
 inline constexpr uint8_t kUntracedClass = 0;

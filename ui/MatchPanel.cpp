@@ -5,6 +5,7 @@
 
 #include <QAbstractItemModel>
 #include <QCoreApplication>
+#include <QCheckBox>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -50,13 +51,35 @@ QToolButton* flatButton(const char* text, const char* hint, QWidget* parent, QRe
     return button;
 }
 
-std::vector<uint32_t> colorsOf(const ColorListBox& list) {
+// Hole colours stand in the background list behind this mark.
+const QString& holeMark() {
+    static const QString mark = QCoreApplication::translate("MatchPanel", "孔 ");
+    return mark;
+}
+
+// The list's colours: the plain entries, or with holes those with the mark.
+std::vector<uint32_t> colorsOf(const ColorListBox& list, bool holes = false) {
     std::vector<uint32_t> colors;
     for (const QString& entry : list.entries()) {
+        if (entry.startsWith(holeMark()) != holes) continue;
         int32_t value = 0;
-        if (TryStrToInt(entry.toStdString(), value)) colors.push_back(static_cast<uint32_t>(value));
+        const QString text = holes ? entry.mid(holeMark().size()) : entry;
+        if (TryStrToInt(text.toStdString(), value)) colors.push_back(static_cast<uint32_t>(value));
     }
     return colors;
+}
+
+// A hole's chip: the colour as a ring around the list's background.
+QIcon ringIcon(uint32_t packed) {
+    QPixmap chip(10, 10);
+    chip.fill(Qt::white);
+    QPainter painter(&chip);
+    painter.setPen(QPen(QColor(packed & 0xFF, (packed >> 8) & 0xFF, (packed >> 16) & 0xFF), 3));
+    painter.drawEllipse(1, 1, 7, 7);
+    painter.setPen(Qt::black);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(0, 0, 9, 9);
+    return QIcon(chip);
 }
 
 QIcon chipIcon(uint32_t packed) {
@@ -109,10 +132,25 @@ MatchPanel::MatchPanel(QWidget* bandBar, QWidget* leftColumn, PictureView* view,
     lstBg->setToolTip(QCoreApplication::translate("MatchPanel", "Shift+Ctrl+左键在图片上拾取背景颜色"));
     GroupBox4->show();
 
+    // In the free room below the line width of GroupBox3 (which ends at 121).
+    auto* output = leftColumn->findChild<QGroupBox*>(QStringLiteral("GroupBox3"));
+    QWidget* box = output != nullptr ? static_cast<QWidget*>(output) : leftColumn;
+    chkBoard = new QCheckBox(QCoreApplication::translate("MatchPanel", "实板规则"), box);
+    chkBoard->setObjectName(QStringLiteral("chkBoard"));
+    chkBoard->setGeometry(8, 98, 82, 18);
+    chkBoard->setToolTip(QCoreApplication::translate("MatchPanel", "实板规则：像素在两种已拾取颜色之间时归于较近的一种，"
+                            "横跨铜线且不宽于 0.4 mm 的浅色丝印算作铜；此时 Alt+Ctrl+左键拾取孔颜色"));
+    btnSuggest = flatButton(QT_TRANSLATE_NOOP("MatchPanel", "建议颜色"), QT_TRANSLATE_NOOP("MatchPanel", "列出图片的主要颜色"),
+                            box, QRect(96, 95, 65, 24));
+    btnSuggest->setObjectName(QStringLiteral("btnSuggest"));
+    chkBoard->show();
+    btnSuggest->show();
+
     view_->setOverlay(&overlay_);
 
     connect(spnTolerance, &QSpinBox::valueChanged, this, &MatchPanel::settingsChanged);
     connect(spnDespeckle, &QSpinBox::valueChanged, this, &MatchPanel::settingsChanged);
+    connect(chkBoard, &QCheckBox::toggled, this, &MatchPanel::settingsChanged);
     connect(btnOverlay, &QToolButton::toggled, this, [this](bool on) {
         overlay_.setEnabled(on);
         view_->update();
@@ -143,6 +181,11 @@ MatchSettings MatchPanel::settings() const {
     s.background = colorsOf(*lstBg);
     s.tolerance = spnTolerance->value();
     s.despeckle = spnDespeckle->value();
+    s.board = chkBoard->isChecked();
+    s.holes = colorsOf(*lstBg, true);
+    // The colour rule takes a hole colour as one more background colour.
+    if (!s.board) s.background.insert(s.background.end(), s.holes.begin(), s.holes.end());
+    s.dpi = dpi_;
     return s;
 }
 
@@ -159,6 +202,19 @@ void MatchPanel::addBackground(uint32_t color) {
     lstBg->addItem(item);
 }
 
+void MatchPanel::addHole(uint32_t color) {
+    if (color == kInvalidColor) return;
+    const QString text = holeMark() + QString::fromStdString(IntToStr(static_cast<int32_t>(color)));
+    if (lstBg->entries().contains(text, Qt::CaseSensitive)) return;
+    lstBg->addItem(new QListWidgetItem(ringIcon(color), text));
+}
+
+void MatchPanel::setDpi(int dpi) {
+    if (dpi <= 0 || dpi == dpi_) return;
+    dpi_ = dpi;
+    if (chkBoard->isChecked()) settingsChanged();
+}
+
 // The same rules as the colour list: a left press shows the entry in the
 // swatch, Ctrl and the right button delete the selected entry.
 void MatchPanel::backgroundPressed(Qt::MouseButton button, Qt::KeyboardModifiers modifiers) {
@@ -167,7 +223,9 @@ void MatchPanel::backgroundPressed(Qt::MouseButton button, Qt::KeyboardModifiers
     QListWidgetItem* item = selected.first();
     int32_t value = 0;
     if (button == Qt::LeftButton) {
-        if (TryStrToInt(item->text().toStdString(), value)) swatch_->setColor(static_cast<uint32_t>(value));
+        QString text = item->text();
+        if (text.startsWith(holeMark())) text = text.mid(holeMark().size());
+        if (TryStrToInt(text.toStdString(), value)) swatch_->setColor(static_cast<uint32_t>(value));
     } else if (button == Qt::RightButton && (modifiers & Qt::ControlModifier)) {
         delete lstBg->takeItem(lstBg->row(item));
         lstBg->clearSelection();

@@ -18,6 +18,7 @@
 
 #include <cstdint>
 
+class QCheckBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -50,13 +51,20 @@ public:
     QToolButton* btnFit;      // "适应窗口"
     QToolButton* btnActual;   // "100%"
     QGroupBox* GroupBox4;     // "背景颜色", in the left column
-    ColorListBox* lstBg;      // background colours, decimal text like lstCl
+    ColorListBox* lstBg;      // background colours, decimal text like lstCl; hole
+                              // colours there too, as "孔 " and the decimal text
+    QCheckBox* chkBoard;      // "实板规则": the board rule, in GroupBox3; off at start
+    QToolButton* btnSuggest;  // "建议颜色": the picture's main colours, in GroupBox3
 
     // Everything a conversion and the overlay match with.
     MatchSettings settings() const;
 
     // Appends color to the background colours unless it is listed already.
     void addBackground(uint32_t color);
+    // Appends color to the hole colours unless it is listed already.
+    void addHole(uint32_t color);
+    // The scan's resolution, which the board rule's stroke width follows.
+    void setDpi(int dpi);
     // The picture was opened or changed in place: the overlay recomputes,
     // and the band bar's controls take input from the first picture on.
     void pictureChanged();
@@ -77,6 +85,7 @@ private:
     ColorSwatch* swatch_;
     ColorListBox* copperList_;
     MatchOverlay overlay_;
+    int dpi_ = 600;
 };
 
 }  // namespace rastrace::ui

@@ -7,12 +7,14 @@
 #include "formats/KiCad.h"
 #include "job/OutputFile.h"
 #include "raster/Mirror.h"
+#include "trace/BoardRule.h"
 #include "ui/AppLook.h"
 #include "ui/PictureFile.h"
 #include "ui/URtcFrmMainLayout.h"
 #include "ui/untAbout.h"
 
 #include <QAbstractEventDispatcher>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -204,6 +206,13 @@ void TRtcFrmMain::wireHandlers() {
     connect(Image1, &PictureView::mouseMoved, this, guard(&TRtcFrmMain::Image1MouseMove));
     connect(Image1, &PictureView::mousePressed, this, guard(&TRtcFrmMain::Image1MouseDown));
     connect(lstCl, &ColorListBox::mousePressed, this, guard(&TRtcFrmMain::lstClMouseDown));
+    // The board rule's stroke width follows the X resolution; the
+    // suggestion lists the picture's main colours.
+    connect(edtx, &QLineEdit::textChanged, this, [this](const QString& text) {
+        int32_t dpi = 0;
+        if (TryStrToInt(toCore(text), dpi)) match_->setDpi(dpi);
+    });
+    connect(match_->btnSuggest, &QToolButton::clicked, this, [this] { guarded([&] { suggestColors(); }); });
     for (QLineEdit* field : {edtx, edty, edtmil}) field->installEventFilter(this);  // edtxKeyPress
 
     // Hand-offs are also run whenever the thread falls idle, so a lost or
@@ -254,6 +263,7 @@ void TRtcFrmMain::FormCreate() {
     match_->spnDespeckle->setValue(values.despeckle);
     match_->btnOverlay->setChecked(values.overlay);
     language_ = values.language;
+    match_->chkBoard->setChecked(values.boardRule);
     FReady = true;
 }
 
@@ -269,6 +279,7 @@ void TRtcFrmMain::FormDestroy() {
     values.despeckle = match_->spnDespeckle->value();
     values.overlay = match_->btnOverlay->isChecked();
     values.language = language_;
+    values.boardRule = match_->chkBoard->isChecked();
     SaveSettings(settingsPath_, values);
 }
 
@@ -344,6 +355,10 @@ void TRtcFrmMain::Image1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers 
         match_->addBackground(color);
         return;
     }
+    if ((shift & Qt::AltModifier) && match_->chkBoard->isChecked()) {  // Alt+Ctrl under the board rule: a hole colour
+        match_->addHole(color);
+        return;
+    }
     const QString text = fromCore(IntToStr(static_cast<int32_t>(color)));
     if (lstCl->entries().contains(text, Qt::CaseSensitive)) return;
     lstCl->addItem(text);
@@ -384,8 +399,11 @@ void TRtcFrmMain::ToolButton2Click() {
     if (!format) return;  // not reached: the area kinds are written above
     const ConversionRequest request = conversionRequest(*format, SaveDialog1.fileName());
 
-    // The job reads a snapshot: Open and the mirrors leave it alone.
-    auto job = std::make_unique<ConversionJob>(*this, std::shared_ptr<const Raster>(picture_));
+    // The job reads a snapshot: Open and the mirrors leave it alone. The
+    // board rule's verdict is a picture of its own, traced exactly.
+    std::shared_ptr<const Raster> snapshot = picture_;
+    if (const MatchSettings match = match_->settings(); match.board) snapshot = boardPicture(match);
+    auto job = std::make_unique<ConversionJob>(*this, snapshot);
     // A parse, file or thread error throws before anything runs: nothing
     // has changed then, and FReady keeps its value.
     if (!job->Start(request)) return;
@@ -411,7 +429,36 @@ ConversionRequest TRtcFrmMain::conversionRequest(OutputFormat format, const QStr
     request.match.tolerance = match.tolerance;
     request.match.backgroundColors = match.background;
     request.match.despeckle = match.despeckle;
+    if (match.board) {
+        // The board picture holds the first copper colour alone.
+        request.colorTexts.resize(std::min<size_t>(request.colorTexts.size(), 1));
+        request.match.tolerance = 0;
+        request.match.backgroundColors.clear();
+    }
     return request;
+}
+
+std::shared_ptr<const Raster> TRtcFrmMain::boardPicture(const MatchSettings& match) const {
+    BoardColors colors = BoardDefaultsFor(match.dpi);
+    colors.copper = match.copper;
+    colors.noncopper = match.background;
+    colors.holes = match.holes;
+    colors.tolerance = match.tolerance;
+    return std::make_shared<const Raster>(BoardRaster(*picture_, colors));
+}
+
+void TRtcFrmMain::suggestColors() {
+    if (picture_ == nullptr) return;
+    QString text;
+    const uint64_t all = static_cast<uint64_t>(picture_->Width()) * static_cast<uint64_t>(picture_->Height());
+    for (const MainColor& c : SuggestColors(*picture_, 8)) {
+        const uint64_t tenths = all == 0 ? 0 : (c.pixels * 1000 + all / 2) / all;
+        text += fromCore(IntToStr(static_cast<int32_t>(c.color))) + QStringLiteral("  ") +
+                QString::asprintf("#%02X%02X%02X  %d.%d%%  (%d,%d)\n", c.color & 0xFFu, c.color >> 8 & 0xFFu,
+                                  c.color >> 16 & 0xFFu, static_cast<int>(tenths / 10), static_cast<int>(tenths % 10),
+                                  c.x, c.y);
+    }
+    dialogs_.showNotice(this, text, QCoreApplication::translate("TRtcFrmMain", "建议颜色"));
 }
 
 void TRtcFrmMain::writeAreaFile(OutputKind kind) {
@@ -433,13 +480,20 @@ void TRtcFrmMain::writeAreaFile(OutputKind kind) {
     matching.tolerance = match.tolerance;
     matching.backgroundColors = match.background;
     matching.despeckle = match.despeckle;
+    // A picture whose coordinates the format cannot hold at these
+    // resolutions is refused before any work and before the file is touched.
+    CheckAreaSize(options);
+    std::shared_ptr<const Raster> traced = picture_;
+    if (match.board && !colors.empty()) {
+        traced = boardPicture(match);
+        colors = {colors.front()};
+        matching.tolerance = 0;
+        matching.backgroundColors.clear();
+    }
 
     // An area file is traced in one pass on this thread: the whole A4 scan
     // takes well under a second, and the bar shows the rows done.
-    const RowRunsSource rows = MatchedCopperRows(*picture_, colors, matching);
-    // A picture whose coordinates the format cannot hold at these
-    // resolutions is refused before the file is touched.
-    CheckAreaSize(options);
+    const RowRunsSource rows = MatchedCopperRows(*traced, colors, matching);
     OutputFile file = OutputFile::Create(path);
     const int32_t height = picture_->Height();
     prgbr->setRange(0, std::max(height, 1));

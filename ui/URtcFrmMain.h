@@ -161,6 +161,11 @@ private:
     void writeAreaFile(OutputKind kind);
     // The notice that a conversion completed.
     void showConversionComplete();
+    // The board rule's verdict on the picture under match, as a picture of
+    // the first copper colour and another.
+    std::shared_ptr<const Raster> boardPicture(const MatchSettings& match) const;
+    // Shows the picture's main colours in a notice.
+    void suggestColors();
 
     DialogService& dialogs_;
     SettingsLocation settingsPath_;

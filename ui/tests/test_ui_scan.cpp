@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QGroupBox>
@@ -670,6 +671,46 @@ TEST(MatchRule, TheVisiblePartOfAnA4ScanIsClassifiedWellWithinATenthOfASecond) {
 #endif
 }
 
+
+TEST(MatchRule, TheBoardRuleFollowsAChangeOnAScreenfulOfAnA4ScanWithinAFifthOfASecond) {
+    // A screen's worth of a 1200-dpi scan and the overlay's slack around it.
+    const int32_t width = 1300, height = 1000;
+    Raster raster(width, height);
+    uint32_t state = 7;
+    for (int32_t y = 0; y < height; ++y) {
+        uint8_t* row = raster.RowBytes(y).data();
+        for (int32_t x = 0; x < width; ++x) {
+            state = state * 1664525u + 1013904223u;
+            // Tracks 30 pixels wide every 70 under a green mask, print
+            // strokes 8 pixels wide across them, all a little noisy.
+            const bool track = x % 70 < 30, print = y % 120 < 8;
+            const uint8_t rgb[3] = {static_cast<uint8_t>(print ? 235 : track ? 60 : 20),
+                                    static_cast<uint8_t>(print ? 235 : track ? 160 : 90),
+                                    static_cast<uint8_t>(print ? 235 : track ? 80 : 40)};
+            for (int c = 0; c < 3; ++c) row[x * 3 + 2 - c] = static_cast<uint8_t>(rgb[c] + (state >> (28 + c % 2)));
+        }
+    }
+    MatchSettings s;
+    s.copper = {0x50A03C};
+    s.background = {0x285A14, 0xEBEBEB};
+    s.board = true;
+    s.dpi = 1200;
+    s.despeckle = 16;
+    std::vector<int32_t> xs(static_cast<size_t>(width)), ys(static_cast<size_t>(height));
+    for (int32_t i = 0; i < width; ++i) xs[static_cast<size_t>(i)] = i;
+    for (int32_t i = 0; i < height; ++i) ys[static_cast<size_t>(i)] = i;
+    std::vector<uint8_t> out;
+    const auto start = std::chrono::steady_clock::now();
+    ClassifyGrid(raster, xs, ys, s, s.despeckle, out);
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    std::printf("a screenful under the board rule classified in %.1f ms\n", ms);
+    // The print across a track is copper; the mask between tracks is not.
+    EXPECT_EQ(out[static_cast<size_t>(123) * static_cast<size_t>(width) + 15], 1);
+    EXPECT_EQ(out[static_cast<size_t>(123) * static_cast<size_t>(width) + 50], kUntracedClass);
+#if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    EXPECT_LT(ms, 200.0);
+#endif
+}
 }  // namespace
 
 // The conversion traces what the overlay shows: a near-red pixel joins the
@@ -691,4 +732,55 @@ TEST_F(ScanWindowTest, ConversionUsesTheToleranceAndBackgroundColours) {
     const QByteArray tolerant = readAll(path("tolerant.PCB"));
     EXPECT_EQ(tolerant.count("FT\r\n"), 1) << tolerant.toStdString();  // one run of three
     EXPECT_TRUE(tolerant.contains("FT\r\n0 0 5 0 2 1 1\r\n")) << tolerant.toStdString();
+}
+
+// The board rule in the window: a hole colour picked apart, the overlay and
+// the conversion under the rule, the suggestion, and RULE in set.ini.
+TEST_F(ScanWindowTest, TheBoardRuleTakesHolesTracesWhatItShowsAndIsSavedOnlyWhenOn) {
+    constexpr uint32_t kMask = 0x0A0A0A, kTrack = 0x3C3C3C, kPrint = 0xF0F0F0, kLid = 0xFCFCFC;
+    std::vector<std::vector<uint32_t>> rows(
+        8, {kMask, kTrack, kPrint, kPrint, kTrack, kMask, kTrack, kTrack, kTrack, kTrack, kTrack, kTrack, kMask});
+    for (int y = 3; y <= 4; ++y) rows[y][8] = rows[y][9] = kLid;
+    openPicture(rows);
+    window_->edtx->setText(QStringLiteral("300"));  // blends looked for a pixel either side
+    pick(QPoint(6, 0), Qt::ControlModifier);
+    pick(QPoint(0, 0), Qt::ControlModifier | Qt::ShiftModifier);
+    pick(QPoint(2, 0), Qt::ControlModifier | Qt::ShiftModifier);
+    const QStringList copper = window_->lstCl->entries();
+    EXPECT_EQ(copper, QStringList{QStringLiteral("3947580")});
+
+    auto traced = [&](int x, int y) {
+        std::vector<uint8_t> out;
+        ClassifyRows(*window_->picture(), QRect(0, 0, 13, 8), match().settings(), out);
+        return out.at(static_cast<size_t>(y * 13 + x)) != kUntracedClass;
+    };
+    EXPECT_TRUE(traced(1, 0));  // today's rule: the stroke's edge is the track's colour
+    match().chkBoard->setChecked(true);
+    pick(QPoint(8, 4), Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(window_->lstCl->entries(), copper);
+    EXPECT_EQ(match().lstBg->entries(),
+              QStringList({QStringLiteral("657930"), QStringLiteral("15790320"), QString::fromUtf8("孔 16579836")}));
+    EXPECT_EQ(match().settings().holes, std::vector<uint32_t>{kLid});
+    EXPECT_EQ(match().settings().background, (std::vector<uint32_t>{kMask, kPrint}));
+    EXPECT_FALSE(traced(1, 0));
+    EXPECT_TRUE(traced(6, 0));
+    EXPECT_FALSE(traced(8, 4));
+
+    dialogs_.saveAnswer = FileChoice{path("board.PCB"), QStringLiteral("PCB (*.PCB)")};
+    window_->ToolButton2->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs_.notices.size() == 1; }, 20000));
+    EXPECT_EQ(readAll(path("board.PCB")).count("FT\r\n"), 10);  // a run a row but the two the hole splits
+
+    match().btnSuggest->click();
+    ASSERT_EQ(dialogs_.notices.size(), 2);
+    EXPECT_TRUE(dialogs_.notices.back().startsWith(QStringLiteral("3947580  #3C3C3C  57.7%  (1,0)\n")))
+        << dialogs_.notices.back().toStdString();
+
+    window_.reset();
+    EXPECT_TRUE(readAll(path("set.ini")).endsWith("RULE=board\r\n"));
+    createWindow();
+    EXPECT_TRUE(match().chkBoard->isChecked());
+    match().chkBoard->setChecked(false);
+    window_.reset();
+    EXPECT_TRUE(readAll(path("set.ini")).endsWith("RULE=colour\r\n"));
 }

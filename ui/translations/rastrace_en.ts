@@ -47,6 +47,26 @@
         <source>Shift+Ctrl+左键在图片上拾取背景颜色</source>
         <translation>Shift+Ctrl+left-click the picture to pick a background colour</translation>
     </message>
+    <message>
+        <source>实板规则</source>
+        <translation>Board rule</translation>
+    </message>
+    <message>
+        <source>实板规则：像素在两种已拾取颜色之间时归于较近的一种，横跨铜线且不宽于 0.4 mm 的浅色丝印算作铜；此时 Alt+Ctrl+左键拾取孔颜色</source>
+        <translation>Board rule: a pixel between two picked colours goes to the nearer one, and light print no wider than 0.4 mm across copper counts as copper; Alt+Ctrl+left click then picks a hole colour</translation>
+    </message>
+    <message>
+        <source>建议颜色</source>
+        <translation>Suggest</translation>
+    </message>
+    <message>
+        <source>列出图片的主要颜色</source>
+        <translation>List the picture&apos;s main colours</translation>
+    </message>
+    <message>
+        <source>孔 </source>
+        <translation>Hole </translation>
+    </message>
 </context>
 <context>
     <name>TAboutBox</name>
@@ -304,6 +324,10 @@
     <message>
         <source>线宽(Mil)：</source>
         <translation>Width (mil):</translation>
+    </message>
+    <message>
+        <source>建议颜色</source>
+        <translation>Suggested colours</translation>
     </message>
 </context>
 </TS>

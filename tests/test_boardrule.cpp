@@ -1,0 +1,228 @@
+#include "job/StreamConversion.h"
+#include "raster/PictureRows.h"
+#include "support/Pixels.h"
+#include "trace/BoardRule.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace rastrace {
+namespace {
+
+// Colours as packed 0x00BBGGRR from red, green, blue.
+constexpr uint32_t Rgb(uint32_t r, uint32_t g, uint32_t b) { return r | g << 8 | b << 16; }
+
+// A black mask: copper under it is a dark grey, which is also what the
+// edge of a white print stroke blurs through.
+constexpr uint32_t kBlack = Rgb(10, 10, 10);
+constexpr uint32_t kTrack = Rgb(60, 60, 60);
+constexpr uint32_t kPrint = Rgb(240, 240, 240);
+constexpr uint32_t kPrintOnTrack = Rgb(170, 170, 170);  // more print than track
+// A green mask with bare pads.
+constexpr uint32_t kGreen = Rgb(20, 90, 40);
+constexpr uint32_t kTin = Rgb(190, 190, 200);
+constexpr uint32_t kGold = Rgb(200, 160, 60);
+constexpr uint32_t kLid = Rgb(252, 252, 252);
+constexpr uint32_t kWhite = Rgb(225, 225, 225);
+constexpr uint32_t kTinToLid = Rgb(210, 210, 217);  // a third of the way from tin to lid
+constexpr uint32_t kTinToGold = Rgb(195, 175, 130);
+
+Picture PictureOf(const std::vector<std::string>& rows, const std::map<char, uint32_t>& legend) {
+    Picture picture;
+    picture.raster = Raster(static_cast<int32_t>(rows[0].size()), static_cast<int32_t>(rows.size()), Raster::RowOrder::TopDown);
+    for (size_t y = 0; y < rows.size(); ++y) {
+        for (size_t x = 0; x < rows[y].size(); ++x) {
+            test::SetPixel(picture.raster, static_cast<int32_t>(x), static_cast<int32_t>(y), legend.at(rows[y][x]));
+        }
+    }
+    return picture;
+}
+
+// The rule's verdict on rows: '#' copper, '.' not, read count rows a call.
+std::vector<std::string> Verdict(const std::vector<std::string>& rows, const std::map<char, uint32_t>& legend,
+                                 const BoardColors& colors, int32_t count = 1) {
+    auto board = BoardRows(RasterRows(PictureOf(rows, legend)), colors);
+    const int32_t width = board->Width();
+    std::vector<uint8_t> pixels(static_cast<size_t>(width) * 3 * static_cast<size_t>(count));
+    std::vector<std::string> out;
+    for (int32_t y = 0; y < board->Height(); y += count) {
+        const int32_t n = std::min(count, board->Height() - y);
+        board->ReadRows(y, n, pixels.data(), width * 3);
+        for (int32_t i = 0; i < n; ++i) {
+            std::string line;
+            for (int32_t x = 0; x < width; ++x) {
+                line += PackColor(pixels.data() + (static_cast<size_t>(i) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 3) ==
+                                colors.copper[0]
+                            ? '#'
+                            : '.';
+            }
+            out.push_back(line);
+        }
+    }
+    return out;
+}
+
+// Regions of '#' joined by an edge.
+int Regions(std::vector<std::string> grid) {
+    int regions = 0;
+    for (size_t y = 0; y < grid.size(); ++y) {
+        for (size_t x = 0; x < grid[y].size(); ++x) {
+            if (grid[y][x] != '#') continue;
+            ++regions;
+            std::vector<std::pair<size_t, size_t>> stack{{x, y}};
+            grid[y][x] = '.';
+            while (!stack.empty()) {
+                const auto [cx, cy] = stack.back();
+                stack.pop_back();
+                const std::pair<ptrdiff_t, ptrdiff_t> steps[] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+                for (const auto& [dx, dy] : steps) {
+                    const ptrdiff_t nx = static_cast<ptrdiff_t>(cx) + dx, ny = static_cast<ptrdiff_t>(cy) + dy;
+                    if (ny < 0 || nx < 0 || ny >= static_cast<ptrdiff_t>(grid.size()) ||
+                        nx >= static_cast<ptrdiff_t>(grid[0].size()) || grid[ny][nx] != '#') {
+                        continue;
+                    }
+                    grid[ny][nx] = '.';
+                    stack.push_back({static_cast<size_t>(nx), static_cast<size_t>(ny)});
+                }
+            }
+        }
+    }
+    return regions;
+}
+
+BoardColors Picks(std::vector<uint32_t> copper, std::vector<uint32_t> noncopper, std::vector<uint32_t> holes = {}) {
+    BoardColors c;
+    c.copper = std::move(copper);
+    c.noncopper = std::move(noncopper);
+    c.holes = std::move(holes);
+    c.strokeWidth = 6;
+    c.blendRadius = 1;
+    return c;
+}
+
+const std::map<char, uint32_t> kBlackBoard = {{'M', kBlack}, {'C', kTrack}, {'P', kPrint}, {'p', kPrintOnTrack}};
+
+TEST(BoardRule, AWhiteStrokeOnBlackMaskIsNotCopperButATrackOfItsEdgeColourIs) {
+    // Columns 2 and 5: the stroke's blurred edges, the track's very colour.
+    const std::vector<std::string> scan(6, "MMCPPCMMMMCCCMMM");
+    EXPECT_EQ(Verdict(scan, kBlackBoard, Picks({kTrack}, {kBlack, kPrint})),
+              std::vector<std::string>(6, "..........###..."));
+    // Today's rule, nearest colour alone, takes both edges for copper.
+}
+
+TEST(BoardRule, ATrackRunsOnUnderAStrokeAcrossIt) {
+    const std::vector<std::string> scan = {
+        "MMMMMMCCCMMMMMM", "MMMMMMCCCMMMMMM", "MMMMMMCCCMMMMMM", "MMMMMMCCCMMMMMM", "MMMMMMCCCMMMMMM",
+        "CCCCCCpppCCCCCC", "PPPPPPPPPPPPPPP", "PPPPPPPPPPPPPPP", "PPPPPPPPPPPPPPP", "CCCCCCpppCCCCCC",
+        "MMMMMMCCCMMMMMM", "MMMMMMCCCMMMMMM", "MMMMMMCCCMMMMMM", "MMMMMMCCCMMMMMM"};
+    const std::vector<std::string> verdict = Verdict(scan, kBlackBoard, Picks({kTrack}, {kBlack, kPrint}));
+    EXPECT_EQ(verdict, std::vector<std::string>(scan.size(), "......###......"));
+    EXPECT_EQ(Regions(verdict), 1);
+}
+
+TEST(BoardRule, PrintOnBareMaskAndMaskBetweenTracksStayOut) {
+    const std::vector<std::string> scan = {
+        "MCCCMMCCCMMMMMMMMM",  // two tracks two pixels apart
+        "MCCCMMCCCMMMMMMMMM",  //
+        "MCCCMMCCCMMMCCCMMM",  // a track that stops at a stroke
+        "MCCCMMCCCMMMCCCMMM",  //
+        "MCCCMMCCCMCCpppCCM",  // the stroke, lying on bare mask past the track
+        "MCCCMMCCCMPPPPPPPM",  //
+        "MCCCMMCCCMPPPPPPPM",  //
+        "MCCCMMCCCMCCCCCCCM",  //
+        "MCCCMMCCCMMMMMMMMM"};
+    const std::vector<std::string> verdict = Verdict(scan, kBlackBoard, Picks({kTrack}, {kBlack, kPrint}));
+    const std::vector<std::string> expected = {
+        ".###..###.........", ".###..###.........", ".###..###...###...", ".###..###...###...",
+        ".###..###.........", ".###..###.........", ".###..###.........", ".###..###.........",
+        ".###..###........."};
+    EXPECT_EQ(verdict, expected);
+    EXPECT_EQ(Regions(verdict), 3);
+}
+
+TEST(BoardRule, AHoleInAPadLeavesARingAndTwoFinishesMakeOnePad) {
+    const std::map<char, uint32_t> legend = {{'M', kGreen}, {'T', kTin}, {'G', kGold}, {'L', kLid},
+                                             {'W', kWhite}, {'h', kTinToLid}, {'g', kTinToGold}};
+    // The ring is wider than the blend radius: a thinner one is a blend
+    // of mask and lid as far as colours go.
+    const std::vector<std::string> scan = {
+        "MMMMMMMMMMMMMMMMM",  //
+        "MTTTTTTTTTTTgGGGM",  // tin on the left, gold on the right
+        "MTTTTTTTTTTTgGGGM",  //
+        "MTTTThhhhTTTgGGGM",  //
+        "MTTThLLLLhTTgGGGM",  // a drilled hole showing the lid
+        "MTTThLLLLhTTgGGGM",  //
+        "MTTTThhhhTTTgGGGM",  //
+        "MTTTTTTTTTTTgGGGM",  //
+        "MTTTTTTTTTTTgGGGM",  //
+        "MMMMMMMMMMMMMMMMM",  //
+        "MWWWWWWWWWWWWWWWM"};  // print, lighter than the tin but no lid
+    for (const std::vector<uint32_t>& holes : {std::vector<uint32_t>{kLid}, std::vector<uint32_t>{}}) {
+        const std::vector<std::string> verdict =
+            Verdict(scan, legend, Picks({kTin, kGold}, {kGreen, kWhite}, holes));
+        if (holes.empty()) {
+            // Without a hole colour the lid is print over copper: filled.
+            EXPECT_EQ(verdict[4], ".###############.");
+            continue;
+        }
+        const std::string pad = ".###############.", ring = ".####....#######.", none(17, '.');
+        const std::vector<std::string> expected = {none, pad, pad, pad, ring, ring, pad, pad, pad, none, none};
+        EXPECT_EQ(verdict, expected);
+        EXPECT_EQ(Regions(verdict), 1);
+    }
+}
+
+TEST(BoardRule, IsTheSameReadInAnyBandsAndStreamsWithoutTheWholePicture) {
+    // A picture of every case above, tiled, read a row at a time, seven at
+    // a time and whole, and converted with speckle removal on one and two
+    // workers.
+    std::vector<std::string> scan;
+    const std::string rows[] = {"MMCPPCMMMMCCCMMMMMMMCCCMM", "MMMMMMCCCMMMMMCCpppCCMMMM", "PPPPPPPPPPPPPPPPPPPPPPPPP",
+                                "CCCCCCpppCCCCCCMMMMMCMCMM", "MMMMMMCCCMMMMMMMMMMMCCCMM"};
+    for (int i = 0; i < 60; ++i) scan.push_back(rows[(i * 7 + i / 5) % 5]);
+    const BoardColors colors = Picks({kTrack}, {kBlack, kPrint});
+    const std::vector<std::string> one = Verdict(scan, kBlackBoard, colors, 1);
+    EXPECT_EQ(Verdict(scan, kBlackBoard, colors, 7), one);
+    EXPECT_EQ(Verdict(scan, kBlackBoard, colors, static_cast<int32_t>(scan.size())), one);
+
+    std::string texts[2];
+    for (int threads = 1; threads <= 2; ++threads) {
+        StreamRequest request;
+        request.colors = {kTrack};
+        request.match.despeckle = 4;
+        request.threads = threads;
+        request.bandRows = threads == 1 ? 1 : 9;
+        auto board = BoardRows(RasterRows(PictureOf(scan, kBlackBoard)), colors);
+        ConvertRows(*board, request, [&](std::string_view t) { texts[threads - 1] += t; });
+    }
+    EXPECT_EQ(texts[0], texts[1]);
+    EXPECT_NE(texts[0].find("FT"), std::string::npos);
+}
+
+TEST(BoardRule, SuggestsTheMainColoursMostCommonFirstWithAPixelOfEach) {
+    std::vector<std::string> scan(10, "MMMMMMMMCC");
+    scan[9] = "MMMMMMMMCP";
+    // Colours a little off the mask's join it.
+    const std::map<char, uint32_t> legend = {{'M', kBlack}, {'C', kTrack}, {'P', kPrint}};
+    Picture picture = PictureOf(scan, legend);
+    test::SetPixel(picture.raster, 3, 4, Rgb(14, 12, 10));
+    auto rows = RasterRows(std::move(picture));
+    const std::vector<MainColor> main = SuggestColors(*rows, 8);
+    ASSERT_EQ(main.size(), 3u);
+    EXPECT_EQ(main[0].color, kBlack);
+    EXPECT_EQ(main[0].pixels, 80u);
+    EXPECT_EQ(main[1].color, kTrack);
+    EXPECT_EQ(main[1].pixels, 19u);
+    EXPECT_EQ(main[1].x, 8);
+    EXPECT_EQ(main[1].y, 0);
+    EXPECT_EQ(main[2].color, kPrint);
+    EXPECT_EQ(main[2].x, 9);
+    EXPECT_EQ(main[2].y, 9);
+    EXPECT_EQ(SuggestColors(*RasterRows(PictureOf(scan, legend)), 1).size(), 1u);
+}
+
+}  // namespace
+}  // namespace rastrace

@@ -1,0 +1,519 @@
+#include "trace/BoardRule.h"
+
+#include "common/Error.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+namespace rastrace {
+
+namespace {
+
+enum Kind : uint8_t { kCopper = 0, kNonCopper = 1, kHole = 2, kUnknown = 3 };
+
+constexpr uint8_t kNotLooked = 0xFF;  // the colour's nearest pick is not known yet
+constexpr uint8_t kNoPick = 0xFE;     // no pick within the tolerance
+// A fill needs its stroke this much lighter (sum of red, green and blue)
+// than the copper on both sides, and no pixel of it this much darker.
+constexpr int32_t kLighter = 24;
+// A blend lies strictly between its two colours: this far from either end.
+constexpr float kBlendEnd = 0.05f;
+
+struct Pick {
+    int32_t r, g, b;
+    Kind kind;
+    int32_t lum;
+};
+
+int32_t Lum(const uint8_t* p) { return int32_t{p[0]} + p[1] + p[2]; }
+
+}  // namespace
+
+bool ParseTraceRule(const std::string& text, TraceRule& rule) {
+    if (text == "colour") {
+        rule = TraceRule::Colour;
+    } else if (text == "board") {
+        rule = TraceRule::Board;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+BoardColors BoardDefaultsFor(int32_t dpi) {
+    BoardColors c;
+    const int32_t d = std::clamp(dpi, 1, 9600);
+    c.strokeWidth = std::max(2, static_cast<int32_t>(std::lround(0.4 * d / 25.4)));
+    c.blendRadius = std::max(1, static_cast<int32_t>(std::lround(d / 400.0)));
+    return c;
+}
+
+struct BoardClassifier::State {
+    int32_t width, height;
+    int32_t stroke, radius;
+    int64_t tolerance2;  // negative: no limit
+    std::vector<Pick> picks;
+    std::vector<uint8_t> lut;  // nearest pick of every colour, found on first sight
+    int32_t ring;              // rows held
+    std::vector<uint8_t> pix, pick, kind, copper;
+    std::vector<uint16_t> lum;
+    int32_t pushed = 0, judged = 0, popped = 0;
+    std::vector<int32_t> lastCopper;  // down each column: the last copper row, -1 before one
+    std::vector<uint8_t> flags;      // a row's worth, for JudgeRow
+    std::vector<const uint8_t*> pickRows;  // JudgeRow's rows of picks around
+    uint8_t kindOfPick[256] = {};    // Kind of each pick index, kUnknown for kNoPick
+
+    size_t Slot(int32_t y) const { return static_cast<size_t>(y % ring) * static_cast<size_t>(width); }
+
+    uint8_t Nearest(const uint8_t* p) {
+        const uint32_t key = PackColor(p);
+        uint8_t& cached = lut[key];
+        if (cached != kNotLooked) return cached;
+        int64_t best = std::numeric_limits<int64_t>::max();
+        uint8_t at = kNoPick;
+        for (size_t i = 0; i < picks.size(); ++i) {
+            const int64_t dr = p[2] - picks[i].r, dg = p[1] - picks[i].g, db = p[0] - picks[i].b;
+            const int64_t d = dr * dr + dg * dg + db * db;
+            if (d < best) {
+                best = d;
+                at = static_cast<uint8_t>(i);
+            }
+        }
+        if (tolerance2 >= 0 && best > tolerance2) at = kNoPick;
+        cached = at;
+        return at;
+    }
+
+    Kind KindOf(uint8_t p) const { return p == kNoPick ? kUnknown : picks[p].kind; }
+
+    // The lightness a copper end of a fill counts with: its picked colour's
+    // where the pixel is nearest a copper pick, else its own.
+    int32_t EndLum(size_t at) const {
+        const uint8_t p = pick[at];
+        return p != kNoPick && picks[p].kind == kCopper ? picks[p].lum : lum[at];
+    }
+
+    // Whether a stroke between copper ends of lightness a and b, its
+    // pixels between lightness lo and hi, is print to fill; hole says it
+    // crosses a hole: more pixels of a hole colour in a row than the blend
+    // radius (fewer are specks of a lumpy finish, not a drill).
+    static bool Fills(int32_t a, int32_t b, int32_t lo, int32_t hi, bool hole) {
+        return !hole && lo >= std::min(a, b) - kLighter && hi >= std::max(a, b) + kLighter;
+    }
+
+    // The rows around one being judged: picks at a radius and twice it
+    // above and below (null past the picture), pixels a row above and below.
+    struct Around {
+        const uint8_t* const* pick;  // rows y - 2r .. y + 2r: pick[2r + i] is row y + i
+        const uint8_t* pix[3];       // rows y - 1, y, y + 1
+    };
+
+    // The kind of pixel x: where it lies between two different picks at a
+    // radius (or twice it) either side, across or down, and its colour climbs from one to
+    // the other across it, it is a blend and goes to the nearer of the
+    // two; of several such pairs the one of the most different colours
+    // counts. Otherwise its nearest pick's kind.
+    Kind Judge(int32_t x, const Around& rows) const {
+        // Across and down only: a diagonal pair at a track's corner against
+        // print reads as a blend of mask and print.
+        static constexpr int32_t kDirs[2][2] = {{1, 0}, {0, 1}};
+        const int32_t r2 = 2 * radius;
+        const uint8_t own = rows.pick[r2][x];
+        Kind result = KindOf(own);
+        const uint8_t* p = rows.pix[1] + 3 * static_cast<size_t>(x);
+        float widest = 0;
+        for (int step = 1; step <= 2; ++step) {
+            const int32_t k = step * radius;
+            for (const auto& dir : kDirs) {
+                if (dir[0] != 0 && (x < k || x + k >= width)) continue;
+                // a lies k back along the direction, b k ahead.
+                const uint8_t* rowA = rows.pick[r2 - k * dir[1]];
+                const uint8_t* rowB = rows.pick[r2 + k * dir[1]];
+                if (rowA == nullptr || rowB == nullptr) continue;
+                const uint8_t pa = rowA[x - k * dir[0]], pb = rowB[x + k * dir[0]];
+                if (pa == pb || pa == kNoPick || pb == kNoPick) continue;
+                const Pick& a = picks[pa];
+                const Pick& b = picks[pb];
+                const float dr = static_cast<float>(b.r - a.r), dg = static_cast<float>(b.g - a.g),
+                            db = static_cast<float>(b.b - a.b);
+                const float len2 = dr * dr + dg * dg + db * db;
+                if (len2 <= widest) continue;
+                auto along = [&](const uint8_t* q) {
+                    return (static_cast<float>(q[2] - a.r) * dr + static_cast<float>(q[1] - a.g) * dg +
+                            static_cast<float>(q[0] - a.b) * db) / len2;
+                };
+                const float t = along(p);
+                if (t <= kBlendEnd || t >= 1 - kBlendEnd) continue;
+                const float er = static_cast<float>(p[2] - a.r) - t * dr, eg = static_cast<float>(p[1] - a.g) - t * dg,
+                            eb = static_cast<float>(p[0] - a.b) - t * db;
+                const float limit = std::sqrt(len2) / 6 + 8;
+                if (er * er + eg * eg + eb * eb > limit * limit) continue;
+                // The neighbours either side along the direction: a blend
+                // climbs; a plateau of one colour (a ring of tin between
+                // mask and lid) is no blend, whatever its colour.
+                const uint8_t* qa = rows.pix[1 - dir[1]];
+                const uint8_t* qb = rows.pix[1 + dir[1]];
+                if (qa == nullptr || qb == nullptr) continue;
+                const float climb = along(qb + 3 * static_cast<size_t>(x + dir[0])) - along(qa + 3 * static_cast<size_t>(x - dir[0]));
+                if (climb < 1.0f / static_cast<float>(4 * k)) continue;
+                // A blend is thin across: no more than the radius of pixels
+                // of its own pick in a row along the direction. A track of
+                // the same colour is wider.
+                int32_t run = 1;
+                for (int sign = -1; sign <= 1; sign += 2) {
+                    for (int32_t i = 1; i <= radius && run <= radius; ++i) {
+                        const int32_t xi = x + sign * i * dir[0];
+                        const uint8_t* rowI = rows.pick[r2 + sign * i * dir[1]];
+                        if (xi < 0 || xi >= width || rowI == nullptr || rowI[xi] != own) break;
+                        ++run;
+                    }
+                }
+                if (run > radius) continue;
+                widest = len2;
+                result = t < 0.5f ? a.kind : b.kind;
+            }
+        }
+        return result;
+    }
+
+    // Judges row y and fills the print strokes it closes, across in the
+    // row and down the columns above it.
+    void JudgeRow(int32_t y) {
+        const size_t row = Slot(y);
+        const int32_t r2 = 2 * radius;
+        for (int32_t i = -r2; i <= r2; ++i) {
+            const int32_t at = y + i;
+            pickRows[static_cast<size_t>(i + r2)] = at >= 0 && at < height ? &pick[Slot(at)] : nullptr;
+        }
+        Around rows{pickRows.data(), {}};
+        for (int i = 0; i < 3; ++i) {
+            const int32_t at = y + i - 1;
+            rows.pix[i] = at >= 0 && at < height ? &pix[Slot(at) * 3] : nullptr;
+        }
+        const uint8_t* mid = rows.pick[r2];
+        uint8_t* kinds = &kind[row];
+        for (int32_t x = 0; x < width; ++x) kinds[x] = kindOfPick[mid[x]];
+        // Where every pair of picks around a pixel is one pick twice (most
+        // of a board) there is no blend to look at: only the rest is judged.
+        const bool inside = width > 2 * r2 && y >= r2 && y + r2 < height;
+        if (inside) {
+            for (int32_t x = 0; x < r2; ++x) kinds[x] = Judge(x, rows);
+            for (int32_t x = width - r2; x < width; ++x) kinds[x] = Judge(x, rows);
+            uint8_t* plain = flags.data();
+            const int32_t r = radius;
+            const uint8_t *u1 = rows.pick[r2 - r], *d1 = rows.pick[r2 + r], *u2 = rows.pick[0], *d2 = rows.pick[2 * r2];
+            for (int32_t x = r2; x < width - r2; ++x) {
+                plain[x] = static_cast<uint8_t>((mid[x - r] == mid[x + r]) & (u1[x] == d1[x]) &
+                                                (mid[x - r2] == mid[x + r2]) & (u2[x] == d2[x]));
+            }
+            for (int32_t x = r2; x < width - r2; ++x) {
+                if (plain[x] == 0) kinds[x] = Judge(x, rows);
+            }
+        } else {
+            for (int32_t x = 0; x < width; ++x) kinds[x] = Judge(x, rows);
+        }
+        for (int32_t x = 0; x < width; ++x) copper[row + static_cast<size_t>(x)] = kinds[x] == kCopper ? 1 : 0;
+        if (stroke <= 0) return;
+        // Across: each gap between copper pixels no wider than a stroke.
+        const uint8_t* kindRow = kinds;
+        int32_t last = -1;
+        for (int32_t x = 0; x < width; ++x) {
+            if (kindRow[x] != kCopper) continue;
+            const int32_t gap = x - last - 1;
+            if (last >= 0 && gap >= 1 && gap <= stroke) {
+                int32_t lo = std::numeric_limits<int32_t>::max(), hi = 0, holeRun = 0;
+                bool hole = false;
+                for (int32_t i = last + 1; i < x; ++i) {
+                    const size_t at = row + static_cast<size_t>(i);
+                    lo = std::min<int32_t>(lo, lum[at]);
+                    hi = std::max<int32_t>(hi, lum[at]);
+                    holeRun = kind[at] == kHole ? holeRun + 1 : 0;
+                    hole = hole || holeRun > radius;
+                }
+                if (Fills(EndLum(row + static_cast<size_t>(last)), EndLum(row + static_cast<size_t>(x)), lo, hi, hole)) {
+                    std::fill(copper.begin() + static_cast<ptrdiff_t>(row) + last + 1,
+                              copper.begin() + static_cast<ptrdiff_t>(row) + x, uint8_t{1});
+                }
+            }
+            last = x;
+        }
+        // Down: each gap below a column's last copper pixel, the rows of
+        // which are still held.
+        int32_t* lastRow = lastCopper.data();
+        for (int32_t x = 0; x < width; ++x) {
+            if (kindRow[x] != kCopper) continue;
+            const int32_t above = lastRow[x];
+            lastRow[x] = y;
+            const int32_t gap = y - above - 1;
+            if (above < 0 || gap < 1 || gap > stroke) continue;
+            const auto c = static_cast<size_t>(x);
+            int32_t lo = std::numeric_limits<int32_t>::max(), hi = 0, holeRun = 0;
+            bool hole = false;
+            for (int32_t r = above + 1; r < y; ++r) {
+                const size_t at = Slot(r) + c;
+                lo = std::min<int32_t>(lo, lum[at]);
+                hi = std::max<int32_t>(hi, lum[at]);
+                holeRun = kind[at] == kHole ? holeRun + 1 : 0;
+                hole = hole || holeRun > radius;
+            }
+            if (Fills(EndLum(Slot(above) + c), EndLum(row + c), lo, hi, hole)) {
+                for (int32_t r = above + 1; r < y; ++r) copper[Slot(r) + c] = 1;
+            }
+        }
+    }
+
+    void JudgeWhatCan() {
+        while (judged < pushed && (judged + 2 * radius < pushed || pushed == height)) JudgeRow(judged++);
+    }
+};
+
+BoardClassifier::BoardClassifier(int32_t width, int32_t height, const BoardColors& colors)
+    : s_(std::make_unique<State>()) {
+    if (colors.copper.empty()) throw Error("The board rule needs a copper colour");
+    State& s = *s_;
+    s.width = std::max(width, 0);
+    s.height = std::max(height, 0);
+    s.stroke = std::max(colors.strokeWidth, 0);
+    s.radius = std::max(colors.blendRadius, 1);
+    s.tolerance2 = colors.tolerance > 0 ? int64_t{colors.tolerance} * colors.tolerance : -1;
+    auto add = [&](const std::vector<uint32_t>& list, Kind kind) {
+        for (const uint32_t c : list) {
+            if (c > 0x00FFFFFFu || s.picks.size() >= kNoPick) continue;
+            const uint8_t p[3] = {static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c)};
+            s.picks.push_back(Pick{p[2], p[1], p[0], kind, Lum(p)});
+        }
+    };
+    add(colors.copper, kCopper);
+    add(colors.noncopper, kNonCopper);
+    add(colors.holes, kHole);
+    s.lut.assign(size_t{1} << 24, kNotLooked);
+    s.ring = s.stroke + 4 * s.radius + 4;
+    const size_t cells = static_cast<size_t>(s.ring) * static_cast<size_t>(s.width);
+    s.pix.resize(cells * 3);
+    s.pick.resize(cells);
+    s.kind.resize(cells);
+    s.copper.resize(cells);
+    s.lum.resize(cells);
+    const auto w = static_cast<size_t>(s.width);
+    s.lastCopper.assign(w, -1);
+    s.flags.assign(w, 0);
+    s.pickRows.assign(static_cast<size_t>(4 * s.radius + 1), nullptr);
+    std::fill(std::begin(s.kindOfPick), std::end(s.kindOfPick), kUnknown);
+    for (size_t i = 0; i < s.picks.size(); ++i) s.kindOfPick[i] = s.picks[i].kind;
+}
+
+BoardClassifier::~BoardClassifier() = default;
+
+int32_t BoardClassifier::Lag() const { return s_->stroke + 2 * s_->radius + 1; }
+
+void BoardClassifier::Push(const uint8_t* pixels) {
+    State& s = *s_;
+    if (s.pushed >= s.height || s.pushed - s.popped >= s.ring - 1) throw std::logic_error("board rows pushed ahead");
+    const size_t row = s.Slot(s.pushed);
+    std::copy(pixels, pixels + static_cast<size_t>(s.width) * 3, s.pix.begin() + static_cast<ptrdiff_t>(row * 3));
+    for (int32_t x = 0; x < s.width; ++x) {
+        const uint8_t* p = pixels + 3 * static_cast<size_t>(x);
+        s.pick[row + static_cast<size_t>(x)] = s.Nearest(p);
+        s.lum[row + static_cast<size_t>(x)] = static_cast<uint16_t>(Lum(p));
+    }
+    ++s.pushed;
+    s.JudgeWhatCan();
+}
+
+bool BoardClassifier::Ready() const {
+    const State& s = *s_;
+    if (s.popped >= s.height) return false;
+    return s.judged == s.height || s.judged > s.popped + s.stroke;
+}
+
+void BoardClassifier::Pop(uint8_t* copper) {
+    State& s = *s_;
+    if (!Ready()) throw std::logic_error("board row popped before it is final");
+    const size_t row = s.Slot(s.popped);
+    std::copy(s.copper.begin() + static_cast<ptrdiff_t>(row), s.copper.begin() + static_cast<ptrdiff_t>(row) + s.width, copper);
+    ++s.popped;
+}
+
+namespace {
+
+class BoardRowSource final : public PictureRows {
+public:
+    BoardRowSource(std::unique_ptr<PictureRows> source, const BoardColors& colors)
+        : PictureRows(source->Width(), source->Height(), source->Facts()),
+          source_(std::move(source)),
+          rule_(Width(), Height(), colors),
+          copperColor_(colors.copper.front()),
+          otherColor_(BoardOtherColor(colors.copper.front())),
+          chunk_(std::max(1, source_->BandRows())),
+          verdict_(static_cast<size_t>(Width())) {}
+
+    bool AnyOrder() const override { return false; }
+    int32_t BandRows() const override { return source_->BandRows(); }
+    void CheckUnchanged() override { source_->CheckUnchanged(); }
+
+    void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) override {
+        if (first != next_ || count < 1 || count > Height() - first) throw std::logic_error("rows read out of order");
+        const uint8_t copper[3] = {static_cast<uint8_t>(copperColor_ >> 16), static_cast<uint8_t>(copperColor_ >> 8),
+                                   static_cast<uint8_t>(copperColor_)};
+        const uint8_t other[3] = {static_cast<uint8_t>(otherColor_ >> 16), static_cast<uint8_t>(otherColor_ >> 8),
+                                  static_cast<uint8_t>(otherColor_)};
+        for (int32_t i = 0; i < count; ++i) {
+            while (!rule_.Ready()) Feed();
+            rule_.Pop(verdict_.data());
+            uint8_t* out = dst + i * stride;
+            for (int32_t x = 0; x < Width(); ++x, out += 3) {
+                const uint8_t* c = verdict_[static_cast<size_t>(x)] != 0 ? copper : other;
+                out[0] = c[0];
+                out[1] = c[1];
+                out[2] = c[2];
+            }
+        }
+        next_ += count;
+    }
+
+private:
+    // Pushes the next source row, reading a band of them when none is left.
+    void Feed() {
+        const auto rowBytes = static_cast<ptrdiff_t>(Width()) * 3;
+        if (held_ == used_) {
+            const int32_t count = std::min(chunk_, Height() - read_);
+            if (count <= 0) throw std::logic_error("board rows read past the end");
+            band_.resize(static_cast<size_t>(count) * static_cast<size_t>(rowBytes) + 1);
+            source_->ReadRows(read_, count, band_.data(), rowBytes);
+            read_ += count;
+            held_ = count;
+            used_ = 0;
+        }
+        rule_.Push(band_.data() + used_ * rowBytes);
+        ++used_;
+    }
+
+    std::unique_ptr<PictureRows> source_;
+    BoardClassifier rule_;
+    uint32_t copperColor_, otherColor_;
+    int32_t chunk_;
+    std::vector<uint8_t> verdict_;
+    std::vector<uint8_t> band_;
+    int32_t read_ = 0, held_ = 0, used_ = 0;
+    int32_t next_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<PictureRows> BoardRows(std::unique_ptr<PictureRows> source, const BoardColors& colors) {
+    return std::make_unique<BoardRowSource>(std::move(source), colors);
+}
+
+Raster BoardRaster(const Raster& source, const BoardColors& colors, uint64_t memoryLimit) {
+    Raster out(source.Width(), source.Height(), Raster::RowOrder::TopDown, memoryLimit);
+    BoardClassifier rule(source.Width(), source.Height(), colors);
+    const uint32_t copper = colors.copper.front(), other = BoardOtherColor(copper);
+    std::vector<uint8_t> verdict(static_cast<size_t>(source.Width()));
+    int32_t pushed = 0;
+    for (int32_t y = 0; y < source.Height(); ++y) {
+        while (!rule.Ready()) rule.Push(source.RowBytes(pushed++).data());
+        rule.Pop(verdict.data());
+        uint8_t* p = out.RowBytes(y).data();
+        for (int32_t x = 0; x < source.Width(); ++x, p += 3) {
+            const uint32_t c = verdict[static_cast<size_t>(x)] != 0 ? copper : other;
+            p[0] = static_cast<uint8_t>(c >> 16);
+            p[1] = static_cast<uint8_t>(c >> 8);
+            p[2] = static_cast<uint8_t>(c);
+        }
+    }
+    return out;
+}
+
+namespace {
+
+// A histogram of colours at five bits a channel, each bin with its first
+// pixel (top row first); clusters gather the bins within kJoin of the most
+// common bin not yet taken.
+class MainColorHistogram {
+public:
+    MainColorHistogram() : bins_(size_t{1} << 15) {}
+
+    void AddRow(const uint8_t* p, int32_t width, int32_t y) {
+        for (int32_t x = 0; x < width; ++x, p += 3) {
+            Bin& b = bins_[static_cast<size_t>(p[2] >> 3) << 10 | static_cast<size_t>(p[1] >> 3) << 5 | (p[0] >> 3)];
+            if (b.pixels++ == 0) {
+                b.color = PackColor(p);
+                b.x = x;
+                b.y = y;
+            }
+        }
+    }
+
+    std::vector<MainColor> Clusters(size_t count) const;
+
+private:
+    static constexpr int32_t kJoin = 48;
+    static constexpr size_t kMostClusters = 256;
+    struct Bin {
+        uint64_t pixels = 0;
+        uint32_t color = 0;
+        int32_t x = 0, y = 0;
+    };
+    std::vector<Bin> bins_;
+};
+
+std::vector<MainColor> MainColorHistogram::Clusters(size_t count) const {
+    const std::vector<Bin>& bins = bins_;
+    std::vector<uint32_t> order;
+    for (uint32_t i = 0; i < bins.size(); ++i) {
+        if (bins[i].pixels != 0) order.push_back(i);
+    }
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return bins[a].pixels > bins[b].pixels; });
+    std::vector<uint8_t> taken(bins.size(), 0);
+    std::vector<MainColor> found;
+    auto centre = [](uint32_t bin, int shift) { return static_cast<int32_t>((bin >> shift) & 31) * 8 + 4; };
+    // A few more clusters than asked for, as a later seed may gather more
+    // pixels than an earlier one; never more than kMostClusters.
+    const size_t wanted = std::min(count, kMostClusters) + 8;
+    for (size_t i = 0; i < order.size() && found.size() < wanted; ++i) {
+        const uint32_t seed = order[i];
+        if (taken[seed] != 0) continue;
+        MainColor m{bins[seed].color, 0, bins[seed].x, bins[seed].y};
+        for (size_t j = i; j < order.size(); ++j) {
+            const uint32_t o = order[j];
+            if (taken[o] != 0) continue;
+            const int32_t dr = centre(o, 10) - centre(seed, 10), dg = centre(o, 5) - centre(seed, 5),
+                          db = centre(o, 0) - centre(seed, 0);
+            if (dr * dr + dg * dg + db * db > kJoin * kJoin) continue;
+            taken[o] = 1;
+            m.pixels += bins[o].pixels;
+        }
+        found.push_back(m);
+    }
+    std::stable_sort(found.begin(), found.end(), [](const MainColor& a, const MainColor& b) { return a.pixels > b.pixels; });
+    if (found.size() > count) found.resize(count);
+    return found;
+}
+
+}  // namespace
+
+std::vector<MainColor> SuggestColors(PictureRows& rows, size_t count) {
+    MainColorHistogram histogram;
+    const int32_t width = rows.Width();
+    const int32_t band = std::max(1, rows.BandRows());
+    std::vector<uint8_t> buffer(static_cast<size_t>(band) * static_cast<size_t>(width) * 3 + 1);
+    for (int32_t first = 0; first < rows.Height(); first += band) {
+        const int32_t n = std::min(band, rows.Height() - first);
+        rows.ReadRows(first, n, buffer.data(), static_cast<ptrdiff_t>(width) * 3);
+        for (int32_t i = 0; i < n; ++i) {
+            histogram.AddRow(buffer.data() + static_cast<size_t>(i) * static_cast<size_t>(width) * 3, width, first + i);
+        }
+    }
+    rows.CheckUnchanged();
+    return histogram.Clusters(count);
+}
+
+std::vector<MainColor> SuggestColors(const Raster& raster, size_t count) {
+    MainColorHistogram histogram;
+    for (int32_t y = 0; y < raster.Height(); ++y) histogram.AddRow(raster.RowBytes(y).data(), raster.Width(), y);
+    return histogram.Clusters(count);
+}
+
+}  // namespace rastrace

@@ -1,0 +1,106 @@
+// The board rule: which pixels of a scan of a real board are copper, from
+// the colours a user picked as copper, non-copper and hole, and what
+// surrounds each pixel.
+//
+// In two sentences, as the user reads it: each pixel goes to the nearest
+// picked colour, except that a pixel lying between two different picked
+// colours a few pixels either side of it is a blend and goes to the nearer
+// of those two. Then a lighter stroke (print) no wider than the stroke
+// width that interrupts copper continuing on its far side, across or down,
+// is copper too; darker gaps (mask between tracks) and hole colours are
+// never filled.
+//
+// The one fact a caller must know: it looks at a bounded window of rows
+// (about the stroke width and the blend radius twice), so it streams:
+// BoardRows hands the rule's verdict on as rows of pixels, copper in the
+// first copper colour and everything else in another, which the colour
+// rule at tolerance 0 then traces exactly.
+#pragma once
+
+#include "raster/PictureRows.h"
+#include "raster/Raster.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace rastrace {
+
+// Which rule decides what is copper.
+enum class TraceRule { Colour, Board };
+
+// "colour" or "board" (the command line's and set.ini's words); false for
+// anything else.
+bool ParseTraceRule(const std::string& text, TraceRule& rule);
+
+struct BoardColors {
+    std::vector<uint32_t> copper;     // packed 0x00BBGGRR, at least one
+    std::vector<uint32_t> noncopper;  // mask, print, bare board, lid...
+    std::vector<uint32_t> holes;      // what a drilled hole shows
+    // 0: every pixel goes to its nearest picked colour; above 0, a pixel
+    // farther than it from every picked colour is not copper.
+    int32_t tolerance = 0;
+    // Print strokes up to this many pixels wide are filled where copper
+    // goes on past them; 0 turns the fill off.
+    int32_t strokeWidth = 0;
+    // How far either side of a pixel its blend is looked for, in pixels
+    // (at least 1).
+    int32_t blendRadius = 2;
+};
+
+// The stroke width and blend radius for a scan of dpi dots per inch:
+// print up to 0.4 mm wide, blurred over about a sixtieth of an inch.
+BoardColors BoardDefaultsFor(int32_t dpi);
+
+// The rule over a picture read by rows, top to bottom.
+class BoardClassifier {
+public:
+    // Throws Error("The board rule needs a copper colour") without one.
+    BoardClassifier(int32_t width, int32_t height, const BoardColors& colors);
+    ~BoardClassifier();
+    BoardClassifier(const BoardClassifier&) = delete;
+    BoardClassifier& operator=(const BoardClassifier&) = delete;
+
+    // How many rows past a row must be pushed before it is final.
+    int32_t Lag() const;
+    // Takes the next row of the picture (width pixels: blue, green, red).
+    void Push(const uint8_t* pixels);
+    // Whether the next row is final (enough rows after it were pushed, or
+    // every row of the picture was).
+    bool Ready() const;
+    // The next final row's verdict, one byte a pixel: 1 copper, 0 not.
+    // Only when Ready().
+    void Pop(uint8_t* copper);
+
+private:
+    struct State;
+    std::unique_ptr<State> s_;
+};
+
+// The rows of source as the board rule sees them: a pixel the rule takes
+// as copper has colors.copper[0], every other pixel OtherColor(). Read from
+// the top down only; the source is read ahead by the rule's window.
+std::unique_ptr<PictureRows> BoardRows(std::unique_ptr<PictureRows> source, const BoardColors& colors);
+
+// The same for a picture held whole: a new raster of its size (top row
+// first). Throws Error("Out of memory") beyond memoryLimit.
+Raster BoardRaster(const Raster& source, const BoardColors& colors, uint64_t memoryLimit = MemoryAvailableNow());
+
+// The colour BoardRows gives the pixels that are not copper.
+inline uint32_t BoardOtherColor(uint32_t copper) { return copper ^ 0x000001u; }
+
+// The picture's main colours: the colour histogram's pixels gathered into
+// at most count clusters (and at most 256; colours within a fixed distance
+// of a cluster's centre, most common first), each with its share of the picture and the
+// first pixel (top row first) of its most common colour.
+struct MainColor {
+    uint32_t color;   // packed 0x00BBGGRR: the cluster's most common colour
+    uint64_t pixels;  // pixels in the cluster
+    int32_t x, y;
+};
+std::vector<MainColor> SuggestColors(PictureRows& rows, size_t count);
+std::vector<MainColor> SuggestColors(const Raster& raster, size_t count);
+
+}  // namespace rastrace
