@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program entry of the window program: application title, the main
 // window RtcFrmMain, the message loop, and the settings loaded at creation
 // and saved at destruction.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing a raster as a BMP file, for the board generator.
 //
 // The one fact a caller must know: the file is always the plain kind every

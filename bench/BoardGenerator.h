@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The synthetic board scan: a plausible printed-circuit board drawn into a
 // 24-bit raster, for the sample picture and the benchmark.
 //

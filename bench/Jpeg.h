@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The JPEG round trip of the scanner model: a raster compressed as a
 // scanner saves it and decompressed again, through libjpeg in memory.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Boards as a flatbed scanner sees a real two-layer board: FR4 with its
 // glass weave, copper under solder mask, exposed pads (tinned or gold),
 // silkscreen across tracks, drilled holes showing the scanner's lid, and the

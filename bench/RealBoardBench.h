@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measuring a rule on the real-looking boards as a new user meets it: the
 // scan written as a PNG, one click on each kind of surface, the real
 // command-line converter run on it with --preview, and the preview read back.

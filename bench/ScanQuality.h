@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How well a trace recovers a board's true copper: area (intersection over
 // union) and connectivity (regions kept whole, without shorts or breaks).
 // Masks are width x height bytes, row 0 at the top, non-zero for copper.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times the area outputs (Gerber, KiCad footprint) of a synthetic board
 // scan against the PCB track conversion of the same colours, all from the
 // same raster in memory, each writing a real file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times a whole conversion (workers, hand-off queue, owner thread writing a
 // real file) against the bare work it wraps: the same scans formatting the
 // same records into memory, one thread per colour, no queue, no file.

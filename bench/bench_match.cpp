@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times tolerant matching against the exact conversion it extends, on the
 // A4 1200-dpi board scanned by the generator's scanner model.
 //

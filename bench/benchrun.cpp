@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // rastrace-benchrun: runs one command several times and reports its wall
 // time and peak memory, for scripts/bench.sh.
 //

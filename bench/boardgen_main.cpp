@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // rastrace-boardgen: writes a synthetic board scan as a BMP file and, on
 // request, the run count of each colour in it.
 //

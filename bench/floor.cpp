@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // rastrace-floor: the least any converter must do with a 24-bit BMP file:
 // get its bytes into memory and compare every pixel once against a colour.
 // The benchmark states every converter time as a multiple of this one.

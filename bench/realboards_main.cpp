@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // rastrace-realboards: how well the command-line converter recovers the
 // copper of real-looking boards, per board style and resolution, used as a
 // new user would use it: the scan as a PNG, one click on each kind of

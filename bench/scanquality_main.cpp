@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // rastrace-scanquality: how well one copper click and one background click
 // recover the board generator's true copper from its scanner model's scans.
 //

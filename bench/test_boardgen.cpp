@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tests of the board generator, its run counter and the BMP writer.
 #include "bench/BmpWriter.h"
 #include "bench/BoardGenerator.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tests of the real-looking boards (layers of material under a scanner) and
 // of the harness that measures the converter on them through its command line.
 #include "bench/RealBoard.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tests of the scanner model, the recovery measures, and how well one
 // copper click and one background click recover the true copper from the
 // model's scans.

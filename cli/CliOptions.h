@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line of rastrace-cli: what the user asked for, parsed with
 // getopt_long (options may come before or after the file names). Parsing
 // does not touch any file.

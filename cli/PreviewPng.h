@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The preview of a conversion as a PNG picture: each copper colour's
 // matched pixels in that colour, every other pixel white, so a user can
 // check colours, tolerance and speckle size in any viewer.

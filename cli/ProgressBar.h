@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The progress bar of the command line, drawn on standard error when it is
 // a terminal: "[#####     ]  45%", one column narrower than the terminal so
 // it never wraps, redrawn at the new width after the terminal is resized.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line's signal handling. Every signal whose default action
 // ends the program and that can be caught (SIGINT, SIGTERM, SIGHUP, SIGQUIT,
 // SIGPIPE, SIGXFSZ, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2, ..., the real-time

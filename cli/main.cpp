@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // rastrace-cli: converts one BMP scan into a PCB or PADS track file with the
 // same core as the window, lists the colours of a scan, or names the colour
 // of one pixel.

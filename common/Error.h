@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one exception type of Rastrace. Every failure the user may see is an
 // Error whose message is the system's own text; it is caught only at the
 // edges (the window's handler wrapper, the command line's main).

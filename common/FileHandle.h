@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one owner of an open file descriptor, and the loops that read and
 // write whole blocks through one.
 //

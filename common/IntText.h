@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Integer text: the one rule by which text becomes a 32-bit signed integer
 // (resolution fields, colour-list entries, settings), and decimal text of
 // integers for output files.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How messages reach the user: the full-stop rule of the error boxes and the
 // command line, and the trimming of the system's own error texts.
 #pragma once

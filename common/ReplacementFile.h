@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replacing a file whole or not at all: the new bytes go to a temporary
 // file beside the target (same folder, so the rename stays on one file
 // system), written through the descriptor made here, flushed to disk and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How much memory a new block may take now. Sizes that come from a file
 // (a picture's header) are checked against it before anything is
 // allocated, so a tiny file cannot claim memory the machine does not have.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Area output: traces the copper rows into outlines and writes them as a
 // Gerber or KiCad file through a text sink, row by row, without a copy of
 // the picture. The sink is the caller's (a file, a string, a pipe); this

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mapping of outline coordinates (half pixels, Y down from the top
 // row) to nanometres (millionths of a millimetre) with Y up from the
 // picture's bottom edge, as the area formats write them.

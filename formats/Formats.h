@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The text of the two output files, as header, record and trailer. The
 // formats know nothing of files or threads: the job writes what they give.
 //

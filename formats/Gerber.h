@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Gerber (RS-274X with X2 attributes) text of traced copper: a header
 // naming the layer, one region (G36/G37) per outline, and the trailer.
 //

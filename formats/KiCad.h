@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // KiCad 6 footprint text (.kicad_mod, s-expressions) of traced copper: a
 // front footprint whose reference and value sit on the front silkscreen, as
 // KiCad's own image converter writes them, and one filled polygon of zero

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The shared body of the PNG, TIFF and JPEG reader fuzz targets: any byte
 // string must either load into a consistent 24-bit raster or fail with the
 // reader's own message ("Cannot read <kind> file: ..." or "Out of memory");

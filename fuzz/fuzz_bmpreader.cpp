@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer entry for the bitmap reader: any byte string must either load
 // into a consistent 24-bit raster or fail with one of the reader's own
 // messages, and read by rows (bands from the bottom up) it must give the

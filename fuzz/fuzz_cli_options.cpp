@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer entry for rastrace-cli's option parser: the input is the list
 // of arguments after the program name, separated by zero bytes (which no
 // argument can hold). Any list must either parse or raise a UsageError with

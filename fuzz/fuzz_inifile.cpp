@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer entry for the settings file's INI text: any bytes must read and
 // write without a crash, and a write must do what it promises: the written
 // key reads back as written, and every other key reads as before.

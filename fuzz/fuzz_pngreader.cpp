@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer entry for the PNG reader, whole and by rows (see FuzzPicture.h
 // for what counts as a finding). Seeds: fuzz/corpus/png/.
 #include "fuzz/FuzzPicture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One conversion: the output file, one scan worker (TScanThread) per
 // colour, and every step that touches the file or the owner's state run on
 // the owner thread through the hand-off queue.

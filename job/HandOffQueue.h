@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The hand-off queue between scan workers and the thread that owns a
 // conversion (the window's thread, or the thread that drives the command
 // line or a test).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The PADS item counter (FPolyCount) of an owner: each track of an ASC file
 // takes the next item number. The counter is 32 bits and wraps on purpose:
 // after 2147483647 the numbers go on from -2147483648, as the file format's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The output file of a conversion: opened when the conversion starts,
 // written through a large buffer, finished when it ends. A regular file is
 // replaced whole or not at all (ReplacementFile): a conversion that fails

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TScanThread: the scan worker of one colour. It scans the shared raster on
 // its own thread and hands everything that touches the output file or the
 // owner's state (records, PADS numbers, progress, its own end) to the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A JobOwner for callers that drive a conversion on their own thread with
 // ConversionJob::RunToCompletion (the command line, benchmarks): it keeps
 // the PADS item counter and the outcome, and shows nothing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line's conversion of a picture read by rows: bands of rows
 // flow from the file through the tracer and out as track records, so the
 // picture is never held whole and memory stays that of a few bands.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package: `cpack -G DEB` in the build folder makes
 # rastrace_<version>_amd64.deb with both programs in /usr/bin, the desktop
 # entry and icon (installed by ui/), manual pages, the copyright file and the

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Prints the title of the about box of the window program, started under a
 # locale, as a user would open it: the window's About button pressed with
 # the mouse. Runs inside an X display (xvfb-run); needs xdotool.

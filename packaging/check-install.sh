@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the built package on this machine and checks it as a user would,
 # then removes it again. Needs root; changes the system (an install into
 # /usr, and a user "rastrace-check" made when missing), so it is not part of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bands of a picture's rows read in order and worked on by several threads
 // at once, their results taken in band order on the calling thread: the
 // streaming converter's one loop over a file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading Windows bitmap files (BMP) into the 24-bit raster.
 //
 // The one fact a caller must know: a load either returns a complete new

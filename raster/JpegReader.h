@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading JPEG files into the 24-bit raster with libjpeg-turbo.
 //
 // The one fact a caller must know: the picture is libjpeg-turbo's own

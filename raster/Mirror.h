@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mirroring the raster in place. Only the Width*3 pixel bytes of each row
 // move; padding is never touched. Each mirror is its own inverse.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Orientation tag of TIFF and of a JPEG's EXIF block: how the pixels a
 // file stores are to be shown, as viewers show them.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the format readers take a file's bytes from: a block of memory or
 // an open regular file, read at any position.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a picture file of any kind Rastrace knows (BMP, PNG, TIFF, JPEG)
 // into the 24-bit raster, with the resolution the file states.
 //

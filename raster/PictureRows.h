@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A picture read a band of rows at a time, for the command-line converter,
 // which traces rows as they come and never holds the whole picture.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading PNG files into the 24-bit raster with libpng.
 //
 // The one fact a caller must know: every colour type and bit depth becomes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The 24-bit raster: Width x Height pixels, three bytes each in the order
 // blue, green, red. Row 0 is the top row of the picture; rows are reached
 // only through RowBytes, whatever order they are stored in.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading TIFF files into the 24-bit raster with libtiff.
 //
 // The one fact a caller must know: the first image of the file is read

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The end-to-end benchmark in one command: generates synthetic board scans,
 # times the floor (read the file, compare every pixel once) and rastrace-cli
 # on each, and prints a markdown table with the targets beside the figures.

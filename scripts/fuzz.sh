@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets in build-fuzz/ and runs each for its share of
 # a bounded total time (default 120 seconds; the first argument overrides):
 # the BMP reader 35 %, the PNG, TIFF and JPEG readers 15 % each, the

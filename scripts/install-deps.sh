@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages Rastrace needs to build, test and run, where
 # they are missing. Needs root (or sudo) only when something is missing.
 set -euo pipefail

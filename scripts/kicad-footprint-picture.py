@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Plots the copper of a footprint with KiCad's own plotter, as an SVG.
 
 Usage: kicad-footprint-picture.py LIBRARY_DIR NAME OUTPUT_DIR

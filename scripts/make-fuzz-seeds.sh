@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes the fuzzers' own seed files into fuzz/corpus/ (commit them after a
 # change): the BMP seeds from the tests' BMP builder (through
 # rastrace-make-bmp-seeds, built in build/), settings files for fuzz_inifile

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Regenerates the sample scan samples/board.bmp with the project's own board
 # generator. The picture is a pure function of the options below, so running
 # this again gives the same bytes.

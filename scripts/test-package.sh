@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package from a configured and built build folder (the
 # first argument, default build/) and checks it: the file name, the files it
 # must hold, its dependencies, the packed rastrace-cli and its manual page,

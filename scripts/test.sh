@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds, and runs every test:
 #   1. the Release build: every unit test, the command line and the window (offscreen);
 #   2. the reader, scanner, formats, command-line and settings tests under AddressSanitizer and

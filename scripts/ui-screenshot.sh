@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Takes docs/screenshot.png: the main window under a virtual X server with
 # the sample scan open, its two copper colours picked into the colour list
 # and the PADS (ASC) format chosen; and docs/overlay.png: a noisy scan of a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // INI text read and written the way the Windows profile-string functions
 // treat it, as pure functions on the file's bytes (no I/O, no encoding).
 // The one fact a caller must know: a write changes only the one line of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings file set.ini: section CONFIG with the keys XRES, YRES, MIL
 // (texts, passed through unchanged) and LAYER (the layer box's position,
 // integer text, -1 for none). Read once when the main window is created,

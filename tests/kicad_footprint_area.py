@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Loads a footprint through KiCad's pcbnew module and checks its polygons.
 
 Usage: kicad_footprint_area.py LIBRARY_DIR NAME LAYER SHAPES DPI MASK_FILE

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Gerber and KiCad area output: exact header text, the number formats, and
 // round trips: our files are parsed back by a small reader written here for
 // exactly what we write, filled again at the pixel centres (in nanometres)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads the public BMP suite in place (never copied into the project): the
 // good files must match the suite's reference pictures; the questionable
 // and bad files must load or fail with one of the system's messages, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // rastrace-cli end to end: the binary is run as a user would run it.
 #include "support/BmpBuilder.h"
 #include "support/Files.h"

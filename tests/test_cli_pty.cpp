@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // rastrace-cli in a terminal and under signals: the progress bar as a
 // pseudo-terminal shows it, and the cleanup of an interrupted conversion.
 #include "support/BmpBuilder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The colour rule on small hand-made pictures: nearest colour within the
 // tolerance, ties, background colours, the class-map scan kernel, and
 // speckle removal at and around its size.

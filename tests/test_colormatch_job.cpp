@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The conversion job with tolerant matching: the class-map path writes
 // exactly what the exact path writes for the same pixels, for every
 // format and order, and options are checked before any file is touched.

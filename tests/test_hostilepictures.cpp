@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pictures a hostile or careless writer makes: huge declared sizes over
 // almost no data (decompression bombs), damaged JPEG data, and the eight
 // orientations of TIFF and JPEG, through every reader and the command line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The outline tracer against an independent scanline fill: every traced
 // shape, filled again at the pixel centres, must give back exactly one
 // 4-connected region of the input, and all of them together the input.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // PNG, TIFF and JPEG files read by rows give, band by band and in any band
 // size, the very bytes, resolution and messages of the whole-picture read;
 // files that cannot be read by rows are read whole and still give them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // PNG, TIFF and JPEG files written by the libraries themselves load to the
 // pixels they hold; damaged ones give their message; resolutions and
 // recognition by content.

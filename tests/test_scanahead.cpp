@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Rows scanned ahead by one thread per colour must be the rows the caller's
 // own scan gives, in order, whatever the ring size; stopping early must not
 // hang. Runs under ThreadSanitizer (label "job").

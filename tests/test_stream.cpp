@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The streaming conversion against the whole-picture job: for random
 // pictures of every depth the bitmap reader reads, both row orders, every
 // mirror, both formats and the tolerance rule, the text must be the same

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The board rule: which pixels of a scan of a real board are copper, from
 // the colours a user picked as copper, non-copper and hole, and what
 // surrounds each pixel.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The class map: one byte per pixel of a raster, naming the copper colour
 // the pixel is traced as. 0 (kNoClass) is "not traced"; k + 1 is the copper
 // colour at position k of the colour list. Row 0 is the top row, as in the

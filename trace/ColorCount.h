@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Counting the colours of a picture, for choosing which ones to trace.
 #pragma once
 

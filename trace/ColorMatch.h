@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tolerant colour matching: which copper colour, if any, each pixel of a
 // scan is traced as.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Speckle removal by connected-component labelling over runs: a map's rows
 // are cut into runs of equal bytes once (or come as runs, ClassRuns), and
 // runs of one class that touch across neighbouring rows are united

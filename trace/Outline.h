@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Outlines of traced copper: each 4-connected region of set pixels becomes
 // one closed polygon along the pixel edges that covers exactly its pixels.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Copper rows scanned ahead: one thread per colour runs the run scanner's
 // kernel over the rows while the caller traces the rows already done, as the
 // conversion job's workers do for the track formats. The caller's thread

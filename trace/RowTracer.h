@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The runs of every copper colour of a conversion, found one row at a time
 // from the row's pixels alone: what the command line traces a picture with
 // as its rows stream past. Each pixel is classified once (once per 255

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The run scanner: finds every horizontal run of one exact colour in the
 // 24-bit raster and maps it to a track in mils, Y axis up.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's look shared by all its windows: the application title, the
 // font, the toolbar images and the program icon.
 //

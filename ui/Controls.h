@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's own control kinds: the raster view (Image1), the colour
 // swatch (pColor), the colour list (lstCl), the band bar and the bevelled
 // panel. Each reports its mouse presses as signals carrying the button, the

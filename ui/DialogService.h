@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every dialog and message box the window shows goes through DialogService,
 // so tests answer them instead of a user and nothing blocks. QtDialogService
 // is the real one; OpenPictureDialog1 and SaveDialog1 of the main window are

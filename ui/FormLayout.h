@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows built from data: a form's controls are one table of rows (name,
 // kind, parent, text, geometry, alignment, initial state), and buildForm
 // turns such a table into Qt widgets when the window is created.

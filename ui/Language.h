@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's language: Chinese, the texts as they are written in the
 // source, or English, their translation in rastrace_en.qm (Qt's translation
 // system; the .ts beside this file is compiled by lrelease at build time).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which pixels a conversion will trace, for the window's match overlay: the
 // copper colours, the background colours, the tolerance and the speckle
 // size, applied to a part of the picture only (the part on screen), so the

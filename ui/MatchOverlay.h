@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The match overlay: which of the pixels on screen a conversion would
 // trace, kept for the part of the picture the view shows, so painting only
 // looks the answers up.

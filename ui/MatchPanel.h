@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The controls for tracing real scans, added around the classic layout
 // without moving any of it: in the band bar, right of the toolbar, the
 // tolerance and speckle fields and the overlay, fit and 100% buttons; in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The open-picture dialog: Qt's own file dialog (never the platform's, so
 // the preview pane can sit beside the file list) with a preview pane that
 // shows the selected file scaled to fit, its size, and a button that opens

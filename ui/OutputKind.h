@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The output formats the window offers: the two of the radio buttons (PCB,
 // ASC) and the area formats chosen through the save dialog's file types
 // (Gerber, KiCad), which then take precedence over the radio buttons.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one place the window reads a picture file into a 24-bit raster: BMP,
 // PNG, TIFF or JPEG, told apart by their content.
 #pragma once

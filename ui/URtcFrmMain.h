@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window TRtcFrmMain: open a bitmap, mirror it, pick the colours to
 // trace, set resolution, width, layer and format, convert, and show the
 // about text. Its controls come from one layout table (URtcFrmMainLayout.cpp)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The picture at any zoom from 1/16 to 16 times: the mapping between the
 // view's widget coordinates and picture coordinates, the zoom steps of
 // Ctrl+wheel, and the painting of an exposed part of the view.

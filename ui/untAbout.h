@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The about dialog TAboutBox: the program's version, what changed, how to
 // use it, what it is for and its version history, in a text field, and the
 // button that switches the window's language (from the next start).

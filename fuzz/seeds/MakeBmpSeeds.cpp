@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the BMP seed files of the reader's fuzzer: one small picture
 // (6 x 4 pixels, four colours, a run in every row) in every header kind,
 // depth and compression the reader knows, plus a few broken files, each a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Builds BMP files byte by byte for tests, including inconsistent ones.
 //
 // The one fact a caller must know: Build() writes exactly what the fields

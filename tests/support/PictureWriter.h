@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes PNG, TIFF and JPEG files in memory for tests, with the same
 // libraries the readers use (libpng, libtiff, libjpeg-turbo).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing single pixels of a 24-bit raster in tests, by packed colour.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads PNG files with libpng for tests that compare decoded pictures with
 // reference PNG files (the BMP suite's "correct display" pictures).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tracks and record texts one at a time, for tests that compare what the
 // job writes with what the scanner and the formats give for each track.
 #pragma once

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs lupdate over the window's sources (SOURCE_DIR) into a copy of TS_FILE
 # in WORK_DIR, which it removes again, and fails when the copy then holds a
 # text without a finished translation (marked in the sources but not yet

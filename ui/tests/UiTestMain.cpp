@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The entry point of the window test binaries: Qt's application on the
 // offscreen platform (unless another is set), the program's look, then
 // every GoogleTest case.

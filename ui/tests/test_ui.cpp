@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Window tests: the main window, its dialogs and the about box, driven
 // through their controls on the offscreen platform. Every dialog and
 // message box is answered by FakeDialogs, so nothing waits for a user.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's two languages: which one a setting and the locale choose,
 // the English translation file itself, the window and its dialogs built in
 // English (every text translated, none cut short or run into its field),

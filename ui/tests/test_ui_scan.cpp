@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Window tests for tracing real scans: the tolerance, speckle and
 // background controls, the match overlay, zoom, the new settings keys, the
 // open dialog's scanner formats and the save dialog's area formats; and the

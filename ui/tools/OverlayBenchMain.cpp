@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // rastrace-overlay-bench: times the picture view with the match overlay on
 // the A4 1200-dpi scan (a generated board with noise): for each zoom, the
 // first paint (the overlay computed for the visible part), a paint after a

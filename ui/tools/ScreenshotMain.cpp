@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // rastrace-screenshot: takes the README's picture of the main window. It
 // builds the real window, opens the given bitmap through the Open command
 // (its dialog answered by this tool), picks the picture's most frequent

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // rastrace-window-bench: times the main window on a big scan, for
 // scripts/bench.sh. It builds the real window with every dialog answered by
 // the tool, shows it, and measures three things a user waits for:
