@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "bench/RealBoard.h"
 
+#include "bench/BlockFont.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -169,33 +171,6 @@ private:
 // ---------------------------------------------------------------------------
 // The layout, in mils from the board's top left corner.
 
-// A 5 x 7 font for designators and titles (the letters boards carry most).
-struct Glyph {
-    char c;
-    const char* rows[7];
-};
-constexpr Glyph kFont[] = {
-    {'B', {"#### ", "#   #", "#   #", "#### ", "#   #", "#   #", "#### "}},
-    {'C', {" ### ", "#   #", "#    ", "#    ", "#    ", "#   #", " ### "}},
-    {'D', {"#### ", "#   #", "#   #", "#   #", "#   #", "#   #", "#### "}},
-    {'E', {"#####", "#    ", "#    ", "#### ", "#    ", "#    ", "#####"}},
-    {'J', {"  ###", "   # ", "   # ", "   # ", "   # ", "#  # ", " ##  "}},
-    {'P', {"#### ", "#   #", "#   #", "#### ", "#    ", "#    ", "#    "}},
-    {'Q', {" ### ", "#   #", "#   #", "#   #", "# # #", "#  # ", " ## #"}},
-    {'R', {"#### ", "#   #", "#   #", "#### ", "# #  ", "#  # ", "#   #"}},
-    {'T', {"#####", "  #  ", "  #  ", "  #  ", "  #  ", "  #  ", "  #  "}},
-    {'U', {"#   #", "#   #", "#   #", "#   #", "#   #", "#   #", " ### "}},
-    {'V', {"#   #", "#   #", "#   #", "#   #", "#   #", " # # ", "  #  "}},
-    {'0', {" ### ", "#   #", "#  ##", "# # #", "##  #", "#   #", " ### "}},
-    {'1', {"  #  ", " ##  ", "  #  ", "  #  ", "  #  ", "  #  ", " ### "}},
-    {'2', {" ### ", "#   #", "    #", "   # ", "  #  ", " #   ", "#####"}},
-    {'3', {"#####", "   # ", "  #  ", "   # ", "    #", "#   #", " ### "}},
-    {'4', {"   # ", "  ## ", " # # ", "#  # ", "#####", "   # ", "   # "}},
-    {'5', {"#####", "#    ", "#### ", "    #", "    #", "#   #", " ### "}},
-    {'+', {"     ", "  #  ", "  #  ", "#####", "  #  ", "  #  ", "     "}},
-    {'-', {"     ", "     ", "     ", "#####", "     ", "     ", "     "}},
-};
-
 class Layout {
 public:
     explicit Layout(Random& rng) : rng_(rng) {
@@ -292,8 +267,8 @@ public:
     double Text(Pt at, std::string_view text, double cell) {
         double x = at.x;
         for (char ch : text) {
-            for (const Glyph& g : kFont) {
-                if (g.c != ch) continue;
+            if (const Glyph* found = FindGlyph(ch)) {
+                const Glyph& g = *found;
                 for (int row = 0; row < 7; ++row) {
                     for (int col = 0; col < 5;) {
                         if (g.rows[row][col] != '#') {

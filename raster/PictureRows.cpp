@@ -39,19 +39,12 @@ private:
     Raster raster_;
 };
 
-// A reader's rows over a regular file this object keeps open.
-class FileRows final : public PictureRows {
+// Another reader's rows passed on as they are: the base of the wrappers that
+// keep what that reader reads from (an open file, the bytes of a pipe).
+class ForwardedRows : public PictureRows {
 public:
-    FileRows(FileHandle file, std::unique_ptr<FileInput> input, std::unique_ptr<PictureRows> rows, struct stat info)
-        : PictureRows(rows->Width(), rows->Height(), rows->Facts()),
-          file_(std::move(file)),
-          input_(std::move(input)),
-          rows_(std::move(rows)),
-          info_(info) {}
-    ~FileRows() override {
-        rows_.reset();  // the reader before the input it reads
-        input_.reset();
-    }
+    explicit ForwardedRows(std::unique_ptr<PictureRows> rows)
+        : PictureRows(rows->Width(), rows->Height(), rows->Facts()), rows_(std::move(rows)) {}
 
     bool AnyOrder() const override { return rows_->AnyOrder(); }
     int32_t BandRows() const override { return rows_->BandRows(); }
@@ -62,6 +55,21 @@ public:
     }
     bool FilledIn() const override { return rows_->FilledIn(); }
     RowRange SameRowsAs(int32_t row) const override { return rows_->SameRowsAs(row); }
+
+protected:
+    std::unique_ptr<PictureRows> rows_;
+};
+
+// A reader's rows over a regular file this object keeps open.
+class FileRows final : public ForwardedRows {
+public:
+    FileRows(FileHandle file, std::unique_ptr<FileInput> input, std::unique_ptr<PictureRows> rows, struct stat info)
+        : ForwardedRows(std::move(rows)), file_(std::move(file)), input_(std::move(input)), info_(info) {}
+    ~FileRows() override {
+        rows_.reset();  // the reader before the input it reads
+        input_.reset();
+    }
+
     void CheckUnchanged() override {
         struct stat now {};
         if (::fstat(file_.Fd(), &now) != 0 || now.st_size != info_.st_size ||
@@ -73,39 +81,25 @@ public:
 private:
     FileHandle file_;
     std::unique_ptr<FileInput> input_;
-    std::unique_ptr<PictureRows> rows_;
     struct stat info_;
 };
 
 // A bitmap that came through a pipe: its bytes held (what the pipe gave,
 // no more), its rows read from them as from a file, so that the rows it
 // lacks are made up alike, not held.
-class StreamedBitmapRows final : public PictureRows {
+class StreamedBitmapRows final : public ForwardedRows {
 public:
     StreamedBitmapRows(std::unique_ptr<std::vector<uint8_t>> bytes, std::unique_ptr<MemoryInput> input,
                        std::unique_ptr<PictureRows> rows)
-        : PictureRows(rows->Width(), rows->Height(), rows->Facts()),
-          bytes_(std::move(bytes)),
-          input_(std::move(input)),
-          rows_(std::move(rows)) {}
+        : ForwardedRows(std::move(rows)), bytes_(std::move(bytes)), input_(std::move(input)) {}
     ~StreamedBitmapRows() override {
         rows_.reset();  // the reader before the bytes it reads
         input_.reset();
     }
 
-    bool AnyOrder() const override { return rows_->AnyOrder(); }
-    int32_t BandRows() const override { return rows_->BandRows(); }
-    ptrdiff_t NaturalStride() const override { return rows_->NaturalStride(); }
-    bool ConcurrentReads() const override { return rows_->ConcurrentReads(); }
-    void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) override {
-        rows_->ReadRows(first, count, dst, stride);
-    }
-    RowRange SameRowsAs(int32_t row) const override { return rows_->SameRowsAs(row); }
-
 private:
     std::unique_ptr<std::vector<uint8_t>> bytes_;
     std::unique_ptr<MemoryInput> input_;
-    std::unique_ptr<PictureRows> rows_;
 };
 
 class MirrorRows final : public PictureRows {

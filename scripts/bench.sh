@@ -82,7 +82,7 @@ CLI_PROBLEM=""
 log "building rastrace-cli"
 if ! make -C "$BUILD" -j2 rastrace-cli >"$DATA/build-cli.log" 2>&1; then
   CLI_PROBLEM="rastrace-cli does not build (see $DATA/build-cli.log)"
-elif ! "$CLI" -h 2>&1 | grep -q .; then
+elif [[ -z "$("$CLI" -h 2>&1)" ]]; then
   CLI_PROBLEM="rastrace-cli prints no usage with -h"
 fi
 [[ -n $CLI_PROBLEM ]] && log "$CLI_PROBLEM: its rows are skipped"
