@@ -2,6 +2,7 @@
 #include "bench/BoardGenerator.h"
 
 #include "bench/BlockFont.h"
+#include "bench/LineClip.h"
 #include "bench/Jpeg.h"
 
 #include <algorithm>
@@ -136,16 +137,6 @@ private:
         const double last = std::min(std::floor(bottom - 0.5), height_ - 1.0);
         if (first > last) return {0, -1};
         return {static_cast<int32_t>(first), static_cast<int32_t>(last)};
-    }
-
-    // Narrows [lo, hi] to the t with lower <= a*t + b <= upper; false when empty.
-    static bool Clip(double a, double b, double lower, double upper, double& lo, double& hi) {
-        if (std::fabs(a) < 1e-12) return b >= lower && b <= upper;
-        double t0 = (lower - b) / a, t1 = (upper - b) / a;
-        if (t0 > t1) std::swap(t0, t1);
-        lo = std::max(lo, t0);
-        hi = std::min(hi, t1);
-        return lo <= hi;
     }
 
     static void FillPixels(uint8_t* p, size_t count, uint32_t color) {

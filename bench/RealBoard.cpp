@@ -2,6 +2,7 @@
 #include "bench/RealBoard.h"
 
 #include "bench/BlockFont.h"
+#include "bench/LineClip.h"
 
 #include <algorithm>
 #include <cmath>
@@ -150,16 +151,6 @@ private:
         }
         Disc(layer, ax, ay, r, value);
         Disc(layer, bx, by, r, value);
-    }
-
-    // Narrows [lo, hi] to the t with lower <= a*t + b <= upper; false when empty.
-    static bool Clip(double a, double b, double lower, double upper, double& lo, double& hi) {
-        if (std::fabs(a) < 1e-12) return b >= lower && b <= upper;
-        double t0 = (lower - b) / a, t1 = (upper - b) / a;
-        if (t0 > t1) std::swap(t0, t1);
-        lo = std::max(lo, t0);
-        hi = std::min(hi, t1);
-        return lo <= hi;
     }
 
     int32_t w_, h_;

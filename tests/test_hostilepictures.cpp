@@ -35,15 +35,6 @@ void PutBe(uint8_t* p, uint32_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(v >> (8 * (bytes - 1 - i)));
 }
 
-uint32_t Crc(const uint8_t* data, size_t n) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < n; ++i) {
-        crc ^= data[i];
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-    }
-    return ~crc;
-}
-
 // A real one-pixel PNG whose header then claims width x height.
 Bytes PngDeclaring(uint32_t width, uint32_t height, bool interlaced) {
     PngPicture p;
@@ -52,7 +43,7 @@ Bytes PngDeclaring(uint32_t width, uint32_t height, bool interlaced) {
     Bytes bytes = test::WritePng(p);
     PutBe(&bytes[16], width, 4);
     PutBe(&bytes[20], height, 4);
-    PutBe(&bytes[29], Crc(&bytes[12], 17), 4);
+    PutBe(&bytes[29], test::PngCrc(&bytes[12], 17), 4);
     return bytes;
 }
 

@@ -68,15 +68,6 @@ std::string Failure(const std::vector<uint8_t>& bytes, std::optional<uint64_t> m
     return "";
 }
 
-uint32_t Crc(const uint8_t* data, size_t n) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < n; ++i) {
-        crc ^= data[i];
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-    }
-    return ~crc;
-}
-
 void PutBe32(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v >> 24);
     p[1] = static_cast<uint8_t>(v >> 16);
@@ -91,7 +82,7 @@ std::vector<uint8_t> PngStating(uint32_t width, uint32_t height) {
     std::vector<uint8_t> bytes = test::WritePng(p);
     PutBe32(&bytes[16], width);
     PutBe32(&bytes[20], height);
-    PutBe32(&bytes[29], Crc(&bytes[12], 17));
+    PutBe32(&bytes[29], rastrace::test::PngCrc(&bytes[12], 17));
     return bytes;
 }
 

@@ -374,4 +374,13 @@ std::vector<uint8_t> RasterBytes(const Raster& raster) {
     return out;
 }
 
+uint32_t PngCrc(const uint8_t* data, size_t n) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < n; ++i) {
+        crc ^= data[i];
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
 }  // namespace rastrace::test

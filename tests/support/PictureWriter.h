@@ -120,4 +120,7 @@ TiffPicture TiffOfCase(const TiffCase& c, uint32_t width, uint32_t height, uint3
 // A raster's pixel bytes (blue, green, red), row 0 at the top, no padding.
 std::vector<uint8_t> RasterBytes(const Raster& raster);
 
+// The CRC-32 a PNG chunk carries, over n bytes (the chunk's type and data).
+uint32_t PngCrc(const uint8_t* data, size_t n);
+
 }  // namespace rastrace::test
