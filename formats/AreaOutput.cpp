@@ -188,12 +188,16 @@ SameRowRunsSource MatchedCopperRows(PictureRows& rows, std::vector<uint32_t> col
     return [reader](int32_t row, std::vector<Span>& runs) {
         Reader& r = *reader;
         if (const RowRange same = r.rows.SameRowsAs(row); same.end - row > 1) {
-            // Rows alike: this one read alone (the band held is let go of).
-            r.first = row;
-            r.count = 1;
-            r.base = r.band.data();
-            r.rows.ReadRows(row, 1, r.base, r.stride);
-            r.tracer.CopperSpans(r.base, runs);
+            // Rows alike: this one traced once, from the band held where it
+            // lies there (a source read in order cannot give it again), else
+            // read alone (the band held is let go of).
+            if (row < r.first || row >= r.first + r.count) {
+                r.first = row;
+                r.count = 1;
+                r.base = r.band.data();
+                r.rows.ReadRows(row, 1, r.base, r.stride);
+            }
+            r.tracer.CopperSpans(r.base + (row - r.first) * r.stride, runs);
             return same.end - row;
         }
         if (row >= r.first + r.count) {

@@ -959,6 +959,13 @@ TEST_P(CliShortBitmaps, PromisingMillionsOfRowsCostsTheFileAndTheOutput) {
         }
         check({"-q", "-c", madeUp, "-s", "4", "-f", "gerber", "-x", "100000", "-y", "100000", file, "/dev/null"},
               "/dev/null");
+        // The board rule passes over the made-up rows as well (it holds a
+        // window of rows, so only on the narrower picture within 64 MB).
+        if (width == 1 << 16) {
+            check({"-q", "-r", "board", "-c", madeUp, "-b", "0xFFFFFF", "-f", "pcb", file, "/dev/null"}, "/dev/null");
+            check({"-q", "-r", "board", "-c", madeUp, "-b", "0xFFFFFF", "-f", "gerber", "-y", "100000", file, "/dev/null"},
+                  "/dev/null");
+        }
     }
     std::vector<std::string> left = Leftovers();
     std::sort(left.begin(), left.end());
@@ -972,6 +979,7 @@ TEST_P(CliShortBitmaps, PromisingMillionsOfRowsCostsTheFileAndTheOutput) {
 TEST_P(CliShortBitmaps, GiveTheWholeReadsBytesWhereItHoldsThePicture) {
     const ShortBitmapKind kind = GetParam();
     const std::string file = Path("short.bmp");
+    // Taller than the board rule's window of rows many times over.
     rastrace::test::WriteFile(file, ShortBitmap(kind, 1501, 999));
     std::string expected;
     for (const rastrace::ColorCount& c : rastrace::CountColors(rastrace::ReadPictureFile(file).raster)) {
@@ -985,8 +993,11 @@ TEST_P(CliShortBitmaps, GiveTheWholeReadsBytesWhereItHoldsThePicture) {
     EXPECT_EQ(piped.out, expected);
     const std::string madeUp = MostCommonColour(streamed.out);
     for (const char* format : {"pcb", "asc", "gerber", "kicad"}) {
-        for (const char* speckles : {"0", "3"}) {
-            const std::vector<std::string> options = {"-q", "-c", madeUp, "-c", "0xFFFFFF", "-s", speckles, "-m", "v", "-f", format};
+        for (const char* speckles : {"0", "3", "board"}) {
+            const bool board = std::string(speckles) == "board";
+            const std::vector<std::string> options =
+                board ? std::vector<std::string>{"-q", "-r", "board", "-c", madeUp, "-b", "0xFFFFFF", "-m", "v", "-f", format}
+                      : std::vector<std::string>{"-q", "-c", madeUp, "-c", "0xFFFFFF", "-s", speckles, "-m", "v", "-f", format};
             // One output name: KiCad's footprint is named after it.
             std::vector<std::string> args = options;
             args.insert(args.end(), {file, Path("board.out")});

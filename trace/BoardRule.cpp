@@ -66,7 +66,11 @@ struct BoardClassifier::State {
     std::vector<const uint8_t*> pickRows;  // JudgeRow's rows of picks around
     uint8_t kindOfPick[256] = {};    // Kind of each pick index, kUnknown for kNoPick
 
-    size_t Slot(int32_t y) const { return static_cast<size_t>(y % ring) * static_cast<size_t>(width); }
+    int32_t passed = 0;  // rows passed over (Skip): the slots are counted from there
+    size_t Slot(int32_t y) const {
+        const int32_t at = (y - passed) % ring;
+        return static_cast<size_t>(at < 0 ? at + ring : at) * static_cast<size_t>(width);
+    }
 
     uint8_t Nearest(const uint8_t* p) {
         const uint32_t key = PackColor(p);
@@ -323,6 +327,27 @@ void BoardClassifier::Push(const uint8_t* pixels) {
     s.JudgeWhatCan();
 }
 
+int32_t BoardClassifier::Ring() const { return s_->ring; }
+
+int32_t BoardClassifier::Skip(int32_t rows) {
+    State& s = *s_;
+    // Slots are counted from the rows passed over, so moving every count on
+    // leaves each slot holding what it held: rows all alike.
+    const int32_t shift = std::max(0, std::min(rows, s.height - s.pushed));
+    if (shift == 0) return 0;
+    s.passed = static_cast<int32_t>((int64_t{s.passed} + shift) % s.ring);
+    // A column whose copper goes on down the run moves on with it; one
+    // without copper in the run keeps its last copper above the run, whose
+    // gap is too wide to fill either way.
+    for (int32_t& last : s.lastCopper) {
+        if (last == s.judged - 1) last += shift;
+    }
+    s.pushed += shift;
+    s.judged += shift;
+    s.popped += shift;
+    return shift;
+}
+
 bool BoardClassifier::Ready() const {
     const State& s = *s_;
     if (s.popped >= s.height) return false;
@@ -353,8 +378,19 @@ public:
     bool AnyOrder() const override { return false; }
     int32_t BandRows() const override { return source_->BandRows(); }
     void CheckUnchanged() override { source_->CheckUnchanged(); }
+    bool FilledIn() const override { return source_->FilledIn(); }
+
+    // Deep inside a run of equal source rows (a file cut short), the rule's
+    // verdicts are equal too: such rows are passed over, not worked on.
+    RowRange SameRowsAs(int32_t row) const override {
+        const RowRange same = source_->SameRowsAs(row);
+        const int32_t margin = 2 * rule_.Ring() + rule_.Lag();
+        if (row >= same.first + margin && row + rule_.Ring() < same.end - margin) return {row, same.end - margin};
+        return {row, row + 1};
+    }
 
     void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) override {
+        if (first > next_ && count >= 1 && SameRowsAs(next_ - 1).end >= first) PassOver(first - next_);
         if (first != next_ || count < 1 || count > Height() - first) throw std::logic_error("rows read out of order");
         const uint8_t copper[3] = {static_cast<uint8_t>(copperColor_ >> 16), static_cast<uint8_t>(copperColor_ >> 8),
                                    static_cast<uint8_t>(copperColor_)};
@@ -375,6 +411,21 @@ public:
     }
 
 private:
+    // Passes over the next rows rows, all the same as the last one read.
+    void PassOver(int32_t rows) {
+        const int32_t pushed = read_ - held_ + used_;
+        const int32_t skipped = rule_.Skip(rows);
+        // The rows read ahead lie in the run too: read on from past it.
+        read_ = pushed + skipped;
+        held_ = used_ = 0;
+        std::vector<uint8_t> discard(static_cast<size_t>(Width()));
+        for (int32_t i = skipped; i < rows; ++i) {
+            while (!rule_.Ready()) Feed();
+            rule_.Pop(discard.data());
+        }
+        next_ += rows;
+    }
+
     // Pushes the next source row, reading a band of them when none is left.
     void Feed() {
         const auto rowBytes = static_cast<ptrdiff_t>(Width()) * 3;

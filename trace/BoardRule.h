@@ -74,6 +74,14 @@ public:
     // The next final row's verdict, one byte a pixel: 1 copper, 0 not.
     // Only when Ready().
     void Pop(uint8_t* copper);
+    // Rows the window holds.
+    int32_t Ring() const;
+    // Passes over up to rows rows of a run of equal rows without working on
+    // them: as if they were pushed and popped, their verdicts those of the
+    // rows around. Only where every row held, and every row to be pushed
+    // next up to rows + Ring() more, is the same row. Returns how many it
+    // passed over: rows, or fewer where the picture ends first.
+    int32_t Skip(int32_t rows);
 
 private:
     struct State;
