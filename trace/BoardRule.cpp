@@ -51,6 +51,9 @@ BoardColors BoardDefaultsFor(int32_t dpi) {
     return c;
 }
 
+// The most the rule's window of rows may hold.
+constexpr size_t kMostWindowBytes = size_t{1} << 30;
+
 struct BoardClassifier::State {
     int32_t width, height;
     int32_t stroke, radius;
@@ -296,6 +299,10 @@ BoardClassifier::BoardClassifier(int32_t width, int32_t height, const BoardColor
     s.lut.assign(size_t{1} << 24, kNotLooked);
     s.ring = s.stroke + 4 * s.radius + 4;
     const size_t cells = static_cast<size_t>(s.ring) * static_cast<size_t>(s.width);
+    // The window holds eight bytes a pixel: a picture as wide as a header
+    // may claim, at a high resolution, is refused rather than let take the
+    // machine's memory.
+    if (cells > kMostWindowBytes / 8) throw Error("Out of memory");
     s.pix.resize(cells * 3);
     s.pick.resize(cells);
     s.kind.resize(cells);
