@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "common/Error.h"
 #include "job/StreamConversion.h"
 #include "raster/PictureRows.h"
 #include "support/Pixels.h"
@@ -223,6 +224,23 @@ TEST(BoardRule, SuggestsTheMainColoursMostCommonFirstWithAPixelOfEach) {
     EXPECT_EQ(main[2].x, 9);
     EXPECT_EQ(main[2].y, 9);
     EXPECT_EQ(SuggestColors(*RasterRows(PictureOf(scan, legend)), 1).size(), 1u);
+}
+
+// A header may claim a picture a million pixels wide: at a high
+// resolution the rule's window of rows would take gigabytes, and is refused
+// before any is taken; at a scan's usual resolution it is made.
+TEST(BoardRule, RefusesAWindowOfRowsBeyondAGigabyte) {
+    BoardColors colors = BoardDefaultsFor(9600);
+    colors.copper = {kTrack};
+    try {
+        BoardClassifier rule(1 << 20, 100, colors);
+        FAIL() << "a window of " << rule.Ring() << " rows of 2^20 pixels was made";
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "Out of memory");
+    }
+    colors = BoardDefaultsFor(600);
+    colors.copper = {kTrack};
+    EXPECT_NO_THROW(BoardClassifier(1 << 16, 100, colors));
 }
 
 }  // namespace
