@@ -481,11 +481,9 @@ void WritePreview(const CliOptions& options, const Raster& raster) {
             throw Failure{"", "Out of memory"};
         }
     }
-    int32_t pushed = 0;
     auto fillRow = [&](int32_t y, uint8_t* rgb) {
         if (board) {
-            while (!board->Ready()) board->Push(raster.RowBytes(pushed++).data());
-            board->Pop(verdict.data());
+            board->PopPulling([&raster](int32_t row) { return raster.RowBytes(row).data(); }, verdict.data());
             for (int32_t x = 0; x < raster.Width(); ++x, rgb += 3) {
                 const uint32_t shown = verdict[static_cast<size_t>(x)] != 0 ? colors[0] : 0xFFFFFF;
                 rgb[0] = static_cast<uint8_t>(shown);

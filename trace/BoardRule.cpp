@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 
@@ -334,6 +335,11 @@ void BoardClassifier::Push(const uint8_t* pixels) {
     s.JudgeWhatCan();
 }
 
+void BoardClassifier::PopPulling(const std::function<const uint8_t*(int32_t y)>& row, uint8_t* copper) {
+    while (!Ready()) Push(row(s_->pushed));
+    Pop(copper);
+}
+
 int32_t BoardClassifier::Ring() const { return s_->ring; }
 
 int32_t BoardClassifier::Skip(int32_t rows) {
@@ -371,6 +377,15 @@ void BoardClassifier::Pop(uint8_t* copper) {
 
 namespace {
 
+// A row of verdicts as pixels (blue, green, red): copper where the rule
+// found copper, other elsewhere (packed colours).
+void PaintVerdict(const uint8_t* verdict, int32_t width, uint32_t copper, uint32_t other, uint8_t* pixels) {
+    const uint8_t shades[2][3] = {
+        {static_cast<uint8_t>(other >> 16), static_cast<uint8_t>(other >> 8), static_cast<uint8_t>(other)},
+        {static_cast<uint8_t>(copper >> 16), static_cast<uint8_t>(copper >> 8), static_cast<uint8_t>(copper)}};
+    for (int32_t x = 0; x < width; ++x, pixels += 3) std::memcpy(pixels, shades[verdict[x] != 0 ? 1 : 0], 3);
+}
+
 class BoardRowSource final : public PictureRows {
 public:
     BoardRowSource(std::unique_ptr<PictureRows> source, const BoardColors& colors)
@@ -399,20 +414,9 @@ public:
     void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) override {
         if (first > next_ && count >= 1 && SameRowsAs(next_ - 1).end >= first) PassOver(first - next_);
         if (first != next_ || count < 1 || count > Height() - first) throw std::logic_error("rows read out of order");
-        const uint8_t copper[3] = {static_cast<uint8_t>(copperColor_ >> 16), static_cast<uint8_t>(copperColor_ >> 8),
-                                   static_cast<uint8_t>(copperColor_)};
-        const uint8_t other[3] = {static_cast<uint8_t>(otherColor_ >> 16), static_cast<uint8_t>(otherColor_ >> 8),
-                                  static_cast<uint8_t>(otherColor_)};
         for (int32_t i = 0; i < count; ++i) {
-            while (!rule_.Ready()) Feed();
-            rule_.Pop(verdict_.data());
-            uint8_t* out = dst + i * stride;
-            for (int32_t x = 0; x < Width(); ++x, out += 3) {
-                const uint8_t* c = verdict_[static_cast<size_t>(x)] != 0 ? copper : other;
-                out[0] = c[0];
-                out[1] = c[1];
-                out[2] = c[2];
-            }
+            rule_.PopPulling([this](int32_t) { return Feed(); }, verdict_.data());
+            PaintVerdict(verdict_.data(), Width(), copperColor_, otherColor_, dst + i * stride);
         }
         next_ += count;
     }
@@ -426,15 +430,12 @@ private:
         read_ = pushed + skipped;
         held_ = used_ = 0;
         std::vector<uint8_t> discard(static_cast<size_t>(Width()));
-        for (int32_t i = skipped; i < rows; ++i) {
-            while (!rule_.Ready()) Feed();
-            rule_.Pop(discard.data());
-        }
+        for (int32_t i = skipped; i < rows; ++i) rule_.PopPulling([this](int32_t) { return Feed(); }, discard.data());
         next_ += rows;
     }
 
-    // Pushes the next source row, reading a band of them when none is left.
-    void Feed() {
+    // The next source row, reading a band of them when none is left.
+    const uint8_t* Feed() {
         const auto rowBytes = static_cast<ptrdiff_t>(Width()) * 3;
         if (held_ == used_) {
             const int32_t count = std::min(chunk_, Height() - read_);
@@ -445,8 +446,7 @@ private:
             held_ = count;
             used_ = 0;
         }
-        rule_.Push(band_.data() + used_ * rowBytes);
-        ++used_;
+        return band_.data() + used_++ * rowBytes;
     }
 
     std::unique_ptr<PictureRows> source_;
@@ -470,17 +470,9 @@ Raster BoardRaster(const Raster& source, const BoardColors& colors, uint64_t mem
     BoardClassifier rule(source.Width(), source.Height(), colors);
     const uint32_t copper = colors.copper.front(), other = BoardOtherColor(copper);
     std::vector<uint8_t> verdict(static_cast<size_t>(source.Width()));
-    int32_t pushed = 0;
     for (int32_t y = 0; y < source.Height(); ++y) {
-        while (!rule.Ready()) rule.Push(source.RowBytes(pushed++).data());
-        rule.Pop(verdict.data());
-        uint8_t* p = out.RowBytes(y).data();
-        for (int32_t x = 0; x < source.Width(); ++x, p += 3) {
-            const uint32_t c = verdict[static_cast<size_t>(x)] != 0 ? copper : other;
-            p[0] = static_cast<uint8_t>(c >> 16);
-            p[1] = static_cast<uint8_t>(c >> 8);
-            p[2] = static_cast<uint8_t>(c);
-        }
+        rule.PopPulling([&source](int32_t row) { return source.RowBytes(row).data(); }, verdict.data());
+        PaintVerdict(verdict.data(), source.Width(), copper, other, out.RowBytes(y).data());
     }
     return out;
 }

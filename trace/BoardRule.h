@@ -22,6 +22,7 @@
 #include "raster/Raster.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -74,6 +75,9 @@ public:
     // The next final row's verdict, one byte a pixel: 1 copper, 0 not.
     // Only when Ready().
     void Pop(uint8_t* copper);
+    // The same, first pushing rows until the next one is final: row(y)
+    // gives the picture's row y (width pixels), asked for in order.
+    void PopPulling(const std::function<const uint8_t*(int32_t y)>& row, uint8_t* copper);
     // Rows the window holds.
     int32_t Ring() const;
     // Passes over up to rows rows of a run of equal rows without working on

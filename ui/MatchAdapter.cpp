@@ -51,15 +51,13 @@ void ClassifyBoardGrid(const Raster& raster, const std::vector<int32_t>& xs, con
     const auto height = static_cast<int32_t>(ys.size());
     BoardClassifier rule(width, height, colors);
     std::vector<uint8_t> pixels(3 * xs.size());
-    int32_t pushed = 0;
-    for (int32_t r = 0; r < height; ++r) {
-        while (!rule.Ready()) {
-            const uint8_t* row = raster.RowBytes(ys[static_cast<size_t>(pushed++)]).data();
-            for (size_t i = 0; i < xs.size(); ++i) std::memcpy(&pixels[3 * i], row + 3 * static_cast<size_t>(xs[i]), 3);
-            rule.Push(pixels.data());
-        }
-        rule.Pop(classOut.data() + static_cast<size_t>(r) * xs.size());
-    }
+    // The grid's row y: its columns of the picture's sampled row.
+    auto gridRow = [&](int32_t y) {
+        const uint8_t* row = raster.RowBytes(ys[static_cast<size_t>(y)]).data();
+        for (size_t i = 0; i < xs.size(); ++i) std::memcpy(&pixels[3 * i], row + 3 * static_cast<size_t>(xs[i]), 3);
+        return static_cast<const uint8_t*>(pixels.data());
+    };
+    for (int32_t r = 0; r < height; ++r) rule.PopPulling(gridRow, classOut.data() + static_cast<size_t>(r) * xs.size());
 }
 
 void ClassifyGrid(const Raster& raster, const std::vector<int32_t>& xs, const std::vector<int32_t>& ys,
