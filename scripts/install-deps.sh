@@ -13,7 +13,7 @@ packages=(
   fonts-arphic-uming
   clang libclang-rt-14-dev libfuzzer-14-dev
   xvfb xauth imagemagick xdotool time
-  gerbv
+  gerbv libeigen3-dev
   help2man dpkg-dev file lintian openbox wmctrl
 )
 
