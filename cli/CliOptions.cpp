@@ -51,7 +51,10 @@ bool ParseCount(const std::string& text, int64_t max, int64_t& value) {
     return value <= max;
 }
 
-enum LongOnly { kListColors = 256, kVersion, kTop, kColorAt, kPreview, kSuggest };
+enum LongOnly {
+    kListColors = 256, kVersion, kTop, kColorAt, kPreview, kSuggest,
+    kBottom, kBottomColor, kBottomBackground, kBottomHoleColor, kAlign
+};
 
 }  // namespace
 
@@ -203,6 +206,12 @@ bool EndsWithIgnoringCase(const std::string& text, const std::string& ending) {
 
 }  // namespace
 
+std::optional<BoardOutput> BoardOutputFor(const std::string& output) {
+    if (EndsWithIgnoringCase(output, ".kicad_pcb")) return BoardOutput::KiCad;
+    if (EndsWithIgnoringCase(output, ".gbrjob")) return BoardOutput::GerberJob;
+    return std::nullopt;
+}
+
 std::optional<AreaFormat> AreaFormatForOutput(const std::string& output) {
     if (EndsWithIgnoringCase(output, ".gbr")) return AreaFormat::Gerber;
     if (EndsWithIgnoringCase(output, ".kicad_mod")) return AreaFormat::KiCad;
@@ -227,10 +236,15 @@ CliOptions ParseCommandLine(int argc, char** argv) {
         {"preview", required_argument, nullptr, kPreview},
         {"rule", required_argument, nullptr, 'r'}, {"hole-color", required_argument, nullptr, 'H'},
         {"suggest", no_argument, nullptr, kSuggest},
+        {"bottom", required_argument, nullptr, kBottom}, {"bottom-color", required_argument, nullptr, kBottomColor},
+        {"bottom-background", required_argument, nullptr, kBottomBackground},
+        {"bottom-hole-color", required_argument, nullptr, kBottomHoleColor},
+        {"align", required_argument, nullptr, kAlign},
         {nullptr, 0, nullptr, 0}};
 
     CliOptions options;
     std::vector<std::string> colorTexts, backgroundTexts, holeTexts;
+    std::vector<std::string> bottomColorTexts, bottomBackgroundTexts, bottomHoleTexts, alignTexts;
     std::string toleranceText, despeckleText;
     std::string topText, colorAtText;
     optind = 0;   // getopt keeps its position in globals: start afresh on every call
@@ -277,6 +291,14 @@ CliOptions ParseCommandLine(int argc, char** argv) {
             break;
         case 'H': holeTexts.push_back(value); break;
         case kSuggest: options.suggest = true; break;
+        case kBottom:
+            if (value.empty()) throw UsageError{"--bottom: the file name is empty"};
+            options.bottom = value;
+            break;
+        case kBottomColor: bottomColorTexts.push_back(value); break;
+        case kBottomBackground: bottomBackgroundTexts.push_back(value); break;
+        case kBottomHoleColor: bottomHoleTexts.push_back(value); break;
+        case kAlign: alignTexts.push_back(value); break;
         case 'm':
             if (value != "h" && value != "v") throw UsageError{"-m: the mirror must be h or v, not '" + value + "'"};
             options.mirrors += value;
@@ -324,8 +346,49 @@ CliOptions ParseCommandLine(int argc, char** argv) {
         options.output = argv[optind + 1];
         if (colorTexts.empty()) throw UsageError{"at least one colour is needed (-c COLOUR)"};
         // The last -f counts; without one, OUTPUT's extension decides.
+        const bool formatGiven = options.format || options.areaFormat;
         if (!options.format && !options.areaFormat) options.areaFormat = AreaFormatForOutput(options.output);
         if (!options.format) options.format = FormatForOutput(options.output);
+        // A board's extension wins over the track formats' default, never
+        // over -f.
+        if (!formatGiven) options.boardOutput = BoardOutputFor(options.output);
+    }
+    if (!options.bottom) {
+        const char* alone = !bottomColorTexts.empty()        ? "--bottom-color"
+                            : !bottomBackgroundTexts.empty() ? "--bottom-background"
+                            : !bottomHoleTexts.empty()       ? "--bottom-hole-color"
+                            : !alignTexts.empty()            ? "--align"
+                                                             : nullptr;
+        if (alone != nullptr) throw UsageError{std::string(alone) + " goes with --bottom"};
+    } else {
+        if (options.listColors || options.colorAt || options.suggest || (options.preview && left == 1)) {
+            throw UsageError{"--bottom goes with INPUT and a board OUTPUT"};
+        }
+        if (!options.boardOutput) {
+            throw UsageError{"--bottom: OUTPUT must be a board, ending in .kicad_pcb or .gbrjob"};
+        }
+        if (!alignTexts.empty() && alignTexts.size() < 3) {
+            throw UsageError{"--align: at least three point pairs are needed, not " + std::to_string(alignTexts.size())};
+        }
+    }
+    if (options.boardOutput && options.preview) throw UsageError{"--preview does not go with a board OUTPUT"};
+    for (const std::string& text : alignTexts) {
+        const size_t equals = text.find('=');
+        int64_t v[4] = {0, 0, 0, 0};
+        bool ok = equals != std::string::npos;
+        if (ok) {
+            const std::string halves[2] = {text.substr(0, equals), text.substr(equals + 1)};
+            for (int h = 0; h < 2 && ok; ++h) {
+                const size_t comma = halves[h].find(',');
+                ok = comma != std::string::npos && ParseCount(halves[h].substr(0, comma), INT32_MAX, v[2 * h]) &&
+                     ParseCount(halves[h].substr(comma + 1), INT32_MAX, v[2 * h + 1]);
+            }
+        }
+        if (!ok) {
+            throw UsageError{"--align: '" + text + "' is not a point pair X,Y=U,V (a top pixel, then the bottom's)"};
+        }
+        options.align.push_back({{static_cast<int32_t>(v[0]), static_cast<int32_t>(v[1])},
+                                 {static_cast<int32_t>(v[2]), static_cast<int32_t>(v[3])}});
     }
     if (options.top) {
         int64_t n = 0;
@@ -380,6 +443,17 @@ CliOptions ParseCommandLine(int argc, char** argv) {
     for (const std::string& text : holeTexts) {
         const uint32_t value = ParseColorValue("-H", text);
         if (seen.insert(value).second) options.holes.push_back({text, value});
+    }
+    const std::pair<const char*, std::pair<std::vector<std::string>*, std::vector<ColorOption>*>> bottomLists[] = {
+        {"--bottom-color", {&bottomColorTexts, &options.bottomColors}},
+        {"--bottom-background", {&bottomBackgroundTexts, &options.bottomBackgrounds}},
+        {"--bottom-hole-color", {&bottomHoleTexts, &options.bottomHoles}}};
+    for (const auto& [option, lists] : bottomLists) {
+        seen.clear();
+        for (const std::string& text : *lists.first) {
+            const uint32_t value = ParseColorValue(option, text);
+            if (seen.insert(value).second) lists.second->push_back({text, value});
+        }
     }
     if (!options.listColors && !options.colorAt && !options.suggest) {
         options.xresAuto = options.xres == "auto";

@@ -21,6 +21,8 @@ struct ColorOption {
     uint32_t value = 0;  // packed 0x00BBGGRR
 };
 
+enum class BoardOutput { KiCad, GerberJob };
+
 struct CliOptions {
     std::vector<ColorOption> colors;   // in the order given, each value once
     std::string xres = "600";
@@ -46,6 +48,13 @@ struct CliOptions {
     TraceRule rule = TraceRule::Colour;  // -r colour|board
     std::vector<ColorOption> holes;      // -H: in the order given, each value once
     bool suggest = false;                // --suggest: the picture's main colours
+    // A whole board: OUTPUT ending in .kicad_pcb (a KiCad board) or .gbrjob
+    // (a Gerber job and its files), from INPUT as the top and --bottom.
+    std::optional<BoardOutput> boardOutput;
+    std::optional<std::string> bottom;   // --bottom FILE: the other side as it lay on the glass
+    std::vector<ColorOption> bottomColors, bottomBackgrounds, bottomHoles;  // empty: as the top's
+    // --align X,Y=U,V: a top pixel and the same point on the bottom scan.
+    std::vector<std::pair<std::pair<int32_t, int32_t>, std::pair<int32_t, int32_t>>> align;
     bool quiet = false;
     bool help = false;
     bool version = false;
@@ -91,6 +100,8 @@ OutputFormat FormatForOutput(const std::string& output);
 // The area format an OUTPUT name implies: Gerber for ".gbr", KiCad for
 // ".kicad_mod", in any letter case; none otherwise.
 std::optional<AreaFormat> AreaFormatForOutput(const std::string& output);
+// A board for an OUTPUT ending in .kicad_pcb or .gbrjob, in any letter case.
+std::optional<BoardOutput> BoardOutputFor(const std::string& output);
 
 std::string UsageText();
 

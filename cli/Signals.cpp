@@ -14,8 +14,11 @@ namespace {
 // Read by the handlers; written only while the termination signals are
 // blocked on the writing thread (the only thread that exists then, or the
 // main thread before the workers start and after they have been joined).
-char g_removePath[PATH_MAX + 1];
-volatile sig_atomic_t g_removeSet = 0;
+// The files a termination signal removes: the output being written, or the
+// several files of a board's Gerber set.
+constexpr int kRemoveSlots = 8;
+char g_removePaths[kRemoveSlots][PATH_MAX + 1];
+volatile sig_atomic_t g_removeSet = 0;  // slots in use
 volatile sig_atomic_t g_lineOpen = 0;
 volatile sig_atomic_t g_resized = 0;
 
@@ -50,7 +53,7 @@ sigset_t OutsideSet() {
 
 extern "C" void OnTerminationSignal(int sig) {
     const int savedErrno = errno;
-    if (g_removeSet != 0) ::unlink(g_removePath);
+    for (int i = 0; i < g_removeSet && i < kRemoveSlots; ++i) ::unlink(g_removePaths[i]);
     if (g_lineOpen != 0) {
         const ssize_t ignored = ::write(STDERR_FILENO, "\n", 1);
         (void)ignored;
@@ -103,9 +106,14 @@ TerminationSignalBlock::~TerminationSignalBlock() { ::pthread_sigmask(SIG_SETMAS
 
 bool RemoveOnTermination(const std::string& path) {
     g_removeSet = 0;
-    if (path.empty() || path.size() > PATH_MAX) return path.empty();
-    std::memcpy(g_removePath, path.c_str(), path.size() + 1);
-    g_removeSet = 1;
+    return path.empty() || AlsoRemoveOnTermination(path);
+}
+
+bool AlsoRemoveOnTermination(const std::string& path) {
+    const int slot = g_removeSet;
+    if (path.empty() || path.size() > PATH_MAX || slot >= kRemoveSlots) return false;
+    std::memcpy(g_removePaths[slot], path.c_str(), path.size() + 1);
+    g_removeSet = slot + 1;
     return true;
 }
 

@@ -46,6 +46,9 @@ private:
 // TerminationSignalBlock. A path longer than the handler's buffer is not
 // kept (false).
 bool RemoveOnTermination(const std::string& path);
+// One more file a termination signal removes, beside those already named
+// (up to eight in all; false beyond that or for a path too long).
+bool AlsoRemoveOnTermination(const std::string& path);
 
 // Whether standard error holds an unfinished progress-bar line that a
 // termination signal should end with a line break.

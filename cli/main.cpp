@@ -13,7 +13,12 @@
 #include "common/Error.h"
 #include "common/IntText.h"
 #include "common/MessageText.h"
+#include "board/Nets.h"
+#include "board/Registration.h"
+#include "board/SideTrace.h"
 #include "formats/AreaOutput.h"
+#include "formats/GerberSet.h"
+#include "formats/KiCadBoard.h"
 #include "formats/KiCad.h"
 #include "job/OutputFile.h"
 #include "job/StreamConversion.h"
@@ -253,48 +258,65 @@ struct OutputWriteError {
     std::string message;
 };
 
-// Writes the file at path with body(write), replaced whole once body is
-// done, or not at all. The temporary file beside it is made and registered
-// for removal by a termination signal as one step, so an interrupt cannot
-// leave it behind; bar ends on every path. On failure the temporary file
-// is gone and the error is told: a failed write or close about path, a
-// shortage of memory alone, anything else about otherSubject (the input,
-// or the option that asked for the file).
-void ReplaceOutputFile(const std::string& path, const std::string& otherSubject, ProgressBar& bar,
-                       const std::function<void(const std::function<void(std::string_view)>& write)>& body) {
-    OutputFile file;
-    {
+// Writes the files at paths, file i with body(i, write), each replaced
+// whole once every body is done, or none at all. The temporary files beside
+// them are made and registered for removal by a termination signal as one
+// step, so an interrupt cannot leave them behind; bar ends on every path.
+// On failure the temporary files are gone and the error is told: a failed
+// write or close about its path, a shortage of memory alone, anything else
+// about otherSubject (the input, or the option that asked for the file).
+// Only a rename failing after others succeeded leaves some files new.
+void ReplaceOutputFiles(
+    const std::vector<std::string>& paths, const std::string& otherSubject, ProgressBar& bar,
+    const std::function<void(size_t file, const std::function<void(std::string_view)>& write)>& body) {
+    std::vector<OutputFile> files(paths.size());
+    for (size_t i = 0; i < paths.size(); ++i) {
         TerminationSignalBlock block;
         try {
-            file = OutputFile::Create(path);
+            files[i] = OutputFile::Create(paths[i]);
         } catch (const std::exception& e) {
-            throw Failure{OutputName(path), e.what()};
+            for (size_t j = 0; j < i; ++j) files[j].Abandon();
+            RemoveOnTermination("");
+            throw Failure{OutputName(paths[i]), e.what()};
         }
-        RemoveOnTermination(file.TemporaryPath());
+        if (i == 0) {
+            RemoveOnTermination(files[i].TemporaryPath());
+        } else {
+            AlsoRemoveOnTermination(files[i].TemporaryPath());
+        }
     }
+    size_t current = 0;  // the file a write or close failed on
     try {
-        body([&file](std::string_view text) {
+        for (size_t i = 0; i < paths.size(); ++i) {
+            current = i;
+            OutputFile& file = files[i];
+            body(i, [&file](std::string_view text) {
+                try {
+                    file.Write(text);
+                } catch (const std::exception& e) {
+                    throw OutputWriteError{e.what()};
+                }
+            });
+        }
+        bar.End();
+        TerminationSignalBlock block;
+        for (size_t i = 0; i < paths.size(); ++i) {
+            current = i;
             try {
-                file.Write(text);
+                files[i].Close();  // renamed into place: what a signal would remove is gone
             } catch (const std::exception& e) {
                 throw OutputWriteError{e.what()};
             }
-        });
-        bar.End();
-        TerminationSignalBlock block;
-        try {
-            file.Close();  // renamed into place: what a signal would remove is gone
-        } catch (const std::exception& e) {
-            throw OutputWriteError{e.what()};
         }
         RemoveOnTermination("");
     } catch (...) {
         bar.End();
-        file.Abandon();
+        for (OutputFile& file : files) file.Abandon();
         {
             TerminationSignalBlock block;
             RemoveOnTermination("");
         }
+        const std::string& path = paths[current];
         try {
             throw;
         } catch (const OutputWriteError& e) {
@@ -309,6 +331,12 @@ void ReplaceOutputFile(const std::string& path, const std::string& otherSubject,
             throw Failure{IsIoErrorText(message) ? OutputName(path) : otherSubject, message};
         }
     }
+}
+
+// The same for one file.
+void ReplaceOutputFile(const std::string& path, const std::string& otherSubject, ProgressBar& bar,
+                       const std::function<void(const std::function<void(std::string_view)>& write)>& body) {
+    ReplaceOutputFiles({path}, otherSubject, bar, [&body](size_t, const auto& write) { body(write); });
 }
 
 // "12 pixels; speckle removal (-s 16) removed them all": for colours that
@@ -540,6 +568,171 @@ std::vector<int64_t> ConvertTracks(const CliOptions& options, PictureRows& rows,
     return tracks;
 }
 
+// The colours, rule and resolution of one side of a board.
+SideRequest SideRequestOf(const CliOptions& options, bool bottom) {
+    SideRequest side;
+    auto values = [](const std::vector<ColorOption>& list) {
+        std::vector<uint32_t> out;
+        for (const ColorOption& c : list) out.push_back(c.value);
+        return out;
+    };
+    side.colors.copper = values(bottom && !options.bottomColors.empty() ? options.bottomColors : options.colors);
+    side.colors.noncopper =
+        values(bottom && !options.bottomBackgrounds.empty() ? options.bottomBackgrounds : options.backgrounds);
+    side.colors.holes = values(bottom && !options.bottomHoles.empty() ? options.bottomHoles : options.holes);
+    side.rule = options.rule;
+    side.tolerance = options.tolerance;
+    side.despeckle = options.despeckle;
+    side.xres = options.xresValue;
+    side.yres = options.yresValue;
+    return side;
+}
+
+std::string FixedText(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+// The residual an alignment on point pairs may have and still be trusted.
+constexpr double kMostPointResidualPx = 3.0;
+
+// Reads both sides (or the top alone), aligns them, puts the nets together
+// and writes the board: a KiCad board, or a Gerber job with its files.
+int ConvertBoard(CliOptions options) {
+    if (options.bottom) {
+        CliOptions bottomInput = options;
+        bottomInput.input = *options.bottom;
+        RefuseOutputOverInput(bottomInput, options.output, "OUTPUT ");
+    }
+    // Each side at the resolution given, or at the one its file states.
+    CliOptions bottomOptions = options;
+    if (options.bottom) bottomOptions.input = *options.bottom;
+    std::unique_ptr<PictureRows> topRows = OpenRows(options);
+    TakeStatedResolution(topRows->Facts(), options);
+    std::unique_ptr<PictureRows> bottomRows;
+    if (options.bottom) {
+        bottomRows = OpenRows(bottomOptions);
+        TakeStatedResolution(bottomRows->Facts(), bottomOptions);
+    }
+    for (const CliOptions* side : {&options, options.bottom ? &bottomOptions : nullptr}) {
+        if (side == nullptr) continue;
+        if (side->xresValue <= 0) throw Failure{"-x", side->xresValue == 0 ? "Floating point division by zero" : "A board needs a positive resolution"};
+        if (side->yresValue <= 0) throw Failure{"-y", side->yresValue == 0 ? "Floating point division by zero" : "A board needs a positive resolution"};
+    }
+    const SideRequest topSide = SideRequestOf(options, false);
+    const SideRequest bottomSide = SideRequestOf(bottomOptions, true);
+    for (const SideRequest* side : {&topSide, &bottomSide}) {
+        MatchOptions match;
+        match.tolerance = side->tolerance;
+        match.despeckle = side->despeckle;
+        try {
+            CheckMatchOptions(match, side->colors.copper.size());
+        } catch (const std::exception& e) {
+            throw Failure{"", e.what()};
+        }
+    }
+
+    ProgressBar bar(ProgressBarWanted(options.quiet, false));
+    const int64_t allRows = int64_t{topRows->Height()} + (bottomRows ? bottomRows->Height() : 0);
+    bar.Start(allRows);
+    int64_t done = 0;
+    auto trace = [&](std::unique_ptr<PictureRows> rows, const SideRequest& side, const std::string& name) {
+        int32_t stepped = 0;
+        try {
+            SideTrace traced = TraceSide(std::move(rows), side, [&](int32_t row) {
+                bar.Step(row - stepped);
+                stepped = row;
+            });
+            bar.Step(traced.height - stepped);
+            done += traced.height;
+            return traced;
+        } catch (const std::bad_alloc&) {
+            bar.End();
+            throw Failure{"", "Out of memory"};
+        } catch (const std::exception& e) {
+            bar.End();
+            const std::string message = e.what();
+            if (message == "Out of memory") throw Failure{"", message};
+            throw Failure{name, message};
+        }
+    };
+    const SideTrace top = trace(std::move(topRows), topSide, InputName(options.input));
+    std::optional<SideTrace> bottom;
+    if (bottomRows) bottom = trace(std::move(bottomRows), bottomSide, InputName(*options.bottom));
+    bar.End();
+
+    std::optional<Affine2> map;
+    Alignment alignment;
+    if (bottom) {
+        try {
+            if (!options.align.empty()) {
+                std::vector<std::pair<Vec2, Vec2>> pairs;
+                for (const auto& [t, b] : options.align) {
+                    pairs.push_back({{t.first + 0.5, t.second + 0.5}, {b.first + 0.5, b.second + 0.5}});
+                }
+                alignment = AlignOnPoints(pairs);
+                if (alignment.rmsPx > kMostPointResidualPx) {
+                    throw Error("The point pairs do not fit one alignment: the residual is " +
+                                FixedText(alignment.rmsPx, 2) + " px RMS (at most " +
+                                FixedText(kMostPointResidualPx, 0) + " px is trusted)");
+                }
+                alignment.pairs.clear();
+            } else {
+                alignment = AlignSides({top.holes, static_cast<double>(top.xres), static_cast<double>(top.yres)},
+                                       {bottom->holes, static_cast<double>(bottom->xres),
+                                        static_cast<double>(bottom->yres)});
+            }
+        } catch (const std::exception& e) {
+            std::string message = e.what();
+            if (options.align.empty()) {
+                if (!message.empty() && message.back() != '.') message += '.';
+                message += " Give at least three point pairs with --align X,Y=U,V";
+            }
+            throw Failure{"", message};
+        }
+        map = alignment.bottomToTop;
+        if (!options.quiet) {
+            Say("the bottom is aligned on " + IntToStr(alignment.matched) +
+                (options.align.empty() ? " holes" : " point pairs") + ", residual " +
+                FixedText(alignment.rmsPx, 2) + " px RMS");
+        }
+    }
+
+    BoardFacts facts;
+    BoardModel model;
+    try {
+        model = AssembleBoard(top, bottom ? &*bottom : nullptr, map, alignment.pairs, &facts);
+    } catch (const std::bad_alloc&) {
+        throw Failure{"", "Out of memory"};
+    }
+
+    ProgressBar noBar(false);
+    if (*options.boardOutput == BoardOutput::KiCad) {
+        ReplaceOutputFile(options.output, InputName(options.input), noBar, [&](const auto& write) {
+            WriteKiCadBoard(model, RASTRACE_VERSION, write);
+        });
+    } else {
+        const GerberSetNames names = GerberSetNamesFor(options.output);
+        const std::vector<std::string> paths = {names.frontCopper, names.backCopper,   names.edge,
+                                                names.platedDrill, names.unplatedDrill, names.job};
+        const GerberSetFile kinds[] = {GerberSetFile::FrontCopper, GerberSetFile::BackCopper,
+                                       GerberSetFile::Edge,        GerberSetFile::PlatedDrill,
+                                       GerberSetFile::UnplatedDrill, GerberSetFile::Job};
+        ReplaceOutputFiles(paths, InputName(options.input), noBar, [&](size_t file, const auto& write) {
+            WriteGerberSetFile(model, kinds[file], names, RASTRACE_VERSION, write);
+        });
+    }
+    if (!options.quiet) {
+        Say(IntToStr(facts.regions) + (facts.regions == 1 ? " region" : " regions") + " in " +
+            IntToStr(facts.nets) + (facts.nets == 1 ? " net" : " nets") + ", " + IntToStr(facts.holes) +
+            (facts.holes == 1 ? " hole" : " holes") + " (" + IntToStr(facts.plated) + " plated, " +
+            IntToStr(facts.vias) + (facts.vias == 1 ? " via" : " vias") + ") written to " +
+            OutputName(options.output));
+    }
+    return 0;
+}
+
 int Convert(CliOptions options) {
     // Both scales are known before anything is written; a stated one
     // ("auto") once the picture is read.
@@ -547,6 +740,7 @@ int Convert(CliOptions options) {
     if (!options.output.empty() && options.yresValue == 0) throw Failure{"-y", "Floating point division by zero"};
     if (!options.output.empty()) RefuseOutputOverInput(options, options.output, "OUTPUT ");
     if (options.preview) RefuseOutputOverInput(options, *options.preview, "--preview: ");
+    if (options.boardOutput) return ConvertBoard(std::move(options));
 
     std::unique_ptr<PictureRows> rows;
     if (options.preview) {
