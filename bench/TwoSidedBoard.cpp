@@ -260,9 +260,11 @@ bool FindRoute(const Router& router, int32_t net, const Pin& a, const Pin& b, do
                 if (!dx && !dy) continue;
                 const int32_t nc = c + dx, nr = r + dy;
                 if (nc < c0 || nc > c1 || nr < r0 || nr > r1 || !freeAt(s, nc, nr)) continue;
-                relax(state(s, nc, nr), g + (dx && dy ? 14 : 10), nc, nr);
+                // The top prefers to run across, the bottom down, as boards are often laid out.
+                const bool against = s == 0 ? (dy && !dx) : (dx && !dy);
+                relax(state(s, nc, nr), g + (dx && dy ? 14 : against ? 13 : 10), nc, nr);
             }
-        if (!isEnd(c, r) && viaAt(c, r) && freeAt(1 - s, c, r)) relax(state(1 - s, c, r), g + 150, c, r);
+        if (!isEnd(c, r) && viaAt(c, r) && freeAt(1 - s, c, r)) relax(state(1 - s, c, r), g + 80, c, r);
     }
     if (goal < 0) return false;
     route = {};
@@ -424,6 +426,14 @@ TwoSidedBoard MakeTwoSidedBoard(const TwoSidedOptions& o) {
     if (!(o.maxScale >= 0 && o.maxScale <= 0.05)) throw Error("The scale difference must be 0 to 0.05.");
     if (!(o.noiseSigma >= 0 && o.noiseSigma <= 64 && o.gainRange >= 0 && o.gainRange <= 0.5))
         throw Error("The scanner's noise must be 0 to 64 levels and its gain range 0 to 0.5.");
+    {
+        // The scans' size before anything is drawn: the bottom at most the
+        // turned board's bounding square.
+        const double st = o.dpi / 25.4, sb = bottomDpi / 25.4 * (1 + o.maxScale), lid = 2 * 3 + 1.5;
+        const double diagonal = std::hypot(W, H) + lid;
+        if ((W + lid) * (H + lid) * st * st + diagonal * diagonal * sb * sb > 1.2e9)
+            throw Error("The scans would be too large: lower the resolution or the board size.");
+    }
     Random rng(o.seed * 0x2545F4914F6CDD1Dull + 0x7A5);
     const double corner = o.cornerRadiusMm >= 0 ? std::min({o.cornerRadiusMm, W / 2, H / 2})
                                                 : (rng.Chance(0.5) ? rng.Real(1, std::min({3.0, W / 4, H / 4})) : 0);
@@ -439,7 +449,7 @@ TwoSidedBoard MakeTwoSidedBoard(const TwoSidedOptions& o) {
             taken.push_back({x - 4, y - 4, x + 4, y + 4});
         }
     }
-    const int attempts = std::max(4, static_cast<int>(W * H / 110));
+    const int attempts = std::max(12, static_cast<int>(W * H / 70));
     int32_t parts = 0;
     for (int a = 0; a < attempts; ++a) {
         std::vector<Pin> part;
