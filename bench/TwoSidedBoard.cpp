@@ -424,6 +424,8 @@ TwoSidedBoard MakeTwoSidedBoard(const TwoSidedOptions& o) {
         throw Error("The resolution must be 50 to 4800 dpi.");
     if (!(o.maxTurnDeg >= 0 && o.maxTurnDeg <= 45)) throw Error("The turn must be 0 to 45 degrees.");
     if (!(o.maxScale >= 0 && o.maxScale <= 0.05)) throw Error("The scale difference must be 0 to 0.05.");
+    if (!(o.hiddenHoleShare >= 0 && o.hiddenHoleShare <= 1 && o.spuriousHoleShare >= 0 && o.spuriousHoleShare <= 1))
+        throw Error("The shares of hidden and spurious holes must be 0 to 1.");
     if (!(o.noiseSigma >= 0 && o.noiseSigma <= 64 && o.gainRange >= 0 && o.gainRange <= 0.5))
         throw Error("The scanner's noise must be 0 to 64 levels and its gain range 0 to 0.5.");
     {
@@ -655,14 +657,41 @@ TwoSidedBoard MakeTwoSidedBoard(const TwoSidedOptions& o) {
         throw Error("The scans would be too large: lower the resolution or the board size.");
     board.bottomToTop = boardToBottom.Inverse().Then(boardToTop);
 
+    // --- Holes one scan does not show (filled with solder, taped over) and
+    // round lid-coloured spots that are no hole, for the robustness of a
+    // registration; drawn from their own random numbers so a board without
+    // them is the same board.
+    std::vector<Prim> sideDrills[2];
+    std::vector<int> hiddenOn(holes.size(), 0);
+    {
+        Random extra(Mix(o.seed ^ 0xD1CEull));
+        if (o.hiddenHoleShare > 0)
+            for (int& h : hiddenOn)
+                if (extra.Chance(o.hiddenHoleShare)) h = static_cast<int>(extra.Int(1, 2));
+        for (int s = 0; s < 2; ++s)
+            for (size_t i = 0; i < holes.size(); ++i)
+                if (hiddenOn[i] != s + 1) sideDrills[s].push_back(drills[i]);
+        const auto wanted = static_cast<size_t>(std::lround(o.spuriousHoleShare * static_cast<double>(holes.size())));
+        for (int tries = 0; board.spurious.size() < wanted && tries < 100 * static_cast<int>(wanted); ++tries) {
+            const int side = static_cast<int>(extra.Int(0, 1));
+            const double d = extra.Real(0.5, 1.2), x = extra.Real(3, W - 3), y = extra.Real(3, H - 3);
+            const int32_t c = router.CellX(x), r = router.CellY(y);
+            if (!router.ViaAllowed(c, r) || !router.Free(side, c, r, DiscOffsets(d / 2 + 0.4), std::numeric_limits<int32_t>::max())) continue;
+            router.MarkNoVia(x, y, d + 1);
+            sideDrills[side].push_back({Prim::Disc, x, y, 0, 0, d / 2});
+            board.spurious.push_back({{x, y}, side == 1, d});  // in mm until the maps are known
+        }
+    }
+
     // --- Render and scan both sides ---
     double gain[3];
     for (double& g : gain) g = 1 + rng.Real(-o.gainRange, o.gainRange);
     const uint32_t palette[3] = {o.copperColor, o.boardColor, o.lidColor};
     board.top = Raster(topW, topH);
     board.bottom = Raster(botW, botH);
-    Render(copper[0], drills, W, H, corner, boardToTop.Inverse(), 1 / st, palette, board.top, board.topCopper);
-    Render(copper[1], drills, W, H, corner, boardToBottom.Inverse(), 1 / std::min(kx, ky), palette, board.bottom, board.bottomCopper);
+    Render(copper[0], sideDrills[0], W, H, corner, boardToTop.Inverse(), 1 / st, palette, board.top, board.topCopper);
+    Render(copper[1], sideDrills[1], W, H, corner, boardToBottom.Inverse(), 1 / std::min(kx, ky), palette, board.bottom, board.bottomCopper);
+    for (SpuriousHole& h : board.spurious) h.centre = (h.bottom ? boardToBottom : boardToTop).Apply(h.centre);
     Scan(board.top, o, gain, rng.Next());
     Scan(board.bottom, o, gain, rng.Next());
     board.copperColor = Gained(o.copperColor, gain);
@@ -720,8 +749,10 @@ TwoSidedBoard MakeTwoSidedBoard(const TwoSidedOptions& o) {
         pad.net = l ? netOf(l) : 0;
         board.pads.push_back(pad);
     }
-    for (const BoardHoleMm& h : holes) {
+    for (size_t i = 0; i < holes.size(); ++i) {
+        const BoardHoleMm& h = holes[i];
         TrueHole t;
+        t.hiddenOn = hiddenOn[i];
         t.top = boardToTop.Apply({h.x, h.y});
         t.bottom = boardToBottom.Apply({h.x, h.y});
         t.drillMm = h.drill, t.plated = h.plated, t.via = h.via, t.padMm = h.pad;
@@ -837,8 +868,12 @@ void WriteTwoSidedBoard(const TwoSidedBoard& b, const TwoSidedOptions& o, const 
     std::snprintf(line, sizeof line, "map %.12g %.12g %.12g %.12g %.12g %.12g\n", m.m00, m.m01, m.m10, m.m11, m.tx, m.ty);
     out << line << "colors " << hex(b.copperColor) << ' ' << hex(b.boardColor) << ' ' << hex(b.lidColor) << "\nnets " << b.nets << '\n';
     for (const TrueHole& h : b.holes) {
-        std::snprintf(line, sizeof line, "hole %.4f %.4f %.4f %.4f %.4f %.4f %s %s %d\n", h.top.x, h.top.y, h.bottom.x, h.bottom.y, h.drillMm, h.padMm,
-                      h.plated ? "plated" : "unplated", h.via ? "via" : h.plated ? "pad" : "mount", h.net);
+        std::snprintf(line, sizeof line, "hole %.4f %.4f %.4f %.4f %.4f %.4f %s %s %d %d\n", h.top.x, h.top.y, h.bottom.x, h.bottom.y, h.drillMm, h.padMm,
+                      h.plated ? "plated" : "unplated", h.via ? "via" : h.plated ? "pad" : "mount", h.net, h.hiddenOn);
+        out << line;
+    }
+    for (const SpuriousHole& h : b.spurious) {
+        std::snprintf(line, sizeof line, "spurious %.4f %.4f %s %.4f\n", h.centre.x, h.centre.y, h.bottom ? "bottom" : "top", h.diameterMm);
         out << line;
     }
     for (const TruePad& p : b.pads) {

@@ -45,6 +45,9 @@ struct TwoSidedOptions {
     bool blur = true;
     double noiseSigma = 2;
     double gainRange = 0.02;
+    // Shares of the holes that one scan (either, at random) does not show,
+    // and of round lid-coloured spots on one scan that are no hole.
+    double hiddenHoleShare = 0, spuriousHoleShare = 0;
 };
 
 struct TrueHole {
@@ -55,6 +58,14 @@ struct TrueHole {
     bool via = false;
     int32_t net = 0;  // 0: none (unplated)
     double padMm = 0;  // outer diameter of the copper ring on both sides; 0: none
+    int hiddenOn = 0;  // 0: shows on both scans; 1: not on the top scan; 2: not on the bottom
+};
+
+// A lid-coloured round spot on one scan that is no hole.
+struct SpuriousHole {
+    Vec2 centre;  // in the pixels of its scan
+    bool bottom = false;
+    double diameterMm = 0;
 };
 
 struct TruePad {
@@ -70,6 +81,7 @@ struct TwoSidedBoard {
     Affine2 bottomToTop;
     std::vector<TrueHole> holes;
     std::vector<TruePad> pads;
+    std::vector<SpuriousHole> spurious;
     int32_t nets = 0;  // nets are 1..nets; each holds at least one pad or plated hole
     // The colours as the scans show them (after the gain), packed 0x00BBGGRR
     // as the command line's -c takes integer text.
@@ -113,7 +125,8 @@ double ScoreNets(const std::vector<TruePad>&, const std::vector<int32_t>& ourNet
 //   map m00 m01 m10 m11 tx ty        (bottom pixel -> top pixel)
 //   colors #RRGGBB #RRGGBB #RRGGBB   (copper, board, lid)
 //   nets N
-//   hole TX TY BX BY DRILL_MM PAD_MM plated|unplated via|pad|mount NET
+//   hole TX TY BX BY DRILL_MM PAD_MM plated|unplated via|pad|mount NET HIDDEN (0 | 1 top | 2 bottom)
+//   spurious X Y top|bottom DIAMETER_MM  (in that scan's pixels)
 //   pad TX TY BX BY front|back tht|smd NET
 void WriteTwoSidedBoard(const TwoSidedBoard&, const TwoSidedOptions&, const std::string& dir);
 

@@ -141,6 +141,37 @@ TEST(TwoSidedBoard, HolesShowTheLidWhereTheTruthAndTheMapPutThem) {
     EXPECT_GT(vias, 3);
 }
 
+// Holes one scan hides show no lid there (and still do on the other scan);
+// spurious spots show the lid on their own scan only.
+TEST(TwoSidedBoard, HidesAndInventsHolesOnOneScan) {
+    TwoSidedOptions o = Small(2, 300);
+    const TwoSidedBoard plain = MakeTwoSidedBoard(o);
+    o.hiddenHoleShare = 0.2, o.spuriousHoleShare = 0.1;
+    const TwoSidedBoard b = MakeTwoSidedBoard(o);
+    ASSERT_EQ(b.holes.size(), plain.holes.size()) << "the same board underneath";
+    EXPECT_EQ(b.topCopper, plain.topCopper);
+    int hidden = 0;
+    const Affine2 topToBottom = b.bottomToTop.Inverse();
+    for (const TrueHole& h : b.holes) {
+        if (!h.hiddenOn) continue;
+        ++hidden;
+        const Vec2 seen = h.hiddenOn == 1 ? h.bottom : h.top, unseen = h.hiddenOn == 1 ? h.top : h.bottom;
+        const Raster& s = h.hiddenOn == 1 ? b.bottom : b.top;
+        const Raster& u = h.hiddenOn == 1 ? b.top : b.bottom;
+        EXPECT_EQ(Nearest(b, s, static_cast<int32_t>(seen.x), static_cast<int32_t>(seen.y)), 0);
+        EXPECT_NE(Nearest(b, u, static_cast<int32_t>(unseen.x), static_cast<int32_t>(unseen.y)), 0);
+    }
+    EXPECT_GT(hidden, 0);
+    EXPECT_EQ(b.spurious.size(), static_cast<size_t>(std::lround(0.1 * static_cast<double>(b.holes.size()))));
+    for (const SpuriousHole& h : b.spurious) {
+        const Vec2 other = h.bottom ? b.bottomToTop.Apply(h.centre) : topToBottom.Apply(h.centre);
+        const Raster& s = h.bottom ? b.bottom : b.top;
+        const Raster& u = h.bottom ? b.top : b.bottom;
+        EXPECT_EQ(Nearest(b, s, static_cast<int32_t>(h.centre.x), static_cast<int32_t>(h.centre.y)), 0);
+        EXPECT_EQ(Nearest(b, u, static_cast<int32_t>(other.x), static_cast<int32_t>(other.y)), 1) << "bare board on the other side";
+    }
+}
+
 // Every plated hole has copper all round it on both sides; an unplated one
 // has none near it.
 TEST(TwoSidedBoard, PlatedHolesAreRingedOnBothSides) {

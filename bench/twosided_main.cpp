@@ -2,7 +2,7 @@
 // rastrace-twosided: writes the scans of both sides of a synthetic two-layer
 // board and the truth about it (holes, pads, nets, the map between the scans).
 //
-//   rastrace-twosided [--seed N] [--dpi D] [--bottom-dpi D] [--width-mm MM] [--height-mm MM] [--turn DEG] [--scale S] DIR
+//   rastrace-twosided [--seed N] [--dpi D] [--bottom-dpi D] [--width-mm MM] [--height-mm MM] [--turn DEG] [--scale S] [--hidden F] [--spurious F] DIR
 //
 // Exit status 0 on success, 2 on a bad command line, 1 on any other failure.
 #include "bench/TwoSidedBoard.h"
@@ -26,7 +26,9 @@ constexpr const char* kUsage =
     "  --width-mm MM    board width (default 160)\n"
     "  --height-mm MM   board height (default 100)\n"
     "  --turn DEG       the bottom turns by a multiple of 90 plus up to DEG degrees (default 5)\n"
-    "  --scale S        the bottom's scale differs by up to S per axis (default 0.003)\n";
+    "  --scale S        the bottom's scale differs by up to S per axis (default 0.003)\n"
+    "  --hidden F       share of the holes one scan does not show (default 0)\n"
+    "  --spurious F     round lid-coloured spots that are no hole, as a share of the holes (default 0)\n";
 
 bool Number(const char* text, double& out) {
     char* end = nullptr;
@@ -63,6 +65,8 @@ int main(int argc, char** argv) {
             else if (arg == "--height-mm") options.heightMm = v;
             else if (arg == "--turn") options.maxTurnDeg = v;
             else if (arg == "--scale") options.maxScale = v;
+            else if (arg == "--hidden") options.hiddenHoleShare = v;
+            else if (arg == "--spurious") options.spuriousHoleShare = v;
             else {
                 std::fprintf(stderr, "rastrace-twosided: %s is not an option (or its value is out of range).\n%s", argv[i - 1], kUsage);
                 return 2;
