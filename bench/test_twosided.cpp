@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -77,13 +78,24 @@ std::vector<int32_t> Labels(int32_t w, int32_t h, Pick pick) {
     return label;
 }
 
-// The centroid of the lid-coloured pixels within radius of centre.
-Vec2 LidCentroid(const TwoSidedBoard& b, const Raster& r, Vec2 centre, double radius) {
-    double sx = 0, sy = 0, n = 0;
+// The centroid of the opening within radius of centre, each pixel weighted
+// by how far its colour lies from the base (the ring's copper, or the board
+// around an unplated hole) towards the lid: edge pixels count by their share.
+Vec2 LidCentroid(const TwoSidedBoard& b, const Raster& r, Vec2 centre, double radius, uint32_t base) {
+    double sx = 0, sy = 0, n = 0, span = 0, along[3];
+    for (int k = 0; k < 3; ++k) {
+        along[k] = static_cast<double>(b.lidColor >> (8 * k) & 0xFF) - static_cast<double>(base >> (8 * k) & 0xFF);
+        span += along[k] * along[k];
+    }
     for (int32_t y = static_cast<int32_t>(centre.y - radius); y <= static_cast<int32_t>(centre.y + radius); ++y)
         for (int32_t x = static_cast<int32_t>(centre.x - radius); x <= static_cast<int32_t>(centre.x + radius); ++x) {
-            if (std::hypot(x + 0.5 - centre.x, y + 0.5 - centre.y) > radius || Nearest(b, r, x, y) != 0) continue;
-            sx += x + 0.5, sy += y + 0.5, n += 1;
+            if (std::hypot(x + 0.5 - centre.x, y + 0.5 - centre.y) > radius) continue;
+            const uint32_t c = r.PixelColor(x, y);
+            double f = 0;
+            for (int k = 0; k < 3; ++k) f += (static_cast<double>(c >> (8 * k) & 0xFF) - static_cast<double>(base >> (8 * k) & 0xFF)) * along[k];
+            f = std::clamp(f / span, 0.0, 1.0);
+            if (f < 0.1) continue;  // the base with its noise
+            sx += f * (x + 0.5), sy += f * (y + 0.5), n += f;
         }
     return n ? Vec2{sx / n, sy / n} : Vec2{-1e9, -1e9};
 }
@@ -128,14 +140,16 @@ TEST(TwoSidedBoard, HolesShowTheLidWhereTheTruthAndTheMapPutThem) {
         double worst = 0;
         for (const TrueHole& h : b.holes) {
             vias += h.via;
-            const Vec2 t = LidCentroid(b, b.top, h.top, h.drillMm / 2 * topPx + 1);
-            const Vec2 u = LidCentroid(b, b.bottom, h.bottom, h.drillMm / 2 * botPx + 1);
+            const uint32_t base = h.plated ? b.copperColor : b.boardColor;
+            const Vec2 t = LidCentroid(b, b.top, h.top, h.drillMm / 2 * topPx + 1.5, base);
+            const Vec2 u = LidCentroid(b, b.bottom, h.bottom, h.drillMm / 2 * botPx + 1.5, base);
             worst = std::max({worst, std::hypot(t.x - h.top.x, t.y - h.top.y), std::hypot(u.x - h.bottom.x, u.y - h.bottom.y)});
             const Vec2 m = b.bottomToTop.Apply(h.bottom);
             EXPECT_NEAR(m.x, h.top.x, 1e-6);
             EXPECT_NEAR(m.y, h.top.y, 1e-6);
         }
-        EXPECT_LT(worst, 0.3) << "seed " << seed;
+        EXPECT_LT(worst, 0.2) << "seed " << seed;
+        std::printf("seed %d: %zu holes, worst centroid off its true centre by %.3f px\n", static_cast<int>(seed), b.holes.size(), worst);
         EXPECT_LT(b.bottomToTop.Determinant(), 0) << "the bottom is a mirror image";
     }
     EXPECT_GT(vias, 3);
@@ -149,7 +163,8 @@ TEST(TwoSidedBoard, HidesAndInventsHolesOnOneScan) {
     o.hiddenHoleShare = 0.2, o.spuriousHoleShare = 0.1;
     const TwoSidedBoard b = MakeTwoSidedBoard(o);
     ASSERT_EQ(b.holes.size(), plain.holes.size()) << "the same board underneath";
-    EXPECT_EQ(b.topCopper, plain.topCopper);
+    EXPECT_EQ(b.nets, plain.nets);
+    EXPECT_EQ(std::memcmp(&b.bottomToTop, &plain.bottomToTop, sizeof b.bottomToTop), 0);
     int hidden = 0;
     const Affine2 topToBottom = b.bottomToTop.Inverse();
     for (const TrueHole& h : b.holes) {
