@@ -8,6 +8,7 @@
 #include "bench/TwoSidedBoard.h"
 #include "common/Error.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -58,7 +59,17 @@ int main(int argc, char** argv) {
                 return 2;
             }
             ++i;
-            if (arg == "--seed" && v >= 0 && v == static_cast<double>(static_cast<uint64_t>(v))) options.seed = static_cast<uint64_t>(v);
+            if (arg == "--seed") {
+                // Integer text, all 64 bits of it.
+                char* end = nullptr;
+                errno = 0;
+                const unsigned long long seed = std::strtoull(argv[i], &end, 10);
+                if (errno || *end || argv[i][0] == '-') {
+                    std::fprintf(stderr, "rastrace-twosided: The seed \"%s\" is not a whole number from 0 to 18446744073709551615.\n", argv[i]);
+                    return 2;
+                }
+                options.seed = seed;
+            }
             else if (arg == "--dpi") options.dpi = v;
             else if (arg == "--bottom-dpi") options.bottomDpi = v;
             else if (arg == "--width-mm") options.widthMm = v;
@@ -68,7 +79,7 @@ int main(int argc, char** argv) {
             else if (arg == "--hidden") options.hiddenHoleShare = v;
             else if (arg == "--spurious") options.spuriousHoleShare = v;
             else {
-                std::fprintf(stderr, "rastrace-twosided: %s is not an option (or its value is out of range).\n%s", argv[i - 1], kUsage);
+                std::fprintf(stderr, "rastrace-twosided: %s is not an option.\n%s", argv[i - 1], kUsage);
                 return 2;
             }
             continue;
