@@ -119,6 +119,7 @@ struct Pin {
     double hw = 0, hh = 0;      // SMD half sizes
     int32_t part = 0;
     int32_t net = 0;  // the designed net (0: none)
+    int side = 0;     // an SMD pad's side: 0 top, 1 bottom
 };
 
 struct BoardHoleMm {
@@ -230,7 +231,8 @@ bool FindRoute(const Router& router, int32_t net, const Pin& a, const Pin& b, do
     };
     using Entry = std::pair<int32_t, int32_t>;  // (f, state)
     std::priority_queue<Entry, std::vector<Entry>, std::greater<>> open;
-    for (int s = 0; s < (a.tht ? 2 : 1); ++s) {
+    for (int s = 0; s < 2; ++s) {
+        if (!a.tht && s != a.side) continue;
         const int32_t st = state(s, ac, ar);
         cost[static_cast<size_t>(st)] = 0;
         open.push({h(ac, ar), st});
@@ -244,7 +246,7 @@ bool FindRoute(const Router& router, int32_t net, const Pin& a, const Pin& b, do
         const int32_t c = c0 + local % bw, r = r0 + local / bw;
         const int32_t g = cost[static_cast<size_t>(st)];
         if (f - h(c, r) > g) continue;
-        if (c == bc && r == br && (b.tht || s == 0)) {
+        if (c == bc && r == br && (b.tht || s == b.side)) {
             goal = st;
             break;
         }
@@ -474,11 +476,12 @@ TwoSidedBoard MakeTwoSidedBoard(const TwoSidedOptions& o) {
                     p.x = i * 2.54, p.y = j * 2.54, p.drill = drill, p.pad = pad;
                     part.push_back(p);
                 }
-        } else {  // a two-pad SMD part on the top
+        } else {  // a two-pad SMD part, mostly on the top
+            const int side = rng.Chance(0.25) ? 1 : 0;
             const double hw = rng.Real(0.4, 0.6), hh = rng.Real(0.5, 0.8), pitch = 2 * hw + rng.Real(0.8, 1.6);
             for (int i = 0; i < 2; ++i) {
                 Pin p;
-                p.tht = false, p.x = i * pitch, p.hw = hw, p.hh = hh;
+                p.tht = false, p.x = i * pitch, p.hw = hw, p.hh = hh, p.side = side;
                 part.push_back(p);
             }
         }
@@ -577,8 +580,8 @@ TwoSidedBoard MakeTwoSidedBoard(const TwoSidedOptions& o) {
             router.MarkNoVia(p.x, p.y, p.pad / 2 + 0.9);
         } else {
             const Prim pad{Prim::Rect, p.x, p.y, p.hw, p.hh, 0};
-            copper[0].push_back(pad);
-            router.Mark(pad, kCellSlack, pinRouterNet[i], 1);
+            copper[p.side].push_back(pad);
+            router.Mark(pad, kCellSlack, pinRouterNet[i], 1 << p.side);
             router.MarkNoVia(p.x, p.y, std::max(p.hw, p.hh) + 0.6);
         }
     }
@@ -738,11 +741,18 @@ TwoSidedBoard MakeTwoSidedBoard(const TwoSidedOptions& o) {
         const double px = p.tht ? p.x + (p.drill + p.pad) / 4 : p.x;
         pad.top = boardToTopPx.Apply({px, p.y});
         pad.bottom = boardToBottom.Apply({px, p.y});
-        const int32_t cx = static_cast<int32_t>(std::floor(pad.top.x)), cy = static_cast<int32_t>(std::floor(pad.top.y));
-        int32_t l = topLabel[static_cast<size_t>(cy) * topW + cx];
+        pad.front = p.tht || p.side == 0;
+        // Front pads are looked up on the top scan, bottom-only pads on the bottom scan.
+        const bool back = !pad.front;
+        const Vec2 at = back ? pad.bottom : pad.top;
+        const int32_t sw = back ? botW : topW;
+        const int32_t cx = static_cast<int32_t>(std::floor(at.x)), cy = static_cast<int32_t>(std::floor(at.y));
+        int32_t l = back ? (botLabel[static_cast<size_t>(cy) * sw + cx] ? botLabel[static_cast<size_t>(cy) * sw + cx] + topCount : 0)
+                         : topLabel[static_cast<size_t>(cy) * sw + cx];
         if (!l) {
             std::vector<int32_t> found;
             if (p.tht) ringLabels(boardToTop, st, topLabel, topW, topH, p.x, p.y, p.drill / 2, p.pad / 2, 0, found);
+            else if (back) ringLabels(boardToBottom, (kx + ky) / 2, botLabel, botW, botH, p.x, p.y, 0, std::min(p.hw, p.hh), topCount, found);
             else ringLabels(boardToTop, st, topLabel, topW, topH, p.x, p.y, 0, std::min(p.hw, p.hh), 0, found);
             if (!found.empty()) l = found[0];
         }

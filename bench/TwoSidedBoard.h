@@ -70,8 +70,8 @@ struct SpuriousHole {
 
 struct TruePad {
     Vec2 top;     // a point inside the pad's copper, top pixels
-    bool front = true;  // on the top side (else a bottom-only pad, given also in bottom pixels)
-    Vec2 bottom;  // the same point in bottom pixels (inside the copper there too for a through-hole pad)
+    bool front = true;  // on the top side (else a bottom-only SMD pad, whose copper is at bottom)
+    Vec2 bottom;  // the same point in bottom pixels (inside the copper there for through-hole and bottom-only pads)
     int32_t net = 0;
     bool throughHole = false;
 };

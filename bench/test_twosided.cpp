@@ -209,7 +209,9 @@ TEST(TwoSidedBoard, PlatedHolesAreRingedOnBothSides) {
                     ASSERT_EQ(copper, h.plated) << "seed " << seed << " side " << side << " hole at " << h.top.x << ", " << h.top.y;
                 }
             }
-            if (h.plated) EXPECT_GT(h.net, 0);
+            if (h.plated) {
+                EXPECT_GT(h.net, 0);
+            }
             unplated += !h.plated;
         }
         EXPECT_EQ(unplated, 4) << "the mounting holes";
@@ -228,7 +230,7 @@ TEST(TwoSidedBoard, TrueNetsDoNotTouchInTheScans) {
             const auto label = Labels(r.Width(), r.Height(), [&](int32_t x, int32_t y) { return Nearest(b, r, x, y) == 2; });
             std::map<int32_t, int32_t> netOfLabel;
             for (const TruePad& p : b.pads) {
-                if (side == 1 && !p.throughHole) continue;
+                if (side == 0 ? !p.front : p.front && !p.throughHole) continue;
                 const Vec2 c = side ? p.bottom : p.top;
                 const int32_t l = label[static_cast<size_t>(std::floor(c.y)) * r.Width() + static_cast<int32_t>(std::floor(c.x))];
                 ASSERT_NE(l, 0) << "seed " << seed << " side " << side << ": a pad off the copper at " << c.x << ", " << c.y;
@@ -278,6 +280,7 @@ TEST(TwoSidedBoard, RoutesMostConnectionsAndChangesSides) {
     std::set<int32_t> nets;
     for (const TruePad& p : b.pads) nets.insert(p.net);
     EXPECT_EQ(static_cast<int32_t>(nets.size()), b.nets) << "every net holds a pad";
+    EXPECT_TRUE(std::any_of(b.pads.begin(), b.pads.end(), [](const TruePad& p) { return !p.front; })) << "no pad on the bottom only";
 }
 
 TEST(TwoSidedScores, AreOneForTheTruthAndDropForAWrongAnswer) {
