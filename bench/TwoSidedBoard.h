@@ -2,9 +2,8 @@
 // Two-layer boards under a scanner, both sides, with the truth about them:
 // a board outline on the lid, through-hole parts (DIP packages, pin
 // headers), SMD pads (most on the top, some on the bottom), vias and
-// unplated mounting holes, tracks
-// on both sides routed on a grid with clearance, and the nets the drawn
-// copper actually makes. The top is scanned from above, axis aligned; the
+// unplated mounting holes, tracks on both sides routed on a grid with
+// clearance, and the nets the drawn copper actually makes. The top is scanned from above, axis aligned; the
 // bottom from below: mirrored, turned, scaled a little per axis, shifted.
 //
 // The one fact a caller must know: everything is a pure function of the
