@@ -41,47 +41,9 @@ std::string GerberHeader(int32_t layer, std::string_view version) {
 
 void AppendGerberRegion(std::string& out, const OutlineShape& shape, const AreaScale& scale) {
     const auto& points = shape.points;
-    if (points.empty()) return;
-    const int64_t x0 = scale.XNm(points[0].x2), y0 = scale.YNm(points[0].y2);
-    int64_t x = x0, y = y0;
-    // Written in blocks of points, each with room for its longest text:
-    // "X" + 20 digits + "Y" + 20 digits + "D01*\n" per point.
-    constexpr size_t kBlock = 4096, kRoom = 64;
-    for (size_t i = 0; i <= points.size(); i += kBlock) {
-        const size_t end = std::min(points.size() + 1, i + kBlock);
-        const size_t start = out.size();
-        out.resize(start + kRoom * (end - i + 2));
-        char* p = out.data() + start;
-        auto put = [&](std::string_view s) {
-            for (char c : s) *p++ = c;
-        };
-        for (size_t k = i; k < end; ++k) {
-            if (k == 0) {
-                put("G36*\nX");
-                p = AppendDecimal(p, x0);
-                *p++ = 'Y';
-                p = AppendDecimal(p, y0);
-                put("D02*\n");
-                continue;
-            }
-            const OutlinePoint& q = points[k % points.size()];  // the last one closes the contour
-            const int64_t nx = scale.XNm(q.x2), ny = scale.YNm(q.y2);
-            if (nx == x && ny == y) continue;
-            if (nx != x) {
-                *p++ = 'X';
-                p = AppendDecimal(p, nx);
-            }
-            if (ny != y) {
-                *p++ = 'Y';
-                p = AppendDecimal(p, ny);
-            }
-            put("D01*\n");
-            x = nx;
-            y = ny;
-        }
-        if (end == points.size() + 1) put("G37*\n");
-        out.resize(static_cast<size_t>(p - out.data()));
-    }
+    AppendGerberContour(out, points.size(), [&points, &scale](size_t i) {
+        return std::pair<int64_t, int64_t>{scale.XNm(points[i].x2), scale.YNm(points[i].y2)};
+    });
 }
 
 std::string_view GerberTrailer() { return "M02*\n"; }

@@ -10,10 +10,13 @@
 // coordinates are modal). Lines end in LF.
 #pragma once
 
+#include "common/IntText.h"
 #include "formats/AreaScale.h"
 #include "trace/Outline.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <string>
 #include <string_view>
 
@@ -29,6 +32,53 @@ std::string GerberHeader(int32_t layer, std::string_view version);
 
 // Appends the region of one outline.
 void AppendGerberRegion(std::string& out, const OutlineShape& shape, const AreaScale& scale);
+
+// Appends one region (G36 ... G37) of a closed contour of count points,
+// point i at(i) as (x, y) in nanometres; only the coordinate that changes
+// is written.
+template <class At>
+void AppendGerberContour(std::string& out, size_t count, const At& at) {
+    if (count == 0) return;
+    const auto [x0, y0] = at(0);
+    int64_t x = x0, y = y0;
+    // Written in blocks of points, each with room for its longest text:
+    // "X" + 20 digits + "Y" + 20 digits + "D01*\n" per point.
+    constexpr size_t kBlock = 4096, kRoom = 64;
+    for (size_t i = 0; i <= count; i += kBlock) {
+        const size_t end = std::min(count + 1, i + kBlock);
+        const size_t start = out.size();
+        out.resize(start + kRoom * (end - i + 2));
+        char* p = out.data() + start;
+        auto put = [&p](std::string_view s) {
+            for (char c : s) *p++ = c;
+        };
+        for (size_t k = i; k < end; ++k) {
+            if (k == 0) {
+                put("G36*\nX");
+                p = AppendDecimal(p, x0);
+                *p++ = 'Y';
+                p = AppendDecimal(p, y0);
+                put("D02*\n");
+                continue;
+            }
+            const auto [nx, ny] = at(k % count);  // the last one closes the contour
+            if (nx == x && ny == y) continue;
+            if (nx != x) {
+                *p++ = 'X';
+                p = AppendDecimal(p, nx);
+            }
+            if (ny != y) {
+                *p++ = 'Y';
+                p = AppendDecimal(p, ny);
+            }
+            put("D01*\n");
+            x = nx;
+            y = ny;
+        }
+        if (end == count + 1) put("G37*\n");
+        out.resize(static_cast<size_t>(p - out.data()));
+    }
+}
 
 std::string_view GerberTrailer();
 

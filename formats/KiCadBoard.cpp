@@ -1,0 +1,169 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "formats/KiCadBoard.h"
+
+#include "common/Error.h"
+#include "formats/AreaOutput.h"
+#include "formats/KiCad.h"
+
+#include <cstdio>
+#include <string>
+
+namespace rastrace {
+
+namespace {
+
+std::string Mm(int64_t nm) {
+    char text[32];
+    char* end = AppendMillimetres(text, nm);
+    return std::string(text, end);
+}
+
+std::string At(BoardPoint p) { return Mm(p.x) + " " + Mm(p.y); }
+
+// Time stamps KiCad wants on every item: made from a counter, so the same
+// board gives the same file.
+class Stamps {
+public:
+    std::string Next() {
+        char text[48];
+        std::snprintf(text, sizeof text, "(tstamp 00000000-0000-4000-8000-%012llx)",
+                      static_cast<unsigned long long>(++count_));
+        return text;
+    }
+
+private:
+    uint64_t count_ = 0;
+};
+
+void CheckRange(const BoardModel& model) {
+    auto check = [](int64_t v) {
+        if (v > kKiCadMostNm || v < -kKiCadMostNm) {
+            throw Error("The board reaches " + Mm(v < 0 ? -v : v) +
+                        " mm from its origin; a KiCad board holds at most 1518.485686 mm");
+        }
+    };
+    check(model.widthNm);
+    check(model.heightNm);
+    for (const BoardRegion& r : model.regions) {
+        for (const BoardPoint& p : r.contour) {
+            check(p.x);
+            check(p.y);
+        }
+    }
+    for (const BoardHole& h : model.holes) {
+        check(h.centre.x);
+        check(h.centre.y);
+    }
+    for (const BoardPoint& p : model.edge) {
+        check(p.x);
+        check(p.y);
+    }
+}
+
+const char* kLayers =
+    "  (layers\n"
+    "    (0 \"F.Cu\" signal)\n"
+    "    (31 \"B.Cu\" signal)\n"
+    "    (32 \"B.Adhes\" user \"B.Adhesive\")\n"
+    "    (33 \"F.Adhes\" user \"F.Adhesive\")\n"
+    "    (34 \"B.Paste\" user)\n"
+    "    (35 \"F.Paste\" user)\n"
+    "    (36 \"B.SilkS\" user \"B.Silkscreen\")\n"
+    "    (37 \"F.SilkS\" user \"F.Silkscreen\")\n"
+    "    (38 \"B.Mask\" user)\n"
+    "    (39 \"F.Mask\" user)\n"
+    "    (40 \"Dwgs.User\" user \"User.Drawings\")\n"
+    "    (41 \"Cmts.User\" user \"User.Comments\")\n"
+    "    (42 \"Eco1.User\" user \"User.Eco1\")\n"
+    "    (43 \"Eco2.User\" user \"User.Eco2\")\n"
+    "    (44 \"Edge.Cuts\" user)\n"
+    "    (45 \"Margin\" user)\n"
+    "    (46 \"B.CrtYd\" user \"B.Courtyard\")\n"
+    "    (47 \"F.CrtYd\" user \"F.Courtyard\")\n"
+    "    (48 \"B.Fab\" user)\n"
+    "    (49 \"F.Fab\" user)\n"
+    "  )\n\n";
+
+}  // namespace
+
+void WriteKiCadBoard(const BoardModel& model, std::string_view generatorVersion,
+                     const std::function<void(std::string_view)>& sink) {
+    CheckRange(model);
+    Stamps stamps;
+    std::string out = "(kicad_pcb (version 20211014) (generator rastrace)\n\n  (general\n    (thickness 1.6)\n  )\n\n"
+                      "  (paper \"A4\")\n  (title_block\n    (comment 1 \"Rastrace ";
+    out += generatorVersion;
+    out += "\")\n  )\n\n";
+    out += kLayers;
+    out += "  (setup\n    (pad_to_mask_clearance 0)\n  )\n\n  (net 0 \"\")\n";
+    for (size_t i = 0; i < model.nets.size(); ++i) {
+        out += "  (net " + std::to_string(i + 1) + " \"" + model.nets[i] + "\")\n";
+    }
+    out += "\n";
+    auto netText = [&model](int32_t net) {
+        return std::string("(net ") + std::to_string(net) + " \"" + model.nets[static_cast<size_t>(net - 1)] + "\")";
+    };
+    auto flush = [&out, &sink](bool always) {
+        if (always || out.size() >= (size_t{1} << 20)) {
+            sink(out);
+            out.clear();
+        }
+    };
+
+    int hole = 0;
+    for (const BoardHole& h : model.holes) {
+        const bool hasNet = h.net >= 1 && static_cast<size_t>(h.net) <= model.nets.size();
+        if (h.plated && h.drillNm < 800'000) {
+            out += "  (via (at " + At(h.centre) + ") (size " + Mm(h.padNm) + ") (drill " + Mm(h.drillNm) +
+                   ") (layers \"F.Cu\" \"B.Cu\") (net " + std::to_string(hasNet ? h.net : 0) + ") " + stamps.Next() +
+                   ")\n";
+            continue;
+        }
+        ++hole;
+        const std::string ref = "H" + std::to_string(hole);
+        out += "  (footprint \"Rastrace:" + std::string(h.plated ? "Hole" : "MountingHole") + "\" (layer \"F.Cu\") " +
+               stamps.Next() + "\n    (at " + At(h.centre) + ")\n    (attr " +
+               (h.plated ? "through_hole" : "exclude_from_pos_files exclude_from_bom") + ")\n";
+        out += "    (fp_text reference \"" + ref + "\" (at 0 0) (layer \"F.SilkS\") hide\n"
+               "      (effects (font (size 1 1) (thickness 0.15))) " + stamps.Next() + ")\n";
+        out += "    (fp_text value \"" + std::string(h.plated ? "Hole" : "MountingHole") +
+               "\" (at 0 0) (layer \"F.Fab\") hide\n      (effects (font (size 1 1) (thickness 0.15))) " +
+               stamps.Next() + ")\n";
+        if (h.plated) {
+            out += "    (pad \"1\" thru_hole circle (at 0 0) (size " + Mm(h.padNm) + " " + Mm(h.padNm) + ") (drill " +
+                   Mm(h.drillNm) + ") (layers \"*.Cu\" \"*.Mask\")" + (hasNet ? " " + netText(h.net) : "") + " " +
+                   stamps.Next() + ")\n";
+        } else {
+            out += "    (pad \"\" np_thru_hole circle (at 0 0) (size " + Mm(h.drillNm) + " " + Mm(h.drillNm) +
+                   ") (drill " + Mm(h.drillNm) + ") (layers \"*.Cu\" \"*.Mask\") " + stamps.Next() + ")\n";
+        }
+        out += "  )\n";
+        flush(false);
+    }
+
+    std::vector<BoardPoint> edge = model.edge;
+    if (edge.empty()) edge = {{0, 0}, {model.widthNm, 0}, {model.widthNm, model.heightNm}, {0, model.heightNm}};
+    for (size_t i = 0; i < edge.size(); ++i) {
+        out += "  (gr_line (start " + At(edge[i]) + ") (end " + At(edge[(i + 1) % edge.size()]) +
+               ") (layer \"Edge.Cuts\") (width 0.1) " + stamps.Next() + ")\n";
+    }
+
+    for (const BoardRegion& region : model.regions) {
+        if (region.contour.empty() || region.net < 1 || static_cast<size_t>(region.net) > model.nets.size()) continue;
+        const char* layer = region.layer == BoardLayer::Front ? "\"F.Cu\"" : "\"B.Cu\"";
+        std::string pts;
+        for (const BoardPoint& p : region.contour) pts += " (xy " + At(p) + ")";
+        out += "  (zone (net " + std::to_string(region.net) + ") (net_name \"" +
+               model.nets[static_cast<size_t>(region.net - 1)] + "\") (layer " + layer + ") " + stamps.Next() +
+               " (hatch edge 0.508)\n    (connect_pads yes (clearance 0))\n    (min_thickness 0.0254)"
+               " (filled_areas_thickness no)\n    (fill yes (thermal_gap 0.508) (thermal_bridge_width 0.508)"
+               " (island_removal_mode 1))\n    (polygon\n      (pts" +
+               pts + ")\n    )\n    (filled_polygon\n      (layer " + layer + ")\n      (pts" + pts +
+               ")\n    )\n  )\n";
+        flush(false);
+    }
+    out += ")\n";
+    flush(true);
+}
+
+}  // namespace rastrace
