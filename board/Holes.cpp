@@ -342,6 +342,8 @@ HoleFinder::HoleFinder(int32_t width, int32_t height, const HoleLimits& limits, 
     : s_(std::make_unique<State>(width, height, limits, holeColours)) {}
 
 HoleFinder::~HoleFinder() = default;
+HoleFinder::HoleFinder(HoleFinder&&) noexcept = default;
+HoleFinder& HoleFinder::operator=(HoleFinder&&) noexcept = default;
 
 void HoleFinder::AddRow(std::span<const Span> copper, std::span<const Span> hole) {
     State& s = *s_;

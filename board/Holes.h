@@ -36,6 +36,8 @@ public:
     ~HoleFinder();
     HoleFinder(const HoleFinder&) = delete;
     HoleFinder& operator=(const HoleFinder&) = delete;
+    HoleFinder(HoleFinder&&) noexcept;
+    HoleFinder& operator=(HoleFinder&&) noexcept;
 
     // The next row's runs: each list sorted and not overlapping, nor
     // overlapping the other. Throws std::invalid_argument otherwise.

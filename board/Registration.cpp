@@ -428,7 +428,7 @@ private:
 
     Alignment Finish(const Fit& f) const {
         const int32_t fewer = static_cast<int32_t>(std::min(top_.size(), bottom_.size()));
-        const int32_t needed = std::max(kMinAlignHoles, (fewer + 3) / 4);
+        const int32_t needed = std::max(kMinAlignHoles, (fewer + 1) / 2);
         const auto matched = static_cast<int32_t>(f.matches.size());
         if (matched < needed)
             Fail("only " + std::to_string(matched) + " hole" + (matched == 1 ? " matches" : "s match") + " (at least " +

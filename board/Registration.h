@@ -21,8 +21,9 @@
 // Thresholds (why these: two passes of one scanner differ in scale by a few
 // tenths of a percent, hole centres are found to a fraction of a pixel):
 // - each side needs at least kMinAlignHoles (6) holes;
-// - at least kMinAlignHoles holes must match one to one, and at least a
-//   quarter of the side with fewer holes;
+// - at least kMinAlignHoles holes must match one to one, and at least
+//   half of the side with fewer holes (a board matched to its own mirror
+//   image fits its symmetric holes, seldom most of them);
 // - two holes match when their centres are within 0.15 mm after the fit
 //   (then 5 x RMS, between 0.06 and 0.15 mm) and their diameters differ by at
 //   most 0.15 mm + 20 %;
