@@ -1058,3 +1058,28 @@ TEST_F(Cli, TheBoardRuleHolesAndSuggestions) {
         EXPECT_EQ(r.err, "rastrace-cli: " + message + "\nTry 'rastrace-cli --help' for more information.\n");
     }
 }
+
+// The whole board's options: what goes with --bottom, and what it needs.
+TEST_F(Cli, BoardOptionsAreCheckedBeforeAnythingIsRead) {
+    for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"-c", "1", "--bottom-color", "2", Path("a.bmp"), Path("b.kicad_pcb")}, "--bottom-color goes with --bottom"},
+             {{"-c", "1", "--align", "1,2=3,4", Path("a.bmp"), Path("b.kicad_pcb")}, "--align goes with --bottom"},
+             {{"-c", "1", "--bottom", Path("b.bmp"), Path("a.bmp"), Path("out.gbr")},
+              "--bottom: OUTPUT must be a board, ending in .kicad_pcb or .gbrjob"},
+             {{"-c", "1", "--bottom", Path("b.bmp"), "--align", "1,2=3,4", Path("a.bmp"), Path("o.kicad_pcb")},
+              "--align: at least three point pairs are needed, not 1"},
+             {{"-c", "1", "--bottom", Path("b.bmp"), "--align", "1,2=3", "--align", "1,2=3,4", "--align", "5,6=7,8",
+               Path("a.bmp"), Path("o.GBRJOB")},
+              "--align: '1,2=3' is not a point pair X,Y=U,V (a top pixel, then the bottom's)"},
+             {{"-c", "1", "--bottom", Path("b.bmp"), "--bottom-hole-color", "#12", Path("a.bmp"), Path("o.kicad_pcb")},
+              "--bottom-hole-color: '#12' is not a colour: write #RRGGBB with six hexadecimal digits"},
+             {{"--preview", Path("p.png"), "-c", "1", Path("a.bmp"), Path("o.kicad_pcb")},
+              "--preview does not go with a board OUTPUT"}}) {
+        const Result r = Run(args);
+        EXPECT_EQ(r.status, 2) << message;
+        EXPECT_EQ(r.err, "rastrace-cli: " + message + "\nTry 'rastrace-cli --help' for more information.\n");
+    }
+    // -f keeps its say over a board's extension.
+    const Result pcb = Run({"-q", "-c", "255", "-f", "pcb", Path("a.bmp"), Path("o.kicad_pcb")});
+    EXPECT_NE(pcb.err.find("a.bmp"), std::string::npos);  // read as the tracks' input (no such file here)
+}
