@@ -78,55 +78,30 @@ void Subtract(const std::vector<Span>& a, const std::vector<Span>& b, std::vecto
 
 }  // namespace
 
-HolePixels::HolePixels(const SideRequest& side) : holes_(side.colors.holes) {
-    auto add = [this](const std::vector<uint32_t>& colors, bool hole) {
-        for (uint32_t c : colors) {
-            picks_.push_back({static_cast<int32_t>(c >> 16 & 0xFF), static_cast<int32_t>(c >> 8 & 0xFF),
-                              static_cast<int32_t>(c & 0xFF), hole});
-        }
-    };
-    add(side.colors.copper, false);
-    add(side.colors.noncopper, false);
-    add(side.colors.holes, true);
-    exact_ = side.rule == TraceRule::Colour && side.tolerance == 0;
-    limit_ = side.tolerance > 0 ? int64_t{side.tolerance} * side.tolerance : 0;
-}
-
-bool HolePixels::IsHole(uint32_t color) const {
-    if (exact_) return std::find(holes_.begin(), holes_.end(), color) != holes_.end();
-    const int32_t b = static_cast<int32_t>(color >> 16 & 0xFF), g = static_cast<int32_t>(color >> 8 & 0xFF),
-                  r = static_cast<int32_t>(color & 0xFF);
-    int64_t best = -1;
-    bool hole = false;
-    for (const Pick& p : picks_) {
-        const int64_t d = int64_t{b - p.b} * (b - p.b) + int64_t{g - p.g} * (g - p.g) + int64_t{r - p.r} * (r - p.r);
-        // Ties go to copper and non-copper, listed first.
-        if (best < 0 || d < best) {
-            best = d;
-            hole = p.hole;
-        }
-    }
-    return hole && (limit_ == 0 || best <= limit_);
+HolePixels::HolePixels(const SideRequest& side) {
+    if (side.colors.holes.empty()) return;
+    MatchOptions match;
+    // The board rule takes every pixel to its nearest pick, however far.
+    match.tolerance = side.tolerance == 0 && side.rule == TraceRule::Board ? kMaxTolerance : side.tolerance;
+    match.backgroundColors = side.colors.copper;
+    match.backgroundColors.insert(match.backgroundColors.end(), side.colors.noncopper.begin(),
+                                  side.colors.noncopper.end());
+    matcher_ = std::make_unique<ColorMatcher>(side.colors.holes, match);
 }
 
 void HolePixels::Runs(const uint8_t* pixels, int32_t width, std::vector<Span>& runs) const {
     runs.clear();
-    if (holes_.empty()) return;
-    uint32_t lastColor = 0;
-    bool lastHole = false, known = false;
-    for (int32_t x = 0; x < width; ++x, pixels += 3) {
-        const uint32_t c = PackColor(pixels);
-        if (!known || c != lastColor) {
-            lastColor = c;
-            lastHole = IsHole(c);
-            known = true;
+    if (!matcher_) return;
+    classes_.resize(static_cast<size_t>(width));
+    matcher_->ClassifyRow(pixels, width, classes_.data());
+    for (int32_t x = 0; x < width;) {
+        if (classes_[static_cast<size_t>(x)] == kNoClass) {
+            ++x;
+            continue;
         }
-        if (!lastHole) continue;
-        if (!runs.empty() && runs.back().end == x) {
-            runs.back().end = x + 1;
-        } else {
-            runs.push_back({x, x + 1});
-        }
+        const int32_t start = x;
+        while (x < width && classes_[static_cast<size_t>(x)] != kNoClass) ++x;
+        runs.push_back({start, x});
     }
 }
 

@@ -12,6 +12,7 @@
 #include "board/Nets.h"
 #include "raster/PictureRows.h"
 #include "trace/BoardRule.h"
+#include "trace/ColorMatch.h"
 
 #include <cstdint>
 #include <functional>
@@ -40,21 +41,15 @@ struct SideRequest {
 class HolePixels {
 public:
     explicit HolePixels(const SideRequest& side);
-    bool Any() const { return !holes_.empty(); }
+    bool Any() const { return matcher_ != nullptr; }
     // The runs of a row of width pixels (blue, green, red) into runs.
     void Runs(const uint8_t* pixels, int32_t width, std::vector<Span>& runs) const;
 
 private:
-    bool IsHole(uint32_t color) const;
-
-    struct Pick {
-        int32_t b, g, r;
-        bool hole;
-    };
-    std::vector<Pick> picks_;
-    std::vector<uint32_t> holes_;
-    bool exact_ = false;
-    int64_t limit_ = 0;  // squared tolerance; 0: none
+    // The hole colours as the traced colours, every other pick as a
+    // background colour: the colour rule's own matcher and kernels.
+    std::unique_ptr<ColorMatcher> matcher_;
+    mutable std::vector<uint8_t> classes_;
 };
 
 // Traces the side. onRow(row) before each row is worked on (progress; it
