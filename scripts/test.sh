@@ -42,13 +42,13 @@ QT_QPA_PLATFORM=offscreen clean_run ctest --test-dir build --output-on-failure -
 step "Reader, scanner, formats, command line and settings under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRASTRACE_SANITIZE=address,undefined \
   -DRASTRACE_BUILD_UI=OFF -DRASTRACE_BUILD_BENCH=OFF >/dev/null
-cmake --build build-asan -j "$jobs"
+cmake --build build-asan -j "$jobs" --target tests_reader tests_cli tests_settings
 clean_run ctest --test-dir build-asan --output-on-failure -j "$jobs" -L 'reader|cli|settings'
 
 step "Conversion job under ThreadSanitizer"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRASTRACE_SANITIZE=thread \
   -DRASTRACE_BUILD_UI=OFF -DRASTRACE_BUILD_BENCH=OFF >/dev/null
-cmake --build build-tsan -j "$jobs"
+cmake --build build-tsan -j "$jobs" --target tests_job
 TSAN_OPTIONS="halt_on_error=1" clean_run ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L job
 
 step "Fuzzers: BMP, PNG, TIFF and JPEG readers, settings file, command-line options (${fuzz_seconds} s in all)"
