@@ -16,6 +16,7 @@
 #include "board/Nets.h"
 #include "board/Registration.h"
 #include "board/SideTrace.h"
+#include "board/WholeBoard.h"
 #include "formats/AreaOutput.h"
 #include "formats/GerberSet.h"
 #include "formats/KiCadBoard.h"
@@ -588,15 +589,6 @@ SideRequest SideRequestOf(const CliOptions& options, bool bottom) {
     return side;
 }
 
-std::string FixedText(double value, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
-// The residual an alignment on point pairs may have and still be trusted.
-constexpr double kMostPointResidualPx = 3.0;
-
 // Reads both sides (or the top alone), aligns them, puts the nets together
 // and writes the board: a KiCad board, or a Gerber job with its files.
 int ConvertBoard(CliOptions options) {
@@ -666,23 +658,11 @@ int ConvertBoard(CliOptions options) {
     Alignment alignment;
     if (bottom) {
         try {
-            if (!options.align.empty()) {
-                std::vector<std::pair<Vec2, Vec2>> pairs;
-                for (const auto& [t, b] : options.align) {
-                    pairs.push_back({{t.first + 0.5, t.second + 0.5}, {b.first + 0.5, b.second + 0.5}});
-                }
-                alignment = AlignOnPoints(pairs);
-                if (alignment.rmsPx > kMostPointResidualPx) {
-                    throw Error("The point pairs do not fit one alignment: the residual is " +
-                                FixedText(alignment.rmsPx, 2) + " px RMS (at most " +
-                                FixedText(kMostPointResidualPx, 0) + " px is trusted)");
-                }
-                alignment.pairs.clear();
-            } else {
-                alignment = AlignSides({top.holes, static_cast<double>(top.xres), static_cast<double>(top.yres)},
-                                       {bottom->holes, static_cast<double>(bottom->xres),
-                                        static_cast<double>(bottom->yres)});
+            std::vector<std::pair<Vec2, Vec2>> pairs;
+            for (const auto& [t, b] : options.align) {
+                pairs.push_back({{t.first + 0.5, t.second + 0.5}, {b.first + 0.5, b.second + 0.5}});
             }
+            alignment = AlignTracedSides(top, *bottom, pairs);
         } catch (const std::exception& e) {
             std::string message = e.what();
             if (options.align.empty()) {

@@ -3,6 +3,7 @@
 
 #include "common/Error.h"
 
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -119,6 +120,12 @@ std::string IntToStr(int64_t value) {
     char buffer[24];
     char* end = AppendDecimal(buffer, value);
     return std::string(buffer, end);
+}
+
+std::string FixedText(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
 }
 
 }  // namespace rastrace

@@ -38,4 +38,7 @@ char* AppendDecimal(char* out, int64_t value);
 // minDigits (the sign, if any, comes before the zeros). minDigits <= 20.
 char* AppendDecimalPadded(char* out, int64_t value, int minDigits);
 
+// value with decimals digits after the point, as "%.*f" writes it ("0.25").
+std::string FixedText(double value, int decimals);
+
 }  // namespace rastrace

@@ -20,23 +20,27 @@ namespace {
 
 constexpr size_t kHeadSize = 8;
 
-// A picture held whole, served by rows.
+// A picture held whole, served by rows; the raster may be shared with
+// others who only read it.
 class HeldRows final : public PictureRows {
 public:
     explicit HeldRows(Picture picture)
-        : PictureRows(picture.raster.Width(), picture.raster.Height(), picture), raster_(std::move(picture.raster)) {}
+        : PictureRows(picture.raster.Width(), picture.raster.Height(), picture),
+          raster_(std::make_shared<const Raster>(std::move(picture.raster))) {}
+    HeldRows(std::shared_ptr<const Raster> raster, const PictureFacts& facts)
+        : PictureRows(raster->Width(), raster->Height(), facts), raster_(std::move(raster)) {}
 
     bool AnyOrder() const override { return true; }
     int32_t BandRows() const override { return 64; }
     void ReadRows(int32_t first, int32_t count, uint8_t* dst, ptrdiff_t stride) override {
         const auto bytes = static_cast<size_t>(Width()) * 3;
-        for (int32_t i = 0; i < count; ++i) std::memcpy(dst + i * stride, raster_.RowBytes(first + i).data(), bytes);
+        for (int32_t i = 0; i < count; ++i) std::memcpy(dst + i * stride, raster_->RowBytes(first + i).data(), bytes);
     }
     bool HoldsWholePicture() const override { return true; }
     bool ConcurrentReads() const override { return true; }
 
 private:
-    Raster raster_;
+    std::shared_ptr<const Raster> raster_;
 };
 
 // Another reader's rows passed on as they are: the base of the wrappers that
@@ -216,6 +220,11 @@ int32_t RowsForBytes(int32_t width, int32_t height, uint64_t bytes) {
 }
 
 std::unique_ptr<PictureRows> RasterRows(Picture picture) { return std::make_unique<HeldRows>(std::move(picture)); }
+
+std::unique_ptr<PictureRows> SharedRasterRows(std::shared_ptr<const Raster> raster, const PictureFacts& facts) {
+    if (raster == nullptr) throw std::invalid_argument("SharedRasterRows: no raster");
+    return std::make_unique<HeldRows>(std::move(raster), facts);
+}
 
 std::unique_ptr<PictureRows> MirroredRows(std::unique_ptr<PictureRows> rows, bool horizontal, bool vertical) {
     if (!horizontal && !vertical) return rows;

@@ -128,6 +128,9 @@ std::unique_ptr<PictureRows> OpenPictureRows(const std::string& path, const Read
 
 // A picture in memory, read by rows in any order.
 std::unique_ptr<PictureRows> RasterRows(Picture picture);
+// The same over a raster others hold too; it is only read, so it must not
+// change while the rows are in use.
+std::unique_ptr<PictureRows> SharedRasterRows(std::shared_ptr<const Raster> raster, const PictureFacts& facts = {});
 
 // Rows mirrored as MirrorHorizontal (within each row) and MirrorVertical
 // (the other reading direction) would mirror the picture; vertical needs a

@@ -98,6 +98,8 @@ SettingsValues LoadSettings(const std::string& path) {
     values.overlay = StrToIntDef(ReadIniValue(text, kSection, "OVERLAY").value_or(std::string()), 0) != 0;
     if (auto v = ReadIniValue(text, kSection, "LANGUAGE")) values.language = std::move(*v);
     values.boardRule = ReadIniValue(text, kSection, "RULE").value_or(std::string()) == "board";
+    values.bottomTolerance = StrToIntDef(ReadIniValue(text, kSection, "BOTTOMTOLERANCE").value_or(std::string()), 0);
+    values.bottomDespeckle = StrToIntDef(ReadIniValue(text, kSection, "BOTTOMDESPECKLE").value_or(std::string()), 0);
     return values;
 }
 
@@ -137,6 +139,8 @@ void SaveSettings(const std::string& path, const SettingsValues& values) {
     if (values.boardRule || ReadIniValue(text, kSection, "RULE")) {
         text = WriteIniValue(text, kSection, "RULE", values.boardRule ? "board" : "colour");
     }
+    writeOptional("BOTTOMTOLERANCE", values.bottomTolerance, 0);
+    writeOptional("BOTTOMDESPECKLE", values.bottomDespeckle, 0);
     ReplaceFile(path, text);
 }
 

@@ -34,6 +34,10 @@ struct SettingsValues {
     // Any other text read is kept as it is and means no choice.
     std::string language{};
     bool boardRule = false; // the board rule instead of the colour rule
+    // A whole board's bottom side (BOTTOMTOLERANCE, BOTTOMDESPECKLE),
+    // written only when not 0 or present already.
+    int32_t bottomTolerance = 0;
+    int32_t bottomDespeckle = 0;
 };
 
 // The executable's folder (with its final "/") followed by "set.ini".

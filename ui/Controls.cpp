@@ -83,6 +83,7 @@ void PictureView::paintEvent(QPaintEvent* event) {
         }
         QPainter painter(this);
         PaintZoomed(painter, *raster_, event->rect(), zoom_, overlay_);
+        if (decoration_) decoration_(painter, event->rect(), zoom_);
         return;
     }
     const QRect area = event->rect() & QRect(0, 0, raster_->Width(), raster_->Height());
@@ -101,6 +102,12 @@ void PictureView::paintEvent(QPaintEvent* event) {
         const QImage line(row.data() + static_cast<size_t>(x0) * 3, width, 1, lineBytes, QImage::Format_BGR888);
         painter.drawImage(QPoint(x0, y), line);
     }
+    if (decoration_) decoration_(painter, event->rect(), zoom_);
+}
+
+void PictureView::setDecoration(Decoration decoration) {
+    decoration_ = std::move(decoration);
+    update();
 }
 
 void PictureView::mouseMoveEvent(QMouseEvent* event) {

@@ -14,9 +14,13 @@
 #include <QListWidget>
 #include <QWidget>
 
+#include <functional>
+
 #include <cstdint>
 
 #include "raster/Raster.h"
+
+class QPainter;
 
 namespace rastrace::ui {
 
@@ -46,6 +50,11 @@ public:
     void setOverlay(MatchOverlay* overlay);
     // The picture pixel under a widget position.
     QPoint pictureAt(QPointF widgetPosition) const;
+    // Painted last, over the picture and the overlay: painter is the
+    // widget's, exposed the widget rectangle to paint, zoom the view's.
+    // An empty function paints nothing.
+    using Decoration = std::function<void(QPainter& painter, const QRect& exposed, double zoom)>;
+    void setDecoration(Decoration decoration);
 
 signals:
     // Ctrl and the wheel over the picture: steps > 0 zooms in.
@@ -68,6 +77,7 @@ private:
     const Raster* raster_ = nullptr;
     double zoom_ = 1.0;
     MatchOverlay* overlay_ = nullptr;
+    Decoration decoration_;
     int wheelAngle_ = 0;  // eighths of a degree not yet turned into steps
 };
 

@@ -198,11 +198,12 @@ void DockLayout::setGeometry(const QRect& rect) {
     // Widgets are placed directly (not through their layout items) so that
     // a control's own size hints cannot override the extent the table gives.
     QRect rest = rect;
-    for (Align pass : {Align::Top, Align::Bottom, Align::Left, Align::Client}) {
+    for (Align pass : {Align::Top, Align::Bottom, Align::Left, Align::ClientTop, Align::Client}) {
         for (const Docked& docked : items_) {
             if (docked.align != pass) continue;
             QWidget* widget = docked.item->widget();
             if (widget == nullptr) continue;
+            if (pass == Align::ClientTop && widget->isHidden()) continue;
             switch (pass) {
             case Align::Top:
                 widget->setGeometry(rest.left(), rest.top(), rest.width(), docked.extent);
@@ -215,6 +216,10 @@ void DockLayout::setGeometry(const QRect& rect) {
             case Align::Left:
                 widget->setGeometry(rest.left(), rest.top(), docked.extent, std::max(0, rest.height()));
                 rest.setLeft(rest.left() + docked.extent);
+                break;
+            case Align::ClientTop:
+                widget->setGeometry(rest.left(), rest.top(), std::max(0, rest.width()), docked.extent);
+                rest.setTop(rest.top() + docked.extent);
                 break;
             case Align::Client:
             case Align::None:

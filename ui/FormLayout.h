@@ -47,8 +47,9 @@ enum class ControlKind {
 
 // How a control follows its parent's size: None keeps its geometry; Top and
 // Bottom take the full width and keep their height; Left keeps its width
-// and spans what Top and Bottom leave; Client fills the rest.
-enum class Align { None, Top, Bottom, Left, Client };
+// and spans what Top and Bottom leave; ClientTop, only while shown, keeps
+// its height across the top of what Left leaves; Client fills the rest.
+enum class Align { None, Top, Bottom, Left, ClientTop, Client };
 
 enum ControlState : unsigned {
     kEnabled = 0,
@@ -108,7 +109,8 @@ private:
 FormControls buildForm(QWidget& form, const FormTable& table, const QList<QPixmap>& images);
 
 // Places aligned child widgets the way the table's Align column describes:
-// all Top rows first (in table order), then Bottom, then Left, then Client.
+// all Top rows first (in table order), then Bottom, then Left, then the
+// shown ClientTop rows, then Client.
 class DockLayout : public QLayout {
 public:
     explicit DockLayout(QWidget* parent) : QLayout(parent) { setContentsMargins(0, 0, 0, 0); }

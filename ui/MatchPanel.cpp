@@ -59,9 +59,9 @@ const QString& holeMark() {
 }
 
 // The list's colours: the plain entries, or with holes those with the mark.
-std::vector<uint32_t> colorsOf(const ColorListBox& list, bool holes = false) {
+std::vector<uint32_t> colorsOf(const QStringList& entries, bool holes = false) {
     std::vector<uint32_t> colors;
-    for (const QString& entry : list.entries()) {
+    for (const QString& entry : entries) {
         if (entry.startsWith(holeMark()) != holes) continue;
         int32_t value = 0;
         const QString text = holes ? entry.mid(holeMark().size()) : entry;
@@ -176,18 +176,40 @@ MatchPanel::~MatchPanel() {
     if (view_ != nullptr) view_->setOverlay(nullptr);
 }
 
-MatchSettings MatchPanel::settings() const {
+MatchSettings MatchPanel::settings() const { return settingsFor(sideState()); }
+
+MatchSettings MatchPanel::settingsFor(const SideState& state) const {
     MatchSettings s;
-    s.copper = colorsOf(*copperList_);
-    s.background = colorsOf(*lstBg);
-    s.tolerance = spnTolerance->value();
-    s.despeckle = spnDespeckle->value();
+    s.copper = colorsOf(state.copper);
+    s.background = colorsOf(state.background);
+    s.tolerance = state.tolerance;
+    s.despeckle = state.despeckle;
     s.board = chkBoard->isChecked();
-    s.holes = colorsOf(*lstBg, true);
+    s.holes = colorsOf(state.background, true);
     // The colour rule takes a hole colour as one more background colour.
     if (!s.board) s.background.insert(s.background.end(), s.holes.begin(), s.holes.end());
     s.dpi = dpi_;
     return s;
+}
+
+MatchPanel::SideState MatchPanel::sideState() const {
+    return {copperList_->entries(), lstBg->entries(), spnTolerance->value(), spnDespeckle->value()};
+}
+
+void MatchPanel::setSideState(const SideState& state) {
+    copperList_->clear();
+    for (const QString& text : state.copper) copperList_->addItem(text);
+    lstBg->clear();
+    for (const QString& text : state.background) {
+        if (text.startsWith(holeMark())) {
+            addHole(static_cast<uint32_t>(text.mid(holeMark().size()).toInt()));
+        } else {
+            addBackground(static_cast<uint32_t>(text.toInt()));
+        }
+    }
+    spnTolerance->setValue(state.tolerance);
+    spnDespeckle->setValue(state.despeckle);
+    settingsChanged();
 }
 
 void MatchPanel::settingsChanged() {

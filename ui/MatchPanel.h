@@ -16,6 +16,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -59,6 +60,19 @@ public:
 
     // Everything a conversion and the overlay match with.
     MatchSettings settings() const;
+
+    // What one side of a board keeps of its own: the copper list, the
+    // background (and hole) list and both fields. setSideState puts them
+    // in the controls, the other side's kept aside by the caller.
+    struct SideState {
+        QStringList copper, background;
+        int tolerance = 0, despeckle = 0;
+    };
+    SideState sideState() const;
+    void setSideState(const SideState& state);
+    // What a conversion matches with for state, under the panel's rule and
+    // resolution (settings() is this for the controls' own state).
+    MatchSettings settingsFor(const SideState& state) const;
 
     // Appends color to the background colours unless it is listed already.
     void addBackground(uint32_t color);

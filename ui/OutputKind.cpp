@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/OutputKind.h"
 
+#include <QCoreApplication>
+
 namespace rastrace::ui {
 
 namespace {
@@ -14,7 +16,15 @@ QStringList SaveFileTypes(bool pcbChecked) {
     return {pcbChecked ? QStringLiteral("PCB (*.PCB)") : QStringLiteral("ASC (*.ASC)"), kGerberType, kKiCadType};
 }
 
+QStringList BoardFileTypes() {
+    return {QCoreApplication::translate("TRtcFrmMain", "KiCad 电路板 (*.kicad_pcb)"),
+            QCoreApplication::translate("TRtcFrmMain", "Gerber 作业 (*.gbrjob)")};
+}
+
 OutputKind KindOfFileType(const QString& fileType, bool pcbChecked) {
+    const QStringList board = BoardFileTypes();
+    if (fileType == board[0]) return OutputKind::KiCadBoard;
+    if (fileType == board[1]) return OutputKind::GerberJob;
     if (fileType == kGerberType) return OutputKind::Gerber;
     if (fileType == kKiCadType) return OutputKind::KiCad;
     return pcbChecked ? OutputKind::Pcb : OutputKind::Asc;
@@ -30,6 +40,10 @@ QString DefaultSuffixOf(OutputKind kind) {
         return QStringLiteral("gbr");
     case OutputKind::KiCad:
         return QStringLiteral("kicad_mod");
+    case OutputKind::KiCadBoard:
+        return QStringLiteral("kicad_pcb");
+    case OutputKind::GerberJob:
+        return QStringLiteral("gbrjob");
     }
     return {};
 }
@@ -42,6 +56,8 @@ std::optional<OutputFormat> CoreFormatOf(OutputKind kind) {
         return OutputFormat::Asc;
     case OutputKind::Gerber:
     case OutputKind::KiCad:
+    case OutputKind::KiCadBoard:
+    case OutputKind::GerberJob:
         return std::nullopt;
     }
     return std::nullopt;

@@ -13,11 +13,16 @@
 
 namespace rastrace::ui {
 
-enum class OutputKind { Pcb, Asc, Gerber, KiCad };
+enum class OutputKind { Pcb, Asc, Gerber, KiCad, KiCadBoard, GerberJob };
 
 // The save dialog's file types, the radio buttons' own first ("PCB (*.PCB)"
 // or "ASC (*.ASC)"), then "Gerber (*.gbr)" and "KiCad (*.kicad_mod)".
 QStringList SaveFileTypes(bool pcbChecked);
+
+// The whole board's file types, offered once both sides are open:
+// "KiCad 电路板 (*.kicad_pcb)" and "Gerber 作业 (*.gbrjob)", in the window's
+// language.
+QStringList BoardFileTypes();
 
 // The kind a file type chosen in the save dialog stands for; the radio
 // buttons' choice for their own type or any unknown text.

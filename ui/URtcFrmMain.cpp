@@ -160,6 +160,7 @@ TRtcFrmMain::TRtcFrmMain(DialogService& dialogs, SettingsLocation settingsPath, 
         move(desk.left() + std::max(0, (desk.width() - outer.width()) / 2),
              desk.top() + std::max(0, (desk.height() - outer.height()) / 2));
     }
+    buildSideBar();
     wireHandlers();
 }
 
@@ -167,26 +168,11 @@ TRtcFrmMain::~TRtcFrmMain() {
     // Workers read the snapshot and hand steps to this window: stop and
     // join them before anything of the window goes.
     stopJob();
+    stopBoardTask();
     if (!formDestroyed_) handle(&TRtcFrmMain::FormDestroy);
 }
 
 // ---- The one wrapper and the wiring ---------------------------------------
-
-template <class Body>
-void TRtcFrmMain::guarded(Body&& body) noexcept {
-    try {
-        body();
-    } catch (const std::exception& error) {
-        showStandardError(error.what());
-    } catch (...) {
-        showStandardError("Unknown error");
-    }
-}
-
-template <class... Args>
-auto TRtcFrmMain::guard(void (TRtcFrmMain::*handler)(Args...)) {
-    return [this, handler](Args... args) { guarded([&] { (this->*handler)(args...); }); };
-}
 
 void TRtcFrmMain::handle(void (TRtcFrmMain::*handler)()) { guard(handler)(); }
 
@@ -265,6 +251,8 @@ void TRtcFrmMain::FormCreate() {
     match_->btnOverlay->setChecked(values.overlay);
     language_ = values.language;
     match_->chkBoard->setChecked(values.boardRule);
+    bottomTolerance_ = values.bottomTolerance;
+    bottomDespeckle_ = values.bottomDespeckle;
     FReady = true;
 }
 
@@ -278,6 +266,16 @@ void TRtcFrmMain::FormDestroy() {
     values.layer = cmbbox->currentIndex();  // -1 when none is selected
     values.tolerance = match_->spnTolerance->value();
     values.despeckle = match_->spnDespeckle->value();
+    values.bottomTolerance = bottomTolerance_;
+    values.bottomDespeckle = bottomDespeckle_;
+    if (bottomOpen_) {
+        // Each side's own fields, whichever is shown.
+        keepShownSide();
+        values.tolerance = sides_[0].state.tolerance;
+        values.despeckle = sides_[0].state.despeckle;
+        values.bottomTolerance = sides_[1].state.tolerance;
+        values.bottomDespeckle = sides_[1].state.despeckle;
+    }
     values.overlay = match_->btnOverlay->isChecked();
     values.language = language_;
     values.boardRule = match_->chkBoard->isChecked();
@@ -289,6 +287,7 @@ void TRtcFrmMain::closeEvent(QCloseEvent* event) {
     // (a file it was to replace stays as it was) and, as FReady stays
     // false, the settings are not saved.
     stopJob();
+    stopBoardTask();
     QWidget::closeEvent(event);
 }
 
@@ -309,6 +308,11 @@ void TRtcFrmMain::ToolButton1Click() {
     limits.regularFileOnly = true;
     auto raster = std::make_shared<Raster>(ReadPictureForWindow(pathToCore(OpenPictureDialog1.fileName()), limits));
     picture_ = std::move(raster);  // a running conversion keeps its own snapshot
+    if (bottomOpen_) {
+        SideKept& side = sides_[static_cast<int>(shown_)];
+        side.mirroredH = side.mirroredV = false;
+        dropBoard();
+    }
     Image1->setRaster(picture_.get());
     match_->pictureChanged();
     if (!converting()) ToolButton2->setEnabled(true);
@@ -328,6 +332,11 @@ void TRtcFrmMain::unsharePicture() {
 
 void TRtcFrmMain::SpeedButton1Click() {
     if (picture_ == nullptr) return;
+    if (bottomOpen_) {
+        dropBoard();  // the board held the picture as it was
+        SideKept& side = sides_[static_cast<int>(shown_)];
+        side.mirroredH = !side.mirroredH;
+    }
     unsharePicture();
     MirrorHorizontal(*picture_);
     match_->pictureChanged();
@@ -336,6 +345,11 @@ void TRtcFrmMain::SpeedButton1Click() {
 
 void TRtcFrmMain::SpeedButton2Click() {
     if (picture_ == nullptr) return;
+    if (bottomOpen_) {
+        dropBoard();  // the board held the picture as it was
+        SideKept& side = sides_[static_cast<int>(shown_)];
+        side.mirroredV = !side.mirroredV;
+    }
     unsharePicture();
     MirrorVertical(*picture_);
     match_->pictureChanged();
@@ -348,7 +362,16 @@ void TRtcFrmMain::Image1MouseMove(Qt::KeyboardModifiers, int x, int y) {
     pColor->setColor(picture_ != nullptr ? picture_->PixelColor(x, y) : kInvalidColor);
 }
 
-void TRtcFrmMain::Image1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int, int) {
+void TRtcFrmMain::Image1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) {
+    if (bottomOpen_ && button == Qt::LeftButton && !(shift & Qt::ControlModifier)) {
+        // A plain click on a whole board: a point of a pair, or a net picked.
+        if (btnPairs->isChecked()) {
+            pairClicked(x, y);
+        } else if (views_.result() != nullptr) {
+            netClicked(x, y);
+        }
+        return;
+    }
     if (button != Qt::LeftButton || !(shift & Qt::ControlModifier)) return;
     const uint32_t color = pColor->color();
     if (color == kInvalidColor) return;  // outside the picture: no pixel could ever match it
@@ -356,7 +379,8 @@ void TRtcFrmMain::Image1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers 
         match_->addBackground(color);
         return;
     }
-    if ((shift & Qt::AltModifier) && match_->chkBoard->isChecked()) {  // Alt+Ctrl under the board rule: a hole colour
+    if ((shift & Qt::AltModifier) && (match_->chkBoard->isChecked() || bottomOpen_)) {
+        // Alt+Ctrl under the board rule or on a whole board: a hole colour
         match_->addHole(color);
         return;
     }
@@ -384,14 +408,20 @@ bool TRtcFrmMain::converting() const { return job_ != nullptr && job_->Running()
 
 void TRtcFrmMain::ToolButton2Click() {
     if (lstCl->count() == 0 || picture_ == nullptr) return;
-    if (converting()) return;  // the running conversion owns its output file
+    if (converting() || boardWorking()) return;  // the running work owns its output file
     const bool pcb = RadioButton1->isChecked();
     SaveDialog1.setFilter(pcb ? QStringLiteral("PCB|*.PCB") : QStringLiteral("ASC|*.ASC"));
     SaveDialog1.setDefaultExt(pcb ? QStringLiteral("PCB") : QStringLiteral("ASC"));
-    SaveDialog1.setExtraFileTypes(SaveFileTypes(pcb).mid(1));  // the area formats
+    QStringList extra = SaveFileTypes(pcb).mid(1);  // the area formats
+    if (bottomOpen_) extra += BoardFileTypes();
+    SaveDialog1.setExtraFileTypes(extra);
     if (!SaveDialog1.execute(dialogs_, this)) return;
 
     const OutputKind kind = ChosenOutputKind();
+    if (kind == OutputKind::KiCadBoard || kind == OutputKind::GerberJob) {
+        writeBoardFile(kind);
+        return;
+    }
     if (kind == OutputKind::Gerber || kind == OutputKind::KiCad) {
         writeAreaFile(kind);
         return;

@@ -20,6 +20,8 @@
 #include "job/ItemCounter.h"
 #include "raster/Raster.h"
 #include "settings/Settings.h"
+#include "ui/BoardTask.h"
+#include "ui/BoardViews.h"
 #include "ui/Controls.h"
 #include "ui/DialogService.h"
 #include "ui/Language.h"
@@ -31,6 +33,7 @@
 #include <QWidget>
 
 #include <atomic>
+#include <exception>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -44,6 +47,8 @@ class QLineEdit;
 class QProgressBar;
 class QRadioButton;
 class QScrollArea;
+class QTabBar;
+class QTimer;
 class QToolButton;
 
 namespace rastrace::ui {
@@ -92,6 +97,16 @@ public:
     QProgressBar* prgbr;
     ColorSwatch* pColor;
 
+    // The whole board, once a bottom picture is open: the side bar above
+    // the picture (hidden until then, and the window is as it always was).
+    QWidget* SideBar = nullptr;
+    QTabBar* tabSides = nullptr;       // "顶层" / "底层"
+    QToolButton* btnAlign = nullptr;   // "对齐": trace, align and put the nets together
+    QToolButton* btnPairs = nullptr;   // "点对": clicks add point pairs (checkable)
+    QToolButton* btnUndoPair = nullptr;
+    QToolButton* btnNets = nullptr;    // "网络": the net view (checkable)
+    QLabel* lblBoard = nullptr;        // the alignment's report, the pairs, the net picked
+
     // The handlers. Called directly they throw; through handle (or the
     // controls) an error is shown in the standard error box instead.
     void ToolButton1Click();  // Open
@@ -104,6 +119,13 @@ public:
     void SpeedButton1Click();  // horizontal mirror
     void SpeedButton2Click();  // vertical mirror
     void ToolButton4Click();   // About
+    // The whole board's handlers.
+    void OpenBottomClick();     // opens a picture as the bottom side (the Open button's menu)
+    void CloseBottomClick();    // back to one picture
+    void SideChanged(int index);  // the side tabs: 0 top, 1 bottom
+    void AlignClick();
+    void UndoPairClick();
+    void NetsToggled(bool on);
     // The about box's language switch: LANGUAGE is written at once, and a
     // notice in that language says it shows from the next start.
     void AboutLanguageChosen(WindowLanguage language);
@@ -123,6 +145,14 @@ public:
     std::shared_ptr<const Raster> picture() const { return picture_; }
     // True from a conversion's start until its workers have all ended.
     bool converting() const;
+    // The whole board.
+    BoardSide shownSide() const { return shown_; }
+    bool hasBottom() const { return bottomOpen_; }
+    // From the start of the board's work until its report is handled.
+    bool boardWorking() const { return boardTask_ != nullptr; }
+    std::shared_ptr<const BoardResult> boardResult() const { return views_.result(); }
+    const BoardViews& boardViews() const { return views_; }
+    int pointPairs() const { return static_cast<int>(bottomPoints_.size()); }
     // The tolerance, speckle, background, overlay and zoom controls.
     MatchPanel* matchPanel() const { return match_; }
     // The format the last save dialog chose: its file type when that is an
@@ -168,6 +198,42 @@ private:
     // Shows the picture's main colours in a notice.
     void suggestColors();
 
+    // The whole board (URtcFrmMainBoard.cpp).
+    void buildSideBar();
+    void showSideBar(bool shown);
+    // What the shown side keeps, from the controls into sides_, and back.
+    void keepShownSide();
+    void showSide(BoardSide side);
+    // A side's picture changed: the board and the point pairs no longer hold.
+    void dropBoard();
+    BoardSideInput boardSideInput(BoardSide side) const;
+    // Starts the board task: traces (or reuses), aligns, assembles and,
+    // with output, writes the board.
+    void startBoardTask(std::optional<std::pair<BoardFileKind, std::string>> output);
+    void boardTaskDone(std::shared_ptr<const BoardResult> result, const std::optional<std::string>& error,
+                       bool writing);
+    void stopBoardTask();
+    void writeBoardFile(OutputKind kind);
+    void pairClicked(int x, int y);
+    void pairsChanged();
+    void netClicked(int x, int y);
+    void updateBoardViews();
+
+    struct SideKept {
+        std::shared_ptr<Raster> picture;
+        MatchPanel::SideState state;
+        bool mirroredH = false, mirroredV = false;
+    };
+    SideKept sides_[2];
+    BoardSide shown_ = BoardSide::Top;
+    bool bottomOpen_ = false;
+    std::unique_ptr<BoardTask> boardTask_;
+    BoardViews views_;
+    QTimer* boardProgress_ = nullptr;
+    std::atomic<int64_t> boardRows_{0}, boardAllRows_{0};
+    std::vector<QPointF> topPoints_, bottomPoints_;  // clicked pairs, a top point perhaps waiting
+    int32_t bottomTolerance_ = 0, bottomDespeckle_ = 0;  // set.ini's, for the bottom's first opening
+
     DialogService& dialogs_;
     SettingsLocation settingsPath_;
     std::shared_ptr<Raster> picture_;
@@ -184,5 +250,22 @@ private:
     bool FReady = false;
     ItemCounter FPolyCount;
 };
+
+// The wrapper every handler runs through (both of the window's source files use it).
+template <class Body>
+void TRtcFrmMain::guarded(Body&& body) noexcept {
+    try {
+        body();
+    } catch (const std::exception& error) {
+        showStandardError(error.what());
+    } catch (...) {
+        showStandardError("Unknown error");
+    }
+}
+
+template <class... Args>
+auto TRtcFrmMain::guard(void (TRtcFrmMain::*handler)(Args...)) {
+    return [this, handler](Args... args) { guarded([&] { (this->*handler)(args...); }); };
+}
 
 }  // namespace rastrace::ui

@@ -329,5 +329,97 @@
         <source>建议颜色</source>
         <translation>Suggested colours</translation>
     </message>
+    <message>
+        <source>KiCad 电路板 (*.kicad_pcb)</source>
+        <translation>KiCad board (*.kicad_pcb)</translation>
+    </message>
+    <message>
+        <source>Gerber 作业 (*.gbrjob)</source>
+        <translation>Gerber job (*.gbrjob)</translation>
+    </message>
+    <message>
+        <source>顶层</source>
+        <translation>Top</translation>
+    </message>
+    <message>
+        <source>底层</source>
+        <translation>Bottom</translation>
+    </message>
+    <message>
+        <source>对齐</source>
+        <translation>Align</translation>
+    </message>
+    <message>
+        <source>点对</source>
+        <translation>Point pairs</translation>
+    </message>
+    <message>
+        <source>撤销点对</source>
+        <translation>Undo pair</translation>
+    </message>
+    <message>
+        <source>网络</source>
+        <translation>Nets</translation>
+    </message>
+    <message>
+        <source>打开底层图片...</source>
+        <translation>Open the bottom side...</translation>
+    </message>
+    <message>
+        <source>关闭底层图片</source>
+        <translation>Close the bottom side</translation>
+    </message>
+    <message>
+        <source>请先为两面都选好铜箔颜色。</source>
+        <translation>Pick the copper colours of both sides first.</translation>
+    </message>
+    <message>
+        <source>正在写出电路板...</source>
+        <translation>Writing the board...</translation>
+    </message>
+    <message>
+        <source>正在对齐...</source>
+        <translation>Aligning...</translation>
+    </message>
+    <message>
+        <source>未能对齐</source>
+        <translation>Not aligned</translation>
+    </message>
+    <message>
+        <source>未能对齐：可改用点对</source>
+        <translation>Not aligned: click point pairs instead</translation>
+    </message>
+    <message>
+        <source>底层对齐于 %1 个点对，残差 %2 像素 RMS</source>
+        <translation>The bottom is aligned on %1 point pairs, residual %2 px RMS</translation>
+    </message>
+    <message>
+        <source>底层对齐于 %1 个孔，残差 %2 像素 RMS</source>
+        <translation>The bottom is aligned on %1 holes, residual %2 px RMS</translation>
+    </message>
+    <message>
+        <source>；%1 个网络</source>
+        <translation>; %1 nets</translation>
+    </message>
+    <message>
+        <source>网络 %1</source>
+        <translation>Net %1</translation>
+    </message>
+    <message>
+        <source>请先点顶层上的点</source>
+        <translation>Click the point on the top first</translation>
+    </message>
+    <message>
+        <source>点对：%1（至少 3 对）</source>
+        <translation>Point pairs: %1 (at least 3 are needed)</translation>
+    </message>
+    <message>
+        <source>点对：%1，残差 %2 像素 RMS</source>
+        <translation>Point pairs: %1, residual %2 px RMS</translation>
+    </message>
+    <message>
+        <source>点对：%1，%2</source>
+        <translation>Point pairs: %1, %2</translation>
+    </message>
 </context>
 </TS>
