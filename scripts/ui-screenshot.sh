@@ -4,8 +4,9 @@
 # the sample scan open, its two copper colours picked into the colour list
 # and the PADS (ASC) format chosen; and docs/overlay.png: a noisy scan of a
 # generated board with copper and background picked, a tolerance and a
-# speckle size set and the match overlay on. docs/screenshot-en.png and
-# docs/overlay-en.png are the same in English.
+# speckle size set and the match overlay on; docs/board-align.png and
+# docs/board-nets.png: a two-sided pair from the scanner model aligned, and
+# its net view with a net picked. The -en files are the same in English.
 #
 # With a folder as the second argument, it also takes every dialog of the
 # window in both languages into folder/zh and folder/en (main window, about
@@ -49,6 +50,11 @@ for language in zh en; do
     echo "wrote $root/docs/screenshot$suffix.png"
     shoot --language "$language" --overlay "$root/docs/overlay$suffix.png"
     echo "wrote $root/docs/overlay$suffix.png"
+    # The whole board: the alignment view and the net view, in 256 colours.
+    shoot --language "$language" --board "$work/align.png" "$work/nets.png"
+    convert "$work/align.png" -colors 255 "PNG8:$root/docs/board-align$suffix.png"
+    convert "$work/nets.png" -colors 255 "PNG8:$root/docs/board-nets$suffix.png"
+    echo "wrote $root/docs/board-align$suffix.png and $root/docs/board-nets$suffix.png"
 done
 
 if [ $# -ge 2 ]; then

@@ -12,7 +12,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QHBoxLayout>
+#include <QBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -31,7 +31,7 @@ namespace {
 // Texts marked for lupdate with QT_TRANSLATE_NOOP, in the window's language.
 QString translated(const char* text) { return QCoreApplication::translate("TRtcFrmMain", text); }
 
-constexpr int kSideBarHeight = 26;
+constexpr int kSideBarHeight = 44;
 
 QToolButton* barButton(QWidget* parent, const char* text, bool checkable) {
     auto* button = new QToolButton(parent);
@@ -48,9 +48,14 @@ std::vector<uint32_t> holeColorsOf(const MatchSettings& match) { return match.ho
 void TRtcFrmMain::buildSideBar() {
     SideBar = new QWidget(this);
     SideBar->setObjectName(QStringLiteral("SideBar"));
-    auto* row = new QHBoxLayout(SideBar);
-    row->setContentsMargins(4, 0, 4, 0);
+    // Two rows: the tabs and commands, then the report, which gets the
+    // bar's whole width.
+    auto* rows = new QVBoxLayout(SideBar);
+    rows->setContentsMargins(4, 0, 4, 2);
+    rows->setSpacing(0);
+    auto* row = new QHBoxLayout;
     row->setSpacing(6);
+    rows->addLayout(row);
     tabSides = new QTabBar(SideBar);
     tabSides->addTab(QCoreApplication::translate("TRtcFrmMain", "顶层"));
     tabSides->addTab(QCoreApplication::translate("TRtcFrmMain", "底层"));
@@ -65,13 +70,14 @@ void TRtcFrmMain::buildSideBar() {
     for (QWidget* w : std::initializer_list<QWidget*>{tabSides, btnAlign, btnPairs, btnUndoPair, btnNets}) {
         row->addWidget(w);
     }
-    row->addWidget(lblBoard, 1);
+    row->addStretch(1);
+    rows->addWidget(lblBoard);
     if (auto* dock = dynamic_cast<DockLayout*>(layout())) dock->addDocked(SideBar, Align::ClientTop, kSideBarHeight);
     SideBar->hide();
     // Laid out once at the width it will have, so that its controls have
     // their places before it is first shown.
     SideBar->resize(width() - Panel2->width(), kSideBarHeight);
-    row->activate();
+    rows->activate();
 
     boardProgress_ = new QTimer(this);
     boardProgress_->setInterval(100);

@@ -23,6 +23,8 @@
 //        rastrace-screenshot [--language en|zh] --tour <picture.bmp> <folder>
 #include "bench/BmpWriter.h"
 #include "bench/BoardGenerator.h"
+#include "bench/TwoSidedBoard.h"
+#include "common/IntText.h"
 #include "ui/AppLook.h"
 #include "ui/DialogService.h"
 #include "ui/Language.h"
@@ -44,6 +46,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QTimer>
@@ -78,6 +81,8 @@ public:
     }
     void showNotice(QWidget*, const QString&, const QString&) override {}
     void execDialog(QDialog&) override {}
+
+    void setPicture(QString picture) { picture_ = std::move(picture); }
 
     bool failed = false;
 
@@ -229,6 +234,71 @@ int overlayShot(QApplication& app, const QString& output) {
         }
         window.handle(&TRtcFrmMain::FormDestroy);
         app.quit();
+    });
+    QApplication::exec();
+    return result;
+}
+
+// The whole board: a pair from the scanner model, aligned on its holes
+// (alignPng: the bottom's copper over the top), then the net view with the
+// net of a header pad picked (netsPng).
+int boardShots(QApplication& app, const QString& alignPng, const QString& netsPng) {
+    QTemporaryDir work;
+    bench::TwoSidedOptions options;
+    options.widthMm = 64;
+    options.heightMm = 44;
+    options.dpi = 300;
+    options.seed = 4;
+    const bench::TwoSidedBoard board = bench::MakeTwoSidedBoard(options);
+    const QString top = work.filePath(QStringLiteral("top.bmp")), bottom = work.filePath(QStringLiteral("bottom.bmp"));
+    bench::WriteBitmapFile(board.top, top.toStdString());
+    bench::WriteBitmapFile(board.bottom, bottom.toStdString());
+
+    ScriptedDialogs dialogs(top);
+    TRtcFrmMain window(dialogs, work.filePath(QStringLiteral("set.ini")).toStdString());
+    window.handle(&TRtcFrmMain::FormCreate);
+    window.show();
+    window.handle(&TRtcFrmMain::ToolButton1Click);
+    window.edtx->setText(QStringLiteral("300"));
+    window.edty->setText(QStringLiteral("300"));
+    window.lstCl->addItem(QString::fromStdString(IntToStr(static_cast<int32_t>(board.copperColor))));
+    window.matchPanel()->addBackground(board.boardColor);
+    window.matchPanel()->addHole(board.lidColor);
+    window.matchPanel()->spnTolerance->setValue(60);
+    dialogs.setPicture(bottom);
+    window.handle(&TRtcFrmMain::OpenBottomClick);
+    window.tabSides->setCurrentIndex(0);
+    window.btnAlign->click();
+    while (window.boardWorking()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    if (dialogs.failed || window.boardResult() == nullptr) return 1;
+
+    // The pad of the net with the most pads, for the net picked.
+    std::map<int32_t, int> padsOf;
+    for (const auto& pad : board.pads) ++padsOf[pad.net];
+    const bench::TruePad* picked = nullptr;
+    for (const auto& pad : board.pads) {
+        if (pad.front && pad.net != 0 && (picked == nullptr || padsOf[pad.net] > padsOf[picked->net])) picked = &pad;
+    }
+    int result = 0;
+    auto save = [&](const QString& file) {
+        if (!window.grab().save(file, "PNG")) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+            result = 1;
+        }
+    };
+    QTimer::singleShot(500, &app, [&] {
+        save(alignPng);
+        window.btnNets->setChecked(true);
+        if (picked != nullptr) {
+            const QPoint at(static_cast<int>(picked->top.x), static_cast<int>(picked->top.y));
+            sendMouse(window.Image1, QEvent::MouseButtonPress, Qt::LeftButton, Qt::NoModifier, at);
+            sendMouse(window.Image1, QEvent::MouseButtonRelease, Qt::LeftButton, Qt::NoModifier, at);
+        }
+        QTimer::singleShot(300, &app, [&] {
+            save(netsPng);
+            window.handle(&TRtcFrmMain::FormDestroy);
+            app.quit();
+        });
     });
     QApplication::exec();
     return result;
@@ -403,6 +473,10 @@ int main(int argc, char** argv) {
         applyApplicationLook(app);
         return overlayShot(app, args[1]);
     }
+    if (args.size() == 3 && args[0] == QStringLiteral("--board")) {
+        applyApplicationLook(app);
+        return boardShots(app, args[1], args[2]);
+    }
     if (args.size() == 3 && args[0] == QStringLiteral("--tour")) {
         applyApplicationLook(app);
         return tour(args[1], args[2]);
@@ -410,7 +484,8 @@ int main(int argc, char** argv) {
     if (args.size() != 2) {
         std::fprintf(stderr, "usage: rastrace-screenshot [--language en|zh] <picture.bmp> <output.png>\n"
                              "       rastrace-screenshot [--language en|zh] --overlay <output.png>\n"
-                             "       rastrace-screenshot [--language en|zh] --tour <picture.bmp> <folder>\n");
+                             "       rastrace-screenshot [--language en|zh] --tour <picture.bmp> <folder>\n"
+                             "       rastrace-screenshot [--language en|zh] --board <align.png> <nets.png>\n");
         return 2;
     }
     applyApplicationLook(app);
