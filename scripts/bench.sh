@@ -389,6 +389,35 @@ if [[ ,$SIZES, == *,a4,* ]]; then
   rm -f "$OUT"/*
 fi
 
+# --- The window's whole board ---------------------------------------------------------
+
+# The A4 pair at 1200 dpi from the two-sided scanner model, aligned in the
+# window by rastrace-board-bench: the Align command to the overlay on screen,
+# the longest the window did not answer meanwhile (target: 50 ms), and a click
+# to its net drawn.
+if [[ ,$SIZES, == *,a4,* && -z ${WINDOW_PROBLEM-x} ]]; then
+  pair=$DATA/a4pair
+  FAILED=""
+  if ! make -C "$BUILD" -j2 rastrace-twosided >"$DATA/build-twosided.log" 2>&1 ||
+     ! make -C "$WBUILD" -j2 rastrace-board-bench >>"$DATA/build-twosided.log" 2>&1; then
+    FAILED="does not build (see $DATA/build-twosided.log)"
+  elif ! "$BUILD/bench/rastrace-twosided" --seed 3 --dpi 1200 --width-mm 297 --height-mm 210 "$pair" \
+      >/dev/null 2>>"$DATA/stderr.log" ||
+     ! "$WBUILD/ui/rastrace-board-bench" "$pair" >"$DATA/board-window.txt" 2>>"$DATA/stderr.log"; then
+    FAILED="failed (see $DATA/stderr.log)"
+  fi
+  if [[ -n $FAILED ]]; then
+    ROWS+=("| A4 pair, 1200 dpi | window: whole board | $FAILED | | | | | | | |")
+  else
+    bval() { local v; v=$(sed -n "s/^$1=//p" "$DATA/board-window.txt" | head -1); echo "${v:-0}"; }
+    stall=$(bval longest_stall_ms)
+    verdict sv "$(le "$stall" 50)"
+    ROWS+=("| A4 pair, 1200 dpi | window: Align to the overlay on screen ($(bval holes_matched) holes, $(bval nets) nets) | $(bval align_to_overlay_ms) | | | | no stall: ≤ 50 ms (longest $stall ms) | $sv | | |")
+    ROWS+=("| A4 pair, 1200 dpi | window: a click to its net drawn, whole board / 100 % | $(bval click_to_net_fit_ms) / $(bval click_to_net_100_ms) | | | | | | | |")
+  fi
+  rm -rf "$pair"
+fi
+
 # --- Report ----------------------------------------------------------------------------
 
 {

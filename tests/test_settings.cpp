@@ -175,6 +175,23 @@ TEST_F(SettingsFile, ScanKeysAreWrittenOnlyAwayFromTheirDefaultsOrOverAValueTher
     EXPECT_FALSE(parsed.overlay);
 }
 
+// A whole board's bottom side has keys of its own, after every other one.
+TEST_F(SettingsFile, BottomKeysAreWrittenOnlyOnceSetAndReadBack) {
+    SettingsValues v;
+    v.bottomTolerance = 45;
+    rastrace::SaveSettings(path_, v);
+    EXPECT_EQ(ReadBytes(path_), "[CONFIG]\r\nXRES=600\r\nYRES=600\r\nLAYER=0\r\nMIL=2\r\nBOTTOMTOLERANCE=45\r\n");
+    v.bottomDespeckle = 9;
+    rastrace::SaveSettings(path_, v);
+    const SettingsValues back = rastrace::LoadSettings(path_);
+    EXPECT_EQ(back.bottomTolerance, 45);
+    EXPECT_EQ(back.bottomDespeckle, 9);
+    EXPECT_EQ(back.tolerance, 0);
+    rastrace::SaveSettings(path_, SettingsValues{});
+    EXPECT_EQ(ReadBytes(path_),
+              "[CONFIG]\r\nXRES=600\r\nYRES=600\r\nLAYER=0\r\nMIL=2\r\nBOTTOMTOLERANCE=0\r\nBOTTOMDESPECKLE=0\r\n");
+}
+
 TEST_F(SettingsFile, LanguageIsWrittenOnlyOnceChosenAndKeptAsRead) {
     rastrace::SaveSettings(path_, SettingsValues{});
     EXPECT_EQ(ReadBytes(path_), "[CONFIG]\r\nXRES=600\r\nYRES=600\r\nLAYER=0\r\nMIL=2\r\n");
