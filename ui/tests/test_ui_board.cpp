@@ -212,6 +212,29 @@ TEST_F(BoardWindowTest, AlignsTheModelPairAndDrawsTheBottomOverTheTop) {
     EXPECT_GT(bluer, 500);
 }
 
+// Each side keeps its mirror: a bottom mirrored in the window (back to how
+// the board looks from above) is still aligned, through its mirror.
+TEST_F(BoardWindowTest, AMirroredBottomKeepsItsMirrorAndStillAligns) {
+    openBoth();
+    const Raster& scanned = modelPair().bottom;
+    window_->SpeedButton1->click();  // the bottom, shown
+    ASSERT_EQ(window_->picture()->PixelColor(0, 0), scanned.PixelColor(scanned.Width() - 1, 0));
+    window_->tabSides->setCurrentIndex(0);
+    EXPECT_EQ(window_->picture()->PixelColor(0, 0), modelPair().top.PixelColor(0, 0));
+    window_->tabSides->setCurrentIndex(1);
+    EXPECT_EQ(window_->picture()->PixelColor(0, 0), scanned.PixelColor(scanned.Width() - 1, 0));
+    window_->btnAlign->click();
+    ASSERT_TRUE(waitForBoard()) << dialogs_.errors.join("\n").toStdString();
+    // The map is from the bottom as scanned; the view's, from the bottom as shown.
+    const auto result = window_->boardResult();
+    EXPECT_LT(rastrace::bench::ScoreMap(modelPair(), result->alignment.bottomToTop).worstPx, 1.5);
+    const Vec2 shown{10.5, 20.5};
+    const Vec2 viaView = result->bottomShownToTop.Apply(shown);
+    const Vec2 viaScan = result->alignment.bottomToTop.Apply({scanned.Width() - 10.5, 20.5});
+    EXPECT_NEAR(viaView.x, viaScan.x, 1e-6);
+    EXPECT_NEAR(viaView.y, viaScan.y, 1e-6);
+}
+
 // Point pairs: the residual after each pair from the third on, undo of the
 // last one, and the alignment on them.
 TEST_F(BoardWindowTest, PointPairsShowTheirResidualAndUndoTheLast) {
