@@ -139,7 +139,9 @@ void TRtcFrmMain::OpenBottomClick() {
         if (bottomDespeckle_ > 0) sides_[1].state.despeckle = bottomDespeckle_;
     }
     if (shown_ == BoardSide::Bottom) {
-        picture_ = std::move(raster);
+        picture_ = std::move(raster);  // a running conversion keeps its own snapshot
+        Image1->setRaster(picture_.get());
+        match_->pictureChanged();
     } else {
         sides_[1].picture = std::move(raster);
     }
@@ -227,7 +229,7 @@ BoardSideInput TRtcFrmMain::boardSideInput(BoardSide side) const {
 void TRtcFrmMain::AlignClick() { startBoardTask(std::nullopt); }
 
 void TRtcFrmMain::startBoardTask(std::optional<std::pair<BoardFileKind, std::string>> output) {
-    if (!bottomOpen_ || boardWorking()) return;
+    if (!bottomOpen_ || boardWorking() || converting()) return;  // one piece of work at a time
     BoardTask::Request request;
     request.sides[0] = boardSideInput(BoardSide::Top);
     request.sides[1] = boardSideInput(BoardSide::Bottom);

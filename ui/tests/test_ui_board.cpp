@@ -161,6 +161,11 @@ TEST_F(BoardWindowTest, OnePictureIsTheWindowAsItWasAndABottomAddsTheSideBar) {
     EXPECT_TRUE(window_->matchPanel()->lstBg->entries().contains(colorText(0x123456)));
     EXPECT_EQ(window_->picture()->Width(), modelPair().bottom.Width());
 
+    // Opened again on the bottom shown: the view shows the new picture.
+    open("top.bmp", true);
+    EXPECT_EQ(window_->Image1->shownRaster(), window_->picture().get());
+    EXPECT_EQ(window_->picture()->Width(), modelPair().top.Width());
+
     window_->handle(&TRtcFrmMain::CloseBottomClick);
     EXPECT_FALSE(window_->hasBottom());
     EXPECT_FALSE(window_->SideBar->isVisible());
