@@ -15,7 +15,7 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc)
 fuzz_seconds=${RASTRACE_FUZZ_SECONDS:-120}
 
-scripts/install-deps.sh
+scripts/install-deps.sh --test
 
 step() { printf '\n== %s\n' "$*"; }
 
