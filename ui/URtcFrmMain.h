@@ -211,7 +211,7 @@ private:
     // with output, writes the board.
     void startBoardTask(std::optional<std::pair<BoardFileKind, std::string>> output);
     void boardTaskDone(std::shared_ptr<const BoardResult> result, const std::optional<std::string>& error,
-                       bool writing);
+                       bool writing, uint64_t generation);
     void stopBoardTask();
     void writeBoardFile(OutputKind kind);
     void pairClicked(int x, int y);
@@ -228,6 +228,9 @@ private:
     BoardSide shown_ = BoardSide::Top;
     bool bottomOpen_ = false;
     std::unique_ptr<BoardTask> boardTask_;
+    // Counts starts and stops: a report posted by a task stopped since is
+    // dropped when it arrives.
+    uint64_t boardGeneration_ = 0;
     BoardViews views_;
     QTimer* boardProgress_ = nullptr;
     std::atomic<int64_t> boardRows_{0}, boardAllRows_{0};

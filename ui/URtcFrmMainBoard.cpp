@@ -248,11 +248,15 @@ void TRtcFrmMain::startBoardTask(std::optional<std::pair<BoardFileKind, std::str
     boardRows_.store(0);
     boardAllRows_.store(0);
     stopBoardTask();
+    const uint64_t generation = ++boardGeneration_;
     boardTask_ = std::make_unique<BoardTask>(
         std::move(request),
-        [this, writing](std::shared_ptr<const BoardResult> result, std::optional<std::string> error) {
+        [this, writing, generation](std::shared_ptr<const BoardResult> result, std::optional<std::string> error) {
             QMetaObject::invokeMethod(
-                this, [this, result, error, writing] { guarded([&] { boardTaskDone(result, error, writing); }); },
+                this,
+                [this, result, error, writing, generation] {
+                    guarded([&] { boardTaskDone(result, error, writing, generation); });
+                },
                 Qt::QueuedConnection);
         },
         [this](int64_t rows, int64_t all) {
@@ -267,6 +271,7 @@ void TRtcFrmMain::startBoardTask(std::optional<std::pair<BoardFileKind, std::str
 
 void TRtcFrmMain::stopBoardTask() {
     if (boardTask_ == nullptr) return;
+    ++boardGeneration_;  // a report already posted is dropped
     boardTask_->Stop();
     boardTask_.reset();
     if (boardProgress_ != nullptr) boardProgress_->stop();
@@ -275,7 +280,8 @@ void TRtcFrmMain::stopBoardTask() {
 }
 
 void TRtcFrmMain::boardTaskDone(std::shared_ptr<const BoardResult> result, const std::optional<std::string>& error,
-                                bool writing) {
+                                bool writing, uint64_t generation) {
+    if (generation != boardGeneration_) return;  // from a task stopped since
     boardTask_.reset();  // its thread has handed over: the join is immediate
     boardProgress_->stop();
     prgbr->setRange(0, 1);

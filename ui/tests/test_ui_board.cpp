@@ -26,7 +26,9 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <cstdlib>
 #include <deque>
 #include <string>
@@ -365,6 +367,21 @@ TEST_F(BoardWindowTest, SavesAKiCadBoardAndAFailureLeavesTheOldOne) {
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), text);
     EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files).size(), 3) << QDir(dir_.path()).entryList().join(" ").toStdString();
+}
+
+// A report that arrives after its work was stopped (here by a mirror) is
+// dropped: the board shown never belongs to pictures no longer shown.
+TEST_F(BoardWindowTest, AReportOfStoppedWorkIsDropped) {
+    openBoth();
+    window_->btnAlign->click();
+    // No events are handled meanwhile: the work ends and its report waits
+    // in the queue behind the mirror.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    window_->SpeedButton1->click();
+    QTest::qWait(100);
+    EXPECT_EQ(window_->boardResult(), nullptr);
+    EXPECT_FALSE(window_->boardWorking());
+    EXPECT_TRUE(dialogs_.errors.isEmpty()) << dialogs_.errors.join("\n").toStdString();
 }
 
 // A close while the sides are traced stops the work and leaves nothing.
