@@ -6,6 +6,7 @@
 #include "formats/KiCad.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <tuple>
@@ -268,11 +269,22 @@ void WriteKiCadBoard(const BoardModel& model, std::string_view generatorVersion,
         // zone with cutouts (the first is the outline, the others its
         // holes): a refill fills the outline less its holes, where one
         // contour with cuts would be filled across them. The filled polygon
-        // keeps the cuts, the form KiCad keeps a fill in.
-        for (const std::vector<BoardPoint>& loop : RegionLoops(region.contour)) {
+        // is the contour with its cuts, the form KiCad keeps a fill in.
+        std::vector<std::vector<BoardPoint>> loops = RegionLoops(region.contour);
+        // KiCad's orientation: the outline's signed area positive (with Y
+        // down), the holes' negative. KiCad tells what a fill holds by it,
+        // and takes the points inside the holes of a fill turned the other
+        // way for copper.
+        const bool reversed = TwiceArea(loops[0]) < 0;
+        if (reversed) {
+            for (std::vector<BoardPoint>& loop : loops) std::reverse(loop.begin(), loop.end());
+        }
+        for (const std::vector<BoardPoint>& loop : loops) {
             out += "    (polygon\n      (pts" + ptsOf(loop) + ")\n    )\n";
         }
-        out += "    (filled_polygon\n      (layer " + std::string(layer) + ")\n      (pts" + ptsOf(region.contour) +
+        std::vector<BoardPoint> fill = region.contour;
+        if (reversed) std::reverse(fill.begin(), fill.end());
+        out += "    (filled_polygon\n      (layer " + std::string(layer) + ")\n      (pts" + ptsOf(fill) +
                ")\n    )\n  )\n";
         flush(false);
     }
