@@ -68,8 +68,11 @@ struct BoardHole {
     // Ringed by copper on both sides: plated through, joining the regions.
     bool plated = false;
     int32_t net = 0;  // 0: no copper around it
+    // Unplated with a net: the side whose copper rings it.
+    BoardLayer ringed = BoardLayer::Front;
     // The copper pad a writer may put around the drill (via or pad
-    // diameter), in nanometres: at most the narrowest ring around the hole.
+    // diameter), in nanometres: as far out as the ring probes found copper
+    // around the opening (the drill alone where no copper rings it).
     int64_t padNm = 0;
 };
 

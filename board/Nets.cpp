@@ -64,8 +64,11 @@ constexpr int kDepths = 2;
 
 // The probes of one side around each hole: centre, radius in millimetres,
 // the side's resolution.
+// How far apart the ring probes lie, outwards from the opening's edge.
+double ProbeMarginMm(int32_t xres, int32_t yres) { return std::max(1.5 * kMmPerInch / std::min(xres, yres), 0.05); }
+
 void AddRingProbes(std::vector<Vec2>& probes, Vec2 centre, double radiusMm, int32_t xres, int32_t yres) {
-    const double margin = std::max(1.5 * kMmPerInch / std::min(xres, yres), 0.05);
+    const double margin = ProbeMarginMm(xres, yres);
     for (int d = 0; d < kDirections; ++d) {
         const double angle = 2 * kPi * (d + 0.5) / kDirections;
         for (int k = 1; k <= kDepths; ++k) {
@@ -330,10 +333,22 @@ BoardModel AssembleBoard(const SideTrace& top, const SideTrace* bottom, const st
             hole.net = netOf(static_cast<size_t>(h.topRegion));
         } else if (h.bottomRegion >= 0) {
             hole.net = netOf(topCount + static_cast<size_t>(h.bottomRegion));
+            hole.ringed = BoardLayer::Back;
         }
-        // A pad a little wider than the drill: the ring probes found copper
-        // at least that far out.
-        hole.padNm = hole.net != 0 ? hole.drillNm + 100'000 : hole.drillNm;
+        // The pad reaches as far out as the nearer ring probes, where they
+        // found copper: past the opening's edge by a probe's margin, from the
+        // measured opening or the drill, whichever is wider. KiCad joins a
+        // pad to a zone only where the pad's edge lies well inside the fill,
+        // and a scanned opening's edge is a staircase that a pad just wider
+        // than the drill keeps crossing.
+        if (hole.net != 0) {
+            double margin = ProbeMarginMm(top.xres, top.yres);
+            if (twoSided) margin = std::min(margin, ProbeMarginMm(bottom->xres, bottom->yres));
+            const double radiusMm = std::max(hole.drillNm / 2e6, h.diameterMm / 2) + margin;
+            hole.padNm = 2 * std::llround(radiusMm * 1e3) * 1000;
+        } else {
+            hole.padNm = hole.drillNm;
+        }
         ++counted.holes;
         if (hole.plated) {
             ++counted.plated;

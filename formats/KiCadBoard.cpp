@@ -5,10 +5,107 @@
 #include "formats/AreaOutput.h"
 #include "formats/KiCad.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <tuple>
 
 namespace rastrace {
+
+namespace {
+
+// Twice the signed area of a closed polygon, taken about its first point so
+// that the products stay far inside long double's precision.
+long double TwiceArea(const std::vector<BoardPoint>& loop) {
+    long double sum = 0;
+    const BoardPoint o = loop.front();
+    for (size_t i = 1; i + 1 < loop.size(); ++i) {
+        const long double ax = loop[i].x - o.x, ay = loop[i].y - o.y;
+        const long double bx = loop[i + 1].x - o.x, by = loop[i + 1].y - o.y;
+        sum += ax * by - bx * ay;
+    }
+    return sum;
+}
+
+}  // namespace
+
+std::vector<std::vector<BoardPoint>> RegionLoops(std::span<const BoardPoint> contour) {
+    std::vector<BoardPoint> points;
+    points.reserve(contour.size());
+    for (const BoardPoint& p : contour) {
+        if (points.empty() || !(points.back() == p)) points.push_back(p);
+    }
+    while (points.size() > 1 && points.front() == points.back()) points.pop_back();
+    const size_t n = points.size();
+    std::vector<std::vector<BoardPoint>> whole{std::vector<BoardPoint>(contour.begin(), contour.end())};
+    if (n < 3) return whole;
+
+    // Each edge keyed by its ends; an edge whose reverse is also an edge is
+    // one side of a cut.
+    using Key = std::tuple<int64_t, int64_t, int64_t, int64_t, size_t>;
+    std::vector<Key> edges(n);
+    for (size_t i = 0; i < n; ++i) {
+        const BoardPoint& a = points[i];
+        const BoardPoint& b = points[(i + 1) % n];
+        edges[i] = {a.x, a.y, b.x, b.y, i};
+    }
+    std::sort(edges.begin(), edges.end());
+    constexpr size_t kNone = SIZE_MAX;
+    std::vector<size_t> partner(n, kNone);
+    for (size_t i = 0; i < n; ++i) {
+        const BoardPoint& a = points[i];
+        const BoardPoint& b = points[(i + 1) % n];
+        const Key reverse{b.x, b.y, a.x, a.y, 0};
+        auto it = std::lower_bound(edges.begin(), edges.end(), reverse);
+        if (it == edges.end() || std::get<0>(*it) != b.x || std::get<1>(*it) != b.y || std::get<2>(*it) != a.x ||
+            std::get<3>(*it) != a.y) {
+            continue;
+        }
+        partner[i] = std::get<4>(*it);
+    }
+    for (size_t i = 0; i < n; ++i) {
+        // Only edges that pair with each other, one to one, are cuts.
+        if (partner[i] != kNone && partner[partner[i]] != i) return whole;
+    }
+
+    // Walk the contour leaving out the cuts: arriving at a cut, go on from
+    // where its other side arrives at the same point.
+    std::vector<std::vector<BoardPoint>> loops;
+    std::vector<bool> visited(n, false);
+    for (size_t start = 0; start < n; ++start) {
+        if (visited[start] || partner[start] != kNone) continue;
+        std::vector<BoardPoint> loop;
+        size_t at = start;
+        do {
+            if (visited[at]) return whole;
+            visited[at] = true;
+            loop.push_back(points[at]);
+            size_t next = (at + 1) % n;
+            for (size_t guard = 0; partner[next] != kNone; ++guard) {
+                if (guard > n) return whole;
+                next = (partner[next] + 1) % n;
+            }
+            at = next;
+        } while (at != start);
+        if (loop.size() >= 3) loops.push_back(std::move(loop));
+    }
+    if (loops.empty()) return whole;
+
+    // The outline encloses the most; every other loop must run the other way.
+    size_t outer = 0;
+    std::vector<long double> areas;
+    for (const auto& loop : loops) areas.push_back(TwiceArea(loop));
+    auto magnitude = [](long double v) { return v < 0 ? -v : v; };
+    for (size_t i = 1; i < loops.size(); ++i) {
+        if (magnitude(areas[i]) > magnitude(areas[outer])) outer = i;
+    }
+    for (size_t i = 0; i < loops.size(); ++i) {
+        if (i != outer && (areas[i] < 0) == (areas[outer] < 0)) return whole;
+    }
+    std::rotate(loops.begin(), loops.begin() + static_cast<ptrdiff_t>(outer), loops.begin() + static_cast<ptrdiff_t>(outer) + 1);
+    return loops;
+}
 
 namespace {
 
@@ -120,18 +217,25 @@ void WriteKiCadBoard(const BoardModel& model, std::string_view generatorVersion,
             continue;
         }
         ++hole;
+        // A hole ringed by copper on one side only is a pad of that side's
+        // net there: an unplated pad holds no net in KiCad, and the refill
+        // would clear the copper around it as another net's.
+        const bool pad = h.plated || hasNet;
         const std::string ref = "H" + std::to_string(hole);
-        out += "  (footprint \"Rastrace:" + std::string(h.plated ? "Hole" : "MountingHole") + "\" (layer \"F.Cu\") " +
+        out += "  (footprint \"Rastrace:" + std::string(pad ? "Hole" : "MountingHole") + "\" (layer \"F.Cu\") " +
                stamps.Next() + "\n    (at " + At(h.centre) + ")\n    (attr " +
-               (h.plated ? "through_hole" : "exclude_from_pos_files exclude_from_bom") + ")\n";
+               (pad ? "through_hole" : "exclude_from_pos_files exclude_from_bom") + ")\n";
         out += "    (fp_text reference \"" + ref + "\" (at 0 0) (layer \"F.SilkS\") hide\n"
                "      (effects (font (size 1 1) (thickness 0.15))) " + stamps.Next() + ")\n";
-        out += "    (fp_text value \"" + std::string(h.plated ? "Hole" : "MountingHole") +
+        out += "    (fp_text value \"" + std::string(pad ? "Hole" : "MountingHole") +
                "\" (at 0 0) (layer \"F.Fab\") hide\n      (effects (font (size 1 1) (thickness 0.15))) " +
                stamps.Next() + ")\n";
-        if (h.plated) {
+        if (pad) {
+            const char* layers = h.plated                          ? "\"*.Cu\" \"*.Mask\""
+                                 : h.ringed == BoardLayer::Front ? "\"F.Cu\" \"F.Mask\""
+                                                                 : "\"B.Cu\" \"B.Mask\"";
             out += "    (pad \"1\" thru_hole circle (at 0 0) (size " + Mm(h.padNm) + " " + Mm(h.padNm) + ") (drill " +
-                   Mm(h.drillNm) + ") (layers \"*.Cu\" \"*.Mask\")" + (hasNet ? " " + netText(h.net) : "") + " " +
+                   Mm(h.drillNm) + ") (layers " + layers + ")" + (hasNet ? " " + netText(h.net) : "") + " " +
                    stamps.Next() + ")\n";
         } else {
             out += "    (pad \"\" np_thru_hole circle (at 0 0) (size " + Mm(h.drillNm) + " " + Mm(h.drillNm) +
@@ -151,14 +255,36 @@ void WriteKiCadBoard(const BoardModel& model, std::string_view generatorVersion,
     for (const BoardRegion& region : model.regions) {
         if (region.contour.empty() || region.net < 1 || static_cast<size_t>(region.net) > model.nets.size()) continue;
         const char* layer = region.layer == BoardLayer::Front ? "\"F.Cu\"" : "\"B.Cu\"";
-        std::string pts;
-        for (const BoardPoint& p : region.contour) pts += " (xy " + At(p) + ")";
+        auto ptsOf = [](std::span<const BoardPoint> loop) {
+            std::string pts;
+            for (const BoardPoint& p : loop) pts += " (xy " + At(p) + ")";
+            return pts;
+        };
         out += "  (zone (net " + std::to_string(region.net) + ") (net_name \"" +
                model.nets[static_cast<size_t>(region.net - 1)] + "\") (layer " + layer + ") " + stamps.Next() +
                " (hatch edge 0.508)\n    (connect_pads yes (clearance 0))\n    (min_thickness 0.0254)"
                " (filled_areas_thickness no)\n    (fill yes (thermal_gap 0.508) (thermal_bridge_width 0.508)"
-               " (island_removal_mode 1))\n    (polygon\n      (pts" +
-               pts + ")\n    )\n    (filled_polygon\n      (layer " + layer + ")\n      (pts" + pts +
+               " (island_removal_mode 1))\n";
+        // The outline and each hole a polygon of its own, as KiCad saves a
+        // zone with cutouts (the first is the outline, the others its
+        // holes): a refill fills the outline less its holes, where one
+        // contour with cuts would be filled across them. The filled polygon
+        // is the contour with its cuts, the form KiCad keeps a fill in.
+        std::vector<std::vector<BoardPoint>> loops = RegionLoops(region.contour);
+        // KiCad's orientation: the outline's signed area positive (with Y
+        // down), the holes' negative. KiCad tells what a fill holds by it,
+        // and takes the points inside the holes of a fill turned the other
+        // way for copper.
+        const bool reversed = TwiceArea(loops[0]) < 0;
+        if (reversed) {
+            for (std::vector<BoardPoint>& loop : loops) std::reverse(loop.begin(), loop.end());
+        }
+        for (const std::vector<BoardPoint>& loop : loops) {
+            out += "    (polygon\n      (pts" + ptsOf(loop) + ")\n    )\n";
+        }
+        std::vector<BoardPoint> fill = region.contour;
+        if (reversed) std::reverse(fill.begin(), fill.end());
+        out += "    (filled_polygon\n      (layer " + std::string(layer) + ")\n      (pts" + ptsOf(fill) +
                ")\n    )\n  )\n";
         flush(false);
     }

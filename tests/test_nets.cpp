@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Which region holds a point, and the nets of a board put together from
-// two sides: regions joined only through holes ringed on both sides.
+// Which region holds a point, the nets of a board put together from two
+// sides (regions joined only through holes ringed on both sides), and the
+// zones the KiCad board makes of the regions.
 #include "board/Nets.h"
+#include "formats/KiCadBoard.h"
 
 #include <gtest/gtest.h>
 
@@ -305,6 +307,151 @@ TEST(Affine2, InverseAndThenUndoEachOther) {
     Affine2 flat;
     flat.m00 = flat.m11 = 0;
     EXPECT_THROW(flat.Inverse(), std::runtime_error);
+}
+
+
+// Twice the signed area, about the first point.
+double TwiceArea(const std::vector<BoardPoint>& loop) {
+    double sum = 0;
+    for (size_t i = 1; i + 1 < loop.size(); ++i) {
+        sum += static_cast<double>(loop[i].x - loop[0].x) * static_cast<double>(loop[i + 1].y - loop[0].y) -
+               static_cast<double>(loop[i + 1].x - loop[0].x) * static_cast<double>(loop[i].y - loop[0].y);
+    }
+    return sum;
+}
+
+// A pour with holes: two side by side at the top, a small one, one under
+// the top right hole (its cut ends on that hole) holding an island, which is
+// a region of its own; a notch at the right edge.
+const Picture kPour = {
+    "#################",
+    "#...#####...######",
+    "#...#####...######",
+    "#...#########.####",
+    "#####.##########..",
+    "#####.#####...####",
+    "###########.#.####",
+    "###########...####",
+    "##################",
+};
+
+std::vector<BoardPoint> ContourOf(const OutlineShape& shape, const Affine2& map) {
+    std::vector<BoardPoint> contour;
+    for (const OutlinePoint& p : shape.points) {
+        const Vec2 v = map.Apply({p.x2 / 2.0, p.y2 / 2.0});
+        contour.push_back({std::llround(v.x * 42'333.3), std::llround(v.y * 42'333.3)});
+    }
+    return contour;
+}
+
+// The cuts come apart into the outline and one loop per hole, the holes
+// turned against the outline, their areas the region's pixels; so too once
+// the contour is carried through a mirroring, turning map and rounded.
+TEST(KiCadBoard, RegionLoopsTakeTheCutsApart) {
+    Picture pour = kPour;
+    for (std::string& row : pour) row.resize(18, '#');
+    const std::vector<OutlineShape> shapes = Trace(pour);
+    const OutlineShape* big = nullptr;
+    for (const OutlineShape& s : shapes) {
+        if (big == nullptr || s.pixels > big->pixels) big = &s;
+    }
+    ASSERT_NE(big, nullptr);
+    ASSERT_GE(big->holes, 4);
+    Affine2 turned;
+    turned.m00 = -std::cos(0.3);
+    turned.m01 = std::sin(0.3);
+    turned.m10 = std::sin(0.3);
+    turned.m11 = std::cos(0.3);
+    turned.tx = 40;
+    for (const Affine2& map : {Affine2{}, turned}) {
+        const std::vector<BoardPoint> contour = ContourOf(*big, map);
+        const auto loops = RegionLoops(contour);
+        ASSERT_EQ(loops.size(), static_cast<size_t>(big->holes) + 1);
+        const double outer = TwiceArea(loops[0]);
+        double net = 0;
+        for (size_t i = 0; i < loops.size(); ++i) {
+            const double area = TwiceArea(loops[i]);
+            if (i > 0) {
+                EXPECT_LT(area * outer, 0) << "hole " << i << " turns with the outline";
+                EXPECT_LT(std::abs(area), std::abs(outer));
+            }
+            net += area;
+            for (size_t k = 0; k < loops[i].size(); ++k) {
+                EXPECT_FALSE(loops[i][k] == loops[i][(k + 1) % loops[i].size()]) << "a repeated point";
+            }
+        }
+        // Within the rounding to nanometres; a lost hole is a pixel, 1/100 of it.
+        const double pixelArea = 42'333.3 * 42'333.3;
+        EXPECT_NEAR(std::abs(net) / 2, static_cast<double>(big->pixels) * pixelArea, 1e-5 * big->pixels * pixelArea);
+    }
+    // A region without holes is its contour.
+    const OutlineShape* plain = nullptr;
+    for (const OutlineShape& s : shapes) {
+        if (s.holes == 0) plain = &s;
+    }
+    ASSERT_NE(plain, nullptr);
+    const std::vector<BoardPoint> contour = ContourOf(*plain, Affine2{});
+    EXPECT_EQ(RegionLoops(contour), std::vector<std::vector<BoardPoint>>{contour});
+}
+
+// Contours that do not come apart into an outline around holes come back
+// whole: too short, an edge run twice the same way, a loop inside turned
+// with the outline.
+TEST(KiCadBoard, RegionLoopsKeepWhatTheyCannotTakeApart) {
+    const std::vector<BoardPoint> two = {{0, 0}, {5, 5}};
+    EXPECT_EQ(RegionLoops(two), std::vector<std::vector<BoardPoint>>{two});
+    EXPECT_TRUE(RegionLoops(std::vector<BoardPoint>{}).size() == 1 && RegionLoops(std::vector<BoardPoint>{})[0].empty());
+    // Two squares joined by a cut, the inner one turned the same way.
+    const std::vector<BoardPoint> same = {{0, 0}, {0, 10}, {10, 10}, {10, 0}, {5, 0}, {5, 2},
+                                          {3, 2}, {3, 4}, {7, 4}, {7, 2}, {5, 2}, {5, 0}};
+    EXPECT_EQ(RegionLoops(same).size(), 1u);
+    // A zero-width spike out of a square: its two sides are a cut to
+    // nothing, and the walk still closes the square alone.
+    const std::vector<BoardPoint> spike = {{0, 0}, {0, 10}, {10, 10}, {10, 5}, {20, 5}, {10, 5}, {10, 0}};
+    const auto loops = RegionLoops(spike);
+    ASSERT_EQ(loops.size(), 1u);
+    EXPECT_EQ(std::abs(TwiceArea(loops[0])), 200.0);
+}
+
+// The board file: a region with holes becomes a zone whose first polygon
+// is the outline and each further one a hole, the outline's signed area
+// positive (Y down) on both layers, the bottom's mirrored contour too.
+TEST(KiCadBoard, ZonesCarryTheirHolesInKiCadsOrientation) {
+    const std::vector<OutlineShape> shapes = Trace(kTop);
+    BoardModel model;
+    model.nets = {"N1"};
+    model.widthNm = model.heightNm = 20'000'000;
+    Affine2 mirror;
+    mirror.m00 = -1;
+    mirror.tx = 34;
+    for (const OutlineShape& s : shapes) {
+        if (s.holes == 0) continue;
+        model.regions.push_back({BoardLayer::Front, 1, ContourOf(s, Affine2{})});
+        model.regions.push_back({BoardLayer::Back, 1, ContourOf(s, mirror)});
+    }
+    ASSERT_FALSE(model.regions.empty());
+    std::string text;
+    WriteKiCadBoard(model, "test", [&text](std::string_view piece) { text += piece; });
+    size_t zones = 0;
+    for (size_t at = text.find("  (zone "); at != std::string::npos; at = text.find("  (zone ", at + 1), ++zones) {
+        const size_t end = text.find("\n  )\n", at);
+        const std::string zone = text.substr(at, end - at);
+        size_t polygons = 0;
+        for (size_t p = zone.find("(polygon"); p != std::string::npos; p = zone.find("(polygon", p + 1)) ++polygons;
+        EXPECT_EQ(polygons, 3u) << "the outline and the two drilled pads' holes";
+        // The first polygon's points, in micrometres.
+        std::vector<BoardPoint> outline;
+        const size_t first = zone.find("(polygon");
+        const size_t stop = zone.find(")\n    )", first);
+        for (size_t p = zone.find("(xy ", first); p != std::string::npos && p < stop; p = zone.find("(xy ", p + 1)) {
+            double x = 0, y = 0;
+            ASSERT_EQ(std::sscanf(zone.c_str() + p, "(xy %lf %lf)", &x, &y), 2);
+            outline.push_back({std::llround(x * 1000), std::llround(y * 1000)});
+        }
+        EXPECT_GT(TwiceArea(outline), 0) << zone.substr(0, 200);
+        EXPECT_NE(zone.find("(filled_polygon"), std::string::npos);
+    }
+    EXPECT_EQ(zones, model.regions.size());
 }
 
 }  // namespace
