@@ -220,12 +220,6 @@ bool EndsWithIgnoringCase(const std::string& text, const std::string& ending) {
 
 }  // namespace
 
-std::optional<BoardOutput> BoardOutputFor(const std::string& output) {
-    if (EndsWithIgnoringCase(output, ".kicad_pcb")) return BoardOutput::KiCad;
-    if (EndsWithIgnoringCase(output, ".gbrjob")) return BoardOutput::GerberJob;
-    return std::nullopt;
-}
-
 std::optional<AreaFormat> AreaFormatForOutput(const std::string& output) {
     if (EndsWithIgnoringCase(output, ".gbr")) return AreaFormat::Gerber;
     if (EndsWithIgnoringCase(output, ".kicad_mod")) return AreaFormat::KiCad;
@@ -365,7 +359,7 @@ CliOptions ParseCommandLine(int argc, char** argv) {
         if (!options.format) options.format = FormatForOutput(options.output);
         // A board's extension wins over the track formats' default, never
         // over -f.
-        if (!formatGiven) options.boardOutput = BoardOutputFor(options.output);
+        if (!formatGiven) options.boardOutput = BoardFileKindFor(options.output);
     }
     if (!options.bottom) {
         const char* alone = !bottomColorTexts.empty()        ? "--bottom-color"

@@ -6,6 +6,7 @@
 
 #include "formats/AreaOutput.h"
 #include "formats/Formats.h"
+#include "job/BoardFiles.h"
 #include "trace/BoardRule.h"
 
 #include <cstdint>
@@ -20,8 +21,6 @@ struct ColorOption {
     std::string text;
     uint32_t value = 0;  // packed 0x00BBGGRR
 };
-
-enum class BoardOutput { KiCad, GerberJob };
 
 struct CliOptions {
     std::vector<ColorOption> colors;   // in the order given, each value once
@@ -50,7 +49,7 @@ struct CliOptions {
     bool suggest = false;                // --suggest: the picture's main colours
     // A whole board: OUTPUT ending in .kicad_pcb (a KiCad board) or .gbrjob
     // (a Gerber job and its files), from INPUT as the top and --bottom.
-    std::optional<BoardOutput> boardOutput;
+    std::optional<BoardFileKind> boardOutput;
     std::optional<std::string> bottom;   // --bottom FILE: the other side as it lay on the glass
     std::vector<ColorOption> bottomColors, bottomBackgrounds, bottomHoles;  // empty: as the top's
     // --align X,Y=U,V: a top pixel and the same point on the bottom scan.
@@ -100,8 +99,6 @@ OutputFormat FormatForOutput(const std::string& output);
 // The area format an OUTPUT name implies: Gerber for ".gbr", KiCad for
 // ".kicad_mod", in any letter case; none otherwise.
 std::optional<AreaFormat> AreaFormatForOutput(const std::string& output);
-// A board for an OUTPUT ending in .kicad_pcb or .gbrjob, in any letter case.
-std::optional<BoardOutput> BoardOutputFor(const std::string& output);
 
 std::string UsageText();
 

@@ -18,8 +18,6 @@
 #include "board/SideTrace.h"
 #include "board/WholeBoard.h"
 #include "formats/AreaOutput.h"
-#include "formats/GerberSet.h"
-#include "formats/KiCadBoard.h"
 #include "formats/KiCad.h"
 #include "job/OutputFile.h"
 #include "job/StreamConversion.h"
@@ -688,21 +686,11 @@ int ConvertBoard(CliOptions options) {
     }
 
     ProgressBar noBar(false);
-    if (*options.boardOutput == BoardOutput::KiCad) {
-        ReplaceOutputFile(options.output, InputName(options.input), noBar, [&](const auto& write) {
-            WriteKiCadBoard(model, RASTRACE_VERSION, write);
-        });
-    } else {
-        const GerberSetNames names = GerberSetNamesFor(options.output);
-        const std::vector<std::string> paths = {names.frontCopper, names.backCopper,   names.edge,
-                                                names.platedDrill, names.unplatedDrill, names.job};
-        const GerberSetFile kinds[] = {GerberSetFile::FrontCopper, GerberSetFile::BackCopper,
-                                       GerberSetFile::Edge,        GerberSetFile::PlatedDrill,
-                                       GerberSetFile::UnplatedDrill, GerberSetFile::Job};
-        ReplaceOutputFiles(paths, InputName(options.input), noBar, [&](size_t file, const auto& write) {
-            WriteGerberSetFile(model, kinds[file], names, RASTRACE_VERSION, write);
-        });
-    }
+    const BoardFileKind kind = *options.boardOutput;
+    ReplaceOutputFiles(BoardFilePaths(kind, options.output), InputName(options.input), noBar,
+                       [&](size_t file, const auto& write) {
+                           WriteBoardFileText(model, kind, options.output, file, RASTRACE_VERSION, write);
+                       });
     if (!options.quiet) {
         Say(IntToStr(facts.regions) + (facts.regions == 1 ? " region" : " regions") + " in " +
             IntToStr(facts.nets) + (facts.nets == 1 ? " net" : " nets") + ", " + IntToStr(facts.holes) +

@@ -117,6 +117,13 @@ std::string Mm(int64_t nm) {
 
 std::string At(BoardPoint p) { return Mm(p.x) + " " + Mm(p.y); }
 
+// " (xy X Y)" for each point of loop, last to first where reversed.
+std::string PointsText(std::span<const BoardPoint> loop, bool reversed) {
+    std::string pts;
+    for (size_t i = 0; i < loop.size(); ++i) pts += " (xy " + At(loop[reversed ? loop.size() - 1 - i : i]) + ")";
+    return pts;
+}
+
 // Time stamps KiCad wants on every item: made from a counter, so the same
 // board gives the same file.
 class Stamps {
@@ -255,11 +262,6 @@ void WriteKiCadBoard(const BoardModel& model, std::string_view generatorVersion,
     for (const BoardRegion& region : model.regions) {
         if (region.contour.empty() || region.net < 1 || static_cast<size_t>(region.net) > model.nets.size()) continue;
         const char* layer = region.layer == BoardLayer::Front ? "\"F.Cu\"" : "\"B.Cu\"";
-        auto ptsOf = [](std::span<const BoardPoint> loop) {
-            std::string pts;
-            for (const BoardPoint& p : loop) pts += " (xy " + At(p) + ")";
-            return pts;
-        };
         out += "  (zone (net " + std::to_string(region.net) + ") (net_name \"" +
                model.nets[static_cast<size_t>(region.net - 1)] + "\") (layer " + layer + ") " + stamps.Next() +
                " (hatch edge 0.508)\n    (connect_pads yes (clearance 0))\n    (min_thickness 0.0254)"
@@ -270,22 +272,17 @@ void WriteKiCadBoard(const BoardModel& model, std::string_view generatorVersion,
         // holes): a refill fills the outline less its holes, where one
         // contour with cuts would be filled across them. The filled polygon
         // is the contour with its cuts, the form KiCad keeps a fill in.
-        std::vector<std::vector<BoardPoint>> loops = RegionLoops(region.contour);
+        const std::vector<std::vector<BoardPoint>> loops = RegionLoops(region.contour);
         // KiCad's orientation: the outline's signed area positive (with Y
         // down), the holes' negative. KiCad tells what a fill holds by it,
         // and takes the points inside the holes of a fill turned the other
         // way for copper.
         const bool reversed = TwiceArea(loops[0]) < 0;
-        if (reversed) {
-            for (std::vector<BoardPoint>& loop : loops) std::reverse(loop.begin(), loop.end());
-        }
         for (const std::vector<BoardPoint>& loop : loops) {
-            out += "    (polygon\n      (pts" + ptsOf(loop) + ")\n    )\n";
+            out += "    (polygon\n      (pts" + PointsText(loop, reversed) + ")\n    )\n";
         }
-        std::vector<BoardPoint> fill = region.contour;
-        if (reversed) std::reverse(fill.begin(), fill.end());
-        out += "    (filled_polygon\n      (layer " + std::string(layer) + ")\n      (pts" + ptsOf(fill) +
-               ")\n    )\n  )\n";
+        out += "    (filled_polygon\n      (layer " + std::string(layer) + ")\n      (pts" +
+               PointsText(region.contour, reversed) + ")\n    )\n  )\n";
         flush(false);
     }
     out += ")\n";

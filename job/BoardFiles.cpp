@@ -39,10 +39,18 @@ std::vector<std::string> BoardFilePaths(BoardFileKind kind, const std::string& p
     return {names.frontCopper, names.backCopper, names.edge, names.platedDrill, names.unplatedDrill, names.job};
 }
 
+void WriteBoardFileText(const BoardModel& model, BoardFileKind kind, const std::string& path, size_t index,
+                        std::string_view generatorVersion, const std::function<void(std::string_view)>& sink) {
+    if (kind == BoardFileKind::KiCad) {
+        WriteKiCadBoard(model, generatorVersion, sink);
+    } else {
+        WriteGerberSetFile(model, kSetFiles[index], GerberSetNamesFor(path), generatorVersion, sink);
+    }
+}
+
 void WriteBoardFiles(const BoardModel& model, BoardFileKind kind, const std::string& path,
                      std::string_view generatorVersion, const std::function<bool()>& stop) {
     const std::vector<std::string> paths = BoardFilePaths(kind, path);
-    const GerberSetNames names = GerberSetNamesFor(path);
     std::vector<OutputFile> files;
     files.reserve(paths.size());
     try {
@@ -50,12 +58,8 @@ void WriteBoardFiles(const BoardModel& model, BoardFileKind kind, const std::str
             if (stop && stop()) throw Error("Stopped");
             files.push_back(OutputFile::Create(paths[i]));
             OutputFile& file = files.back();
-            const auto sink = [&file](std::string_view text) { file.Write(text); };
-            if (kind == BoardFileKind::KiCad) {
-                WriteKiCadBoard(model, generatorVersion, sink);
-            } else {
-                WriteGerberSetFile(model, kSetFiles[i], names, generatorVersion, sink);
-            }
+            WriteBoardFileText(model, kind, path, i, generatorVersion,
+                               [&file](std::string_view text) { file.Write(text); });
         }
         if (stop && stop()) throw Error("Stopped");
         for (OutputFile& file : files) file.Close();

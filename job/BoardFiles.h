@@ -27,6 +27,10 @@ std::optional<BoardFileKind> BoardFileKindFor(std::string_view path);
 // The files kind writes for path, the one named path last.
 std::vector<std::string> BoardFilePaths(BoardFileKind kind, const std::string& path);
 
+// The text of file index of BoardFilePaths(kind, path), to sink.
+void WriteBoardFileText(const BoardModel& model, BoardFileKind kind, const std::string& path, size_t index,
+                        std::string_view generatorVersion, const std::function<void(std::string_view)>& sink);
+
 // Writes model as kind to path (and its companions). Throws Error with the
 // I/O error text; Error("Stopped") when stop says so.
 void WriteBoardFiles(const BoardModel& model, BoardFileKind kind, const std::string& path,

@@ -223,7 +223,6 @@ void BoardTask::Run() {
             // The window is told by its own post; nothing is left to tell here.
         }
     }
-    running_.store(false);
 }
 
 }  // namespace rastrace::ui

@@ -103,7 +103,6 @@ public:
     BoardTask& operator=(const BoardTask&) = delete;
 
     void Stop();
-    bool Running() const { return running_.load(); }
 
     // Whether reuse's traces stand for these inputs: the same pictures and
     // the same settings.
@@ -116,7 +115,6 @@ private:
     Done done_;
     std::function<void(int64_t, int64_t)> onRows_;
     std::atomic<bool> stop_{false};
-    std::atomic<bool> running_{true};
     std::thread thread_;
 };
 

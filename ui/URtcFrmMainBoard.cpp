@@ -41,8 +41,6 @@ QToolButton* barButton(QWidget* parent, const char* text, bool checkable) {
     return button;
 }
 
-std::vector<uint32_t> holeColorsOf(const MatchSettings& match) { return match.holes; }
-
 }  // namespace
 
 void TRtcFrmMain::buildSideBar() {
@@ -208,7 +206,7 @@ BoardSideInput TRtcFrmMain::boardSideInput(BoardSide side) const {
     input.picture = side == shown_ ? picture_ : sides_[s].picture;
     const MatchSettings match = match_->settingsFor(side == shown_ ? match_->sideState() : sides_[s].state);
     input.request.colors.copper = match.copper;
-    input.request.colors.holes = holeColorsOf(match);
+    input.request.colors.holes = match.holes;
     for (uint32_t c : match.background) {
         if (std::find(match.holes.begin(), match.holes.end(), c) == match.holes.end()) {
             input.request.colors.noncopper.push_back(c);
@@ -247,7 +245,6 @@ void TRtcFrmMain::startBoardTask(std::optional<std::pair<BoardFileKind, std::str
     const bool writing = output.has_value();
     boardRows_.store(0);
     boardAllRows_.store(0);
-    stopBoardTask();
     const uint64_t generation = ++boardGeneration_;
     boardTask_ = std::make_unique<BoardTask>(
         std::move(request),

@@ -9,6 +9,7 @@
 #include "common/IntText.h"
 #include "settings/Settings.h"
 #include "ui/DialogService.h"
+#include "ui/tests/FakeDialogs.h"
 #include "ui/OutputKind.h"
 #include "ui/URtcFrmMain.h"
 
@@ -41,30 +42,7 @@ using rastrace::bench::MakeTwoSidedBoard;
 using rastrace::bench::TwoSidedBoard;
 using rastrace::bench::TwoSidedOptions;
 
-class FakeDialogs : public DialogService {
-public:
-    std::optional<FileChoice> openPicture(QWidget*, const QStringList&, const FileChoice&) override {
-        if (openAnswers.empty()) return std::nullopt;
-        auto answer = openAnswers.front();
-        openAnswers.pop_front();
-        return answer;
-    }
-    std::optional<QString> saveFile(QWidget*, const QString&, const QString&, const QString&) override {
-        return std::nullopt;
-    }
-    std::optional<FileChoice> saveFileOfType(QWidget*, const QStringList& types, const QString&,
-                                             const QString&) override {
-        savedTypes = types;
-        return saveAnswer;
-    }
-    void showError(QWidget*, const QString& text) override { errors.append(text); }
-    void showNotice(QWidget*, const QString& text, const QString&) override { notices.append(text); }
-    void execDialog(QDialog&) override {}
-
-    std::deque<std::optional<FileChoice>> openAnswers;
-    std::optional<FileChoice> saveAnswer;
-    QStringList savedTypes, errors, notices;
-};
+using rastrace::ui::test::FakeDialogs;
 
 // A model pair, small enough for a window test, big enough for a dozen holes.
 const TwoSidedBoard& modelPair() {

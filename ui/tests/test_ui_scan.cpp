@@ -7,6 +7,7 @@
 #include "support/BmpBuilder.h"
 #include "ui/AppLook.h"
 #include "ui/DialogService.h"
+#include "ui/tests/FakeDialogs.h"
 #include "trace/ColorMatch.h"
 #include "ui/MatchAdapter.h"
 #include "ui/URtcFrmMain.h"
@@ -47,35 +48,7 @@ constexpr uint32_t kBlue = 0xFF0000;
 constexpr uint32_t kBlack = 0x000000;
 constexpr uint32_t kWhite = 0xFFFFFF;
 
-class FakeDialogs : public DialogService {
-public:
-    std::optional<FileChoice> openPicture(QWidget*, const QStringList&, const FileChoice&) override {
-        if (openAnswers.empty()) return std::nullopt;
-        auto answer = openAnswers.front();
-        openAnswers.pop_front();
-        return answer;
-    }
-    std::optional<QString> saveFile(QWidget*, const QString&, const QString&, const QString&) override {
-        return std::nullopt;
-    }
-    std::optional<FileChoice> saveFileOfType(QWidget*, const QStringList& types, const QString& suffix,
-                                             const QString&) override {
-        savedTypes = types;
-        savedSuffix = suffix;
-        if (!saveAnswer) return std::nullopt;
-        return saveAnswer;
-    }
-    void showError(QWidget*, const QString& text) override { errors.append(text); }
-    void showNotice(QWidget*, const QString& text, const QString&) override { notices.append(text); }
-    void execDialog(QDialog&) override {}
-
-    std::deque<std::optional<FileChoice>> openAnswers;
-    std::optional<FileChoice> saveAnswer;
-    QStringList savedTypes;
-    QString savedSuffix;
-    QStringList errors;
-    QStringList notices;
-};
+using rastrace::ui::test::FakeDialogs;
 
 void sendMouse(QWidget* target, QEvent::Type type, Qt::MouseButton button, Qt::KeyboardModifiers mods, QPoint at) {
     QMouseEvent event(type, QPointF(at), target->mapToGlobal(QPointF(at)), button,
