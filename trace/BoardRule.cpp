@@ -20,8 +20,17 @@ constexpr uint8_t kNoPick = 0xFE;     // no pick within the tolerance
 // A fill needs its stroke this much lighter (sum of red, green and blue)
 // than the copper on both sides, and no pixel of it this much darker.
 constexpr int32_t kLighter = 24;
-// A blend lies strictly between its two colours: this far from either end.
-constexpr float kBlendEnd = 0.05f;
+// A colour farther than this from every explanation by the picks present
+// around it is explained by all picks.
+constexpr float kMostResidual = 24;
+// Explanations this close (squared distance) count as equally good.
+constexpr float kTie = 60;
+// What a blend of two picks costs against one pick (squared distance).
+constexpr float kBlendCost = 150;
+// A stroke to fill has a channel this much brighter than the copper at
+// both its ends: print is the board's brightest ink, bare board between
+// exposed copper is not.
+constexpr int32_t kBrighter = 24;
 
 struct Pick {
     int32_t r, g, b;
@@ -58,6 +67,7 @@ constexpr size_t kMostWindowBytes = size_t{1} << 30;
 struct BoardClassifier::State {
     int32_t width, height;
     int32_t stroke, radius;
+    int32_t reach;  // how far a pick counts as present: the radius, and at least 2
     int64_t tolerance2;  // negative: no limit
     std::vector<Pick> picks;
     std::vector<uint8_t> lut;  // nearest pick of every colour, found on first sight
@@ -65,10 +75,15 @@ struct BoardClassifier::State {
     std::vector<uint8_t> pix, pick, kind, copper;
     std::vector<uint16_t> lum;
     int32_t pushed = 0, judged = 0, popped = 0;
+    std::vector<uint32_t> hcore;      // CoreRow's marks, spread across
+    std::vector<uint32_t> presentAt;  // picks present at each pixel judged
+    std::vector<uint32_t> coreRow;    // a row's worth, for CoreRow
+    int32_t cored = 0;                // rows CoreRow has marked
     std::vector<int32_t> lastCopper;  // down each column: the last copper row, -1 before one
-    std::vector<uint8_t> flags;      // a row's worth, for JudgeRow
-    std::vector<const uint8_t*> pickRows;  // JudgeRow's rows of picks around
     uint8_t kindOfPick[256] = {};    // Kind of each pick index, kUnknown for kNoPick
+    uint32_t ownBit[256] = {};       // each pick's bit (none past the 32nd)
+    uint32_t manyPicks = 0;          // every bit, when there are more than 32 picks
+    uint32_t holeBits = 0;           // the bits of the hole colours
 
     int32_t passed = 0;  // rows passed over (Skip): the slots are counted from there
     size_t Slot(int32_t y) const {
@@ -104,124 +119,120 @@ struct BoardClassifier::State {
         return p != kNoPick && picks[p].kind == kCopper ? picks[p].lum : lum[at];
     }
 
-    // Whether a stroke between copper ends of lightness a and b, its
-    // pixels between lightness lo and hi, is print to fill; hole says it
-    // crosses a hole: more pixels of a hole colour in a row than the blend
-    // radius (fewer are specks of a lumpy finish, not a drill).
-    static bool Fills(int32_t a, int32_t b, int32_t lo, int32_t hi, bool hole) {
-        return !hole && lo >= std::min(a, b) - kLighter && hi >= std::max(a, b) + kLighter;
+    // Marks row c's pixels that are the middle of a 3 x 3 square of one
+    // pick (clipped to the picture), as that pick's bit, and spreads the
+    // marks across the row by the reach. A pick so marked within the
+    // reach of a pixel, across and down, is present there: a blurred
+    // edge between two other colours never is (it crosses the edge in a
+    // pixel or two). Picks past the 32nd have no bit and count as present
+    // everywhere.
+    void CoreRow(int32_t c) {
+        const uint8_t* rows[3];
+        for (int i = 0; i < 3; ++i) rows[i] = &pick[Slot(std::clamp(c + i - 1, 0, height - 1))];
+        uint32_t* marks = coreRow.data();
+        for (int32_t x = 0; x < width; ++x) {
+            const uint8_t own = rows[1][x];
+            bool whole = true;
+            for (int i = 0; i < 3 && whole; ++i) {
+                const uint8_t* r = rows[i];
+                whole = r[std::max(x - 1, 0)] == own && r[x] == own && r[std::min(x + 1, width - 1)] == own;
+            }
+            marks[x] = whole ? ownBit[own] : 0u;
+        }
+        uint32_t* spread = &hcore[Slot(c)];
+        for (int32_t x = 0; x < width; ++x) {
+            uint32_t bits = 0;
+            for (int32_t i = std::max(x - reach, 0); i <= std::min(x + reach, width - 1); ++i) bits |= marks[i];
+            spread[x] = bits;
+        }
     }
 
-    // The rows around one being judged: picks at a radius and twice it
-    // above and below (null past the picture), pixels a row above and below.
-    struct Around {
-        const uint8_t* const* pick;  // rows y - 2r .. y + 2r: pick[2r + i] is row y + i
-        const uint8_t* pix[3];       // rows y - 1, y, y + 1
+    // The copper share of the best explanation of colour p by the picks
+    // in mask: a pick alone, or a blend of two on the line between them.
+    // widest: of explanations about as close as the closest, the blend of
+    // the two most different colours counts (a light stroke's edge is a
+    // blend of mask and print, not a darker copper).
+    struct Fit {
+        float residual2 = std::numeric_limits<float>::max();
+        float copper = 0;
+        float span2 = 0;
     };
-
-    // The kind of pixel x: where it lies between two different picks at a
-    // radius (or twice it) either side, across or down, and its colour climbs from one to
-    // the other across it, it is a blend and goes to the nearer of the
-    // two; of several such pairs the one of the most different colours
-    // counts. Otherwise its nearest pick's kind.
-    Kind Judge(int32_t x, const Around& rows) const {
-        // Across and down only: a diagonal pair at a track's corner against
-        // print reads as a blend of mask and print.
-        static constexpr int32_t kDirs[2][2] = {{1, 0}, {0, 1}};
-        const int32_t r2 = 2 * radius;
-        const uint8_t own = rows.pick[r2][x];
-        Kind result = KindOf(own);
-        const uint8_t* p = rows.pix[1] + 3 * static_cast<size_t>(x);
-        float widest = 0;
-        for (int step = 1; step <= 2; ++step) {
-            const int32_t k = step * radius;
-            for (const auto& dir : kDirs) {
-                if (dir[0] != 0 && (x < k || x + k >= width)) continue;
-                // a lies k back along the direction, b k ahead.
-                const uint8_t* rowA = rows.pick[r2 - k * dir[1]];
-                const uint8_t* rowB = rows.pick[r2 + k * dir[1]];
-                if (rowA == nullptr || rowB == nullptr) continue;
-                const uint8_t pa = rowA[x - k * dir[0]], pb = rowB[x + k * dir[0]];
-                if (pa == pb || pa == kNoPick || pb == kNoPick) continue;
-                const Pick& a = picks[pa];
-                const Pick& b = picks[pb];
-                const float dr = static_cast<float>(b.r - a.r), dg = static_cast<float>(b.g - a.g),
-                            db = static_cast<float>(b.b - a.b);
-                const float len2 = dr * dr + dg * dg + db * db;
-                if (len2 <= widest) continue;
-                auto along = [&](const uint8_t* q) {
-                    return (static_cast<float>(q[2] - a.r) * dr + static_cast<float>(q[1] - a.g) * dg +
-                            static_cast<float>(q[0] - a.b) * db) / len2;
-                };
-                const float t = along(p);
-                if (t <= kBlendEnd || t >= 1 - kBlendEnd) continue;
-                const float er = static_cast<float>(p[2] - a.r) - t * dr, eg = static_cast<float>(p[1] - a.g) - t * dg,
-                            eb = static_cast<float>(p[0] - a.b) - t * db;
-                const float limit = std::sqrt(len2) / 6 + 8;
-                if (er * er + eg * eg + eb * eb > limit * limit) continue;
-                // The neighbours either side along the direction: a blend
-                // climbs; a plateau of one colour (a ring of tin between
-                // mask and lid) is no blend, whatever its colour.
-                const uint8_t* qa = rows.pix[1 - dir[1]];
-                const uint8_t* qb = rows.pix[1 + dir[1]];
-                if (qa == nullptr || qb == nullptr) continue;
-                const float climb = along(qb + 3 * static_cast<size_t>(x + dir[0])) - along(qa + 3 * static_cast<size_t>(x - dir[0]));
-                if (climb < 1.0f / static_cast<float>(4 * k)) continue;
-                // A blend is thin across: no more than the radius of pixels
-                // of its own pick in a row along the direction. A track of
-                // the same colour is wider.
-                int32_t run = 1;
-                for (int sign = -1; sign <= 1; sign += 2) {
-                    for (int32_t i = 1; i <= radius && run <= radius; ++i) {
-                        const int32_t xi = x + sign * i * dir[0];
-                        const uint8_t* rowI = rows.pick[r2 + sign * i * dir[1]];
-                        if (xi < 0 || xi >= width || rowI == nullptr || rowI[xi] != own) break;
-                        ++run;
-                    }
+    Fit Explain(const uint8_t* p, uint32_t mask, bool widest) const {
+        Fit best;
+        float bestScore = std::numeric_limits<float>::max();
+        auto consider = [&](float residual2, float copper, float span2) {
+            if (widest) {
+                if (residual2 < best.residual2 - kTie || (residual2 <= best.residual2 + kTie && span2 > best.span2)) {
+                    best = Fit{residual2, copper, span2};
                 }
-                if (run > radius) continue;
-                widest = len2;
-                result = t < 0.5f ? a.kind : b.kind;
+                return;
+            }
+            // A blend must explain the colour clearly better than one pick.
+            const float score = residual2 + (span2 > 0 ? kBlendCost : 0);
+            if (score < bestScore) {
+                bestScore = score;
+                best = Fit{residual2, copper, span2};
+            }
+        };
+        const float v[3] = {static_cast<float>(p[2]), static_cast<float>(p[1]), static_cast<float>(p[0])};
+        uint8_t at[32];
+        int n = 0;
+        for (size_t i = 0; i < picks.size() && n < 32; ++i) {
+            if (i >= 32 || (mask >> i & 1u) != 0) at[n++] = static_cast<uint8_t>(i);
+        }
+        for (int i = 0; i < n; ++i) {
+            const Pick& a = picks[at[i]];
+            const float dr = v[0] - static_cast<float>(a.r), dg = v[1] - static_cast<float>(a.g), db = v[2] - static_cast<float>(a.b);
+            consider(dr * dr + dg * dg + db * db, a.kind == kCopper ? 1.0f : 0.0f, 0);
+        }
+        for (int i = 0; i < n; ++i) {
+            const Pick& a = picks[at[i]];
+            for (int j = i + 1; j < n; ++j) {
+                const Pick& b = picks[at[j]];
+                const float er = static_cast<float>(b.r - a.r), eg = static_cast<float>(b.g - a.g), eb = static_cast<float>(b.b - a.b);
+                const float len2 = er * er + eg * eg + eb * eb;
+                if (len2 < 1) continue;
+                const float wr = v[0] - static_cast<float>(a.r), wg = v[1] - static_cast<float>(a.g), wb = v[2] - static_cast<float>(a.b);
+                const float t = (wr * er + wg * eg + wb * eb) / len2;
+                if (t <= 0 || t >= 1) continue;
+                const float rr = wr - t * er, rg = wg - t * eg, rb = wb - t * eb;
+                const float copper = (a.kind == kCopper ? 1 - t : 0) + (b.kind == kCopper ? t : 0);
+                consider(rr * rr + rg * rg + rb * rb, copper, len2);
             }
         }
-        return result;
+        return best;
+    }
+
+    // The kind of pixel x of row y (its nearest pick own): the pick's own
+    // where it is the only pick present; else the best explanation by the
+    // picks present, or by all of them where none explains it well.
+    Kind Judge(int32_t x, int32_t y, uint8_t own, uint32_t present) const {
+        if (own == kNoPick) return kUnknown;
+        const uint8_t* p = &pix[(Slot(y) + static_cast<size_t>(x)) * 3];
+        Fit fit = present != 0 ? Explain(p, present, false) : Fit{};
+        if (fit.residual2 > kMostResidual * kMostResidual) fit = Explain(p, ~0u, true);
+        if (fit.copper > 0.5f) return kCopper;
+        return picks[own].kind == kCopper ? kNonCopper : picks[own].kind;
     }
 
     // Judges row y and fills the print strokes it closes, across in the
     // row and down the columns above it.
     void JudgeRow(int32_t y) {
         const size_t row = Slot(y);
-        const int32_t r2 = 2 * radius;
-        for (int32_t i = -r2; i <= r2; ++i) {
-            const int32_t at = y + i;
-            pickRows[static_cast<size_t>(i + r2)] = at >= 0 && at < height ? &pick[Slot(at)] : nullptr;
-        }
-        Around rows{pickRows.data(), {}};
-        for (int i = 0; i < 3; ++i) {
-            const int32_t at = y + i - 1;
-            rows.pix[i] = at >= 0 && at < height ? &pix[Slot(at) * 3] : nullptr;
-        }
-        const uint8_t* mid = rows.pick[r2];
+        const uint8_t* mid = &pick[row];
         uint8_t* kinds = &kind[row];
-        for (int32_t x = 0; x < width; ++x) kinds[x] = kindOfPick[mid[x]];
-        // Where every pair of picks around a pixel is one pick twice (most
-        // of a board) there is no blend to look at: only the rest is judged.
-        const bool inside = width > 2 * r2 && y >= r2 && y + r2 < height;
-        if (inside) {
-            for (int32_t x = 0; x < r2; ++x) kinds[x] = Judge(x, rows);
-            for (int32_t x = width - r2; x < width; ++x) kinds[x] = Judge(x, rows);
-            uint8_t* plain = flags.data();
-            const int32_t r = radius;
-            const uint8_t *u1 = rows.pick[r2 - r], *d1 = rows.pick[r2 + r], *u2 = rows.pick[0], *d2 = rows.pick[2 * r2];
-            for (int32_t x = r2; x < width - r2; ++x) {
-                plain[x] = static_cast<uint8_t>((mid[x - r] == mid[x + r]) & (u1[x] == d1[x]) &
-                                                (mid[x - r2] == mid[x + r2]) & (u2[x] == d2[x]));
-            }
-            for (int32_t x = r2; x < width - r2; ++x) {
-                if (plain[x] == 0) kinds[x] = Judge(x, rows);
-            }
-        } else {
-            for (int32_t x = 0; x < width; ++x) kinds[x] = Judge(x, rows);
+        // Most of a board lies where only its own pick is present: there is
+        // nothing to explain. Only the rest is judged.
+        uint32_t* near = &presentAt[row];
+        std::fill(near, near + width, 0u);
+        for (int32_t at = std::max(y - reach, 0); at <= std::min(y + reach, height - 1); ++at) {
+            const uint32_t* h = &hcore[Slot(at)];
+            for (int32_t x = 0; x < width; ++x) near[x] |= h[x];
+        }
+        for (int32_t x = 0; x < width; ++x) {
+            const uint8_t own = mid[x];
+            const uint32_t present = near[x] | manyPicks;
+            kinds[x] = present == ownBit[own] ? kindOfPick[own] : static_cast<uint8_t>(Judge(x, y, own, present));
         }
         for (int32_t x = 0; x < width; ++x) copper[row + static_cast<size_t>(x)] = kinds[x] == kCopper ? 1 : 0;
         if (stroke <= 0) return;
@@ -231,20 +242,12 @@ struct BoardClassifier::State {
         for (int32_t x = 0; x < width; ++x) {
             if (kindRow[x] != kCopper) continue;
             const int32_t gap = x - last - 1;
-            if (last >= 0 && gap >= 1 && gap <= stroke) {
-                int32_t lo = std::numeric_limits<int32_t>::max(), hi = 0, holeRun = 0;
-                bool hole = false;
-                for (int32_t i = last + 1; i < x; ++i) {
-                    const size_t at = row + static_cast<size_t>(i);
-                    lo = std::min<int32_t>(lo, lum[at]);
-                    hi = std::max<int32_t>(hi, lum[at]);
-                    holeRun = kind[at] == kHole ? holeRun + 1 : 0;
-                    hole = hole || holeRun > radius;
-                }
-                if (Fills(EndLum(row + static_cast<size_t>(last)), EndLum(row + static_cast<size_t>(x)), lo, hi, hole)) {
-                    std::fill(copper.begin() + static_cast<ptrdiff_t>(row) + last + 1,
-                              copper.begin() + static_cast<ptrdiff_t>(row) + x, uint8_t{1});
-                }
+            if (last >= 0 && gap >= 1 && gap <= stroke &&
+                IsStroke(row + static_cast<size_t>(last), row + static_cast<size_t>(x), gap, [row, last](int32_t i) {
+                    return row + static_cast<size_t>(last + 1 + i);
+                })) {
+                std::fill(copper.begin() + static_cast<ptrdiff_t>(row) + last + 1,
+                          copper.begin() + static_cast<ptrdiff_t>(row) + x, uint8_t{1});
             }
             last = x;
         }
@@ -258,23 +261,46 @@ struct BoardClassifier::State {
             const int32_t gap = y - above - 1;
             if (above < 0 || gap < 1 || gap > stroke) continue;
             const auto c = static_cast<size_t>(x);
-            int32_t lo = std::numeric_limits<int32_t>::max(), hi = 0, holeRun = 0;
-            bool hole = false;
-            for (int32_t r = above + 1; r < y; ++r) {
-                const size_t at = Slot(r) + c;
-                lo = std::min<int32_t>(lo, lum[at]);
-                hi = std::max<int32_t>(hi, lum[at]);
-                holeRun = kind[at] == kHole ? holeRun + 1 : 0;
-                hole = hole || holeRun > radius;
-            }
-            if (Fills(EndLum(Slot(above) + c), EndLum(row + c), lo, hi, hole)) {
+            if (IsStroke(Slot(above) + c, row + c, gap, [this, above, c](int32_t i) { return Slot(above + 1 + i) + c; })) {
                 for (int32_t r = above + 1; r < y; ++r) copper[Slot(r) + c] = 1;
             }
         }
     }
 
+    // Whether the gap of count pixels (cell(0) .. cell(count - 1)) between
+    // copper pixels a and b is print to fill: no pixel of it much darker
+    // than the copper either side, one much lighter and one brighter in
+    // some channel, and no hole in it: no hole colour present, and no more
+    // pixels nearest a hole colour in a row than the blend radius (fewer
+    // are specks of a lumpy finish, not a drill).
+    template <typename Cell>
+    bool IsStroke(size_t a, size_t b, int32_t count, const Cell& cell) const {
+        int32_t lo = std::numeric_limits<int32_t>::max(), hi = 0, holeRun = 0, brightest = 0;
+        for (int32_t i = 0; i < count; ++i) {
+            const size_t at = cell(i);
+            if ((presentAt[at] & holeBits) != 0) return false;
+            holeRun = kindOfPick[pick[at]] == kHole ? holeRun + 1 : 0;
+            if (holeRun > radius) return false;
+            lo = std::min<int32_t>(lo, lum[at]);
+            hi = std::max<int32_t>(hi, lum[at]);
+            brightest = std::max(brightest, Brightest(at));
+        }
+        const int32_t ea = EndLum(a), eb = EndLum(b);
+        return lo >= std::min(ea, eb) - kLighter && hi >= std::max(ea, eb) + kLighter &&
+               brightest >= std::max(Brightest(a), Brightest(b)) + kBrighter;
+    }
+
+    // The brightest channel of the pixel in cell at.
+    int32_t Brightest(size_t at) const {
+        const uint8_t* p = &pix[at * 3];
+        return std::max({p[0], p[1], p[2]});
+    }
+
     void JudgeWhatCan() {
-        while (judged < pushed && (judged + 2 * radius < pushed || pushed == height)) JudgeRow(judged++);
+        // Row c is marked once the row below it is held; row y is judged
+        // once the marks of every row within the radius below it are made.
+        while (cored + 1 < pushed || (cored < pushed && pushed == height)) CoreRow(cored++);
+        while (judged < pushed && (judged + reach < cored || cored == height)) JudgeRow(judged++);
     }
 };
 
@@ -286,6 +312,7 @@ BoardClassifier::BoardClassifier(int32_t width, int32_t height, const BoardColor
     s.height = std::max(height, 0);
     s.stroke = std::max(colors.strokeWidth, 0);
     s.radius = std::max(colors.blendRadius, 1);
+    s.reach = std::max(s.radius, 2);
     s.tolerance2 = colors.tolerance > 0 ? int64_t{colors.tolerance} * colors.tolerance : -1;
     auto add = [&](const std::vector<uint32_t>& list, Kind kind) {
         for (const uint32_t c : list) {
@@ -298,28 +325,34 @@ BoardClassifier::BoardClassifier(int32_t width, int32_t height, const BoardColor
     add(colors.noncopper, kNonCopper);
     add(colors.holes, kHole);
     s.lut.assign(size_t{1} << 24, kNotLooked);
-    s.ring = s.stroke + 4 * s.radius + 4;
+    s.ring = s.stroke + 2 * s.reach + 6;
     const size_t cells = static_cast<size_t>(s.ring) * static_cast<size_t>(s.width);
-    // The window holds eight bytes a pixel: a picture as wide as a header
+    // The window holds sixteen bytes a pixel: a picture as wide as a header
     // may claim, at a high resolution, is refused rather than let take the
     // machine's memory.
-    if (cells > kMostWindowBytes / 8) throw Error("Out of memory");
+    if (cells > kMostWindowBytes / 16) throw Error("Out of memory");
     s.pix.resize(cells * 3);
     s.pick.resize(cells);
     s.kind.resize(cells);
     s.copper.resize(cells);
     s.lum.resize(cells);
+    s.hcore.resize(cells);
+    s.presentAt.resize(cells);
     const auto w = static_cast<size_t>(s.width);
+    s.coreRow.assign(w, 0);
     s.lastCopper.assign(w, -1);
-    s.flags.assign(w, 0);
-    s.pickRows.assign(static_cast<size_t>(4 * s.radius + 1), nullptr);
     std::fill(std::begin(s.kindOfPick), std::end(s.kindOfPick), kUnknown);
-    for (size_t i = 0; i < s.picks.size(); ++i) s.kindOfPick[i] = s.picks[i].kind;
+    for (size_t i = 0; i < s.picks.size(); ++i) {
+        s.kindOfPick[i] = s.picks[i].kind;
+        if (i < 32) s.ownBit[i] = 1u << i;
+        if (i < 32 && s.picks[i].kind == kHole) s.holeBits |= 1u << i;
+    }
+    if (s.picks.size() > 32) s.manyPicks = ~0u;
 }
 
 BoardClassifier::~BoardClassifier() = default;
 
-int32_t BoardClassifier::Lag() const { return s_->stroke + 2 * s_->radius + 1; }
+int32_t BoardClassifier::Lag() const { return s_->stroke + s_->reach + 2; }
 
 void BoardClassifier::Push(const uint8_t* pixels) {
     State& s = *s_;
@@ -356,6 +389,7 @@ int32_t BoardClassifier::Skip(int32_t rows) {
         if (last == s.judged - 1) last += shift;
     }
     s.pushed += shift;
+    s.cored += shift;
     s.judged += shift;
     s.popped += shift;
     return shift;
