@@ -20,6 +20,8 @@ constexpr uint8_t kNoPick = 0xFE;     // no pick within the tolerance
 // A fill needs its stroke this much lighter (sum of red, green and blue)
 // than the copper on both sides, and no pixel of it this much darker.
 constexpr int32_t kLighter = 24;
+// A blend lies strictly between its two colours: this far from either end.
+constexpr float kBlendEnd = 0.05f;
 // A colour farther than this from every explanation by the picks present
 // around it is explained by all picks.
 constexpr float kMostResidual = 24;
@@ -36,6 +38,7 @@ struct Pick {
     int32_t r, g, b;
     Kind kind;
     int32_t lum;
+    int32_t bright;  // its brightest channel
 };
 
 int32_t Lum(const uint8_t* p) { return int32_t{p[0]} + p[1] + p[2]; }
@@ -61,6 +64,9 @@ BoardColors BoardDefaultsFor(int32_t dpi) {
     return c;
 }
 
+// No cell: past the picture or the rows held.
+constexpr size_t kNoCell = std::numeric_limits<size_t>::max();
+
 // The most the rule's window of rows may hold.
 constexpr size_t kMostWindowBytes = size_t{1} << 30;
 
@@ -83,7 +89,8 @@ struct BoardClassifier::State {
     uint8_t kindOfPick[256] = {};    // Kind of each pick index, kUnknown for kNoPick
     uint32_t ownBit[256] = {};       // each pick's bit (none past the 32nd)
     uint32_t manyPicks = 0;          // every bit, when there are more than 32 picks
-    uint32_t holeBits = 0;           // the bits of the hole colours
+    std::vector<const uint8_t*> pickRows;  // JudgeRow's rows of picks around
+    uint32_t copperBits = 0;         // the bits of the copper colours
 
     int32_t passed = 0;  // rows passed over (Skip): the slots are counted from there
     size_t Slot(int32_t y) const {
@@ -110,13 +117,101 @@ struct BoardClassifier::State {
         return at;
     }
 
-    Kind KindOf(uint8_t p) const { return p == kNoPick ? kUnknown : picks[p].kind; }
 
     // The lightness a copper end of a fill counts with: its picked colour's
     // where the pixel is nearest a copper pick, else its own.
     int32_t EndLum(size_t at) const {
         const uint8_t p = pick[at];
         return p != kNoPick && picks[p].kind == kCopper ? picks[p].lum : lum[at];
+    }
+
+    // The rows around one being judged: picks at a radius and twice it
+    // above and below (null past the picture), pixels a row above and below.
+    struct Around {
+        const uint8_t* const* pick;  // rows y - 2r .. y + 2r: pick[2r + i] is row y + i
+        const uint8_t* pix[3];       // rows y - 1, y, y + 1
+    };
+
+    // Whether pixel x is a blend seen across an edge: it lies between two
+    // different picks at a radius (or twice it) either side, across or
+    // down, and its colour climbs from one to the other across it. Such a
+    // blend goes to the nearer of the two (kind); of several such pairs the
+    // one of the most different colours counts.
+    bool BlendAcross(int32_t x, const Around& rows, Kind& kind) const {
+        // Across and down only: a diagonal pair at a track's corner against
+        // print reads as a blend of mask and print.
+        static constexpr int32_t kDirs[2][2] = {{1, 0}, {0, 1}};
+        const int32_t r2 = 2 * radius;
+        const uint8_t own = rows.pick[r2][x];
+        Kind result = kUnknown;
+        const uint8_t* p = rows.pix[1] + 3 * static_cast<size_t>(x);
+        float widest = 0;
+        for (int step = 1; step <= 2; ++step) {
+            const int32_t k = step * radius;
+            for (const auto& dir : kDirs) {
+                if (dir[0] != 0 && (x < k || x + k >= width)) continue;
+                // a lies k back along the direction, b k ahead.
+                const uint8_t* rowA = rows.pick[r2 - k * dir[1]];
+                const uint8_t* rowB = rows.pick[r2 + k * dir[1]];
+                if (rowA == nullptr || rowB == nullptr) continue;
+                const uint8_t pa = rowA[x - k * dir[0]], pb = rowB[x + k * dir[0]];
+                if (pa == pb || pa == kNoPick || pb == kNoPick) continue;
+                const Pick& a = picks[pa];
+                const Pick& b = picks[pb];
+                const float dr = static_cast<float>(b.r - a.r), dg = static_cast<float>(b.g - a.g),
+                            db = static_cast<float>(b.b - a.b);
+                const float len2 = dr * dr + dg * dg + db * db;
+                if (len2 <= widest) continue;
+                auto along = [&](const uint8_t* q) {
+                    return (static_cast<float>(q[2] - a.r) * dr + static_cast<float>(q[1] - a.g) * dg +
+                            static_cast<float>(q[0] - a.b) * db) / len2;
+                };
+                const float t = along(p);
+                if (t <= kBlendEnd || t >= 1 - kBlendEnd) continue;
+                const float er = static_cast<float>(p[2] - a.r) - t * dr, eg = static_cast<float>(p[1] - a.g) - t * dg,
+                            eb = static_cast<float>(p[0] - a.b) - t * db;
+                const float limit = std::sqrt(len2) / 6 + 8;
+                if (er * er + eg * eg + eb * eb > limit * limit) continue;
+                // The neighbours either side along the direction: a blend
+                // climbs; a plateau of one colour (a ring of tin between
+                // mask and lid) is no blend, whatever its colour.
+                const uint8_t* qa = rows.pix[1 - dir[1]];
+                const uint8_t* qb = rows.pix[1 + dir[1]];
+                if (qa == nullptr || qb == nullptr) continue;
+                const float climb = along(qb + 3 * static_cast<size_t>(x + dir[0])) - along(qa + 3 * static_cast<size_t>(x - dir[0]));
+                if (climb < 1.0f / static_cast<float>(4 * k)) continue;
+                // A blend is thin across: no more than the radius of pixels
+                // of its own pick in a row along the direction. A track of
+                // the same colour is wider.
+                int32_t run = 1;
+                for (int sign = -1; sign <= 1; sign += 2) {
+                    for (int32_t i = 1; i <= radius && run <= radius; ++i) {
+                        const int32_t xi = x + sign * i * dir[0];
+                        const uint8_t* rowI = rows.pick[r2 + sign * i * dir[1]];
+                        if (xi < 0 || xi >= width || rowI == nullptr || rowI[xi] != own) break;
+                        ++run;
+                    }
+                }
+                if (run > radius) continue;
+                widest = len2;
+                result = t < 0.5f ? a.kind : b.kind;
+            }
+        }
+        if (widest == 0) return false;
+        kind = result;
+        return true;
+    }
+
+    // Whether pick own is lighter than every copper pick of mask, and at
+    // least as bright in its brightest channel: a crest of tin, not bare
+    // board or mask between tracks.
+    bool IsCrest(uint8_t own, uint32_t mask) const {
+        if (mask == 0) return false;
+        for (size_t i = 0; i < picks.size() && i < 32; ++i) {
+            if ((mask >> i & 1u) == 0) continue;
+            if (picks[own].lum < picks[i].lum + kLighter || picks[own].bright < picks[i].bright) return false;
+        }
+        return true;
     }
 
     // Marks row c's pixels that are the middle of a 3 x 3 square of one
@@ -206,11 +301,20 @@ struct BoardClassifier::State {
     // The kind of pixel x of row y (its nearest pick own): the pick's own
     // where it is the only pick present; else the best explanation by the
     // picks present, or by all of them where none explains it well.
-    Kind Judge(int32_t x, int32_t y, uint8_t own, uint32_t present) const {
+    Kind Judge(int32_t x, int32_t y, uint8_t own, uint32_t present, const Around& rows) const {
         if (own == kNoPick) return kUnknown;
+        Kind blend;
+        if (BlendAcross(x, rows, blend) && blend != kCopper) return blend;
         const uint8_t* p = &pix[(Slot(y) + static_cast<size_t>(x)) * 3];
         Fit fit = present != 0 ? Explain(p, present, false) : Fit{};
-        if (fit.residual2 > kMostResidual * kMostResidual) fit = Explain(p, ~0u, true);
+        if (fit.residual2 > kMostResidual * kMostResidual) {
+            // A light colour of no copper that is not present itself, amid
+            // copper that is and darker: a bright crest of a lumpy finish.
+            if (picks[own].kind != kCopper && (present & ownBit[own]) == 0 && IsCrest(own, present & copperBits)) {
+                return kCopper;
+            }
+            fit = Explain(p, ~0u, true);
+        }
         if (fit.copper > 0.5f) return kCopper;
         return picks[own].kind == kCopper ? kNonCopper : picks[own].kind;
     }
@@ -221,6 +325,16 @@ struct BoardClassifier::State {
         const size_t row = Slot(y);
         const uint8_t* mid = &pick[row];
         uint8_t* kinds = &kind[row];
+        const int32_t r2 = 2 * radius;
+        for (int32_t i = -r2; i <= r2; ++i) {
+            const int32_t at = y + i;
+            pickRows[static_cast<size_t>(i + r2)] = at >= 0 && at < height ? &pick[Slot(at)] : nullptr;
+        }
+        Around rows{pickRows.data(), {}};
+        for (int i = 0; i < 3; ++i) {
+            const int32_t at = y + i - 1;
+            rows.pix[i] = at >= 0 && at < height ? &pix[Slot(at) * 3] : nullptr;
+        }
         // Most of a board lies where only its own pick is present: there is
         // nothing to explain. Only the rest is judged.
         uint32_t* near = &presentAt[row];
@@ -232,7 +346,7 @@ struct BoardClassifier::State {
         for (int32_t x = 0; x < width; ++x) {
             const uint8_t own = mid[x];
             const uint32_t present = near[x] | manyPicks;
-            kinds[x] = present == ownBit[own] ? kindOfPick[own] : static_cast<uint8_t>(Judge(x, y, own, present));
+            kinds[x] = present == ownBit[own] ? kindOfPick[own] : static_cast<uint8_t>(Judge(x, y, own, present, rows));
         }
         for (int32_t x = 0; x < width; ++x) copper[row + static_cast<size_t>(x)] = kinds[x] == kCopper ? 1 : 0;
         if (stroke <= 0) return;
@@ -242,10 +356,16 @@ struct BoardClassifier::State {
         for (int32_t x = 0; x < width; ++x) {
             if (kindRow[x] != kCopper) continue;
             const int32_t gap = x - last - 1;
+            // The stroke's run of light pixels down its middle column, held
+            // rows only.
+            const int32_t middle = last + 1 + gap / 2;
+            const auto down = [this, y, middle](int32_t k) {
+                const int32_t at = y + k;
+                return at >= popped && at < pushed ? Slot(at) + static_cast<size_t>(middle) : kNoCell;
+            };
             if (last >= 0 && gap >= 1 && gap <= stroke &&
-                IsStroke(row + static_cast<size_t>(last), row + static_cast<size_t>(x), gap, [row, last](int32_t i) {
-                    return row + static_cast<size_t>(last + 1 + i);
-                })) {
+                IsStroke(row + static_cast<size_t>(last), row + static_cast<size_t>(x), gap,
+                         [row, last](int32_t i) { return row + static_cast<size_t>(last + 1 + i); }, down)) {
                 std::fill(copper.begin() + static_cast<ptrdiff_t>(row) + last + 1,
                           copper.begin() + static_cast<ptrdiff_t>(row) + x, uint8_t{1});
             }
@@ -261,7 +381,13 @@ struct BoardClassifier::State {
             const int32_t gap = y - above - 1;
             if (above < 0 || gap < 1 || gap > stroke) continue;
             const auto c = static_cast<size_t>(x);
-            if (IsStroke(Slot(above) + c, row + c, gap, [this, above, c](int32_t i) { return Slot(above + 1 + i) + c; })) {
+            const size_t middle = Slot(above + 1 + gap / 2);
+            const auto across = [this, middle, x](int32_t k) {
+                const int32_t at = x + k;
+                return at >= 0 && at < width ? middle + static_cast<size_t>(at) : kNoCell;
+            };
+            if (IsStroke(Slot(above) + c, row + c, gap, [this, above, c](int32_t i) { return Slot(above + 1 + i) + c; },
+                         across)) {
                 for (int32_t r = above + 1; r < y; ++r) copper[Slot(r) + c] = 1;
             }
         }
@@ -269,38 +395,68 @@ struct BoardClassifier::State {
 
     // Whether the gap of count pixels (cell(0) .. cell(count - 1)) between
     // copper pixels a and b is print to fill: no pixel of it much darker
-    // than the copper either side, one much lighter and one brighter in
-    // some channel, and no hole in it: no hole colour present, and no more
-    // pixels nearest a hole colour in a row than the blend radius (fewer
-    // are specks of a lumpy finish, not a drill).
-    template <typename Cell>
-    bool IsStroke(size_t a, size_t b, int32_t count, const Cell& cell) const {
-        int32_t lo = std::numeric_limits<int32_t>::max(), hi = 0, holeRun = 0, brightest = 0;
+    // than the copper either side, one much lighter, and one nearest a
+    // colour not of copper whose brightest channel is brighter than that of
+    // the copper colour at either end (print is the board's brightest ink;
+    // bare board between exposed copper is not).
+    //
+    // And the stroke crosses the gap: its light pixels run on from the
+    // gap's middle, both ways at right angles to it (side(k), k pixels
+    // away; kNoCell where not held), well past the gap's own width. A
+    // stroke along the gap (print between two tracks) or a round spot (a
+    // drilled hole, whose colour is much the print's, or a lump) does not.
+    template <typename Cell, typename Side>
+    bool IsStroke(size_t a, size_t b, int32_t count, const Cell& cell, const Side& side) const {
+        int32_t lo = std::numeric_limits<int32_t>::max(), hi = 0, brightest = 0;
         for (int32_t i = 0; i < count; ++i) {
             const size_t at = cell(i);
-            if ((presentAt[at] & holeBits) != 0) return false;
-            holeRun = kindOfPick[pick[at]] == kHole ? holeRun + 1 : 0;
-            if (holeRun > radius) return false;
             lo = std::min<int32_t>(lo, lum[at]);
             hi = std::max<int32_t>(hi, lum[at]);
-            brightest = std::max(brightest, Brightest(at));
+            brightest = std::max(brightest, picks[NearestOf(at, ~copperBits)].bright);
         }
         const int32_t ea = EndLum(a), eb = EndLum(b);
+        // Light: halfway from the lighter end to the stroke's lightest.
+        const int32_t light = (std::max(ea, eb) + hi + 1) / 2;
+        int32_t run = 1;
+        const int32_t wanted = count + 2 * radius + 1;
+        for (int sign = -1; sign <= 1; sign += 2) {
+            for (int32_t k = 1; run < wanted; ++k) {
+                const size_t at = side(sign * k);
+                if (at == kNoCell || lum[at] < light) break;
+                ++run;
+            }
+        }
+        if (run < wanted) return false;
+        const uint32_t copperA = presentAt[a] & copperBits, copperB = presentAt[b] & copperBits;
         return lo >= std::min(ea, eb) - kLighter && hi >= std::max(ea, eb) + kLighter &&
-               brightest >= std::max(Brightest(a), Brightest(b)) + kBrighter;
+               brightest >= std::max(picks[NearestOf(a, copperA != 0 ? copperA : copperBits)].bright,
+                                     picks[NearestOf(b, copperB != 0 ? copperB : copperBits)].bright) +
+                                kBrighter;
     }
 
-    // The brightest channel of the pixel in cell at.
-    int32_t Brightest(size_t at) const {
+    // The pick among those of mask (with every pick past the 32nd) nearest
+    // the pixel in cell at; mask holds at least one pick.
+    size_t NearestOf(size_t at, uint32_t mask) const {
         const uint8_t* p = &pix[at * 3];
-        return std::max({p[0], p[1], p[2]});
+        int64_t best = std::numeric_limits<int64_t>::max();
+        size_t found = 0;
+        for (size_t i = 0; i < picks.size(); ++i) {
+            if (i < 32 && (mask >> i & 1u) == 0) continue;
+            const int64_t dr = p[2] - picks[i].r, dg = p[1] - picks[i].g, db = p[0] - picks[i].b;
+            const int64_t d = dr * dr + dg * dg + db * db;
+            if (d < best) {
+                best = d;
+                found = i;
+            }
+        }
+        return found;
     }
 
     void JudgeWhatCan() {
         // Row c is marked once the row below it is held; row y is judged
         // once the marks of every row within the radius below it are made.
         while (cored + 1 < pushed || (cored < pushed && pushed == height)) CoreRow(cored++);
-        while (judged < pushed && (judged + reach < cored || cored == height)) JudgeRow(judged++);
+        while (judged < pushed && ((judged + reach < cored && judged + 2 * radius < pushed) || pushed == height)) JudgeRow(judged++);
     }
 };
 
@@ -318,14 +474,14 @@ BoardClassifier::BoardClassifier(int32_t width, int32_t height, const BoardColor
         for (const uint32_t c : list) {
             if (c > 0x00FFFFFFu || s.picks.size() >= kNoPick) continue;
             const uint8_t p[3] = {static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c)};
-            s.picks.push_back(Pick{p[2], p[1], p[0], kind, Lum(p)});
+            s.picks.push_back(Pick{p[2], p[1], p[0], kind, Lum(p), std::max({int32_t{p[0]}, int32_t{p[1]}, int32_t{p[2]}})});
         }
     };
     add(colors.copper, kCopper);
     add(colors.noncopper, kNonCopper);
     add(colors.holes, kHole);
     s.lut.assign(size_t{1} << 24, kNotLooked);
-    s.ring = s.stroke + 2 * s.reach + 6;
+    s.ring = s.stroke + 2 * std::max(s.reach + 1, 2 * s.radius) + 6;
     const size_t cells = static_cast<size_t>(s.ring) * static_cast<size_t>(s.width);
     // The window holds sixteen bytes a pixel: a picture as wide as a header
     // may claim, at a high resolution, is refused rather than let take the
@@ -340,19 +496,20 @@ BoardClassifier::BoardClassifier(int32_t width, int32_t height, const BoardColor
     s.presentAt.resize(cells);
     const auto w = static_cast<size_t>(s.width);
     s.coreRow.assign(w, 0);
+    s.pickRows.assign(static_cast<size_t>(4 * s.radius + 1), nullptr);
     s.lastCopper.assign(w, -1);
     std::fill(std::begin(s.kindOfPick), std::end(s.kindOfPick), kUnknown);
     for (size_t i = 0; i < s.picks.size(); ++i) {
         s.kindOfPick[i] = s.picks[i].kind;
         if (i < 32) s.ownBit[i] = 1u << i;
-        if (i < 32 && s.picks[i].kind == kHole) s.holeBits |= 1u << i;
+        if (i < 32 && s.picks[i].kind == kCopper) s.copperBits |= 1u << i;
     }
     if (s.picks.size() > 32) s.manyPicks = ~0u;
 }
 
 BoardClassifier::~BoardClassifier() = default;
 
-int32_t BoardClassifier::Lag() const { return s_->stroke + s_->reach + 2; }
+int32_t BoardClassifier::Lag() const { return s_->stroke + std::max(s_->reach + 2, 2 * s_->radius + 1); }
 
 void BoardClassifier::Push(const uint8_t* pixels) {
     State& s = *s_;
