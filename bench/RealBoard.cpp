@@ -190,7 +190,9 @@ public:
 
     void RoundPad(Pt c, double diameter, double hole, Finish finish) {
         Add(kCopperPass, Shape::kDisc, c, c, diameter / 2, kCopper, 1);
-        Add(kCopperPass, Shape::kDisc, c, c, diameter / 2, kFinish, finish);
+        // The finish plates all the copper its mask opening bares: the
+        // pad and the start of its track alike.
+        Add(kCopperPass, Shape::kDisc, c, c, diameter / 2 + expansion_, kFinish, finish);
         Add(kOpenPass, Shape::kDisc, c, c, diameter / 2 + expansion_, kOpen, 1);
         if (hole > 0) Add(kHolePass, Shape::kDisc, c, c, hole / 2, kHole, 1);
         Solder(c, diameter / 2, finish);
@@ -199,8 +201,9 @@ public:
     void RectPad(Pt c, double w, double h, double hole, Finish finish) {
         const Pt a{c.x - w / 2, c.y - h / 2}, b{c.x + w / 2, c.y + h / 2};
         Add(kCopperPass, Shape::kRect, a, b, 0, kCopper, 1);
-        Add(kCopperPass, Shape::kRect, a, b, 0, kFinish, finish);
-        Add(kOpenPass, Shape::kRect, {a.x - expansion_, a.y - expansion_}, {b.x + expansion_, b.y + expansion_}, 0, kOpen, 1);
+        const Pt oa{a.x - expansion_, a.y - expansion_}, ob{b.x + expansion_, b.y + expansion_};
+        Add(kCopperPass, Shape::kRect, oa, ob, 0, kFinish, finish);
+        Add(kOpenPass, Shape::kRect, oa, ob, 0, kOpen, 1);
         if (hole > 0) Add(kHolePass, Shape::kDisc, c, c, hole / 2, kHole, 1);
         Solder(c, std::min(w, h) / 2, finish);
     }
@@ -211,7 +214,7 @@ public:
         const Pt a = w >= h ? Pt{c.x - w / 2 + r, c.y} : Pt{c.x, c.y - h / 2 + r};
         const Pt b = w >= h ? Pt{c.x + w / 2 - r, c.y} : Pt{c.x, c.y + h / 2 - r};
         Add(kCopperPass, Shape::kCapsule, a, b, r, kCopper, 1);
-        Add(kCopperPass, Shape::kCapsule, a, b, r, kFinish, finish);
+        Add(kCopperPass, Shape::kCapsule, a, b, r + expansion_, kFinish, finish);
         Add(kOpenPass, Shape::kCapsule, a, b, r + expansion_, kOpen, 1);
         if (hole > 0) Add(kHolePass, Shape::kDisc, c, c, hole / 2, kHole, 1);
         Solder(c, r, finish);
@@ -221,7 +224,7 @@ public:
     void Via(Pt c, double diameter = 32) {
         const double hole = std::max(10.0, diameter * 0.42);
         Add(kCopperPass, Shape::kDisc, c, c, diameter / 2, kCopper, 1);
-        Add(kCopperPass, Shape::kDisc, c, c, diameter / 2, kFinish, viaFinish_);
+        Add(kCopperPass, Shape::kDisc, c, c, diameter / 2 + expansion_, kFinish, viaFinish_);
         if (!tentedVias_) Add(kOpenPass, Shape::kDisc, c, c, diameter / 2 + expansion_, kOpen, 1);
         Add(kHolePass, Shape::kDisc, c, c, hole / 2, kHole, 1);
     }
