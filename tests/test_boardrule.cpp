@@ -191,6 +191,62 @@ TEST(BoardRule, AHoleInAPadLeavesARingAndTwoFinishesMakeOnePad) {
     }
 }
 
+TEST(BoardRule, PrintBetweenTracksOrBareBoardBetweenBareCopperIsNoCrossing) {
+    // Two tracks four pixels apart; a stroke crosses both and the mask
+    // between them, so it runs along their gap there.
+    const std::vector<std::string> tracks = {
+        "MMMMMMMPPPMMMMMMM", "MMMMMMMPPPMMMMMMM", "MMMMMMMPPPMMMMMMM", "MMMMMMMPPPMMMMMMM", "CCCCCCCpppCCCCCCC",
+        "CCCCCCCpppCCCCCCC", "CCCCCCCpppCCCCCCC", "MMMMMMMPPPMMMMMMM", "MMMMMMMPPPMMMMMMM", "MMMMMMMPPPMMMMMMM",
+        "MMMMMMMPPPMMMMMMM", "CCCCCCCpppCCCCCCC", "CCCCCCCpppCCCCCCC", "CCCCCCCpppCCCCCCC", "MMMMMMMPPPMMMMMMM",
+        "MMMMMMMPPPMMMMMMM", "MMMMMMMPPPMMMMMMM", "MMMMMMMPPPMMMMMMM"};
+    const std::vector<std::string> verdict = Verdict(tracks, kBlackBoard, Picks({kTrack}, {kBlack, kPrint}));
+    EXPECT_EQ(Regions(verdict), 2);
+    for (const size_t y : {4, 5, 6, 11, 12, 13}) EXPECT_EQ(verdict[y], std::string(17, '#')) << "row " << y;
+
+    // No mask: bare copper, bare board (lighter than the copper, but no
+    // brighter) and white print.
+    const std::map<char, uint32_t> bare = {
+        {'F', Rgb(186, 176, 128)}, {'B', Rgb(206, 128, 86)}, {'W', Rgb(242, 242, 238)}};
+    const std::vector<std::string> board = {
+        "FFFFFFFFFFFFFFFFFFF", "FFFFFFFFWWWFFFFFFFF", "FFFFFFFFWWWFFFFFFFF", "FFFFFFFFWWWFFFFFFFF", "BBBBBBBBWWWBBBBBBBB",
+        "BBBBBBBBWWWBBBBBBBB", "BBBBBBBBWWWBBBBBBBB", "FFFFFFFFWWWFFFFFFFF", "FFFFFFFFWWWFFFFFFFF", "FFFFFFFFWWWFFFFFFFF",
+        "FFFFFFFFFFFFFFFFFFF", "FFFFFFFFFFFFFFFFFFF", "BBBBBBBBBBBBBBBBBBB", "BBBBBBBBBBBBBBBBBBB", "BBBBBBBBBBBBBBBBBBB",
+        "FFFFFFFFFFFFFFFFFFF", "FFFFFFFFFFFFFFFFFFF"};
+    const BoardColors picks = Picks({Rgb(206, 128, 86)}, {Rgb(186, 176, 128), Rgb(242, 242, 238)});
+    const std::vector<std::string> traced = Verdict(board, bare, picks);
+    EXPECT_EQ(Regions(traced), 2);
+    for (const size_t y : {4, 5, 6, 12, 13, 14}) EXPECT_EQ(traced[y], std::string(19, '#')) << "row " << y;
+    for (const size_t y : {10, 11, 15, 16}) EXPECT_EQ(traced[y], std::string(19, '.')) << "row " << y;
+}
+
+TEST(BoardRule, DropsSpecksOfNoiseAndFillsPinholesUpToTheSpeckSize) {
+    const std::vector<std::string> scan = {
+        "MMMMMMMMMMMMMMMM",  //
+        "MMCMMMMMMMMMMMMM",  // a speck of copper colour on the mask
+        "MMMMMMCCCCCCCCMM",  //
+        "MMMMMMCCCCCCCCMM",  //
+        "MMMMMMCCCCCCCCMM",  //
+        "MMMMMMCCCMCCCCMM",  // a pinhole in a pad
+        "MMMMMMCCCCCCCCMM",  //
+        "MMMMMMCCCCCCCCMM",  //
+        "MMMMMMCCCCCCCCMM",  //
+        "MCCMMMMMMMMMMMMM",  // two pixels, edge to edge
+        "MMMMMMMMMMMMMMMM"};
+    // Mask and copper only: nothing else explains the speck's colour.
+    BoardColors colors = Picks({kTrack}, {kBlack});
+    colors.strokeWidth = 0;
+    colors.speck = 2;
+    const std::vector<std::string> clean = Verdict(scan, kBlackBoard, colors);
+    std::vector<std::string> pad(scan.size(), std::string(16, '.'));
+    for (size_t y = 2; y <= 8; ++y) pad[y] = "......########..";
+    EXPECT_EQ(clean, pad);
+    colors.speck = 0;
+    const std::vector<std::string> kept = Verdict(scan, kBlackBoard, colors);
+    EXPECT_EQ(kept[1][2], '#');
+    EXPECT_EQ(kept[5][9], '.');
+    EXPECT_EQ(kept[9].substr(1, 2), "##");
+}
+
 TEST(BoardRule, IsTheSameReadInAnyBandsAndStreamsWithoutTheWholePicture) {
     // A picture of every case above, tiled, read a row at a time, seven at
     // a time and whole, and converted with speckle removal on one and two

@@ -1016,11 +1016,12 @@ TEST_P(CliShortBitmaps, GiveTheWholeReadsBytesWhereItHoldsThePicture) {
 
 TEST_F(Cli, TheBoardRuleHolesAndSuggestions) {
     // A white stroke on a black mask, its edges the grey of the track beside
-    // it; a hole colour (the lid), two pixels square, in the track.
+    // it; a hole colour (the lid), three pixels square (the smallest drill
+    // at 300 dpi), in the track.
     constexpr uint32_t kMask = 0x0A0A0A, kTrack = 0x3C3C3C, kPrint = 0xF0F0F0, kLid = 0xFCFCFC;
-    std::vector<std::vector<uint32_t>> rows(
-        8, {kMask, kTrack, kPrint, kPrint, kTrack, kMask, kTrack, kTrack, kTrack, kTrack, kTrack, kTrack, kMask});
-    for (int y = 3; y <= 4; ++y) rows[y][8] = rows[y][9] = kLid;
+    std::vector<std::vector<uint32_t>> rows(13, {kMask, kTrack, kPrint, kPrint, kTrack, kMask, kTrack, kTrack, kTrack,
+                                                 kTrack, kTrack, kTrack, kTrack, kTrack, kTrack, kMask});
+    for (int y = 5; y <= 7; ++y) rows[y][9] = rows[y][10] = rows[y][11] = kLid;
     rastrace::test::WriteFile(Path("black.bmp"), rastrace::test::Bmp24FromPacked(rows));
     // At 300 dpi the rule looks a pixel either side for blends.
     const std::vector<std::string> picks = {"-x", "300", "-c", "#3C3C3C", "-b", "#0A0A0A", "-b", "#F0F0F0", "-H", "#FCFCFC"};
@@ -1031,10 +1032,10 @@ TEST_F(Cli, TheBoardRuleHolesAndSuggestions) {
     };
     const Result board = run({"-r", "board"});
     ASSERT_EQ(board.status, 0) << board.err;
-    // Only the track, a run a row but the two the hole splits.
+    // Only the track, a run a row but the three the hole splits.
     size_t tracks = 0;
     for (size_t at = board.out.find("FT\r\n"); at != std::string::npos; at = board.out.find("FT\r\n", at + 1)) ++tracks;
-    EXPECT_EQ(tracks, 10u) << board.out;
+    EXPECT_EQ(tracks, 16u) << board.out;
     // Today's rule takes the stroke's edges too; a hole colour is one more
     // background colour there.
     const Result colour = run({"-r", "colour"});
@@ -1044,7 +1045,7 @@ TEST_F(Cli, TheBoardRuleHolesAndSuggestions) {
 
     const Result suggest = Run({"--suggest", "--top", "2", Path("black.bmp")});
     EXPECT_EQ(suggest.status, 0);
-    EXPECT_EQ(suggest.out, "#3C3C3C 57.7% at 1,0\n#0A0A0A 23.1% at 0,0\n");
+    EXPECT_EQ(suggest.out, "#3C3C3C 64.4% at 1,0\n#0A0A0A 18.8% at 0,0\n");
     EXPECT_EQ(suggest.err, "");
 
     for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{

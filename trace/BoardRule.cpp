@@ -61,8 +61,15 @@ BoardColors BoardDefaultsFor(int32_t dpi) {
     const int32_t d = std::clamp(dpi, 1, 9600);
     c.strokeWidth = std::max(2, static_cast<int32_t>(std::lround(0.4 * d / 25.4)));
     c.blendRadius = std::max(1, static_cast<int32_t>(std::lround(d / 400.0)));
+    c.speck = std::max(2, static_cast<int32_t>(std::lround(2.0 * d / 600 * d / 600)));
     return c;
 }
+
+// The clean-up of a row looks this many rows below it.
+constexpr int32_t kCleanRows = 3;
+
+// The largest speck the clean-up drops, in pixels.
+constexpr int32_t kMostSpeck = 64;
 
 // No cell: past the picture or the rows held.
 constexpr size_t kNoCell = std::numeric_limits<size_t>::max();
@@ -74,6 +81,8 @@ struct BoardClassifier::State {
     int32_t width, height;
     int32_t stroke, radius;
     int32_t reach;  // how far a pick counts as present: the radius, and at least 2
+    int32_t speck;  // the most pixels a speck the clean-up drops may have
+    std::vector<std::pair<int32_t, int32_t>> flood;  // IsSpeck's pixels
     int64_t tolerance2;  // negative: no limit
     std::vector<Pick> picks;
     std::vector<uint8_t> lut;  // nearest pick of every colour, found on first sight
@@ -214,6 +223,20 @@ struct BoardClassifier::State {
         return true;
     }
 
+    // Whether the pixels the reach away from pixel x, across and down,
+    // are all nearest a copper pick: a crest lies amid copper, a stroke
+    // between two tracks does not.
+    bool AmidCopper(int32_t x, const Around& rows) const {
+        const int32_t r2 = 2 * radius;
+        if (x < reach || x + reach >= width || rows.pick[r2 - reach] == nullptr || rows.pick[r2 + reach] == nullptr) return false;
+        const uint8_t around[4] = {rows.pick[r2][x - reach], rows.pick[r2][x + reach], rows.pick[r2 - reach][x],
+                                   rows.pick[r2 + reach][x]};
+        for (const uint8_t p : around) {
+            if (kindOfPick[p] != kCopper) return false;
+        }
+        return true;
+    }
+
     // Marks row c's pixels that are the middle of a 3 x 3 square of one
     // pick (clipped to the picture), as that pick's bit, and spreads the
     // marks across the row by the reach. A pick so marked within the
@@ -310,7 +333,8 @@ struct BoardClassifier::State {
         if (fit.residual2 > kMostResidual * kMostResidual) {
             // A light colour of no copper that is not present itself, amid
             // copper that is and darker: a bright crest of a lumpy finish.
-            if (picks[own].kind != kCopper && (present & ownBit[own]) == 0 && IsCrest(own, present & copperBits)) {
+            if (picks[own].kind != kCopper && (present & ownBit[own]) == 0 && IsCrest(own, present & copperBits) &&
+                AmidCopper(x, rows)) {
                 return kCopper;
             }
             fit = Explain(p, ~0u, true);
@@ -452,6 +476,45 @@ struct BoardClassifier::State {
         return found;
     }
 
+    // Row y's final verdict: its copper less the smallest specks (copper
+    // of at most speck pixels, joined by edges, with no other copper beside
+    // them: sensor noise and dust at an edge) and with the specks of no
+    // copper amid copper filled. A speck lies within the rows kCleanRows
+    // above and below; those rows are held.
+    void CleanRow(int32_t y, uint8_t* out) {
+        const uint8_t* own = &copper[Slot(y)];
+        std::copy(own, own + width, out);
+        if (speck <= 0) return;
+        // A run across longer than a speck is no part of one.
+        int32_t start = 0;
+        for (int32_t x = 1; x <= width; ++x) {
+            if (x < width && own[x] == own[start]) continue;
+            if (x - start <= speck && IsSpeck(y, start)) std::fill(out + start, out + x, static_cast<uint8_t>(own[start] ^ 1));
+            start = x;
+        }
+    }
+
+    // Whether the pixels joined by edges to (x, y) that share its verdict
+    // are at most speck, all in the rows held around y.
+    bool IsSpeck(int32_t y, int32_t x) {
+        const uint8_t value = copper[Slot(y) + static_cast<size_t>(x)];
+        flood.clear();
+        flood.push_back({x, y});
+        for (size_t i = 0; i < flood.size(); ++i) {
+            const auto [fx, fy] = flood[i];
+            const std::pair<int32_t, int32_t> steps[4] = {{fx - 1, fy}, {fx + 1, fy}, {fx, fy - 1}, {fx, fy + 1}};
+            for (const auto& [nx, ny] : steps) {
+                if (nx < 0 || nx >= width || ny < 0 || ny >= height) continue;
+                if (copper[Slot(ny) + static_cast<size_t>(nx)] != value) continue;
+                if (ny < y - kCleanRows || ny > y + kCleanRows) return false;
+                if (std::find(flood.begin(), flood.end(), std::pair<int32_t, int32_t>{nx, ny}) != flood.end()) continue;
+                flood.push_back({nx, ny});
+                if (static_cast<int32_t>(flood.size()) > speck) return false;
+            }
+        }
+        return true;
+    }
+
     void JudgeWhatCan() {
         // Row c is marked once the row below it is held; row y is judged
         // once the marks of every row within the radius below it are made.
@@ -469,6 +532,7 @@ BoardClassifier::BoardClassifier(int32_t width, int32_t height, const BoardColor
     s.stroke = std::max(colors.strokeWidth, 0);
     s.radius = std::max(colors.blendRadius, 1);
     s.reach = std::max(s.radius, 2);
+    s.speck = std::clamp(colors.speck, 0, kMostSpeck);
     s.tolerance2 = colors.tolerance > 0 ? int64_t{colors.tolerance} * colors.tolerance : -1;
     auto add = [&](const std::vector<uint32_t>& list, Kind kind) {
         for (const uint32_t c : list) {
@@ -481,7 +545,7 @@ BoardClassifier::BoardClassifier(int32_t width, int32_t height, const BoardColor
     add(colors.noncopper, kNonCopper);
     add(colors.holes, kHole);
     s.lut.assign(size_t{1} << 24, kNotLooked);
-    s.ring = s.stroke + 2 * std::max(s.reach + 1, 2 * s.radius) + 6;
+    s.ring = s.stroke + 2 * std::max(s.reach + 1, 2 * s.radius) + 2 * kCleanRows + 6;
     const size_t cells = static_cast<size_t>(s.ring) * static_cast<size_t>(s.width);
     // The window holds sixteen bytes a pixel: a picture as wide as a header
     // may claim, at a high resolution, is refused rather than let take the
@@ -509,11 +573,11 @@ BoardClassifier::BoardClassifier(int32_t width, int32_t height, const BoardColor
 
 BoardClassifier::~BoardClassifier() = default;
 
-int32_t BoardClassifier::Lag() const { return s_->stroke + std::max(s_->reach + 2, 2 * s_->radius + 1); }
+int32_t BoardClassifier::Lag() const { return s_->stroke + kCleanRows + std::max(s_->reach + 2, 2 * s_->radius + 1); }
 
 void BoardClassifier::Push(const uint8_t* pixels) {
     State& s = *s_;
-    if (s.pushed >= s.height || s.pushed - s.popped >= s.ring - 1) throw std::logic_error("board rows pushed ahead");
+    if (s.pushed >= s.height || s.pushed - s.popped >= s.ring - kCleanRows - 1) throw std::logic_error("board rows pushed ahead");
     const size_t row = s.Slot(s.pushed);
     std::copy(pixels, pixels + static_cast<size_t>(s.width) * 3, s.pix.begin() + static_cast<ptrdiff_t>(row * 3));
     for (int32_t x = 0; x < s.width; ++x) {
@@ -555,14 +619,15 @@ int32_t BoardClassifier::Skip(int32_t rows) {
 bool BoardClassifier::Ready() const {
     const State& s = *s_;
     if (s.popped >= s.height) return false;
-    return s.judged == s.height || s.judged > s.popped + s.stroke;
+    // Final once no fill can reach it, nor the two rows below it that the
+    // last clean-up looks at.
+    return s.judged == s.height || s.judged > s.popped + s.stroke + kCleanRows;
 }
 
 void BoardClassifier::Pop(uint8_t* copper) {
     State& s = *s_;
     if (!Ready()) throw std::logic_error("board row popped before it is final");
-    const size_t row = s.Slot(s.popped);
-    std::copy(s.copper.begin() + static_cast<ptrdiff_t>(row), s.copper.begin() + static_cast<ptrdiff_t>(row) + s.width, copper);
+    s.CleanRow(s.popped, copper);
     ++s.popped;
 }
 

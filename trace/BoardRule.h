@@ -50,10 +50,14 @@ struct BoardColors {
     // How far either side of a pixel its blend is looked for, in pixels
     // (at least 1).
     int32_t blendRadius = 2;
+    // Specks of copper, and of no copper amid copper, of at most this many
+    // pixels (up to 64) are dropped; 0 keeps them.
+    int32_t speck = 0;
 };
 
-// The stroke width and blend radius for a scan of dpi dots per inch:
-// print up to 0.4 mm wide, blurred over about a sixtieth of an inch.
+// The stroke width, blend radius and speck size for a scan of dpi dots per
+// inch: print up to 0.4 mm wide, blurred over about a sixtieth of an inch,
+// specks of two pixels at 600 dpi (about 0.002 mm^2).
 BoardColors BoardDefaultsFor(int32_t dpi);
 
 // The rule over a picture read by rows, top to bottom.

@@ -712,9 +712,9 @@ TEST_F(ScanWindowTest, ConversionUsesTheToleranceAndBackgroundColours) {
 // the conversion under the rule, the suggestion, and RULE in set.ini.
 TEST_F(ScanWindowTest, TheBoardRuleTakesHolesTracesWhatItShowsAndIsSavedOnlyWhenOn) {
     constexpr uint32_t kMask = 0x0A0A0A, kTrack = 0x3C3C3C, kPrint = 0xF0F0F0, kLid = 0xFCFCFC;
-    std::vector<std::vector<uint32_t>> rows(
-        8, {kMask, kTrack, kPrint, kPrint, kTrack, kMask, kTrack, kTrack, kTrack, kTrack, kTrack, kTrack, kMask});
-    for (int y = 3; y <= 4; ++y) rows[y][8] = rows[y][9] = kLid;
+    std::vector<std::vector<uint32_t>> rows(13, {kMask, kTrack, kPrint, kPrint, kTrack, kMask, kTrack, kTrack, kTrack,
+                                                 kTrack, kTrack, kTrack, kTrack, kTrack, kTrack, kMask});
+    for (int y = 5; y <= 7; ++y) rows[y][9] = rows[y][10] = rows[y][11] = kLid;
     openPicture(rows);
     window_->edtx->setText(QStringLiteral("300"));  // blends looked for a pixel either side
     pick(QPoint(6, 0), Qt::ControlModifier);
@@ -725,12 +725,12 @@ TEST_F(ScanWindowTest, TheBoardRuleTakesHolesTracesWhatItShowsAndIsSavedOnlyWhen
 
     auto traced = [&](int x, int y) {
         std::vector<uint8_t> out;
-        ClassifyRows(*window_->picture(), QRect(0, 0, 13, 8), match().settings(), out);
-        return out.at(static_cast<size_t>(y * 13 + x)) != kUntracedClass;
+        ClassifyRows(*window_->picture(), QRect(0, 0, 16, 13), match().settings(), out);
+        return out.at(static_cast<size_t>(y * 16 + x)) != kUntracedClass;
     };
     EXPECT_TRUE(traced(1, 0));  // today's rule: the stroke's edge is the track's colour
     match().chkBoard->setChecked(true);
-    pick(QPoint(8, 4), Qt::ControlModifier | Qt::AltModifier);
+    pick(QPoint(10, 6), Qt::ControlModifier | Qt::AltModifier);
     EXPECT_EQ(window_->lstCl->entries(), copper);
     EXPECT_EQ(match().lstBg->entries(),
               QStringList({QStringLiteral("657930"), QStringLiteral("15790320"), QString::fromUtf8("孔 16579836")}));
@@ -738,16 +738,16 @@ TEST_F(ScanWindowTest, TheBoardRuleTakesHolesTracesWhatItShowsAndIsSavedOnlyWhen
     EXPECT_EQ(match().settings().background, (std::vector<uint32_t>{kMask, kPrint}));
     EXPECT_FALSE(traced(1, 0));
     EXPECT_TRUE(traced(6, 0));
-    EXPECT_FALSE(traced(8, 4));
+    EXPECT_FALSE(traced(10, 6));
 
     dialogs_.saveAnswer = FileChoice{path("board.PCB"), QStringLiteral("PCB (*.PCB)")};
     window_->ToolButton2->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs_.notices.size() == 1; }, 20000));
-    EXPECT_EQ(readAll(path("board.PCB")).count("FT\r\n"), 10);  // a run a row but the two the hole splits
+    EXPECT_EQ(readAll(path("board.PCB")).count("FT\r\n"), 16);  // a run a row but the three the hole splits
 
     match().btnSuggest->click();
     ASSERT_EQ(dialogs_.notices.size(), 2);
-    EXPECT_TRUE(dialogs_.notices.back().startsWith(QStringLiteral("3947580  #3C3C3C  57.7%  (1,0)\n")))
+    EXPECT_TRUE(dialogs_.notices.back().startsWith(QStringLiteral("3947580  #3C3C3C  64.4%  (1,0)\n")))
         << dialogs_.notices.back().toStdString();
 
     window_.reset();
