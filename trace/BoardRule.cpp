@@ -34,6 +34,12 @@ constexpr float kBlendCost = 150;
 // exposed copper is not.
 constexpr int32_t kBrighter = 24;
 
+// to[x] |= from[x] for width pixels; the two never overlap (rows of one
+// ring), which lets the compiler work on many at once.
+void OrInto(uint32_t* __restrict to, const uint32_t* __restrict from, int32_t width) {
+    for (int32_t x = 0; x < width; ++x) to[x] |= from[x];
+}
+
 struct Pick {
     int32_t r, g, b;
     Kind kind;
@@ -93,6 +99,8 @@ struct BoardClassifier::State {
     std::vector<uint32_t> hcore;      // CoreRow's marks, spread across
     std::vector<uint32_t> presentAt;  // picks present at each pixel judged
     std::vector<uint32_t> coreRow;    // a row's worth, for CoreRow
+    std::vector<uint32_t> coreSpread; // another
+    std::vector<uint8_t> coreAlike;   // and one of bytes
     int32_t cored = 0;                // rows CoreRow has marked
     std::vector<int32_t> lastCopper;  // down each column: the last copper row, -1 before one
     uint8_t kindOfPick[256] = {};    // Kind of each pick index, kUnknown for kNoPick
@@ -248,20 +256,29 @@ struct BoardClassifier::State {
         const uint8_t* rows[3];
         for (int i = 0; i < 3; ++i) rows[i] = &pick[Slot(std::clamp(c + i - 1, 0, height - 1))];
         uint32_t* marks = coreRow.data();
+        // Down each column: the three picks alike; then across, three such
+        // columns of the middle's pick.
+        uint8_t* alike = coreAlike.data();
+        const uint8_t *up = rows[0], *mid = rows[1], *down = rows[2];
+        for (int32_t x = 0; x < width; ++x) alike[x] = static_cast<uint8_t>((up[x] == mid[x]) & (down[x] == mid[x]));
         for (int32_t x = 0; x < width; ++x) {
-            const uint8_t own = rows[1][x];
-            bool whole = true;
-            for (int i = 0; i < 3 && whole; ++i) {
-                const uint8_t* r = rows[i];
-                whole = r[std::max(x - 1, 0)] == own && r[x] == own && r[std::min(x + 1, width - 1)] == own;
-            }
-            marks[x] = whole ? ownBit[own] : 0u;
+            const int32_t left = x > 0 ? x - 1 : 0, right = x + 1 < width ? x + 1 : x;
+            const bool whole = (alike[left] & alike[x] & alike[right]) != 0 && mid[left] == mid[x] && mid[right] == mid[x];
+            marks[x] = whole ? ownBit[mid[x]] : 0u;
         }
+        // Spread by one pixel reach times: the same as by reach at once.
         uint32_t* spread = &hcore[Slot(c)];
-        for (int32_t x = 0; x < width; ++x) {
-            uint32_t bits = 0;
-            for (int32_t i = std::max(x - reach, 0); i <= std::min(x + reach, width - 1); ++i) bits |= marks[i];
-            spread[x] = bits;
+        uint32_t* from = marks;
+        for (int32_t step = 0; step < reach; ++step) {
+            uint32_t* to = step + 1 == reach ? spread : (step % 2 == 0 ? coreSpread.data() : marks);
+            if (width == 1) {
+                to[0] = from[0];
+            } else {
+                to[0] = from[0] | from[1];
+                for (int32_t x = 1; x + 1 < width; ++x) to[x] = from[x - 1] | from[x] | from[x + 1];
+                to[width - 1] = from[width - 2] | from[width - 1];
+            }
+            from = to;
         }
     }
 
@@ -364,8 +381,7 @@ struct BoardClassifier::State {
         uint32_t* near = &presentAt[row];
         std::fill(near, near + width, 0u);
         for (int32_t at = std::max(y - reach, 0); at <= std::min(y + reach, height - 1); ++at) {
-            const uint32_t* h = &hcore[Slot(at)];
-            for (int32_t x = 0; x < width; ++x) near[x] |= h[x];
+            OrInto(near, &hcore[Slot(at)], width);
         }
         for (int32_t x = 0; x < width; ++x) {
             const uint8_t own = mid[x];
@@ -560,6 +576,8 @@ BoardClassifier::BoardClassifier(int32_t width, int32_t height, const BoardColor
     s.presentAt.resize(cells);
     const auto w = static_cast<size_t>(s.width);
     s.coreRow.assign(w, 0);
+    s.coreSpread.assign(w, 0);
+    s.coreAlike.assign(w, 0);
     s.pickRows.assign(static_cast<size_t>(4 * s.radius + 1), nullptr);
     s.lastCopper.assign(w, -1);
     std::fill(std::begin(s.kindOfPick), std::end(s.kindOfPick), kUnknown);
@@ -580,10 +598,18 @@ void BoardClassifier::Push(const uint8_t* pixels) {
     if (s.pushed >= s.height || s.pushed - s.popped >= s.ring - kCleanRows - 1) throw std::logic_error("board rows pushed ahead");
     const size_t row = s.Slot(s.pushed);
     std::copy(pixels, pixels + static_cast<size_t>(s.width) * 3, s.pix.begin() + static_cast<ptrdiff_t>(row * 3));
+    uint8_t* picks = &s.pick[row];
+    uint16_t* lums = &s.lum[row];
     for (int32_t x = 0; x < s.width; ++x) {
         const uint8_t* p = pixels + 3 * static_cast<size_t>(x);
-        s.pick[row + static_cast<size_t>(x)] = s.Nearest(p);
-        s.lum[row + static_cast<size_t>(x)] = static_cast<uint16_t>(Lum(p));
+        // A run of one colour (most of a flat picture) is looked up once.
+        if (x > 0 && p[0] == p[-3] && p[1] == p[-2] && p[2] == p[-1]) {
+            picks[x] = picks[x - 1];
+            lums[x] = lums[x - 1];
+            continue;
+        }
+        picks[x] = s.Nearest(p);
+        lums[x] = static_cast<uint16_t>(Lum(p));
     }
     ++s.pushed;
     s.JudgeWhatCan();
