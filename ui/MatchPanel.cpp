@@ -139,7 +139,7 @@ MatchPanel::MatchPanel(QWidget* bandBar, QWidget* leftColumn, PictureView* view,
     chkBoard = new QCheckBox(QCoreApplication::translate("MatchPanel", "实板规则"), box);
     chkBoard->setObjectName(QStringLiteral("chkBoard"));
     chkBoard->setGeometry(8, 98, 82, 18);
-    chkBoard->setToolTip(QCoreApplication::translate("MatchPanel", "实板规则：像素在两种已拾取颜色之间时归于较近的一种，"
+    chkBoard->setToolTip(QCoreApplication::translate("MatchPanel", "实板规则：每个像素按其周围出现的已拾取颜色解释（单色或两色混合），"
                             "横跨铜线且不宽于 0.4 mm 的浅色丝印算作铜；此时 Alt+Ctrl+左键拾取孔颜色"));
     btnSuggest = flatButton(QT_TRANSLATE_NOOP("MatchPanel", "建议颜色"), QT_TRANSLATE_NOOP("MatchPanel", "列出图片的主要颜色"),
                             box, QRect(96, 95, 65, 24));

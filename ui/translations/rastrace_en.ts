@@ -52,10 +52,6 @@
         <translation>Board rule</translation>
     </message>
     <message>
-        <source>实板规则：像素在两种已拾取颜色之间时归于较近的一种，横跨铜线且不宽于 0.4 mm 的浅色丝印算作铜；此时 Alt+Ctrl+左键拾取孔颜色</source>
-        <translation>Board rule: a pixel between two picked colours goes to the nearer one, and light print no wider than 0.4 mm across copper counts as copper; Alt+Ctrl+left click then picks a hole colour</translation>
-    </message>
-    <message>
         <source>建议颜色</source>
         <translation>Suggest</translation>
     </message>
@@ -66,6 +62,10 @@
     <message>
         <source>孔 </source>
         <translation>Hole </translation>
+    </message>
+    <message>
+        <source>实板规则：每个像素按其周围出现的已拾取颜色解释（单色或两色混合），横跨铜线且不宽于 0.4 mm 的浅色丝印算作铜；此时 Alt+Ctrl+左键拾取孔颜色</source>
+        <translation>Board rule: each pixel is explained by the picked colours seen around it, alone or as a blend of two, and light print no wider than 0.4 mm across copper counts as copper; Alt+Ctrl+left click then picks a hole colour</translation>
     </message>
 </context>
 <context>
