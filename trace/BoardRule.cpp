@@ -390,27 +390,7 @@ struct BoardClassifier::State {
         }
         for (int32_t x = 0; x < width; ++x) copper[row + static_cast<size_t>(x)] = kinds[x] == kCopper ? 1 : 0;
         if (stroke <= 0) return;
-        // Across: each gap between copper pixels no wider than a stroke.
         const uint8_t* kindRow = kinds;
-        int32_t last = -1;
-        for (int32_t x = 0; x < width; ++x) {
-            if (kindRow[x] != kCopper) continue;
-            const int32_t gap = x - last - 1;
-            // The stroke's run of light pixels down its middle column, held
-            // rows only.
-            const int32_t middle = last + 1 + gap / 2;
-            const auto down = [this, y, middle](int32_t k) {
-                const int32_t at = y + k;
-                return at >= popped && at < pushed ? Slot(at) + static_cast<size_t>(middle) : kNoCell;
-            };
-            if (last >= 0 && gap >= 1 && gap <= stroke &&
-                IsStroke(row + static_cast<size_t>(last), row + static_cast<size_t>(x), gap,
-                         [row, last](int32_t i) { return row + static_cast<size_t>(last + 1 + i); }, down)) {
-                std::fill(copper.begin() + static_cast<ptrdiff_t>(row) + last + 1,
-                          copper.begin() + static_cast<ptrdiff_t>(row) + x, uint8_t{1});
-            }
-            last = x;
-        }
         // Down: each gap below a column's last copper pixel, the rows of
         // which are still held.
         int32_t* lastRow = lastCopper.data();
@@ -421,15 +401,36 @@ struct BoardClassifier::State {
             const int32_t gap = y - above - 1;
             if (above < 0 || gap < 1 || gap > stroke) continue;
             const auto c = static_cast<size_t>(x);
-            const size_t middle = Slot(above + 1 + gap / 2);
-            const auto across = [this, middle, x](int32_t k) {
-                const int32_t at = x + k;
-                return at >= 0 && at < width ? middle + static_cast<size_t>(at) : kNoCell;
-            };
-            if (IsStroke(Slot(above) + c, row + c, gap, [this, above, c](int32_t i) { return Slot(above + 1 + i) + c; },
-                         across)) {
+            if (IsStroke(Slot(above) + c, row + c, gap, [this, above, c](int32_t i) { return Slot(above + 1 + i) + c; }, x,
+                         above + 1 + gap / 2, false)) {
                 for (int32_t r = above + 1; r < y; ++r) copper[Slot(r) + c] = 1;
             }
+        }
+        // Across, a stroke's width of rows behind: the rows below a gap are
+        // held then, to see whether the stroke runs on past it.
+        if (y >= stroke) AcrossFill(y - stroke);
+        if (y == height - 1) {
+            for (int32_t r = std::max(0, height - stroke); r < height; ++r) AcrossFill(r);
+        }
+    }
+
+    // Fills the print strokes of row y across: each gap between copper
+    // pixels no wider than a stroke.
+    void AcrossFill(int32_t y) {
+        const size_t row = Slot(y);
+        const uint8_t* kindRow = &kind[row];
+        int32_t last = -1;
+        for (int32_t x = 0; x < width; ++x) {
+            if (kindRow[x] != kCopper) continue;
+            const int32_t gap = x - last - 1;
+            if (last >= 0 && gap >= 1 && gap <= stroke &&
+                IsStroke(row + static_cast<size_t>(last), row + static_cast<size_t>(x), gap,
+                         [row, last](int32_t i) { return row + static_cast<size_t>(last + 1 + i); }, last + 1 + gap / 2, y,
+                         true)) {
+                std::fill(copper.begin() + static_cast<ptrdiff_t>(row) + last + 1,
+                          copper.begin() + static_cast<ptrdiff_t>(row) + x, uint8_t{1});
+            }
+            last = x;
         }
     }
 
@@ -441,12 +442,12 @@ struct BoardClassifier::State {
     // bare board between exposed copper is not).
     //
     // And the stroke crosses the gap: its light pixels run on from the
-    // gap's middle, both ways at right angles to it (side(k), k pixels
-    // away; kNoCell where not held), well past the gap's own width. A
-    // stroke along the gap (print between two tracks) or a round spot (a
-    // drilled hole, whose colour is much the print's, or a lump) does not.
-    template <typename Cell, typename Side>
-    bool IsStroke(size_t a, size_t b, int32_t count, const Cell& cell, const Side& side) const {
+    // gap's middle (mx, my), both ways at right angles to the gap or along
+    // a diagonal, well past the gap's own width, in the rows held. A stroke
+    // along the gap (print between two tracks) or a round spot (a drilled
+    // hole, whose colour is much the print's, or a lump) does not.
+    template <typename Cell>
+    bool IsStroke(size_t a, size_t b, int32_t count, const Cell& cell, int32_t mx, int32_t my, bool across) const {
         int32_t lo = std::numeric_limits<int32_t>::max(), hi = 0, brightest = 0;
         for (int32_t i = 0; i < count; ++i) {
             const size_t at = cell(i);
@@ -457,21 +458,33 @@ struct BoardClassifier::State {
         const int32_t ea = EndLum(a), eb = EndLum(b);
         // Light: halfway from the lighter end to the stroke's lightest.
         const int32_t light = (std::max(ea, eb) + hi + 1) / 2;
-        int32_t run = 1;
         const int32_t wanted = count + 2 * radius + 1;
-        for (int sign = -1; sign <= 1; sign += 2) {
-            for (int32_t k = 1; run < wanted; ++k) {
-                const size_t at = side(sign * k);
-                if (at == kNoCell || lum[at] < light) break;
-                ++run;
+        const int32_t ways[3][2] = {{across ? 0 : 1, across ? 1 : 0}, {1, 1}, {1, -1}};
+        bool crosses = false;
+        for (const auto& way : ways) {
+            int32_t run = 1;
+            for (int sign = -1; sign <= 1; sign += 2) {
+                for (int32_t k = 1; run < wanted; ++k) {
+                    const size_t at = HeldCell(mx + sign * k * way[0], my + sign * k * way[1]);
+                    if (at == kNoCell || lum[at] < light) break;
+                    ++run;
+                }
             }
+            crosses = crosses || run >= wanted;
         }
-        if (run < wanted) return false;
+        if (!crosses) return false;
         const uint32_t copperA = presentAt[a] & copperBits, copperB = presentAt[b] & copperBits;
         return lo >= std::min(ea, eb) - kLighter && hi >= std::max(ea, eb) + kLighter &&
                brightest >= std::max(picks[NearestOf(a, copperA != 0 ? copperA : copperBits)].bright,
                                      picks[NearestOf(b, copperB != 0 ? copperB : copperBits)].bright) +
                                 kBrighter;
+    }
+
+    // The cell of pixel (x, y), or kNoCell past the picture or the rows the
+    // ring still holds.
+    size_t HeldCell(int32_t x, int32_t y) const {
+        if (x < 0 || x >= width || y < 0 || y <= pushed - ring || y >= pushed) return kNoCell;
+        return Slot(y) + static_cast<size_t>(x);
     }
 
     // The pick among those of mask (with every pick past the 32nd) nearest
