@@ -191,7 +191,9 @@ int RunProgram(const std::string& program, const std::vector<std::string>& argum
 
 std::vector<std::string> PreviewArguments(const std::vector<Click>& clicks, bool boardRule, int32_t tolerance,
                                           int32_t despeckle, const std::string& input, const std::string& preview) {
-    std::vector<std::string> args = {"-q", "--preview", preview};
+    // The resolution as the file states it, as a user who knows it would give it: the board
+    // rule's stroke width, blend radius and speck size follow it.
+    std::vector<std::string> args = {"-q", "--preview", preview, "-x", "auto", "-y", "auto"};
     if (boardRule) {
         args.push_back("-r");
         args.push_back("board");

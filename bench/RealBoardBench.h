@@ -58,9 +58,10 @@ std::vector<uint8_t> ReadPreviewMask(const std::string& path, int32_t width, int
 // exit status, or -1 when it could not be started or did not exit normally.
 int RunProgram(const std::string& program, const std::vector<std::string>& arguments);
 
-// The arguments of one preview run: today's colour rule (-c copper clicks,
-// -b the others, -t tolerance, -s speckle) or the board rule (-r board,
-// -c, -b, -H hole clicks; tolerance < 0 leaves it at its default).
+// The arguments of one preview run, the resolution the one the file states
+// (-x auto -y auto): today's colour rule (-c copper clicks, -b the others,
+// -t tolerance, -s speckle) or the board rule (-r board, -c, -b, -H hole
+// clicks; tolerance < 0 leaves it at its default).
 std::vector<std::string> PreviewArguments(const std::vector<Click>& clicks, bool boardRule, int32_t tolerance,
                                           int32_t despeckle, const std::string& input, const std::string& preview);
 

@@ -284,14 +284,16 @@ TEST_F(HarnessTest, ScanPngReadsBackPixelForPixel) {
     EXPECT_EQ(back.dpiX, 300);
 }
 
-TEST(PreviewArguments, HolesGoToTheBackgroundForTodaysRuleAndToHForTheBoardRule) {
+TEST(PreviewArguments, TheResolutionIsTheFilesAndHolesGoToTheBackgroundForTodaysRuleAndToHForTheBoardRule) {
     const std::vector<Click> clicks = {{Surface::Tinned, 0x0000FF, 0, 0}, {Surface::Mask, 0x00FF00, 0, 0},
                                        {Surface::Hole, 0xFFFFFF, 0, 0}};
     using Args = std::vector<std::string>;
     EXPECT_EQ(PreviewArguments(clicks, false, 40, 16, "in.png", "out.png"),
-              (Args{"-q", "--preview", "out.png", "-c", "#FF0000", "-b", "#00FF00", "-b", "#FFFFFF", "-t40", "-s16", "in.png"}));
+              (Args{"-q", "--preview", "out.png", "-x", "auto", "-y", "auto", "-c", "#FF0000", "-b", "#00FF00", "-b", "#FFFFFF",
+                    "-t40", "-s16", "in.png"}));
     EXPECT_EQ(PreviewArguments(clicks, true, -1, 0, "in.png", "out.png"),
-              (Args{"-q", "--preview", "out.png", "-r", "board", "-c", "#FF0000", "-b", "#00FF00", "-H", "#FFFFFF", "in.png"}));
+              (Args{"-q", "--preview", "out.png", "-x", "auto", "-y", "auto", "-r", "board", "-c", "#FF0000", "-b", "#00FF00",
+                    "-H", "#FFFFFF", "in.png"}));
 }
 
 // The whole measurement against the real converter: the preview read back
