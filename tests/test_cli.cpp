@@ -1014,6 +1014,40 @@ TEST_P(CliShortBitmaps, GiveTheWholeReadsBytesWhereItHoldsThePicture) {
 
 }  // namespace
 
+TEST_F(Cli, ThePreviewOfTheBoardRuleIsAtTheResolutionTheFileStates) {
+    // A track crossed by a white stroke 12 pixels wide on a black mask, in
+    // a PNG stating 1200 dpi: print up to 0.4 mm is 18 pixels there, so the
+    // track runs on under it; at 600 dpi (9 pixels) it would not.
+    rastrace::test::PngPicture png;
+    png.width = 60;
+    png.height = 40;
+    for (uint32_t y = 0; y < png.height; ++y) {
+        for (uint32_t x = 0; x < png.width; ++x) {
+            const bool stroke = x >= 24 && x < 36, track = y >= 16 && y < 24;
+            const uint16_t v = stroke ? 240 : track ? 60 : 10;
+            png.samples.insert(png.samples.end(), {v, v, v});
+        }
+    }
+    png.xPerUnit = 47244;
+    png.yPerUnit = 47244;
+    const std::vector<uint8_t> bytes = rastrace::test::WritePng(png);
+    WriteBytes(Path("cross.png"), std::string(bytes.begin(), bytes.end()));
+    auto preview = [&](const std::string& x, const std::string& y, const std::string& name) {
+        const Result r = Run({"-q", "-r", "board", "-c", "#3C3C3C", "-b", "#0A0A0A", "-b", "#F0F0F0", "-x", x, "-y", y,
+                              "--preview", Path(name), Path("cross.png"), "-"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        return std::make_pair(ReadBytes(Path(name)), r.out);
+    };
+    const auto stated = preview("auto", "auto", "auto.png");
+    const auto given = preview("1200", "1200", "given.png");
+    EXPECT_EQ(stated, given);
+    EXPECT_NE(stated.first, preview("600", "600", "coarse.png").first);
+    // The conversion after the preview is the one without it.
+    EXPECT_EQ(stated.second, Run({"-q", "-r", "board", "-c", "#3C3C3C", "-b", "#0A0A0A", "-b", "#F0F0F0", "-x", "auto",
+                                  "-y", "auto", Path("cross.png"), "-"}).out);
+    for (const char* name : {"cross.png", "auto.png", "given.png", "coarse.png"}) std::remove(Path(name).c_str());
+}
+
 TEST_F(Cli, TheBoardRuleHolesAndSuggestions) {
     // A white stroke on a black mask, its edges the grey of the track beside
     // it; a hole colour (the lid), three pixels square (the smallest drill
