@@ -95,6 +95,7 @@ struct BoardClassifier::State {
     int32_t ring;              // rows held
     std::vector<uint8_t> pix, pick, kind, copper;
     std::vector<uint16_t> lum;
+    std::vector<uint8_t> sameAbove;  // per slot: the row's pixels are the row above's
     int32_t pushed = 0, judged = 0, popped = 0;
     std::vector<uint32_t> hcore;      // CoreRow's marks, spread across
     std::vector<uint32_t> presentAt;  // picks present at each pixel judged
@@ -245,6 +246,18 @@ struct BoardClassifier::State {
         return true;
     }
 
+    // Whether row y's pixels are those of the row above (false for row 0).
+    bool SameAbove(int32_t y) const { return y > 0 && sameAbove[Slot(y) / static_cast<size_t>(std::max(width, 1))] != 0; }
+
+    // Whether rows first - 1 .. last are all alike (and in the picture).
+    bool AllAlike(int32_t first, int32_t last) const {
+        if (first < 1 || last >= height) return false;
+        for (int32_t y = first; y <= last; ++y) {
+            if (!SameAbove(y)) return false;
+        }
+        return true;
+    }
+
     // Marks row c's pixels that are the middle of a 3 x 3 square of one
     // pick (clipped to the picture), as that pick's bit, and spreads the
     // marks across the row by the reach. A pick so marked within the
@@ -253,6 +266,11 @@ struct BoardClassifier::State {
     // pixel or two). Picks past the 32nd have no bit and count as present
     // everywhere.
     void CoreRow(int32_t c) {
+        // Rows alike give the marks of the row above.
+        if (AllAlike(c - 1, c + 1)) {
+            std::copy_n(&hcore[Slot(c - 1)], width, &hcore[Slot(c)]);
+            return;
+        }
         const uint8_t* rows[3];
         for (int i = 0; i < 3; ++i) rows[i] = &pick[Slot(std::clamp(c + i - 1, 0, height - 1))];
         uint32_t* marks = coreRow.data();
@@ -376,17 +394,24 @@ struct BoardClassifier::State {
             const int32_t at = y + i - 1;
             rows.pix[i] = at >= 0 && at < height ? &pix[Slot(at) * 3] : nullptr;
         }
-        // Most of a board lies where only its own pick is present: there is
-        // nothing to explain. Only the rest is judged.
         uint32_t* near = &presentAt[row];
-        std::fill(near, near + width, 0u);
-        for (int32_t at = std::max(y - reach, 0); at <= std::min(y + reach, height - 1); ++at) {
-            OrInto(near, &hcore[Slot(at)], width);
-        }
-        for (int32_t x = 0; x < width; ++x) {
-            const uint8_t own = mid[x];
-            const uint32_t present = near[x] | manyPicks;
-            kinds[x] = present == ownBit[own] ? kindOfPick[own] : static_cast<uint8_t>(Judge(x, y, own, present, rows));
+        const int32_t window = std::max(r2, reach);
+        if (AllAlike(y - window, y + window)) {
+            // Everything the judging looks at is as it was for the row above.
+            std::copy_n(&presentAt[Slot(y - 1)], width, near);
+            std::copy_n(&kind[Slot(y - 1)], width, kinds);
+        } else {
+            // Most of a board lies where only its own pick is present:
+            // there is nothing to explain. Only the rest is judged.
+            std::fill(near, near + width, 0u);
+            for (int32_t at = std::max(y - reach, 0); at <= std::min(y + reach, height - 1); ++at) {
+                OrInto(near, &hcore[Slot(at)], width);
+            }
+            for (int32_t x = 0; x < width; ++x) {
+                const uint8_t own = mid[x];
+                const uint32_t present = near[x] | manyPicks;
+                kinds[x] = present == ownBit[own] ? kindOfPick[own] : static_cast<uint8_t>(Judge(x, y, own, present, rows));
+            }
         }
         for (int32_t x = 0; x < width; ++x) copper[row + static_cast<size_t>(x)] = kinds[x] == kCopper ? 1 : 0;
         if (stroke <= 0) return;
@@ -585,6 +610,7 @@ BoardClassifier::BoardClassifier(int32_t width, int32_t height, const BoardColor
     s.kind.resize(cells);
     s.copper.resize(cells);
     s.lum.resize(cells);
+    s.sameAbove.assign(static_cast<size_t>(s.ring), 0);
     s.hcore.resize(cells);
     s.presentAt.resize(cells);
     const auto w = static_cast<size_t>(s.width);
@@ -610,9 +636,20 @@ void BoardClassifier::Push(const uint8_t* pixels) {
     State& s = *s_;
     if (s.pushed >= s.height || s.pushed - s.popped >= s.ring - kCleanRows - 1) throw std::logic_error("board rows pushed ahead");
     const size_t row = s.Slot(s.pushed);
-    std::copy(pixels, pixels + static_cast<size_t>(s.width) * 3, s.pix.begin() + static_cast<ptrdiff_t>(row * 3));
+    const auto rowBytes = static_cast<size_t>(s.width) * 3;
+    std::copy(pixels, pixels + rowBytes, s.pix.begin() + static_cast<ptrdiff_t>(row * 3));
     uint8_t* picks = &s.pick[row];
     uint16_t* lums = &s.lum[row];
+    const size_t above = s.pushed > 0 ? s.Slot(s.pushed - 1) : row;
+    const bool same = s.pushed > 0 && std::memcmp(&s.pix[above * 3], pixels, rowBytes) == 0;
+    s.sameAbove[row / static_cast<size_t>(std::max(s.width, 1))] = same ? 1 : 0;
+    if (same) {
+        std::copy_n(&s.pick[above], s.width, picks);
+        std::copy_n(&s.lum[above], s.width, lums);
+        ++s.pushed;
+        s.JudgeWhatCan();
+        return;
+    }
     for (int32_t x = 0; x < s.width; ++x) {
         const uint8_t* p = pixels + 3 * static_cast<size_t>(x);
         // A run of one colour (most of a flat picture) is looked up once.
