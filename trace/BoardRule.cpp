@@ -378,8 +378,8 @@ struct BoardClassifier::State {
         return picks[own].kind == kCopper ? kNonCopper : picks[own].kind;
     }
 
-    // Judges row y and fills the print strokes it closes, across in the
-    // row and down the columns above it.
+    // Judges row y, fills the print strokes it closes down the columns
+    // above it, and those across the row a stroke's width above.
     void JudgeRow(int32_t y) {
         const size_t row = Slot(y);
         const uint8_t* mid = &pick[row];

@@ -3,19 +3,17 @@
 // the colours a user picked as copper, non-copper and hole, and what
 // surrounds each pixel.
 //
-// In two sentences, as the user reads it: each pixel goes to the nearest
-// picked colour, except that a pixel lying between two different picked
-// colours a few pixels either side of it is a blend and goes to the nearer
-// of those two. Then a lighter stroke (print) no wider than the stroke
-// width that interrupts copper continuing on its far side, across or down,
-// is copper too; darker gaps (mask between tracks) and hole colours are
-// never filled.
+// In two sentences, as the user reads it: each pixel is explained by the
+// picked colours seen around it, as one of them or a blend of two, and is
+// copper where copper makes up most of it. Then a light stroke (print) no
+// wider than the stroke width that crosses copper going on past it is
+// copper too, and specks of a few pixels are dropped.
 //
 // The one fact a caller must know: it looks at a bounded window of rows
-// (about the stroke width and the blend radius twice), so it streams:
-// BoardRows hands the rule's verdict on as rows of pixels, copper in the
-// first copper colour and everything else in another, which the colour
-// rule at tolerance 0 then traces exactly.
+// (about the stroke width, twice the blend radius and the specks' rows), so
+// it streams: BoardRows hands the rule's verdict on as rows of pixels,
+// copper in the first copper colour and everything else in another, which
+// the colour rule at tolerance 0 then traces exactly.
 #pragma once
 
 #include "raster/PictureRows.h"
