@@ -724,8 +724,8 @@ int Convert(CliOptions options) {
         rows = RasterRows(std::move(picture));
     } else {
         rows = OpenRows(options);
+        TakeStatedResolution(rows->Facts(), options);
     }
-    TakeStatedResolution(rows->Facts(), options);
     if (!options.quiet) NoteStatedResolution(rows->Facts(), options);
     if (options.rule == TraceRule::Board) {
         try {

@@ -111,30 +111,38 @@ struct BoardClassifier::State {
     uint32_t copperBits = 0;         // the bits of the copper colours
 
     int32_t passed = 0;  // rows passed over (Skip): the slots are counted from there
-    size_t Slot(int32_t y) const {
+    // Which of the ring's rows holds row y, and where its cells start.
+    size_t RingRow(int32_t y) const {
         const int32_t at = (y - passed) % ring;
-        return static_cast<size_t>(at < 0 ? at + ring : at) * static_cast<size_t>(width);
+        return static_cast<size_t>(at < 0 ? at + ring : at);
+    }
+    size_t Slot(int32_t y) const { return RingRow(y) * static_cast<size_t>(width); }
+
+    // The pick among those of mask (with every pick past the 32nd) nearest
+    // colour p, and its squared distance; picks.size() where mask holds none.
+    size_t NearestIn(const uint8_t* p, uint32_t mask, int64_t& distance2) const {
+        distance2 = std::numeric_limits<int64_t>::max();
+        size_t found = picks.size();
+        for (size_t i = 0; i < picks.size(); ++i) {
+            if (i < 32 && (mask >> i & 1u) == 0) continue;
+            const int64_t dr = p[2] - picks[i].r, dg = p[1] - picks[i].g, db = p[0] - picks[i].b;
+            const int64_t d = dr * dr + dg * dg + db * db;
+            if (d < distance2) {
+                distance2 = d;
+                found = i;
+            }
+        }
+        return found;
     }
 
     uint8_t Nearest(const uint8_t* p) {
-        const uint32_t key = PackColor(p);
-        uint8_t& cached = lut[key];
+        uint8_t& cached = lut[PackColor(p)];
         if (cached != kNotLooked) return cached;
-        int64_t best = std::numeric_limits<int64_t>::max();
-        uint8_t at = kNoPick;
-        for (size_t i = 0; i < picks.size(); ++i) {
-            const int64_t dr = p[2] - picks[i].r, dg = p[1] - picks[i].g, db = p[0] - picks[i].b;
-            const int64_t d = dr * dr + dg * dg + db * db;
-            if (d < best) {
-                best = d;
-                at = static_cast<uint8_t>(i);
-            }
-        }
-        if (tolerance2 >= 0 && best > tolerance2) at = kNoPick;
-        cached = at;
-        return at;
+        int64_t best = 0;
+        const size_t at = NearestIn(p, ~0u, best);
+        cached = at == picks.size() || (tolerance2 >= 0 && best > tolerance2) ? kNoPick : static_cast<uint8_t>(at);
+        return cached;
     }
-
 
     // The lightness a copper end of a fill counts with: its picked colour's
     // where the pixel is nearest a copper pick, else its own.
@@ -247,7 +255,7 @@ struct BoardClassifier::State {
     }
 
     // Whether row y's pixels are those of the row above (false for row 0).
-    bool SameAbove(int32_t y) const { return y > 0 && sameAbove[Slot(y) / static_cast<size_t>(std::max(width, 1))] != 0; }
+    bool SameAbove(int32_t y) const { return y > 0 && sameAbove[RingRow(y)] != 0; }
 
     // Whether rows first - 1 .. last are all alike (and in the picture).
     bool AllAlike(int32_t first, int32_t last) const {
@@ -512,22 +520,11 @@ struct BoardClassifier::State {
         return Slot(y) + static_cast<size_t>(x);
     }
 
-    // The pick among those of mask (with every pick past the 32nd) nearest
-    // the pixel in cell at; mask holds at least one pick.
+    // The pick among those of mask nearest the pixel in cell at; mask holds
+    // at least one pick.
     size_t NearestOf(size_t at, uint32_t mask) const {
-        const uint8_t* p = &pix[at * 3];
-        int64_t best = std::numeric_limits<int64_t>::max();
-        size_t found = 0;
-        for (size_t i = 0; i < picks.size(); ++i) {
-            if (i < 32 && (mask >> i & 1u) == 0) continue;
-            const int64_t dr = p[2] - picks[i].r, dg = p[1] - picks[i].g, db = p[0] - picks[i].b;
-            const int64_t d = dr * dr + dg * dg + db * db;
-            if (d < best) {
-                best = d;
-                found = i;
-            }
-        }
-        return found;
+        int64_t ignored = 0;
+        return NearestIn(&pix[at * 3], mask, ignored);
     }
 
     // Row y's final verdict: its copper less the smallest specks (copper
@@ -642,24 +639,23 @@ void BoardClassifier::Push(const uint8_t* pixels) {
     uint16_t* lums = &s.lum[row];
     const size_t above = s.pushed > 0 ? s.Slot(s.pushed - 1) : row;
     const bool same = s.pushed > 0 && std::memcmp(&s.pix[above * 3], pixels, rowBytes) == 0;
-    s.sameAbove[row / static_cast<size_t>(std::max(s.width, 1))] = same ? 1 : 0;
+    s.sameAbove[s.RingRow(s.pushed)] = same ? 1 : 0;
     if (same) {
+        // A row like the one above has its picks.
         std::copy_n(&s.pick[above], s.width, picks);
         std::copy_n(&s.lum[above], s.width, lums);
-        ++s.pushed;
-        s.JudgeWhatCan();
-        return;
-    }
-    for (int32_t x = 0; x < s.width; ++x) {
-        const uint8_t* p = pixels + 3 * static_cast<size_t>(x);
-        // A run of one colour (most of a flat picture) is looked up once.
-        if (x > 0 && p[0] == p[-3] && p[1] == p[-2] && p[2] == p[-1]) {
-            picks[x] = picks[x - 1];
-            lums[x] = lums[x - 1];
-            continue;
+    } else {
+        for (int32_t x = 0; x < s.width; ++x) {
+            const uint8_t* p = pixels + 3 * static_cast<size_t>(x);
+            // A run of one colour (most of a flat picture) is looked up once.
+            if (x > 0 && p[0] == p[-3] && p[1] == p[-2] && p[2] == p[-1]) {
+                picks[x] = picks[x - 1];
+                lums[x] = lums[x - 1];
+                continue;
+            }
+            picks[x] = s.Nearest(p);
+            lums[x] = static_cast<uint16_t>(Lum(p));
         }
-        picks[x] = s.Nearest(p);
-        lums[x] = static_cast<uint16_t>(Lum(p));
     }
     ++s.pushed;
     s.JudgeWhatCan();
