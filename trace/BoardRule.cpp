@@ -40,6 +40,122 @@ void OrInto(uint32_t* __restrict to, const uint32_t* __restrict from, int32_t wi
     for (int32_t x = 0; x < width; ++x) to[x] |= from[x];
 }
 
+// The loops below take separate rows likewise, so that they too work on
+// many pixels at once.
+
+// alike[x]: the picks of the rows above, at and below agree at x.
+void AlikeDown(uint8_t* __restrict alike, const uint8_t* __restrict up, const uint8_t* __restrict mid,
+               const uint8_t* __restrict down, int32_t width) {
+    for (int32_t x = 0; x < width; ++x) alike[x] = static_cast<uint8_t>((up[x] == mid[x]) & (down[x] == mid[x]));
+}
+
+// marks[x]: bits[x] where x is the middle of a 3 x 3 square of one pick
+// (alike three columns running, of the middle row's pick), else nothing;
+// clipped to the row.
+void MarkCores(uint32_t* __restrict marks, const uint8_t* __restrict alike, const uint8_t* __restrict mid,
+               const uint32_t* __restrict bits, int32_t width) {
+    auto at = [&](int32_t x) {
+        const int32_t left = x > 0 ? x - 1 : 0, right = x + 1 < width ? x + 1 : x;
+        const bool whole = (alike[left] & alike[x] & alike[right]) != 0 && mid[left] == mid[x] && mid[right] == mid[x];
+        return whole ? bits[x] : 0u;
+    };
+    if (width <= 2) {
+        for (int32_t x = 0; x < width; ++x) marks[x] = at(x);
+        return;
+    }
+    marks[0] = at(0);
+    for (int32_t x = 1; x + 1 < width; ++x) {
+        const uint32_t whole = alike[x - 1] & alike[x] & alike[x + 1] & static_cast<uint8_t>(mid[x - 1] == mid[x]) &
+                               static_cast<uint8_t>(mid[x + 1] == mid[x]);
+        marks[x] = bits[x] & (0u - whole);
+    }
+    marks[width - 1] = at(width - 1);
+}
+
+// to[x]: the marks of from within one pixel of x across.
+void SpreadAcross(uint32_t* __restrict to, const uint32_t* __restrict from, int32_t width) {
+    if (width == 1) {
+        to[0] = from[0];
+        return;
+    }
+    to[0] = from[0] | from[1];
+    for (int32_t x = 1; x + 1 < width; ++x) to[x] = from[x - 1] | from[x] | from[x + 1];
+    to[width - 1] = from[width - 2] | from[width - 1];
+}
+
+// Whether some pixel of the span has other picks present than its own.
+bool AnyOther(const uint32_t* __restrict present, const uint32_t* __restrict own, uint32_t many, int32_t count) {
+    uint32_t differ = 0;
+    for (int32_t x = 0; x < count; ++x) differ |= (present[x] | many) ^ own[x];
+    return differ != 0;
+}
+
+// The first x from from on where row[x] differs from row[from] (width if
+// none): eight bytes are compared at a time.
+int32_t RunEnd(const uint8_t* row, int32_t from, int32_t width) {
+    const uint8_t value = row[from];
+    const uint64_t all = uint64_t{value} * 0x0101010101010101ull;
+    int32_t x = from + 1;
+    for (; x + 8 <= width; x += 8) {
+        uint64_t word;
+        std::memcpy(&word, row + x, 8);
+        if (word != all) break;
+    }
+    while (x < width && row[x] == value) ++x;
+    return x;
+}
+
+// The end of the run of pixels (blue, green, red) of pixel x's colour:
+// while the colour goes on, every byte is the one three before it, which is
+// compared eight bytes at a time.
+int32_t ColourRunEnd(const uint8_t* pixels, int32_t x, int32_t width) {
+    const size_t limit = 3 * static_cast<size_t>(width);
+    size_t at = 3 * static_cast<size_t>(x) + 3;
+    for (; at + 8 <= limit; at += 8) {
+        uint64_t word, before;
+        std::memcpy(&word, pixels + at, 8);
+        std::memcpy(&before, pixels + at - 3, 8);
+        if (word != before) break;
+    }
+    while (at < limit && pixels[at] == pixels[at - 3]) ++at;
+    return static_cast<int32_t>(at / 3);
+}
+
+// to[x]: the OR of rows[0][x] .. rows[count - 1][x], worked a block at a
+// time so the block stays in the cache.
+void OrRows(uint32_t* __restrict to, const uint32_t* const* rows, int32_t count, int32_t width) {
+    constexpr int32_t kBlock = 1024;
+    for (int32_t x0 = 0; x0 < width; x0 += kBlock) {
+        const int32_t n = std::min(kBlock, width - x0);
+        std::copy_n(rows[0] + x0, n, to + x0);
+        for (int32_t i = 1; i < count; ++i) OrInto(to + x0, rows[i] + x0, n);
+    }
+}
+
+// The first x from from on where row[x] is value (width if none).
+int32_t NextOf(const uint8_t* row, uint8_t value, int32_t from, int32_t width) {
+    if (from >= width) return width;
+    const void* at = std::memchr(row + from, value, static_cast<size_t>(width - from));
+    return at == nullptr ? width : static_cast<int32_t>(static_cast<const uint8_t*>(at) - row);
+}
+
+// Whether some copper pixel of the span closes a gap of 1 .. stroke rows
+// below its column's last copper row (last[x], -1 before one) on row y.
+bool AnyGapClosed(const uint8_t* __restrict kinds, const int32_t* __restrict last, int32_t y, int32_t stroke,
+                  int32_t count) {
+    int32_t closed = 0;
+    for (int32_t x = 0; x < count; ++x) {
+        closed |= static_cast<int32_t>(kinds[x] == kCopper) & static_cast<int32_t>(last[x] >= 0) &
+                  static_cast<int32_t>(last[x] >= y - 1 - stroke) & static_cast<int32_t>(last[x] <= y - 2);
+    }
+    return closed != 0;
+}
+
+// copper[x]: 1 where kinds[x] is copper.
+void CopperOf(uint8_t* __restrict copper, const uint8_t* __restrict kinds, uint8_t copperKind, int32_t width) {
+    for (int32_t x = 0; x < width; ++x) copper[x] = static_cast<uint8_t>(kinds[x] == copperKind);
+}
+
 struct Pick {
     int32_t r, g, b;
     Kind kind;
@@ -94,6 +210,7 @@ struct BoardClassifier::State {
     std::vector<uint8_t> lut;  // nearest pick of every colour, found on first sight
     int32_t ring;              // rows held
     std::vector<uint8_t> pix, pick, kind, copper;
+    std::vector<uint32_t> rowBits;   // a row's worth: each pixel's pick's bit
     std::vector<uint16_t> lum;
     std::vector<uint8_t> sameAbove;  // per slot: the row's pixels are the row above's
     int32_t pushed = 0, judged = 0, popped = 0;
@@ -108,6 +225,7 @@ struct BoardClassifier::State {
     uint32_t ownBit[256] = {};       // each pick's bit (none past the 32nd)
     uint32_t manyPicks = 0;          // every bit, when there are more than 32 picks
     std::vector<const uint8_t*> pickRows;  // JudgeRow's rows of picks around
+    std::vector<const uint32_t*> coreRows; // and of marks
     uint32_t copperBits = 0;         // the bits of the copper colours
 
     int32_t passed = 0;  // rows passed over (Skip): the slots are counted from there
@@ -254,6 +372,23 @@ struct BoardClassifier::State {
         return true;
     }
 
+    // bits[x], kinds[x]: the bit and the kind of the pick of picks[x], a
+    // run of one pick at a time.
+    void BitsOf(const uint8_t* picks, uint32_t* bits) const {
+        for (int32_t x = 0; x < width;) {
+            const int32_t end = RunEnd(picks, x, width);
+            std::fill(bits + x, bits + end, ownBit[picks[x]]);
+            x = end;
+        }
+    }
+    void KindsOf(const uint8_t* picks, uint8_t* kinds) const {
+        for (int32_t x = 0; x < width;) {
+            const int32_t end = RunEnd(picks, x, width);
+            std::memset(kinds + x, kindOfPick[picks[x]], static_cast<size_t>(end - x));
+            x = end;
+        }
+    }
+
     // Whether row y's pixels are those of the row above (false for row 0).
     bool SameAbove(int32_t y) const { return y > 0 && sameAbove[RingRow(y)] != 0; }
 
@@ -284,26 +419,15 @@ struct BoardClassifier::State {
         uint32_t* marks = coreRow.data();
         // Down each column: the three picks alike; then across, three such
         // columns of the middle's pick.
-        uint8_t* alike = coreAlike.data();
-        const uint8_t *up = rows[0], *mid = rows[1], *down = rows[2];
-        for (int32_t x = 0; x < width; ++x) alike[x] = static_cast<uint8_t>((up[x] == mid[x]) & (down[x] == mid[x]));
-        for (int32_t x = 0; x < width; ++x) {
-            const int32_t left = x > 0 ? x - 1 : 0, right = x + 1 < width ? x + 1 : x;
-            const bool whole = (alike[left] & alike[x] & alike[right]) != 0 && mid[left] == mid[x] && mid[right] == mid[x];
-            marks[x] = whole ? ownBit[mid[x]] : 0u;
-        }
+        AlikeDown(coreAlike.data(), rows[0], rows[1], rows[2], width);
+        BitsOf(rows[1], rowBits.data());
+        MarkCores(marks, coreAlike.data(), rows[1], rowBits.data(), width);
         // Spread by one pixel reach times: the same as by reach at once.
         uint32_t* spread = &hcore[Slot(c)];
         uint32_t* from = marks;
         for (int32_t step = 0; step < reach; ++step) {
             uint32_t* to = step + 1 == reach ? spread : (step % 2 == 0 ? coreSpread.data() : marks);
-            if (width == 1) {
-                to[0] = from[0];
-            } else {
-                to[0] = from[0] | from[1];
-                for (int32_t x = 1; x + 1 < width; ++x) to[x] = from[x - 1] | from[x] | from[x + 1];
-                to[width - 1] = from[width - 2] | from[width - 1];
-            }
+            SpreadAcross(to, from, width);
             from = to;
         }
     }
@@ -318,7 +442,23 @@ struct BoardClassifier::State {
         float copper = 0;
         float span2 = 0;
     };
+    // Explanations found, by colour, picks and way of choosing: a board's
+    // edges show the same few blends again and again.
+    struct Remembered {
+        uint64_t key = ~uint64_t{0};
+        Fit fit;
+    };
+    static constexpr int kRememberedBits = 14;
+    mutable std::vector<Remembered> remembered = std::vector<Remembered>(size_t{1} << kRememberedBits);
+
     Fit Explain(const uint8_t* p, uint32_t mask, bool widest) const {
+        const uint64_t key = uint64_t{PackColor(p)} | uint64_t{mask} << 24 | uint64_t{widest} << 56;
+        Remembered& slot = remembered[(key * 0x9E3779B97F4A7C15ull) >> (64 - kRememberedBits)];
+        if (slot.key != key) slot = Remembered{key, ExplainAfresh(p, mask, widest)};
+        return slot.fit;
+    }
+
+    Fit ExplainAfresh(const uint8_t* p, uint32_t mask, bool widest) const {
         Fit best;
         float bestScore = std::numeric_limits<float>::max();
         auto consider = [&](float residual2, float copper, float span2) {
@@ -369,8 +509,15 @@ struct BoardClassifier::State {
     // picks present, or by all of them where none explains it well.
     Kind Judge(int32_t x, int32_t y, uint8_t own, uint32_t present, const Around& rows) const {
         if (own == kNoPick) return kUnknown;
+        const Kind verdict = Explained(x, y, own, present, rows);
+        // A blend seen across an edge may still say it is none.
         Kind blend;
-        if (BlendAcross(x, rows, blend) && blend != kCopper) return blend;
+        if (verdict == kCopper && BlendAcross(x, rows, blend) && blend != kCopper) return blend;
+        return verdict;
+    }
+
+    // The kind Judge finds before the blend across an edge is looked at.
+    Kind Explained(int32_t x, int32_t y, uint8_t own, uint32_t present, const Around& rows) const {
         const uint8_t* p = &pix[(Slot(y) + static_cast<size_t>(x)) * 3];
         Fit fit = present != 0 ? Explain(p, present, false) : Fit{};
         if (fit.residual2 > kMostResidual * kMostResidual) {
@@ -411,32 +558,46 @@ struct BoardClassifier::State {
         } else {
             // Most of a board lies where only its own pick is present:
             // there is nothing to explain. Only the rest is judged.
-            std::fill(near, near + width, 0u);
-            for (int32_t at = std::max(y - reach, 0); at <= std::min(y + reach, height - 1); ++at) {
-                OrInto(near, &hcore[Slot(at)], width);
-            }
-            for (int32_t x = 0; x < width; ++x) {
-                const uint8_t own = mid[x];
-                const uint32_t present = near[x] | manyPicks;
-                kinds[x] = present == ownBit[own] ? kindOfPick[own] : static_cast<uint8_t>(Judge(x, y, own, present, rows));
+            const int32_t top = std::max(y - reach, 0), bottom = std::min(y + reach, height - 1);
+            for (int32_t at = top; at <= bottom; ++at) coreRows[static_cast<size_t>(at - top)] = &hcore[Slot(at)];
+            OrRows(near, coreRows.data(), bottom - top + 1, width);
+            KindsOf(mid, kinds);
+            BitsOf(mid, rowBits.data());
+            const uint32_t* own = rowBits.data();
+            constexpr int32_t kSpan = 32;
+            for (int32_t x0 = 0; x0 < width; x0 += kSpan) {
+                const int32_t end = std::min(width, x0 + kSpan);
+                if (!AnyOther(near + x0, own + x0, manyPicks, end - x0)) continue;
+                for (int32_t x = x0; x < end; ++x) {
+                    const uint32_t present = near[x] | manyPicks;
+                    if (present != own[x]) kinds[x] = static_cast<uint8_t>(Judge(x, y, mid[x], present, rows));
+                }
             }
         }
-        for (int32_t x = 0; x < width; ++x) copper[row + static_cast<size_t>(x)] = kinds[x] == kCopper ? 1 : 0;
+        CopperOf(&copper[row], kinds, kCopper, width);
         if (stroke <= 0) return;
         const uint8_t* kindRow = kinds;
         // Down: each gap below a column's last copper pixel, the rows of
         // which are still held.
         int32_t* lastRow = lastCopper.data();
-        for (int32_t x = 0; x < width; ++x) {
-            if (kindRow[x] != kCopper) continue;
-            const int32_t above = lastRow[x];
-            lastRow[x] = y;
-            const int32_t gap = y - above - 1;
-            if (above < 0 || gap < 1 || gap > stroke) continue;
-            const auto c = static_cast<size_t>(x);
-            if (IsStroke(Slot(above) + c, row + c, gap, [this, above, c](int32_t i) { return Slot(above + 1 + i) + c; }, x,
-                         above + 1 + gap / 2, false)) {
-                for (int32_t r = above + 1; r < y; ++r) copper[Slot(r) + c] = 1;
+        constexpr int32_t kSpan = 32;
+        for (int32_t x0 = 0; x0 < width; x0 += kSpan) {
+            const int32_t end = std::min(width, x0 + kSpan);
+            if (!AnyGapClosed(kindRow + x0, lastRow + x0, y, stroke, end - x0)) {
+                for (int32_t x = x0; x < end; ++x) lastRow[x] = kindRow[x] == kCopper ? y : lastRow[x];
+                continue;
+            }
+            for (int32_t x = x0; x < end; ++x) {
+                if (kindRow[x] != kCopper) continue;
+                const int32_t above = lastRow[x];
+                lastRow[x] = y;
+                const int32_t gap = y - above - 1;
+                if (above < 0 || gap < 1 || gap > stroke) continue;
+                const auto c = static_cast<size_t>(x);
+                if (IsStroke(Slot(above) + c, row + c, gap, [this, above, c](int32_t i) { return Slot(above + 1 + i) + c; },
+                             x, above + 1 + gap / 2, false)) {
+                    for (int32_t r = above + 1; r < y; ++r) copper[Slot(r) + c] = 1;
+                }
             }
         }
         // Across, a stroke's width of rows behind: the rows below a gap are
@@ -453,8 +614,8 @@ struct BoardClassifier::State {
         const size_t row = Slot(y);
         const uint8_t* kindRow = &kind[row];
         int32_t last = -1;
-        for (int32_t x = 0; x < width; ++x) {
-            if (kindRow[x] != kCopper) continue;
+        // Only where a run of copper starts may a gap close.
+        for (int32_t x = NextOf(kindRow, kCopper, 0, width); x < width;) {
             const int32_t gap = x - last - 1;
             if (last >= 0 && gap >= 1 && gap <= stroke &&
                 IsStroke(row + static_cast<size_t>(last), row + static_cast<size_t>(x), gap,
@@ -463,7 +624,9 @@ struct BoardClassifier::State {
                 std::fill(copper.begin() + static_cast<ptrdiff_t>(row) + last + 1,
                           copper.begin() + static_cast<ptrdiff_t>(row) + x, uint8_t{1});
             }
-            last = x;
+            const int32_t end = RunEnd(kindRow, x, width);
+            last = end - 1;
+            x = NextOf(kindRow, kCopper, end, width);
         }
     }
 
@@ -537,11 +700,10 @@ struct BoardClassifier::State {
         std::copy(own, own + width, out);
         if (speck <= 0) return;
         // A run across longer than a speck is no part of one.
-        int32_t start = 0;
-        for (int32_t x = 1; x <= width; ++x) {
-            if (x < width && own[x] == own[start]) continue;
-            if (x - start <= speck && IsSpeck(y, start)) std::fill(out + start, out + x, static_cast<uint8_t>(own[start] ^ 1));
-            start = x;
+        for (int32_t start = 0; start < width;) {
+            const int32_t end = RunEnd(own, start, width);
+            if (end - start <= speck && IsSpeck(y, start)) std::fill(out + start, out + end, static_cast<uint8_t>(own[start] ^ 1));
+            start = end;
         }
     }
 
@@ -614,7 +776,9 @@ BoardClassifier::BoardClassifier(int32_t width, int32_t height, const BoardColor
     s.coreRow.assign(w, 0);
     s.coreSpread.assign(w, 0);
     s.coreAlike.assign(w, 0);
+    s.rowBits.assign(w, 0);
     s.pickRows.assign(static_cast<size_t>(4 * s.radius + 1), nullptr);
+    s.coreRows.assign(static_cast<size_t>(2 * s.reach + 1), nullptr);
     s.lastCopper.assign(w, -1);
     std::fill(std::begin(s.kindOfPick), std::end(s.kindOfPick), kUnknown);
     for (size_t i = 0; i < s.picks.size(); ++i) {
@@ -637,6 +801,7 @@ void BoardClassifier::Push(const uint8_t* pixels) {
     std::copy(pixels, pixels + rowBytes, s.pix.begin() + static_cast<ptrdiff_t>(row * 3));
     uint8_t* picks = &s.pick[row];
     uint16_t* lums = &s.lum[row];
+
     const size_t above = s.pushed > 0 ? s.Slot(s.pushed - 1) : row;
     const bool same = s.pushed > 0 && std::memcmp(&s.pix[above * 3], pixels, rowBytes) == 0;
     s.sameAbove[s.RingRow(s.pushed)] = same ? 1 : 0;
@@ -645,16 +810,14 @@ void BoardClassifier::Push(const uint8_t* pixels) {
         std::copy_n(&s.pick[above], s.width, picks);
         std::copy_n(&s.lum[above], s.width, lums);
     } else {
-        for (int32_t x = 0; x < s.width; ++x) {
+        // A run of one colour (most of a flat picture) is looked up once.
+        for (int32_t x = 0; x < s.width;) {
             const uint8_t* p = pixels + 3 * static_cast<size_t>(x);
-            // A run of one colour (most of a flat picture) is looked up once.
-            if (x > 0 && p[0] == p[-3] && p[1] == p[-2] && p[2] == p[-1]) {
-                picks[x] = picks[x - 1];
-                lums[x] = lums[x - 1];
-                continue;
-            }
-            picks[x] = s.Nearest(p);
-            lums[x] = static_cast<uint16_t>(Lum(p));
+            const int32_t end = ColourRunEnd(pixels, x, s.width);
+            const uint8_t pick = s.Nearest(p);
+            std::fill(picks + x, picks + end, pick);
+            std::fill(lums + x, lums + end, static_cast<uint16_t>(Lum(p)));
+            x = end;
         }
     }
     ++s.pushed;
@@ -705,14 +868,33 @@ void BoardClassifier::Pop(uint8_t* copper) {
 
 namespace {
 
-// A row of verdicts as pixels (blue, green, red): copper where the rule
-// found copper, other elsewhere (packed colours).
-void PaintVerdict(const uint8_t* verdict, int32_t width, uint32_t copper, uint32_t other, uint8_t* pixels) {
-    const uint8_t shades[2][3] = {
-        {static_cast<uint8_t>(other >> 16), static_cast<uint8_t>(other >> 8), static_cast<uint8_t>(other)},
-        {static_cast<uint8_t>(copper >> 16), static_cast<uint8_t>(copper >> 8), static_cast<uint8_t>(copper)}};
-    for (int32_t x = 0; x < width; ++x, pixels += 3) std::memcpy(pixels, shades[verdict[x] != 0 ? 1 : 0], 3);
-}
+// Rows of verdicts as pixels (blue, green, red): copper where the rule
+// found copper, other elsewhere (packed colours). A run of one verdict is
+// copied from a row of its colour.
+class VerdictPainter {
+public:
+    VerdictPainter(int32_t width, uint32_t copper, uint32_t other) : width_(width) {
+        for (int i = 0; i < 2; ++i) {
+            const uint32_t c = i == 1 ? copper : other;
+            const uint8_t shade[3] = {static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c)};
+            shades_[i].resize(static_cast<size_t>(width) * 3);
+            for (size_t x = 0; x < shades_[i].size(); ++x) shades_[i][x] = shade[x % 3];
+        }
+    }
+
+    void Paint(const uint8_t* verdict, uint8_t* pixels) const {
+        for (int32_t start = 0; start < width_;) {
+            const int32_t end = RunEnd(verdict, start, width_);
+            std::memcpy(pixels + 3 * static_cast<size_t>(start), shades_[verdict[start] != 0 ? 1 : 0].data(),
+                        3 * static_cast<size_t>(end - start));
+            start = end;
+        }
+    }
+
+private:
+    int32_t width_;
+    std::vector<uint8_t> shades_[2];
+};
 
 class BoardRowSource final : public PictureRows {
 public:
@@ -720,8 +902,7 @@ public:
         : PictureRows(source->Width(), source->Height(), source->Facts()),
           source_(std::move(source)),
           rule_(Width(), Height(), colors),
-          copperColor_(colors.copper.front()),
-          otherColor_(BoardOtherColor(colors.copper.front())),
+          painter_(Width(), colors.copper.front(), BoardOtherColor(colors.copper.front())),
           chunk_(std::max(1, source_->BandRows())),
           verdict_(static_cast<size_t>(Width())) {}
 
@@ -744,7 +925,7 @@ public:
         if (first != next_ || count < 1 || count > Height() - first) throw std::logic_error("rows read out of order");
         for (int32_t i = 0; i < count; ++i) {
             rule_.PopPulling([this](int32_t) { return Feed(); }, verdict_.data());
-            PaintVerdict(verdict_.data(), Width(), copperColor_, otherColor_, dst + i * stride);
+            painter_.Paint(verdict_.data(), dst + i * stride);
         }
         next_ += count;
     }
@@ -779,7 +960,7 @@ private:
 
     std::unique_ptr<PictureRows> source_;
     BoardClassifier rule_;
-    uint32_t copperColor_, otherColor_;
+    VerdictPainter painter_;
     int32_t chunk_;
     std::vector<uint8_t> verdict_;
     std::vector<uint8_t> band_;
@@ -796,11 +977,11 @@ std::unique_ptr<PictureRows> BoardRows(std::unique_ptr<PictureRows> source, cons
 Raster BoardRaster(const Raster& source, const BoardColors& colors, uint64_t memoryLimit) {
     Raster out(source.Width(), source.Height(), Raster::RowOrder::TopDown, memoryLimit);
     BoardClassifier rule(source.Width(), source.Height(), colors);
-    const uint32_t copper = colors.copper.front(), other = BoardOtherColor(copper);
+    const VerdictPainter painter(source.Width(), colors.copper.front(), BoardOtherColor(colors.copper.front()));
     std::vector<uint8_t> verdict(static_cast<size_t>(source.Width()));
     for (int32_t y = 0; y < source.Height(); ++y) {
         rule.PopPulling([&source](int32_t row) { return source.RowBytes(row).data(); }, verdict.data());
-        PaintVerdict(verdict.data(), source.Width(), copper, other, out.RowBytes(y).data());
+        painter.Paint(verdict.data(), out.RowBytes(y).data());
     }
     return out;
 }
