@@ -217,6 +217,21 @@ TEST(BoardRule, PrintBetweenTracksOrBareBoardBetweenBareCopperIsNoCrossing) {
     EXPECT_EQ(Regions(traced), 2);
     for (const size_t y : {4, 5, 6, 12, 13, 14}) EXPECT_EQ(traced[y], std::string(19, '#')) << "row " << y;
     for (const size_t y : {10, 11, 15, 16}) EXPECT_EQ(traced[y], std::string(19, '.')) << "row " << y;
+
+    // Tinned copper on bare board, which is a little lighter than the tin
+    // and brighter in red: the board between two tracks stays out, a white
+    // stroke across a track is filled.
+    const std::map<char, uint32_t> tinned = {{'F', Rgb(196, 184, 132)}, {'T', Rgb(159, 160, 162)}, {'W', Rgb(238, 238, 230)}};
+    std::vector<std::string> tracksOnBoard(10, "FFTTTFFFTTTFFFF");
+    for (const char* row : {"FFFFFFFFFFFFFFF", "FFFFFFWWWFFFFFF", "FFFFFFWWWFFFFFF", "FFFFFFWWWFFFFFF", "TTTTTTWWWTTTTTT",
+                            "TTTTTTWWWTTTTTT", "TTTTTTWWWTTTTTT", "FFFFFFWWWFFFFFF", "FFFFFFWWWFFFFFF", "FFFFFFWWWFFFFFF"}) {
+        tracksOnBoard.push_back(row);
+    }
+    const std::vector<std::string> tin =
+        Verdict(tracksOnBoard, tinned, Picks({Rgb(159, 160, 162)}, {Rgb(196, 184, 132), Rgb(238, 238, 230)}));
+    EXPECT_EQ(Regions(tin), 3);
+    for (size_t y = 0; y < 10; ++y) EXPECT_EQ(tin[y].substr(5, 3), "...") << "row " << y;
+    for (const size_t y : {14, 15, 16}) EXPECT_EQ(tin[y], std::string(15, '#')) << "row " << y;
 }
 
 TEST(BoardRule, DropsSpecksOfNoiseAndFillsPinholesUpToTheSpeckSize) {

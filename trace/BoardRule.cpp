@@ -33,6 +33,9 @@ constexpr float kBlendCost = 150;
 // both its ends: print is the board's brightest ink, bare board between
 // exposed copper is not.
 constexpr int32_t kBrighter = 24;
+// And a colour this much lighter (sum of red, green and blue) than that
+// copper: bare board beside tinned copper is about as light as the tin.
+constexpr int32_t kPrintLighter = 72;
 
 // to[x] |= from[x] for width pixels; the two never overlap (rows of one
 // ring), which lets the compiler work on many at once.
@@ -644,12 +647,14 @@ struct BoardClassifier::State {
     // hole, whose colour is much the print's, or a lump) does not.
     template <typename Cell>
     bool IsStroke(size_t a, size_t b, int32_t count, const Cell& cell, int32_t mx, int32_t my, bool across) const {
-        int32_t lo = std::numeric_limits<int32_t>::max(), hi = 0, brightest = 0;
+        int32_t lo = std::numeric_limits<int32_t>::max(), hi = 0, brightest = 0, lightest = 0;
         for (int32_t i = 0; i < count; ++i) {
             const size_t at = cell(i);
             lo = std::min<int32_t>(lo, lum[at]);
             hi = std::max<int32_t>(hi, lum[at]);
-            brightest = std::max(brightest, picks[NearestOf(at, ~copperBits)].bright);
+            const Pick& other = picks[NearestOf(at, ~copperBits)];
+            brightest = std::max(brightest, other.bright);
+            lightest = std::max(lightest, other.lum);
         }
         const int32_t ea = EndLum(a), eb = EndLum(b);
         // Light: halfway from the lighter end to the stroke's lightest.
@@ -670,10 +675,10 @@ struct BoardClassifier::State {
         }
         if (!crosses) return false;
         const uint32_t copperA = presentAt[a] & copperBits, copperB = presentAt[b] & copperBits;
+        const Pick& pa = picks[NearestOf(a, copperA != 0 ? copperA : copperBits)];
+        const Pick& pb = picks[NearestOf(b, copperB != 0 ? copperB : copperBits)];
         return lo >= std::min(ea, eb) - kLighter && hi >= std::max(ea, eb) + kLighter &&
-               brightest >= std::max(picks[NearestOf(a, copperA != 0 ? copperA : copperBits)].bright,
-                                     picks[NearestOf(b, copperB != 0 ? copperB : copperBits)].bright) +
-                                kBrighter;
+               brightest >= std::max(pa.bright, pb.bright) + kBrighter && lightest >= std::max(pa.lum, pb.lum) + kPrintLighter;
     }
 
     // The cell of pixel (x, y), or kNoCell past the picture or the rows the
