@@ -819,7 +819,8 @@ namespace {
 // Whether this build runs under a sanitizer, whose shadow memory and
 // checks make memory and time figures meaningless.
 constexpr bool kSanitized =
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(RASTRACE_ADDRESS_SANITIZER) || \
+    defined(RASTRACE_THREAD_SANITIZER)
     true;
 #else
     false;

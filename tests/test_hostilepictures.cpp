@@ -199,7 +199,7 @@ TEST(Bombs, AProgressiveJpegsCoefficientsShareTheMemoryLimitWithThePicture) {
 // address space (not under AddressSanitizer, whose shadow memory alone is
 // far more).
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(RASTRACE_ADDRESS_SANITIZER)
 constexpr bool kAddressSanitizer = true;
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
