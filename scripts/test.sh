@@ -13,7 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
-fuzz_seconds=${RASTRACE_FUZZ_SECONDS:-120}
+fuzz_seconds=${RASTRACE_FUZZ_SECONDS:-90}
 
 scripts/install-deps.sh --test
 

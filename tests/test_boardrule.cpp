@@ -129,6 +129,18 @@ TEST(BoardRule, ATrackRunsOnUnderAStrokeAcrossIt) {
         EXPECT_EQ(verdict[y].substr(0, 5), ".....") << "row " << y;
         EXPECT_EQ(verdict[y].substr(10), ".....") << "row " << y;
     }
+
+    // A stroke across two tracks: its blurred edges between them are light
+    // and lie beside the stroke, but the stroke runs on from them one way
+    // only. Each track runs on under it; they are not joined.
+    std::vector<std::string> two(6, "MMCCCMMMCCCMM");
+    two.push_back("MMCCCpppCCCMM");
+    for (int i = 0; i < 5; ++i) two.push_back("PPPPPPPPPPPPP");
+    two.push_back("MMCCCpppCCCMM");
+    for (int i = 0; i < 5; ++i) two.push_back("MMCCCMMMCCCMM");
+    const std::vector<std::string> tracks = Verdict(two, kBlackBoard, Picks({kTrack}, {kBlack, kPrint}));
+    EXPECT_EQ(Regions(tracks), 2);
+    for (size_t y = 0; y < two.size(); ++y) EXPECT_EQ(tracks[y].substr(5, 3), "...") << "row " << y;
 }
 
 TEST(BoardRule, PrintOnBareMaskAndMaskBetweenTracksStayOut) {
@@ -182,9 +194,11 @@ TEST(BoardRule, AHoleInAPadLeavesARingAndTwoFinishesMakeOnePad) {
         std::vector<std::string> expected = {none, pad, pad, pad, pad, ring, ring, ring, pad, pad, pad, pad, none, none};
         if (holes.empty()) {
             // Without a hole colour the lid reads as print, and the blends
-            // around it as blends of tin and print, but a round light spot
-            // in copper is still no print crossing it.
+            // around it as blends of tin and print, more print than tin;
+            // but a round light spot in copper is still no print crossing
+            // it: the ring stays.
             expected[4] = expected[8] = ring;
+            expected[5] = expected[6] = expected[7] = ".####......#######.";
         }
         EXPECT_EQ(verdict, expected);
         EXPECT_EQ(Regions(verdict), 1);

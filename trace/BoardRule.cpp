@@ -644,7 +644,9 @@ struct BoardClassifier::State {
     // gap's middle (mx, my), both ways at right angles to the gap or along
     // a diagonal, well past the gap's own width, in the rows held. A stroke
     // along the gap (print between two tracks) or a round spot (a drilled
-    // hole, whose colour is much the print's, or a lump) does not.
+    // hole, whose colour is much the print's, or a lump) does not, nor does
+    // a row along a stroke's blurred edge between two tracks it crosses:
+    // the stroke lies on one side of it only.
     template <typename Cell>
     bool IsStroke(size_t a, size_t b, int32_t count, const Cell& cell, int32_t mx, int32_t my, bool across) const {
         int32_t lo = std::numeric_limits<int32_t>::max(), hi = 0, brightest = 0, lightest = 0;
@@ -664,14 +666,17 @@ struct BoardClassifier::State {
         bool crosses = false;
         for (const auto& way : ways) {
             int32_t run = 1;
+            bool bothWays = true;
             for (int sign = -1; sign <= 1; sign += 2) {
-                for (int32_t k = 1; run < wanted; ++k) {
+                int32_t k = 1;
+                for (; run < wanted || k == 1; ++k) {
                     const size_t at = HeldCell(mx + sign * k * way[0], my + sign * k * way[1]);
                     if (at == kNoCell || lum[at] < light) break;
                     ++run;
                 }
+                bothWays = bothWays && k > 1;
             }
-            crosses = crosses || run >= wanted;
+            crosses = crosses || (run >= wanted && bothWays);
         }
         if (!crosses) return false;
         const uint32_t copperA = presentAt[a] & copperBits, copperB = presentAt[b] & copperBits;
