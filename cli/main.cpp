@@ -713,9 +713,8 @@ int Convert(CliOptions options) {
     std::unique_ptr<PictureRows> rows;
     if (options.preview) {
         // The preview is made from the whole picture, which the conversion
-        // then reads from memory.
-        // The preview is of the conversion: at the resolution it converts
-        // at, which sizes the board rule's stroke, blends and specks.
+        // then reads from memory, and at the resolution it converts at
+        // (which sizes the board rule's stroke, blends and specks).
         Picture picture = LoadPicture(options);
         TakeStatedResolution(picture, options);
         RefuseAreaBeyondFormat(options, picture, picture.raster.Width(), picture.raster.Height());

@@ -155,8 +155,8 @@ bool AnyGapClosed(const uint8_t* __restrict kinds, const int32_t* __restrict las
 }
 
 // copper[x]: 1 where kinds[x] is copper.
-void CopperOf(uint8_t* __restrict copper, const uint8_t* __restrict kinds, uint8_t copperKind, int32_t width) {
-    for (int32_t x = 0; x < width; ++x) copper[x] = static_cast<uint8_t>(kinds[x] == copperKind);
+void CopperOf(uint8_t* __restrict copper, const uint8_t* __restrict kinds, int32_t width) {
+    for (int32_t x = 0; x < width; ++x) copper[x] = static_cast<uint8_t>(kinds[x] == kCopper);
 }
 
 struct Pick {
@@ -375,19 +375,13 @@ struct BoardClassifier::State {
         return true;
     }
 
-    // bits[x], kinds[x]: the bit and the kind of the pick of picks[x], a
-    // run of one pick at a time.
-    void BitsOf(const uint8_t* picks, uint32_t* bits) const {
+    // out[x] = table[picks[x]] across a row (a pick's bit or kind), a run
+    // of one pick at a time.
+    template <typename T>
+    void ByPick(const uint8_t* picks, const T* table, T* out) const {
         for (int32_t x = 0; x < width;) {
             const int32_t end = RunEnd(picks, x, width);
-            std::fill(bits + x, bits + end, ownBit[picks[x]]);
-            x = end;
-        }
-    }
-    void KindsOf(const uint8_t* picks, uint8_t* kinds) const {
-        for (int32_t x = 0; x < width;) {
-            const int32_t end = RunEnd(picks, x, width);
-            std::memset(kinds + x, kindOfPick[picks[x]], static_cast<size_t>(end - x));
+            std::fill(out + x, out + end, table[picks[x]]);
             x = end;
         }
     }
@@ -423,7 +417,7 @@ struct BoardClassifier::State {
         // Down each column: the three picks alike; then across, three such
         // columns of the middle's pick.
         AlikeDown(coreAlike.data(), rows[0], rows[1], rows[2], width);
-        BitsOf(rows[1], rowBits.data());
+        ByPick(rows[1], ownBit, rowBits.data());
         MarkCores(marks, coreAlike.data(), rows[1], rowBits.data(), width);
         // Spread by one pixel reach times: the same as by reach at once.
         uint32_t* spread = &hcore[Slot(c)];
@@ -435,11 +429,8 @@ struct BoardClassifier::State {
         }
     }
 
-    // The copper share of the best explanation of colour p by the picks
-    // in mask: a pick alone, or a blend of two on the line between them.
-    // widest: of explanations about as close as the closest, the blend of
-    // the two most different colours counts (a light stroke's edge is a
-    // blend of mask and print, not a darker copper).
+    // An explanation of a colour: how far it lies from it, its copper
+    // share, and the span of the blend (0 for one pick).
     struct Fit {
         float residual2 = std::numeric_limits<float>::max();
         float copper = 0;
@@ -461,6 +452,11 @@ struct BoardClassifier::State {
         return slot.fit;
     }
 
+    // The best explanation of colour p by the picks in mask: a pick alone,
+    // or a blend of two on the line between them. widest: of explanations
+    // about as close as the closest, the blend of the two most different
+    // colours counts (a light stroke's edge is a blend of mask and print,
+    // not a darker copper).
     Fit ExplainAfresh(const uint8_t* p, uint32_t mask, bool widest) const {
         Fit best;
         float bestScore = std::numeric_limits<float>::max();
@@ -564,8 +560,8 @@ struct BoardClassifier::State {
             const int32_t top = std::max(y - reach, 0), bottom = std::min(y + reach, height - 1);
             for (int32_t at = top; at <= bottom; ++at) coreRows[static_cast<size_t>(at - top)] = &hcore[Slot(at)];
             OrRows(near, coreRows.data(), bottom - top + 1, width);
-            KindsOf(mid, kinds);
-            BitsOf(mid, rowBits.data());
+            ByPick(mid, kindOfPick, kinds);
+            ByPick(mid, ownBit, rowBits.data());
             const uint32_t* own = rowBits.data();
             constexpr int32_t kSpan = 32;
             for (int32_t x0 = 0; x0 < width; x0 += kSpan) {
@@ -577,7 +573,7 @@ struct BoardClassifier::State {
                 }
             }
         }
-        CopperOf(&copper[row], kinds, kCopper, width);
+        CopperOf(&copper[row], kinds, width);
         if (stroke <= 0) return;
         const uint8_t* kindRow = kinds;
         // Down: each gap below a column's last copper pixel, the rows of

@@ -55,7 +55,7 @@ struct BoardColors {
 
 // The stroke width, blend radius and speck size for a scan of dpi dots per
 // inch: print up to 0.4 mm wide, blurred over about a sixtieth of an inch,
-// specks of two pixels at 600 dpi (about 0.002 mm^2).
+// specks of two pixels at 600 dpi (about 0.004 mm^2).
 BoardColors BoardDefaultsFor(int32_t dpi);
 
 // The rule over a picture read by rows, top to bottom.
