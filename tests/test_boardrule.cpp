@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 #include <string>
 #include <vector>
@@ -141,6 +142,52 @@ TEST(BoardRule, ATrackRunsOnUnderAStrokeAcrossIt) {
     const std::vector<std::string> tracks = Verdict(two, kBlackBoard, Picks({kTrack}, {kBlack, kPrint}));
     EXPECT_EQ(Regions(tracks), 2);
     for (size_t y = 0; y < two.size(); ++y) EXPECT_EQ(tracks[y].substr(5, 3), "...") << "row " << y;
+}
+
+TEST(BoardRule, AStrokeCrossingATrackAtASlantIsFilled) {
+    // A track down the picture; a thin stroke crosses it at slants of 19
+    // to 29 degrees, between the row and the diagonal: along neither does
+    // its light run on far enough past the gap it leaves in the track.
+    for (const double slope : {0.35, 0.45, 0.55}) {
+        std::vector<std::string> scan(40, std::string(40, 'M'));
+        for (int32_t y = 0; y < 40; ++y) {
+            for (int32_t x = 0; x < 40; ++x) {
+                const bool track = x >= 18 && x <= 21;
+                // Distance from the stroke's middle line, times its length.
+                const double across = (y - 20 - slope * (x - 20)) / std::sqrt(1 + slope * slope);
+                if (std::fabs(across) < 1.6) {
+                    scan[static_cast<size_t>(y)][static_cast<size_t>(x)] = 'P';
+                } else if (track) {
+                    scan[static_cast<size_t>(y)][static_cast<size_t>(x)] = 'C';
+                }
+            }
+        }
+        BoardColors colors = Picks({kTrack}, {kBlack, kPrint});
+        colors.blendRadius = 2;
+        colors.strokeWidth = 9;
+        const std::vector<std::string> verdict = Verdict(scan, kBlackBoard, colors);
+        EXPECT_EQ(Regions(verdict), 1) << "slope " << slope;
+        for (size_t y = 0; y < scan.size(); ++y) EXPECT_EQ(verdict[y].substr(18, 4), "####") << "slope " << slope << " row " << y;
+    }
+}
+
+TEST(BoardRule, AThinStrokeWhoseMiddleHasTheColourOfTinIsPrintButATinPadIsCopper) {
+    // A black mask, white print and tinned pads: a stroke three pixels
+    // wide, blurred so that its middle is only as light as tin, beside a
+    // tin pad and a track under the mask each as narrow.
+    const uint32_t tin = Rgb(170, 170, 176), edge = Rgb(80, 80, 80);
+    const std::map<char, uint32_t> legend = {{'M', kBlack}, {'C', kTrack}, {'T', tin}, {'e', edge}};
+    const std::vector<std::string> scan(14, "MMMMMMeTTTeMMMMMMMTTTTTTTTMMMMMMCCCMMMMM");
+    BoardColors colors = Picks({kTrack, tin}, {kBlack, kPrint});
+    colors.blendRadius = 2;
+    const std::vector<std::string> verdict = Verdict(scan, legend, colors);
+    for (size_t y = 0; y < scan.size(); ++y) {
+        EXPECT_EQ(verdict[y], "..................########......###.....") << "row " << y;
+    }
+    // Without print among the picks nothing is as light as a stroke's
+    // middle could be: the line is tin.
+    const std::vector<std::string> unprinted = Verdict(scan, legend, Picks({kTrack, tin}, {kBlack}));
+    EXPECT_EQ(unprinted[7].substr(7, 3), "###");
 }
 
 TEST(BoardRule, PrintOnBareMaskAndMaskBetweenTracksStayOut) {

@@ -230,6 +230,9 @@ struct BoardClassifier::State {
     std::vector<const uint8_t*> pickRows;  // JudgeRow's rows of picks around
     std::vector<const uint32_t*> coreRows; // and of marks
     uint32_t copperBits = 0;         // the bits of the copper colours
+    uint32_t lightCopperBits = 0;    // those as light as a thin stroke's middle may be
+    int32_t darkestOther = 0;        // the lightness of the darkest non-copper colour
+    int32_t strokeRows = 0;          // rows below a row its marks look at
 
     int32_t passed = 0;  // rows passed over (Skip): the slots are counted from there
     // Which of the ring's rows holds row y, and where its cells start.
@@ -405,9 +408,12 @@ struct BoardClassifier::State {
     // edge between two other colours never is (it crosses the edge in a
     // pixel or two). Picks past the 32nd have no bit and count as present
     // everywhere.
+    //
+    // A light copper colour is not marked in the middle of a thin light
+    // line (IsThinStrokeMiddle): there it is print, not tin or gold.
     void CoreRow(int32_t c) {
         // Rows alike give the marks of the row above.
-        if (AllAlike(c - 1, c + 1)) {
+        if (AllAlike(c - 1 - strokeRows, c + 1 + strokeRows)) {
             std::copy_n(&hcore[Slot(c - 1)], width, &hcore[Slot(c)]);
             return;
         }
@@ -419,6 +425,11 @@ struct BoardClassifier::State {
         AlikeDown(coreAlike.data(), rows[0], rows[1], rows[2], width);
         ByPick(rows[1], ownBit, rowBits.data());
         MarkCores(marks, coreAlike.data(), rows[1], rowBits.data(), width);
+        if (lightCopperBits != 0) {
+            for (int32_t x = 0; x < width; ++x) {
+                if ((marks[x] & lightCopperBits) != 0 && IsThinStrokeMiddle(x, c, picks[rows[1][x]])) marks[x] = 0;
+            }
+        }
         // Spread by one pixel reach times: the same as by reach at once.
         uint32_t* spread = &hcore[Slot(c)];
         uint32_t* from = marks;
@@ -427,6 +438,51 @@ struct BoardClassifier::State {
             SpreadAcross(to, from, width);
             from = to;
         }
+    }
+
+    // Whether pixel (x, y), nearest the light copper pick own, is the
+    // middle of a light line no wider than twice the blend radius: a print
+    // stroke so thin that the blur keeps its middle from the print's
+    // colour, which then may be that of tin or gold. Across, down or along
+    // a diagonal, the lightness falls both ways from it to a floor at
+    // least half as far below it as own is above the darkest non-copper
+    // colour, and no more than that many pixels lie above halfway down.
+    // A pad is wider; a ring around a hole has the hole's colour on one
+    // side, which is no such floor when the lid is light, and when it is
+    // dark the ring is wider.
+    bool IsThinStrokeMiddle(int32_t x, int32_t y, const Pick& own) const {
+        static constexpr int32_t kDirs[4][2] = {{1, 0}, {0, 1}, {1, 1}, {1, -1}};
+        const int32_t steps = strokeRows;
+        const int32_t peak = lum[Slot(y) + static_cast<size_t>(x)];
+        for (const auto& dir : kDirs) {
+            // The floor: the darkest pixel within the steps either way, the
+            // higher of the two.
+            int32_t floor[2] = {std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max()};
+            for (int side = 0; side < 2; ++side) {
+                const int32_t sign = side == 0 ? -1 : 1;
+                for (int32_t k = 1; k <= steps; ++k) {
+                    const size_t at = HeldCell(x + sign * k * dir[0], y + sign * k * dir[1]);
+                    if (at == kNoCell) break;
+                    floor[side] = std::min<int32_t>(floor[side], lum[at]);
+                }
+            }
+            const int32_t base = std::max(floor[0], floor[1]);
+            if (base == std::numeric_limits<int32_t>::max() || 2 * (peak - base) < own.lum - darkestOther) continue;
+            const int32_t half = (peak + base + 1) / 2;
+            int32_t wide = 1;
+            for (int side = 0; side < 2; ++side) {
+                const int32_t sign = side == 0 ? -1 : 1;
+                for (int32_t k = 1; k <= steps; ++k) {
+                    const size_t at = HeldCell(x + sign * k * dir[0], y + sign * k * dir[1]);
+                    if (at == kNoCell || lum[at] < half) break;
+                    ++wide;
+                }
+            }
+            // Along a diagonal the pixels lie 1.41 apart.
+            const bool diagonal = dir[0] != 0 && dir[1] != 0;
+            if (diagonal ? 10 * wide <= 14 * radius : wide <= 2 * radius) return true;
+        }
+        return false;
     }
 
     // An explanation of a colour: how far it lies from it, its copper
@@ -637,8 +693,9 @@ struct BoardClassifier::State {
     // bare board between exposed copper is not).
     //
     // And the stroke crosses the gap: its light pixels run on from the
-    // gap's middle (mx, my), both ways at right angles to the gap or along
-    // a diagonal, well past the gap's own width, in the rows held. A stroke
+    // gap's middle (mx, my), both ways along one straight line between the
+    // two diagonals across the gap, well past the gap's own width, in the
+    // rows held. A stroke
     // along the gap (print between two tracks) or a round spot (a drilled
     // hole, whose colour is much the print's, or a lump) does not, nor does
     // a row along a stroke's blurred edge between two tracks it crosses:
@@ -658,21 +715,26 @@ struct BoardClassifier::State {
         // Light: halfway from the lighter end to the stroke's lightest.
         const int32_t light = (std::max(ea, eb) + hi + 1) / 2;
         const int32_t wanted = count + 2 * radius + 1;
-        const int32_t ways[3][2] = {{across ? 0 : 1, across ? 1 : 0}, {1, 1}, {1, -1}};
+        // Straight lines through the gap's middle: at right angles to the
+        // gap and slanting from there a quarter step at a time (about 14
+        // degrees) to either diagonal, so that a stroke at any angle to
+        // the track it crosses is seen.
         bool crosses = false;
-        for (const auto& way : ways) {
+        for (int32_t slant = -4; slant <= 4 && !crosses; ++slant) {
             int32_t run = 1;
             bool bothWays = true;
             for (int sign = -1; sign <= 1; sign += 2) {
                 int32_t k = 1;
                 for (; run < wanted || k == 1; ++k) {
-                    const size_t at = HeldCell(mx + sign * k * way[0], my + sign * k * way[1]);
+                    // k along the line, and aside by k * slant / 4, rounded.
+                    const int32_t along = sign * k, aside = sign * ((k * slant + (slant >= 0 ? 2 : -2)) / 4);
+                    const size_t at = across ? HeldCell(mx + aside, my + along) : HeldCell(mx + along, my + aside);
                     if (at == kNoCell || lum[at] < light) break;
                     ++run;
                 }
                 bothWays = bothWays && k > 1;
             }
-            crosses = crosses || (run >= wanted && bothWays);
+            crosses = run >= wanted && bothWays;
         }
         if (!crosses) return false;
         const uint32_t copperA = presentAt[a] & copperBits, copperB = presentAt[b] & copperBits;
@@ -735,9 +797,10 @@ struct BoardClassifier::State {
     }
 
     void JudgeWhatCan() {
-        // Row c is marked once the row below it is held; row y is judged
+        // Row c is marked once the row below it is held (and the rows a
+        // thin line's floor is looked for in); row y is judged
         // once the marks of every row within the radius below it are made.
-        while (cored + 1 < pushed || (cored < pushed && pushed == height)) CoreRow(cored++);
+        while (cored + 1 + strokeRows < pushed || (cored < pushed && pushed == height)) CoreRow(cored++);
         while (judged < pushed && ((judged + reach < cored && judged + 2 * radius < pushed) || pushed == height)) JudgeRow(judged++);
     }
 };
@@ -764,7 +827,23 @@ BoardClassifier::BoardClassifier(int32_t width, int32_t height, const BoardColor
     add(colors.noncopper, kNonCopper);
     add(colors.holes, kHole);
     s.lut.assign(size_t{1} << 24, kNotLooked);
-    s.ring = s.stroke + 2 * std::max(s.reach + 1, 2 * s.radius) + 2 * kCleanRows + 6;
+    // Copper colours at least halfway in lightness from the darkest
+    // non-copper colour to the lightest may be a thin stroke's middle.
+    int32_t darkest = std::numeric_limits<int32_t>::max(), lightest = -1;
+    for (const Pick& p : s.picks) {
+        if (p.kind != kNonCopper) continue;
+        darkest = std::min(darkest, p.lum);
+        lightest = std::max(lightest, p.lum);
+    }
+    if (lightest > darkest) {
+        s.darkestOther = darkest;
+        for (size_t i = 0; i < s.picks.size() && i < 32; ++i) {
+            if (s.picks[i].kind == kCopper && 2 * (s.picks[i].lum - darkest) >= lightest - darkest) s.lightCopperBits |= 1u << i;
+        }
+    }
+    // How far the marks of a row look for a thin line's floor.
+    if (s.lightCopperBits != 0) s.strokeRows = 2 * s.radius + 3;
+    s.ring = s.stroke + 2 * std::max(s.reach + 1 + s.strokeRows, 2 * s.radius) + 2 * kCleanRows + 6;
     const size_t cells = static_cast<size_t>(s.ring) * static_cast<size_t>(s.width);
     // The window holds sixteen bytes a pixel: a picture as wide as a header
     // may claim, at a high resolution, is refused rather than let take the
@@ -797,7 +876,9 @@ BoardClassifier::BoardClassifier(int32_t width, int32_t height, const BoardColor
 
 BoardClassifier::~BoardClassifier() = default;
 
-int32_t BoardClassifier::Lag() const { return s_->stroke + kCleanRows + std::max(s_->reach + 2, 2 * s_->radius + 1); }
+int32_t BoardClassifier::Lag() const {
+    return s_->stroke + kCleanRows + std::max(s_->reach + 2 + s_->strokeRows, 2 * s_->radius + 1);
+}
 
 void BoardClassifier::Push(const uint8_t* pixels) {
     State& s = *s_;
