@@ -233,6 +233,8 @@ struct BoardClassifier::State {
     uint32_t lightCopperBits = 0;    // those as light as a thin stroke's middle may be
     int32_t darkestOther = 0;        // the lightness of the darkest non-copper colour
     int32_t strokeRows = 0;          // rows below a row its marks look at
+    std::vector<const uint16_t*> nearLum;  // UnmarkThinStrokes' rows of lightness around
+    std::vector<const uint8_t*> nearPick;  // and of picks
 
     int32_t passed = 0;  // rows passed over (Skip): the slots are counted from there
     // Which of the ring's rows holds row y, and where its cells start.
@@ -425,11 +427,7 @@ struct BoardClassifier::State {
         AlikeDown(coreAlike.data(), rows[0], rows[1], rows[2], width);
         ByPick(rows[1], ownBit, rowBits.data());
         MarkCores(marks, coreAlike.data(), rows[1], rowBits.data(), width);
-        if (lightCopperBits != 0) {
-            for (int32_t x = 0; x < width; ++x) {
-                if ((marks[x] & lightCopperBits) != 0 && IsThinStrokeMiddle(x, c, picks[rows[1][x]])) marks[x] = 0;
-            }
-        }
+        if (lightCopperBits != 0) UnmarkThinStrokes(c, marks);
         // Spread by one pixel reach times: the same as by reach at once.
         uint32_t* spread = &hcore[Slot(c)];
         uint32_t* from = marks;
@@ -440,20 +438,65 @@ struct BoardClassifier::State {
         }
     }
 
-    // Whether pixel (x, y), nearest the light copper pick own, is the
-    // middle of a light line no wider than twice the blend radius: a print
-    // stroke so thin that the blur keeps its middle from the print's
-    // colour, which then may be that of tin or gold. Across, down or along
-    // a diagonal, the lightness falls both ways from it to a floor at
-    // least half as far below it as own is above the darkest non-copper
-    // colour, and no more than that many pixels lie above halfway down.
-    // A pad is wider; a ring around a hole has the hole's colour on one
-    // side, which is no such floor when the lid is light, and when it is
-    // dark the ring is wider.
-    bool IsThinStrokeMiddle(int32_t x, int32_t y, const Pick& own) const {
+    // Clears the marks of light copper colours in row c where the pixel is
+    // the middle of a thin light line (IsThinStrokeMiddle). Only pixels
+    // whose pick differs from it both ways at the line's most width, along
+    // some direction, are looked at closely: a pad's inside never does.
+    void UnmarkThinStrokes(int32_t c, uint32_t* marks) {
+        const int32_t steps = strokeRows;
+        for (int32_t i = -steps; i <= steps; ++i) {
+            const int32_t at = c + i;
+            const bool held = at >= 0 && at < height && at > pushed - ring && at < pushed;
+            nearLum[static_cast<size_t>(i + steps)] = held ? &lum[Slot(at)] : nullptr;
+            nearPick[static_cast<size_t>(i + steps)] = held ? &pick[Slot(at)] : nullptr;
+        }
+        const uint8_t* const* near = nearPick.data() + steps;  // near[i]: row c + i
+        const int32_t axis = 2 * radius, diagonal = 14 * radius / 10;
+        uint8_t* apart = coreAlike.data();
+        for (int32_t x = 0; x < width; ++x) apart[x] = 0;
+        if (width > 2 * axis && near[-axis] != nullptr && near[axis] != nullptr && near[-diagonal] != nullptr &&
+            near[diagonal] != nullptr) {
+            ApartBothWays(apart, near[0], near[0] - axis, near[0] + axis, axis, width - axis);
+            ApartBothWays(apart, near[0], near[-axis], near[axis], axis, width - axis);
+            ApartBothWays(apart, near[0], near[-diagonal] - diagonal, near[diagonal] + diagonal, axis, width - axis);
+            ApartBothWays(apart, near[0], near[-diagonal] + diagonal, near[diagonal] - diagonal, axis, width - axis);
+            for (int32_t x = 0; x < axis; ++x) apart[x] = apart[width - 1 - x] = 1;
+        } else {
+            for (int32_t x = 0; x < width; ++x) apart[x] = 1;
+        }
+        for (int32_t x = 0; x < width; ++x) {
+            if (apart[x] != 0 && (marks[x] & lightCopperBits) != 0 && IsThinStrokeMiddle(x, picks[near[0][x]])) marks[x] = 0;
+        }
+    }
+
+    // apart[x] |= the picks from[x] and to[x] both differ from mid[x], for
+    // x in [first, end).
+    static void ApartBothWays(uint8_t* __restrict apart, const uint8_t* __restrict mid, const uint8_t* __restrict from,
+                              const uint8_t* __restrict to, int32_t first, int32_t end) {
+        for (int32_t x = first; x < end; ++x) apart[x] |= static_cast<uint8_t>((from[x] != mid[x]) & (to[x] != mid[x]));
+    }
+
+    // Whether pixel x of the row UnmarkThinStrokes looks at (nearLum's
+    // middle), nearest the light copper pick own, is the middle of a light
+    // line no wider than twice the blend radius: a print stroke so thin
+    // that the blur keeps its middle from the print's colour, which then
+    // may be that of tin or gold. Across, down or along a diagonal, the
+    // lightness falls both ways from it to a floor at least half as far
+    // below it as own is above the darkest non-copper colour, and no more
+    // than that many pixels lie above halfway down. A pad is wider; a ring
+    // around a hole has the hole's colour on one side, which is no such
+    // floor when the lid is light, and when it is dark the ring is wider.
+    bool IsThinStrokeMiddle(int32_t x, const Pick& own) const {
         static constexpr int32_t kDirs[4][2] = {{1, 0}, {0, 1}, {1, 1}, {1, -1}};
         const int32_t steps = strokeRows;
-        const int32_t peak = lum[Slot(y) + static_cast<size_t>(x)];
+        const uint16_t* const* rows = nearLum.data() + steps;  // rows[i]: the lightness of row c + i
+        const int32_t peak = rows[0][x];
+        // The lightness k steps along dir from the pixel, or -1 past the rows held.
+        auto at = [&](const int32_t* dir, int32_t k) -> int32_t {
+            const int32_t px = x + k * dir[0];
+            const uint16_t* row = rows[k * dir[1]];
+            return px < 0 || px >= width || row == nullptr ? -1 : row[px];
+        };
         for (const auto& dir : kDirs) {
             // The floor: the darkest pixel within the steps either way, the
             // higher of the two.
@@ -461,9 +504,9 @@ struct BoardClassifier::State {
             for (int side = 0; side < 2; ++side) {
                 const int32_t sign = side == 0 ? -1 : 1;
                 for (int32_t k = 1; k <= steps; ++k) {
-                    const size_t at = HeldCell(x + sign * k * dir[0], y + sign * k * dir[1]);
-                    if (at == kNoCell) break;
-                    floor[side] = std::min<int32_t>(floor[side], lum[at]);
+                    const int32_t v = at(dir, sign * k);
+                    if (v < 0) break;
+                    floor[side] = std::min(floor[side], v);
                 }
             }
             const int32_t base = std::max(floor[0], floor[1]);
@@ -473,8 +516,8 @@ struct BoardClassifier::State {
             for (int side = 0; side < 2; ++side) {
                 const int32_t sign = side == 0 ? -1 : 1;
                 for (int32_t k = 1; k <= steps; ++k) {
-                    const size_t at = HeldCell(x + sign * k * dir[0], y + sign * k * dir[1]);
-                    if (at == kNoCell || lum[at] < half) break;
+                    const int32_t v = at(dir, sign * k);
+                    if (v < half) break;
                     ++wide;
                 }
             }
@@ -843,6 +886,8 @@ BoardClassifier::BoardClassifier(int32_t width, int32_t height, const BoardColor
     }
     // How far the marks of a row look for a thin line's floor.
     if (s.lightCopperBits != 0) s.strokeRows = 2 * s.radius + 3;
+    s.nearLum.assign(static_cast<size_t>(2 * s.strokeRows + 1), nullptr);
+    s.nearPick.assign(static_cast<size_t>(2 * s.strokeRows + 1), nullptr);
     s.ring = s.stroke + 2 * std::max(s.reach + 1 + s.strokeRows, 2 * s.radius) + 2 * kCleanRows + 6;
     const size_t cells = static_cast<size_t>(s.ring) * static_cast<size_t>(s.width);
     // The window holds sixteen bytes a pixel: a picture as wide as a header
