@@ -174,15 +174,16 @@ TEST(BoardRule, AStrokeCrossingATrackAtASlantIsFilled) {
 TEST(BoardRule, AThinStrokeWhoseMiddleHasTheColourOfTinIsPrintButATinPadIsCopper) {
     // A black mask, white print and tinned pads: a stroke three pixels
     // wide, blurred so that its middle is only as light as tin, beside a
-    // tin pad and a track under the mask each as narrow.
+    // tin pad six pixels wide and a track under the mask as narrow as the
+    // stroke.
     const uint32_t tin = Rgb(170, 170, 176), edge = Rgb(80, 80, 80);
     const std::map<char, uint32_t> legend = {{'M', kBlack}, {'C', kTrack}, {'T', tin}, {'e', edge}};
-    const std::vector<std::string> scan(14, "MMMMMMeTTTeMMMMMMMTTTTTTTTMMMMMMCCCMMMMM");
+    const std::vector<std::string> scan(14, "MMMMMMeTTTeMMMMMMMMTTTTTTMMMMMMMCCCMMMMM");
     BoardColors colors = Picks({kTrack, tin}, {kBlack, kPrint});
     colors.blendRadius = 2;
     const std::vector<std::string> verdict = Verdict(scan, legend, colors);
     for (size_t y = 0; y < scan.size(); ++y) {
-        EXPECT_EQ(verdict[y], "..................########......###.....") << "row " << y;
+        EXPECT_EQ(verdict[y], "...................######.......###.....") << "row " << y;
     }
     // Without print among the picks nothing is as light as a stroke's
     // middle could be: the line is tin.

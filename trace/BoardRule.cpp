@@ -451,7 +451,9 @@ struct BoardClassifier::State {
             nearPick[static_cast<size_t>(i + steps)] = held ? &pick[Slot(at)] : nullptr;
         }
         const uint8_t* const* near = nearPick.data() + steps;  // near[i]: row c + i
-        const int32_t axis = 2 * radius, diagonal = 14 * radius / 10;
+        // A thin line's pixels above halfway reach no farther than these
+        // either way, across or down and along a diagonal.
+        const int32_t axis = ThinMost(), diagonal = 7 * ThinMost() / 10;
         uint8_t* apart = coreAlike.data();
         for (int32_t x = 0; x < width; ++x) apart[x] = 0;
         if (width > 2 * axis && near[-axis] != nullptr && near[axis] != nullptr && near[-diagonal] != nullptr &&
@@ -476,9 +478,13 @@ struct BoardClassifier::State {
         for (int32_t x = first; x < end; ++x) apart[x] |= static_cast<uint8_t>((from[x] != mid[x]) & (to[x] != mid[x]));
     }
 
+    // The most pixels across a thin line (a stroke whose middle the blur
+    // keeps from the print's colour): twice the blend radius and one.
+    int32_t ThinMost() const { return 2 * radius + 1; }
+
     // Whether pixel x of the row UnmarkThinStrokes looks at (nearLum's
     // middle), nearest the light copper pick own, is the middle of a light
-    // line no wider than twice the blend radius: a print stroke so thin
+    // line no wider than ThinMost(): a print stroke so thin
     // that the blur keeps its middle from the print's colour, which then
     // may be that of tin or gold. Across, down or along a diagonal, the
     // lightness falls both ways from it to a floor at least half as far
@@ -523,7 +529,7 @@ struct BoardClassifier::State {
             }
             // Along a diagonal the pixels lie 1.41 apart.
             const bool diagonal = dir[0] != 0 && dir[1] != 0;
-            if (diagonal ? 10 * wide <= 14 * radius : wide <= 2 * radius) return true;
+            if (diagonal ? 10 * wide <= 7 * ThinMost() : wide <= ThinMost()) return true;
         }
         return false;
     }
