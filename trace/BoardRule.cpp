@@ -458,10 +458,10 @@ struct BoardClassifier::State {
         for (int32_t x = 0; x < width; ++x) apart[x] = 0;
         if (width > 2 * axis && near[-axis] != nullptr && near[axis] != nullptr && near[-diagonal] != nullptr &&
             near[diagonal] != nullptr) {
-            ApartBothWays(apart, near[0], near[0] - axis, near[0] + axis, axis, width - axis);
-            ApartBothWays(apart, near[0], near[-axis], near[axis], axis, width - axis);
-            ApartBothWays(apart, near[0], near[-diagonal] - diagonal, near[diagonal] + diagonal, axis, width - axis);
-            ApartBothWays(apart, near[0], near[-diagonal] + diagonal, near[diagonal] - diagonal, axis, width - axis);
+            ApartBothWays(apart, near[0], near[0], -axis, near[0], axis, axis, width - axis);
+            ApartBothWays(apart, near[0], near[-axis], 0, near[axis], 0, axis, width - axis);
+            ApartBothWays(apart, near[0], near[-diagonal], -diagonal, near[diagonal], diagonal, axis, width - axis);
+            ApartBothWays(apart, near[0], near[-diagonal], diagonal, near[diagonal], -diagonal, axis, width - axis);
             for (int32_t x = 0; x < axis; ++x) apart[x] = apart[width - 1 - x] = 1;
         } else {
             for (int32_t x = 0; x < width; ++x) apart[x] = 1;
@@ -471,11 +471,13 @@ struct BoardClassifier::State {
         }
     }
 
-    // apart[x] |= the picks from[x] and to[x] both differ from mid[x], for
-    // x in [first, end).
-    static void ApartBothWays(uint8_t* __restrict apart, const uint8_t* __restrict mid, const uint8_t* __restrict from,
-                              const uint8_t* __restrict to, int32_t first, int32_t end) {
-        for (int32_t x = first; x < end; ++x) apart[x] |= static_cast<uint8_t>((from[x] != mid[x]) & (to[x] != mid[x]));
+    // apart[x] |= the picks from[x + fromDx] and to[x + toDx] both differ
+    // from mid[x], for x in [first, end).
+    static void ApartBothWays(uint8_t* __restrict apart, const uint8_t* mid, const uint8_t* from, int32_t fromDx,
+                              const uint8_t* to, int32_t toDx, int32_t first, int32_t end) {
+        for (int32_t x = first; x < end; ++x) {
+            apart[x] |= static_cast<uint8_t>((from[x + fromDx] != mid[x]) & (to[x + toDx] != mid[x]));
+        }
     }
 
     // The most pixels across a thin line (a stroke whose middle the blur
