@@ -185,6 +185,15 @@ TEST(BoardRule, AThinStrokeWhoseMiddleHasTheColourOfTinIsPrintButATinPadIsCopper
     for (size_t y = 0; y < scan.size(); ++y) {
         EXPECT_EQ(verdict[y], "...................######.......###.....") << "row " << y;
     }
+    // The test looks at rows below the one it marks: read a row at a time,
+    // five at a time or whole, with a row of mask across, it is the same.
+    std::vector<std::string> broken = scan;
+    broken[5] = std::string(40, 'M');
+    const std::vector<std::string> one = Verdict(broken, legend, colors, 1);
+    EXPECT_EQ(one[5], std::string(40, '.'));
+    EXPECT_EQ(one[9], verdict[9]);
+    EXPECT_EQ(Verdict(broken, legend, colors, 5), one);
+    EXPECT_EQ(Verdict(broken, legend, colors, static_cast<int32_t>(broken.size())), one);
     // Without print among the picks nothing is as light as a stroke's
     // middle could be: the line is tin.
     const std::vector<std::string> unprinted = Verdict(scan, legend, Picks({kTrack, tin}, {kBlack}));
