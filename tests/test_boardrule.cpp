@@ -171,6 +171,49 @@ TEST(BoardRule, AStrokeCrossingATrackAtASlantIsFilled) {
     }
 }
 
+TEST(BoardRule, ATrackCrossingAStrokeAtASlantIsWholeUnderItToItsEdges) {
+    // A track six rows high falling to the right, and a stroke down the
+    // picture: at the track's edges the copper on the stroke's far side is
+    // rows lower than on the near side, so no row finds copper at both of
+    // its ends there. Left out before: 25 and 30 of its pixels under the
+    // stroke, and at 0.75 the track was cut.
+    BoardColors colors = Picks({kTrack}, {kBlack, kPrint});
+    colors.blendRadius = 2;
+    colors.strokeWidth = 9;
+    for (const double slope : {0.5, 0.75}) {
+        std::vector<std::string> scan(70, std::string(48, 'M'));
+        std::vector<std::string> truth(70, std::string(48, '.'));
+        for (int32_t y = 0; y < 70; ++y) {
+            for (int32_t x = 0; x < 48; ++x) {
+                const double top = 6 + slope * x;
+                const bool track = y >= top && y < top + 6;
+                if (track) truth[static_cast<size_t>(y)][static_cast<size_t>(x)] = '#';
+                scan[static_cast<size_t>(y)][static_cast<size_t>(x)] = x >= 22 && x < 27 ? 'P' : track ? 'C' : 'M';
+            }
+        }
+        const std::vector<std::string> verdict = Verdict(scan, kBlackBoard, colors);
+        // Under the stroke: the track's pixels left out (a corner of its
+        // lower edge, which no line going down from a run's end reaches),
+        // and copper where there is no track.
+        int missed = 0, extra = 0;
+        for (size_t y = 0; y < scan.size(); ++y) {
+            for (size_t x = 22; x < 27; ++x) {
+                missed += truth[y][x] == '#' && verdict[y][x] != '#';
+                extra += truth[y][x] != '#' && verdict[y][x] == '#';
+            }
+        }
+        EXPECT_LE(missed, 10) << "slope " << slope;
+        EXPECT_EQ(extra, 0) << "slope " << slope;
+        EXPECT_EQ(Regions(verdict), 1) << "slope " << slope;
+    }
+    // Two level tracks two rows apart under the same stroke stay apart.
+    std::vector<std::string> level(20, std::string(48, 'M'));
+    for (size_t y = 5; y < 15; ++y) {
+        for (size_t x = 0; x < 48; ++x) level[y][x] = x >= 22 && x < 27 ? 'P' : y == 9 || y == 10 ? 'M' : 'C';
+    }
+    EXPECT_EQ(Regions(Verdict(level, kBlackBoard, colors)), 2);
+}
+
 TEST(BoardRule, AThinStrokeWhoseMiddleHasTheColourOfTinIsPrintButATinPadIsCopper) {
     // A black mask, white print and tinned pads: a stroke three pixels
     // wide, blurred so that its middle is only as light as tin, beside a
