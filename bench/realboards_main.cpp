@@ -10,10 +10,11 @@
 //
 // Today's colour rule gets its tolerance and speckle size tuned per board
 // by a small grid search (the best a user tuning by eye can get); the board
-// rule runs at its defaults. --board-only leaves the grid out (a minute's
-// run becomes seconds when only the board rule changed); --errors writes
-// each board's scan and the board rule's errors over it (copper missed in
-// blue, copper traced where there is none in red) as PNGs into DIR. Prints a Markdown table on standard output.
+// rule runs at its defaults. --board-only leaves the grid out (minutes
+// become seconds when only the board rule changed); --errors writes each
+// board's scan and the board rule's errors over it (copper missed in blue,
+// copper traced where there is none in red) as PNGs into DIR. Prints a
+// Markdown table on standard output.
 // Exit status 0 on success, 2 on a bad command line, 1 on any other failure.
 #include "bench/RealBoardBench.h"
 #include "common/Error.h"
@@ -65,8 +66,12 @@ Settings Parse(int argc, char** argv) {
     Settings s;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--verbose" || arg == "--board-only") {
-            (arg == "--verbose" ? s.verbose : s.boardOnly) = true;
+        if (arg == "--verbose") {
+            s.verbose = true;
+            continue;
+        }
+        if (arg == "--board-only") {
+            s.boardOnly = true;
             continue;
         }
         if (i + 1 >= argc) throw Error("option " + arg + " needs a value");

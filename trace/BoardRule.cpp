@@ -731,49 +731,48 @@ struct BoardClassifier::State {
                           copper.begin() + static_cast<ptrdiff_t>(row) + x, uint8_t{1});
             }
             const int32_t end = RunEnd(kindRow, x, width);
-            SlantFill(x, y, -1);
-            SlantFill(end - 1, y, 1);
+            const int32_t next = NextOf(kindRow, kCopper, end, width);
+            // Where the row itself has copper a stroke's width or less
+            // away, the gap is the straight fill's.
+            if (last < 0 || gap > stroke) SlantFill(x, y, -1);
+            if (next >= width || next - end > stroke) SlantFill(end - 1, y, 1);
             last = end - 1;
-            x = NextOf(kindRow, kCopper, end, width);
+            x = next;
         }
     }
 
     // Along the edge of a track that crosses a stroke at a slant, the
     // copper on the stroke's far side lies rows lower than in this row, so
     // no row finds copper at both ends of the gap there. From copper pixel
-    // (x0, y) at the end of a run, where no copper lies across a stroke's
-    // width in its own row, the gap is looked for along lines going down
-    // and away (dir -1 left, 1 right), a quarter step at a time to the
-    // diagonal, no lower than the rows judged. The line must run along the
-    // track: copper goes on back along it for twice a stroke's width (a
-    // line across a track leaves it; one that leaves the rows held does
-    // not count) and on past the far end.
+    // (x0, y) at the end of a run with no copper a stroke's width away in
+    // its own row, the gap is looked for along lines going down and away
+    // (dir -1 left, 1 right), a quarter step at a time to the diagonal, no
+    // lower than the rows judged. The line must run along the track:
+    // copper goes on back along it for twice a stroke's width (a line
+    // across a track leaves it; one that leaves the rows held does not
+    // count) and on past the far end.
     void SlantFill(int32_t x0, int32_t y, int32_t dir) {
-        for (int32_t k = 1; k <= stroke + 1; ++k) {
-            const size_t at = HeldCell(x0 + dir * k, y);
-            if (at == kNoCell) break;
-            if (kind[at] == kCopper) return;  // the straight fill's
-        }
         const int32_t backMost = 2 * stroke, onMost = stroke / 2;
         for (int32_t slant = 1; slant <= 4; ++slant) {
+            const auto down = [slant](int32_t k) { return (k * slant + 2) / 4; };
             // Cell k along the line; kNoCell below the rows judged.
-            const auto cellAt = [&](int32_t k) {
-                const int32_t down = (k * slant + 2) / 4;
-                return down > stroke ? kNoCell : HeldCell(x0 + dir * k, y + down);
-            };
+            const auto cellAt = [&](int32_t k) { return down(k) > stroke ? kNoCell : HeldCell(x0 + dir * k, y + down(k)); };
             const auto copperAt = [&](size_t at) { return at != kNoCell && kind[at] == kCopper; };
+            // The far end: the first copper along the line.
             int32_t k = 1;
-            while (k <= stroke + 1 && cellAt(k) != kNoCell && !copperAt(cellAt(k))) ++k;
+            size_t far = cellAt(1);
+            while (k <= stroke + 1 && far != kNoCell && kind[far] != kCopper) far = cellAt(++k);
+            if (k == 1 || k > stroke + 1 || !copperAt(far)) continue;
             const int32_t gap = k - 1;
-            if (gap < 1 || k > stroke + 1 || !copperAt(cellAt(k)) || (k * slant + 2) / 4 == 0) continue;
-            int32_t back = 1;
-            while (back <= backMost && copperAt(HeldCell(x0 - dir * back, y - (back * slant + 2) / 4))) ++back;
             int32_t on = 0;
             while (on < onMost && copperAt(cellAt(k + 1 + on))) ++on;
-            if (back <= backMost || on < onMost) continue;
+            if (on < onMost) continue;
+            int32_t back = 1;
+            while (back <= backMost && copperAt(HeldCell(x0 - dir * back, y - down(back)))) ++back;
+            if (back <= backMost) continue;
             const auto cell = [&](int32_t i) { return cellAt(i + 1); };
             const int32_t m = gap / 2 + 1;
-            if (IsStroke(Slot(y) + static_cast<size_t>(x0), cellAt(k), gap, cell, x0 + dir * m, y + (m * slant + 2) / 4, true)) {
+            if (IsStroke(Slot(y) + static_cast<size_t>(x0), far, gap, cell, x0 + dir * m, y + down(m), true)) {
                 for (int32_t i = 0; i < gap; ++i) copper[cell(i)] = 1;
                 return;
             }
