@@ -67,9 +67,17 @@ Recovery MeasureRecovery(const std::vector<uint8_t>& truth, const std::vector<ui
     const int32_t trueCount = LabelMask(truth, width, height, trueLabels);
     const int32_t tracedCount = LabelMask(traced, width, height, tracedLabels);
     std::vector<int64_t> area(static_cast<size_t>(trueCount) + 1, 0);
+    std::vector<RegionFault> box(static_cast<size_t>(trueCount) + 1,
+                                 RegionFault{width, height, -1, -1, 0, false});
     std::unordered_set<uint64_t> pairs;
     for (size_t i = 0; i < truth.size(); ++i) {
         ++area[static_cast<size_t>(trueLabels[i])];
+        RegionFault& b = box[static_cast<size_t>(trueLabels[i])];
+        const auto x = static_cast<int32_t>(i % static_cast<size_t>(width)), y = static_cast<int32_t>(i / static_cast<size_t>(width));
+        b.left = std::min(b.left, x);
+        b.right = std::max(b.right, x);
+        b.top = std::min(b.top, y);
+        b.bottom = std::max(b.bottom, y);
         if (trueLabels[i] && tracedLabels[i]) {
             pairs.insert(static_cast<uint64_t>(trueLabels[i]) << 32 | static_cast<uint32_t>(tracedLabels[i]));
         }
@@ -85,11 +93,18 @@ Recovery MeasureRecovery(const std::vector<uint8_t>& truth, const std::vector<ui
         oneTraced[t] = static_cast<int32_t>(r);
         ++trueMet[r];
     }
+    for (const uint64_t pair : pairs) {
+        if (trueMet[static_cast<size_t>(pair & 0xFFFFFFFFu)] > 1) box[static_cast<size_t>(pair >> 32)].joined = true;
+    }
     for (int32_t t = 1; t <= trueCount; ++t) {
         if (area[static_cast<size_t>(t)] < minRegion) continue;
         ++result.countedRegions;
         if (tracedMet[static_cast<size_t>(t)] == 1 && trueMet[static_cast<size_t>(oneTraced[static_cast<size_t>(t)])] == 1) {
             ++result.wholeRegions;
+        } else {
+            RegionFault fault = box[static_cast<size_t>(t)];
+            fault.pieces = tracedMet[static_cast<size_t>(t)];
+            result.faults.push_back(fault);
         }
     }
     result.connectivity = result.countedRegions == 0

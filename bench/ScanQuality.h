@@ -12,11 +12,21 @@
 
 namespace rastrace::bench {
 
+// A counted true region that did not come out whole: its bounding box,
+// how many traced regions meet it (more than one: broken; none: lost), and
+// whether one of them meets another true region too (a short).
+struct RegionFault {
+    int32_t left = 0, top = 0, right = 0, bottom = 0;
+    int32_t pieces = 0;
+    bool joined = false;
+};
+
 struct Recovery {
     double iou = 0;           // |true and traced| / |true or traced|; 1 when both are empty
     double connectivity = 0;  // share of counted true regions kept whole; 1 when none is counted
     int64_t countedRegions = 0;
     int64_t wholeRegions = 0;
+    std::vector<RegionFault> faults;
 };
 
 // A true region (pixels joined by an edge) of at least minRegion pixels is

@@ -156,13 +156,24 @@ TEST(Recovery, CountsShortsAndBreaksEvenWhenTheAreaBarelyChanges) {
     EXPECT_DOUBLE_EQ(r.iou, 1.0);
     EXPECT_EQ(r.countedRegions, 3);
     EXPECT_EQ(r.wholeRegions, 3);
+    EXPECT_TRUE(r.faults.empty());
     // A one-pixel short joins the two pads: both are lost, the track stays.
     r = Measure(truth, {"#######", "###.###", ".......", "#######"}, 3);
     EXPECT_DOUBLE_EQ(r.iou, 19.0 / 20.0);
     EXPECT_EQ(r.wholeRegions, 1);
+    ASSERT_EQ(r.faults.size(), 2u);
+    EXPECT_EQ(r.faults[1].left, 4);
+    EXPECT_EQ(r.faults[1].right, 6);
+    EXPECT_EQ(r.faults[1].bottom, 1);
+    EXPECT_EQ(r.faults[1].pieces, 1);
+    EXPECT_TRUE(r.faults[1].joined);
     // A one-pixel break cuts the track in two: it is lost.
     r = Measure(truth, {"###.###", "###.###", ".......", "###.###"}, 3);
     EXPECT_EQ(r.wholeRegions, 2);
+    ASSERT_EQ(r.faults.size(), 1u);
+    EXPECT_EQ(r.faults[0].top, 3);
+    EXPECT_EQ(r.faults[0].pieces, 2);
+    EXPECT_FALSE(r.faults[0].joined);
     // Pixels joined by a corner only are apart.
     r = Measure({"#.", ".#"}, {"#.", ".#"}, 1);
     EXPECT_EQ(r.countedRegions, 2);
