@@ -214,6 +214,28 @@ TEST(BoardRule, ATrackCrossingAStrokeAtASlantIsWholeUnderItToItsEdges) {
     EXPECT_EQ(Regions(Verdict(level, kBlackBoard, colors)), 2);
 }
 
+TEST(BoardRule, AThinStrokeNearerTheHoleColourThanThePrintStillCrossesATrack) {
+    // A red mask, its copper lighter, white print, a light lid and holes a
+    // little greyer than the lid. A stroke five pixels wide is blurred so
+    // that even its middle is nearer the hole's colour than the print's,
+    // and the hole's colour is no brighter than the copper's by much; the
+    // lid's colour is, as print is. Before, the track was cut in two here.
+    const uint32_t mask = Rgb(154, 29, 35), track = Rgb(209, 70, 63), print = Rgb(242, 242, 234), lid = Rgb(236, 235, 231),
+                   hole = Rgb(217, 218, 213);
+    const std::map<char, uint32_t> legend = {{'M', mask}, {'C', track}, {'s', Rgb(239, 210, 202)}, {'e', Rgb(225, 170, 160)},
+                                             {'q', Rgb(236, 200, 195)}, {'f', Rgb(215, 150, 145)}};
+    std::vector<std::string> scan(30, std::string(12, 'M') + "fqqqf" + std::string(12, 'M'));
+    for (size_t y = 12; y < 18; ++y) scan[y] = std::string(12, 'C') + "essse" + std::string(12, 'C');
+    BoardColors colors = Picks({track}, {mask, print, lid}, {hole});
+    colors.blendRadius = 2;
+    colors.strokeWidth = 9;
+    const std::vector<std::string> verdict = Verdict(scan, legend, colors);
+    EXPECT_EQ(Regions(verdict), 1);
+    for (size_t y = 12; y < 18; ++y) EXPECT_EQ(verdict[y].substr(12, 5), "#####") << "row " << y;
+    // Over the mask the stroke stays out.
+    for (size_t y : {0, 5, 25, 29}) EXPECT_EQ(verdict[y], std::string(29, '.')) << "row " << y;
+}
+
 TEST(BoardRule, AThinStrokeWhoseMiddleHasTheColourOfTinIsPrintButATinPadIsCopper) {
     // A black mask, white print and tinned pads: a stroke three pixels
     // wide, blurred so that its middle is only as light as tin, beside a

@@ -230,6 +230,7 @@ struct BoardClassifier::State {
     std::vector<const uint8_t*> pickRows;  // JudgeRow's rows of picks around
     std::vector<const uint32_t*> coreRows; // and of marks
     uint32_t copperBits = 0;         // the bits of the copper colours
+    uint32_t otherBits = 0;          // and of the colours of neither copper nor a hole
     uint32_t lightCopperBits = 0;    // those as light as a thin stroke's middle may be
     int32_t darkestOther = 0;        // the lightness of the darkest non-copper colour
     int32_t strokeRows = 0;          // rows below a row its marks look at
@@ -804,6 +805,14 @@ struct BoardClassifier::State {
             const Pick& other = picks[NearestOf(at, ~copperBits)];
             brightest = std::max(brightest, other.bright);
             lightest = std::max(lightest, other.lum);
+            // The light lid is as bright as a hole, and the blurred middle of
+            // a thin stroke may lie nearer the hole's colour than the print's:
+            // the surface it is nearest counts too.
+            if (other.kind == kHole && otherBits != 0) {
+                const Pick& surface = picks[NearestOf(at, otherBits)];
+                brightest = std::max(brightest, surface.bright);
+                lightest = std::max(lightest, surface.lum);
+            }
         }
         const int32_t ea = EndLum(a), eb = EndLum(b);
         // Light: halfway from the lighter end to the stroke's lightest.
@@ -966,6 +975,7 @@ BoardClassifier::BoardClassifier(int32_t width, int32_t height, const BoardColor
         s.kindOfPick[i] = s.picks[i].kind;
         if (i < 32) s.ownBit[i] = 1u << i;
         if (i < 32 && s.picks[i].kind == kCopper) s.copperBits |= 1u << i;
+        if (i < 32 && s.picks[i].kind == kNonCopper) s.otherBits |= 1u << i;
     }
     if (s.picks.size() > 32) s.manyPicks = ~0u;
 }
