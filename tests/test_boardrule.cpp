@@ -236,6 +236,47 @@ TEST(BoardRule, AThinStrokeNearerTheHoleColourThanThePrintStillCrossesATrack) {
     for (size_t y : {0, 5, 25, 29}) EXPECT_EQ(verdict[y], std::string(29, '.')) << "row " << y;
 }
 
+TEST(BoardRule, WhereATrackLeavesAPadItsBlendWithTheBareBoardRingIsCopper) {
+    // A gold pad and the track leaving it under a green mask: between them
+    // a few pixels pass from the gold's colour to the masked copper's, one
+    // of them also part bare board (the ring the mask opening leaves). No
+    // picked colour fills a square of three around it; of all picks, a
+    // blend of bare board and mask explains it best, and before, that cut
+    // the track from the pad. The copper colours present a little farther
+    // off explain it as their blend.
+    const uint32_t track = Rgb(75, 146, 76), tin = Rgb(174, 175, 179), gold = Rgb(231, 182, 80), lid = Rgb(246, 247, 242),
+                   fr4 = Rgb(191, 181, 132), mask = Rgb(36, 104, 57), print = Rgb(245, 246, 238), hole = Rgb(226, 225, 221);
+    // Beside it the blends lie nearest one pick and another by turns, as
+    // a scan's noise has them: no square of three of one.
+    const std::map<char, uint32_t> legend = {{'G', gold}, {'C', track}, {'M', mask}, {'1', Rgb(200, 175, 79)},
+                                             {'2', Rgb(176, 169, 79)}, {'x', Rgb(141, 164, 94)}, {'3', Rgb(106, 153, 77)},
+                                             {'4', Rgb(161, 166, 78)}};
+    std::vector<std::string> scan(4, std::string(6, 'G') + std::string(17, 'M'));
+    for (int i = 0; i < 6; ++i) scan.push_back(i % 2 == 0 ? "GGGGGG12x34CCCCCCCCCCCC" : "GGGGGG21x43CCCCCCCCCCCC");
+    for (int i = 0; i < 4; ++i) scan.push_back(std::string(6, 'G') + std::string(17, 'M'));
+    BoardColors colors = Picks({track, tin, gold}, {lid, fr4, mask, print}, {hole});
+    colors.blendRadius = 2;
+    colors.strokeWidth = 9;
+    const std::vector<std::string> verdict = Verdict(scan, legend, colors);
+    EXPECT_EQ(Regions(verdict), 1);
+    // The track's edge rows have the mask beside them.
+    for (size_t y = 5; y < 9; ++y) EXPECT_EQ(verdict[y], std::string(23, '#')) << "row " << y;
+    // A colour no two copper picks blend to stays what all picks say: a
+    // stroke's blurred edge there is still no copper.
+    std::vector<std::string> edge = scan;
+    for (size_t y = 4; y < 10; ++y) edge[y][8] = 'e';
+    std::map<char, uint32_t> withEdge = legend;
+    withEdge['e'] = Rgb(140, 175, 147);  // mask and print
+    EXPECT_EQ(Regions(Verdict(edge, withEdge, colors)), 2);
+    // Nor is yellow print there, which lies near the line from gold to
+    // green copper but nearer still its own colour.
+    const uint32_t yellow = Rgb(232, 209, 71);
+    withEdge['e'] = Rgb(211, 197, 66);
+    BoardColors yellowPrint = colors;
+    yellowPrint.noncopper = {lid, fr4, mask, yellow};
+    EXPECT_EQ(Regions(Verdict(edge, withEdge, yellowPrint)), 2);
+}
+
 TEST(BoardRule, AThinStrokeWhoseMiddleHasTheColourOfTinIsPrintButATinPadIsCopper) {
     // A black mask, white print and tinned pads: a stroke three pixels
     // wide, blurred so that its middle is only as light as tin, beside a

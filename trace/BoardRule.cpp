@@ -614,9 +614,11 @@ struct BoardClassifier::State {
     // The kind of pixel x of row y (its nearest pick own): the pick's own
     // where it is the only pick present; else the best explanation by the
     // picks present, or by all of them where none explains it well.
-    Kind Judge(int32_t x, int32_t y, uint8_t own, uint32_t present, const Around& rows) const {
+    // farther: where no pick is present, the copper colours present within
+    // twice the reach.
+    Kind Judge(int32_t x, int32_t y, uint8_t own, uint32_t present, const Around& rows, uint32_t farther = 0) const {
         if (own == kNoPick) return kUnknown;
-        const Kind verdict = Explained(x, y, own, present, rows);
+        const Kind verdict = Explained(x, y, own, present, rows, farther);
         // A blend seen across an edge may still say it is none.
         Kind blend;
         if (verdict == kCopper && BlendAcross(x, rows, blend) && blend != kCopper) return blend;
@@ -624,8 +626,25 @@ struct BoardClassifier::State {
     }
 
     // The kind Judge finds before the blend across an edge is looked at.
-    Kind Explained(int32_t x, int32_t y, uint8_t own, uint32_t present, const Around& rows) const {
+    Kind Explained(int32_t x, int32_t y, uint8_t own, uint32_t present, const Around& rows, uint32_t farther) const {
         const uint8_t* p = &pix[(Slot(y) + static_cast<size_t>(x)) * 3];
+        // No pick present, but copper colours twice as far off: a blend of
+        // two of them is copper (where a track leaves a pad, through the
+        // ring of bare board its mask opening leaves). Anything else there
+        // is for all picks to explain (the blurred edge of a stroke
+        // between two tracks).
+        if (present == 0 && farther != 0) {
+            const Fit near = Explain(p, farther, false);
+            const Pick& o = picks[own];
+            const float dr = static_cast<float>(p[2] - o.r), dg = static_cast<float>(p[1] - o.g), db = static_cast<float>(p[0] - o.b);
+            // And clearly better than the colour's own pick: at most half
+            // as far (yellow print lies near the line from gold to green
+            // copper).
+            if (near.span2 > 0 && near.copper > 0.99f && near.residual2 <= kMostResidual * kMostResidual &&
+                4 * near.residual2 <= dr * dr + dg * dg + db * db) {
+                return kCopper;
+            }
+        }
         Fit fit = present != 0 ? Explain(p, present, false) : Fit{};
         if (fit.residual2 > kMostResidual * kMostResidual) {
             // A light colour of no copper that is not present itself, amid
@@ -638,6 +657,20 @@ struct BoardClassifier::State {
         }
         if (fit.copper > 0.5f) return kCopper;
         return picks[own].kind == kCopper ? kNonCopper : picks[own].kind;
+    }
+
+    // The picks present within twice the reach of pixel x of row y: the
+    // marks, spread by the reach, a reach either side and up to twice it
+    // above and below.
+    uint32_t PresentFarther(int32_t x, int32_t y) const {
+        uint32_t present = 0;
+        const int32_t top = std::max(y - 2 * reach, 0), bottom = std::min(y + 2 * reach, height - 1);
+        const int32_t left = std::max(x - reach, 0), right = std::min(x + reach, width - 1);
+        for (int32_t r = top; r <= bottom; ++r) {
+            const uint32_t* marks = &hcore[Slot(r)];
+            present |= marks[left] | marks[x] | marks[right];
+        }
+        return present;
     }
 
     // Judges row y, fills the print strokes it closes down the columns
@@ -657,7 +690,7 @@ struct BoardClassifier::State {
             rows.pix[i] = at >= 0 && at < height ? &pix[Slot(at) * 3] : nullptr;
         }
         uint32_t* near = &presentAt[row];
-        const int32_t window = std::max(r2, reach);
+        const int32_t window = std::max(r2, 2 * reach);
         if (AllAlike(y - window, y + window)) {
             // Everything the judging looks at is as it was for the row above.
             std::copy_n(&presentAt[Slot(y - 1)], width, near);
@@ -677,7 +710,11 @@ struct BoardClassifier::State {
                 if (!AnyOther(near + x0, own + x0, manyPicks, end - x0)) continue;
                 for (int32_t x = x0; x < end; ++x) {
                     const uint32_t present = near[x] | manyPicks;
-                    if (present != own[x]) kinds[x] = static_cast<uint8_t>(Judge(x, y, mid[x], present, rows));
+                    // Where no pick is present within the reach (a narrow
+                    // meeting of several colours), the copper colours
+                    // present twice as far may explain it.
+                    const uint32_t farther = present == 0 ? PresentFarther(x, y) & copperBits : 0;
+                    if (present != own[x]) kinds[x] = static_cast<uint8_t>(Judge(x, y, mid[x], present, rows, farther));
                 }
             }
         }
@@ -902,9 +939,10 @@ struct BoardClassifier::State {
     void JudgeWhatCan() {
         // Row c is marked once the row below it is held (and the rows a
         // thin line's floor is looked for in); row y is judged
-        // once the marks of every row within the radius below it are made.
+        // once the marks of every row within twice the reach below it are
+        // made.
         while (cored + 1 + strokeRows < pushed || (cored < pushed && pushed == height)) CoreRow(cored++);
-        while (judged < pushed && ((judged + reach < cored && judged + 2 * radius < pushed) || pushed == height)) JudgeRow(judged++);
+        while (judged < pushed && ((judged + 2 * reach < cored && judged + 2 * radius < pushed) || pushed == height)) JudgeRow(judged++);
     }
 };
 
@@ -948,7 +986,7 @@ BoardClassifier::BoardClassifier(int32_t width, int32_t height, const BoardColor
     if (s.lightCopperBits != 0) s.strokeRows = 2 * s.radius + 3;
     s.nearLum.assign(static_cast<size_t>(2 * s.strokeRows + 1), nullptr);
     s.nearPick.assign(static_cast<size_t>(2 * s.strokeRows + 1), nullptr);
-    s.ring = s.stroke + 2 * std::max(s.reach + 1 + s.strokeRows, 2 * s.radius) + 2 * kCleanRows + 6;
+    s.ring = s.stroke + 2 * std::max(2 * s.reach + 1 + s.strokeRows, 2 * s.radius) + 2 * kCleanRows + 6;
     const size_t cells = static_cast<size_t>(s.ring) * static_cast<size_t>(s.width);
     // The window holds sixteen bytes a pixel: a picture as wide as a header
     // may claim, at a high resolution, is refused rather than let take the
