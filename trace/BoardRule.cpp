@@ -245,6 +245,12 @@ struct BoardClassifier::State {
     }
     size_t Slot(int32_t y) const { return RingRow(y) * static_cast<size_t>(width); }
 
+    // The squared distance from colour p (blue, green, red) to pick a's.
+    static int64_t Distance2(const uint8_t* p, const Pick& a) {
+        const int64_t dr = p[2] - a.r, dg = p[1] - a.g, db = p[0] - a.b;
+        return dr * dr + dg * dg + db * db;
+    }
+
     // The pick among those of mask (with every pick past the 32nd) nearest
     // colour p, and its squared distance; picks.size() where mask holds none.
     size_t NearestIn(const uint8_t* p, uint32_t mask, int64_t& distance2) const {
@@ -252,8 +258,7 @@ struct BoardClassifier::State {
         size_t found = picks.size();
         for (size_t i = 0; i < picks.size(); ++i) {
             if (i < 32 && (mask >> i & 1u) == 0) continue;
-            const int64_t dr = p[2] - picks[i].r, dg = p[1] - picks[i].g, db = p[0] - picks[i].b;
-            const int64_t d = dr * dr + dg * dg + db * db;
+            const int64_t d = Distance2(p, picks[i]);
             if (d < distance2) {
                 distance2 = d;
                 found = i;
@@ -635,13 +640,11 @@ struct BoardClassifier::State {
         // between two tracks).
         if (present == 0 && farther != 0) {
             const Fit near = Explain(p, farther, false);
-            const Pick& o = picks[own];
-            const float dr = static_cast<float>(p[2] - o.r), dg = static_cast<float>(p[1] - o.g), db = static_cast<float>(p[0] - o.b);
             // And clearly better than the colour's own pick: at most half
             // as far (yellow print lies near the line from gold to green
             // copper).
             if (near.span2 > 0 && near.copper > 0.99f && near.residual2 <= kMostResidual * kMostResidual &&
-                4 * near.residual2 <= dr * dr + dg * dg + db * db) {
+                4 * near.residual2 <= static_cast<float>(Distance2(p, picks[own]))) {
                 return kCopper;
             }
         }
@@ -710,11 +713,12 @@ struct BoardClassifier::State {
                 if (!AnyOther(near + x0, own + x0, manyPicks, end - x0)) continue;
                 for (int32_t x = x0; x < end; ++x) {
                     const uint32_t present = near[x] | manyPicks;
+                    if (present == own[x]) continue;
                     // Where no pick is present within the reach (a narrow
                     // meeting of several colours), the copper colours
                     // present twice as far may explain it.
                     const uint32_t farther = present == 0 ? PresentFarther(x, y) & copperBits : 0;
-                    if (present != own[x]) kinds[x] = static_cast<uint8_t>(Judge(x, y, mid[x], present, rows, farther));
+                    kinds[x] = static_cast<uint8_t>(Judge(x, y, mid[x], present, rows, farther));
                 }
             }
         }
